@@ -1,0 +1,27 @@
+// Window-message numbers exchanged between the libraries and the console window.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+constexpr std::uint32_t WM_USER = 0x0400;
+
+// Posted by the command channel to the main window.
+constexpr std::uint32_t WM_DEVICE_EVENT = WM_USER + 202;        // 1226, wParam device id
+constexpr std::uint32_t WM_SERIAL_STEP_DONE = WM_USER + 203;    // 1227, wParam device id
+constexpr std::uint32_t WM_PARALLEL_STEP_DONE = WM_USER + 204;  // 1228, wParam device id
+// lParam of WM_DEVICE_EVENT.
+constexpr std::intptr_t DEV_EVENT_REGISTERED = 1;
+constexpr std::intptr_t DEV_EVENT_STATUS = 2;
+constexpr std::intptr_t DEV_EVENT_REMOVED = 3;
+
+// Sent by the TCP server when a connection is lost; lParam points to the peer sockaddr_in.
+constexpr std::uint32_t WM_LINK_SOCKET_CLOSED = WM_USER + 133;
+
+// Sent by the cell list control to the dialog that owns it.
+constexpr std::uint32_t WM_LED_CELL_CLICKED = WM_USER + 1900;     // 2924
+constexpr std::uint32_t WM_BUTTON_CELL_CLICKED = WM_USER + 1902;  // 2926
+constexpr std::uint32_t WM_COMBO_CELL_CHANGED = WM_USER + 1903;   // 2927
+
+}  // namespace platform

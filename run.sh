@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and starts the console.
+#   ./run.sh            the console, listening for sequencers on TCP port 6000
+#   ./run.sh --demo     the console plus a fleet of simulated sequencers connected to it
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/deps.sh
+
+demo=0
+case "${1:-}" in
+    --demo) demo=1 ;;
+    "") ;;
+    -h|--help) sed -n '2,4p' "$0"; exit 0 ;;
+    *) echo "unknown option: $1 (try --help)" >&2; exit 2 ;;
+esac
+
+vantrel_ensure_packages "${VANTREL_RUN_PACKAGES[@]}"
+vantrel_build build-release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_SANITIZE=
+
+bin=build-release/bin
+if [ ! -x "$bin/vantrel" ]; then
+    echo "Built the libraries and tools in $bin:"
+    ls "$bin"
+    echo "The console program is not part of this build yet; run the tests with ./test.sh"
+    exit 0
+fi
+if [ "$demo" -eq 1 ]; then
+    exec scripts/demo.sh "$bin"
+fi
+exec "$bin/vantrel"
