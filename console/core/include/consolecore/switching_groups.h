@@ -1,0 +1,102 @@
+// The serial and parallel switching groups and the records of running switching operations.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace consolecore {
+
+constexpr int MAX_GROUP_NUMBER = 6;
+
+// One device in a group's list, as it last reported itself.
+struct stLocDevInfo_ {
+    std::uint32_t deviceId = 0;
+    std::uint8_t handled = 0;  // 1 once its step of the running operation is done or passed
+    std::uint8_t number = 0;   // place in the switching order
+    std::uint8_t onOff = 0;    // on/off state (low byte) when the entry was filed
+};
+
+// A serial group.
+struct st_Group_Info_ {
+    std::uint8_t groupNumber = 0;  // 1..6
+    std::string name;              // "Link1".."Link6"
+    std::vector<stLocDevInfo_> devices;
+    std::uint8_t direction = 0;  // 1 when the last serial run started switched on
+};
+
+// A parallel group (direction stays 0).
+struct st_plGroup_Info_ {
+    std::uint8_t groupNumber = 0;
+    std::string name;
+    std::vector<stLocDevInfo_> devices;
+    std::uint8_t direction = 0;
+};
+
+// A running serial operation.
+struct st_Serial_Record_ {
+    std::uint8_t groupNumber = 0;
+    std::uint32_t lastDeviceId = 0;
+    std::uint8_t progress = 0;
+    std::vector<std::uint32_t> deviceIds;  // switching order at run start
+};
+
+// A running parallel operation.
+struct st_Parall_Record_ {
+    std::uint8_t groupNumber = 0;
+    std::vector<std::uint32_t> deviceIds;
+};
+
+enum class GroupKind { Serial, Parallel };
+
+// The four process-wide tables and the one lock that serialises every complete operation on
+// them between the receive-dispatch thread and the GUI thread. Callers take lock() for the
+// whole operation; the maintenance helpers below expect it to be held.
+class SwitchingGroups {
+public:
+    SwitchingGroups();
+
+    std::unique_lock<std::recursive_mutex> lock() {
+        return std::unique_lock<std::recursive_mutex>(m_mutex);
+    }
+
+    // Empties every list and record and gives the groups their numbers and names again.
+    void reset();
+
+    // Files a newly registered device (mode 0 parallel, 1 serial; other modes or groups
+    // outside 1..6 file nothing).
+    void fileRegistered(std::uint32_t id, std::uint8_t group, std::uint8_t mode,
+                        std::uint8_t number, std::uint8_t onOff);
+    // Re-files a device after a status report; updates the serial run's progress from the
+    // highest outlet on (0 when none).
+    void refileOnStatus(std::uint32_t id, std::uint8_t group, std::uint8_t mode,
+                        std::uint8_t number, std::uint8_t onOff, int highestOn);
+    // Removes every entry of the device from all twelve lists.
+    void removeDevice(std::uint32_t id);
+
+    // The group number (1..6) of the first group of that kind holding the device.
+    std::optional<int> findGroupOf(GroupKind kind, std::uint32_t id) const;
+    std::vector<stLocDevInfo_>& devices(GroupKind kind, int group);
+    std::uint8_t direction(GroupKind kind, int group) const;
+
+    st_Serial_Record_* findSerialRecord(int group);
+    st_Parall_Record_* findParallRecord(int group);
+    void eraseSerialRecord(int group);
+    void eraseParallRecord(int group);
+
+    std::array<st_Group_Info_, MAX_GROUP_NUMBER> serialGroupArray;
+    std::array<st_plGroup_Info_, MAX_GROUP_NUMBER> plGroupArray;
+    std::vector<st_Serial_Record_> serialRecordArray;
+    std::vector<st_Parall_Record_> parallRecordArray;
+
+private:
+    mutable std::recursive_mutex m_mutex;
+};
+
+// The tables shared by the command channel, the switching handlers and the dialogs.
+SwitchingGroups& switchingGroups();
+
+}  // namespace consolecore

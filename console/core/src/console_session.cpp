@@ -1,0 +1,66 @@
+// Start-up and shutdown order: the log store first so every module can log, the runner
+// stopped first so no timed task sends after the link or the store is gone.
+#include "consolecore/console_session.h"
+
+#include <thread>
+
+#include "chronrun/chronrun.h"
+#include "chronstore/chronstore.h"
+#include "consolecore/device_channel.h"
+#include "consolecore/switching_groups.h"
+#include "devroster/devroster.h"
+#include "logbase/logbase.h"
+#include "public/work_path.h"
+
+namespace consolecore {
+
+void beginApplication() {
+    switchingGroups().reset();
+    InitDevrosterMod();
+}
+
+void endApplication() {
+    switchingGroups().reset();
+    ReleaseDevroster();
+}
+
+ConsoleSession::ConsoleSession(CDeviceChannel& channel, SessionOptions options)
+    : m_channel(channel), m_options(std::move(options)) {}
+
+ConsoleSession::~ConsoleSession() {
+    stop();
+}
+
+void ConsoleSession::start() {
+    if (m_running) return;
+    m_running = true;
+    const std::string folder =
+        m_options.programFolder.empty() ? GetCurWorkPath() : m_options.programFolder;
+    InitLogbaseModule(folder, "Vantrel_DB.db3");
+
+    m_linkStarted = m_channel.Start(m_options.port);
+    if (m_linkStarted) {
+        InsertLogOb("%d,%d,'网络初始化成功!'", 1, 1);
+    } else {
+        InsertLogOb("%d,%d,'网络初始化失败!'", 3, 1);
+    }
+
+    if (m_options.taskFolder.empty()) {
+        InitChronstore();
+    } else {
+        InitChronstoreAt(m_options.taskFolder);
+    }
+    InitChronrun();
+}
+
+void ConsoleSession::stop() {
+    if (!m_running) return;
+    m_running = false;
+    ReleaseChronrun();
+    if (m_options.runnerGrace.count() > 0) std::this_thread::sleep_for(m_options.runnerGrace);
+    ReleaseChronstore();
+    m_channel.Stop();
+    m_linkStarted = false;
+}
+
+}  // namespace consolecore

@@ -1,0 +1,246 @@
+// Frames from the link become registry and group changes plus posted window messages;
+// operator commands become 24-byte console frames.
+#include "consolecore/device_channel.h"
+
+#include <atomic>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "consolecore/device_snapshot.h"
+#include "consolecore/switching_groups.h"
+#include "devroster/devroster.h"
+#include "lanwire/lanwire.h"
+#include "logbase/logbase.h"
+#include "platform/message_target.h"
+#include "platform/messages.h"
+#include "protocol/console_frames.h"
+#include "protocol/device_frames.h"
+
+namespace consolecore {
+
+namespace {
+
+std::atomic<platform::MessageTarget*> g_mainWindow{nullptr};
+
+void postToMainWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (auto* window = g_mainWindow.load()) window->post(message, wParam, lParam);
+}
+
+sockaddr_in addressWord(std::uint32_t hostOrderValue) {
+    sockaddr_in address{};
+    address.sin_addr.s_addr = hostOrderValue;
+    return address;
+}
+
+int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint16_t id) {
+    InsertLogOb("%d,%d,'设备注册:%d'", 2, 4, id);
+    const auto payload = protocol::decodeRegister(frame);
+    if (!payload) return -1;
+    if (FindDevice(id)) {
+        InsertLogOb("%d,%d,'已经注册过了:%d'", 2, 4, id);
+        DoNetReg(id, &peer);
+        return 0;
+    }
+    auto device = std::make_shared<CDeviceBase>();
+    device->SetDeviceID(id);
+    device->SetDeviceSockIPAddr(peer);
+    device->SetDeviceSockSubNetMask(addressWord(payload->mask));
+    device->SetDeviceSockGateWay(addressWord(payload->gateway));
+    device->SetDeviceName(payload->name);
+    device->SetMacAddr(payload->mac.data());
+    device->SetMarshalling(payload->group);
+    switchingGroups().fileRegistered(id, payload->group, payload->mode, payload->number,
+                                     static_cast<std::uint8_t>(payload->onOff & 0xFF));
+    device->SetSeriPallModule(payload->mode);
+    device->SetNumber(payload->number);
+    device->SetOnOff(payload->onOff != 0);
+    device->SetOnLine(true);
+    for (std::uint8_t k = 0; k < protocol::kOutletCount; ++k) {
+        device->SetLed(k, payload->outlets[k]);
+    }
+    InsertLogOb("%d,%d,'设备[ID:%d;IP:%s]注册成功!'", 2, 6, id, formatIpAddress(peer).c_str());
+    PlusDevice(std::move(device));
+    PlusDevtoArray(id);
+    postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REGISTERED);
+    return 0;
+}
+
+int onStatus(std::span<const std::uint8_t> frame, std::uint16_t id) {
+    const auto payload = protocol::decodeStatus(frame);
+    if (!payload) return -1;
+    {
+        DevMapGuard guard;
+        auto& table = GetDeviceInfoMap();
+        const auto it = table.find(id);
+        if (it == table.end() || !it->second) return 0;
+        CDeviceBase& device = *it->second;
+        for (std::uint8_t k = 0; k < protocol::kOutletCount; ++k) {
+            device.SetLed(k, payload->outlets[k]);
+        }
+        device.SetMarshalling(payload->group);
+        device.SetSeriPallModule(payload->mode);
+        device.SetNumber(payload->number);
+        device.SetOnOff(payload->onOff);
+    }
+    // The registry lock is released before the groups lock: the GUI thread takes the groups
+    // lock first and devMapLock inside it, so the receive path must never nest them the
+    // other way round.
+    switchingGroups().refileOnStatus(id, payload->group, payload->mode, payload->number,
+                                     payload->onOff ? 1 : 0,
+                                     protocol::highestOutletOn(payload->outlets));
+    postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
+    return 0;
+}
+
+int onStepDone(std::span<const std::uint8_t> frame, std::uint16_t id) {
+    if (!protocol::decodeStepDone(frame)) return -1;
+    if (!FindDevice(id)) return 0;
+    auto& groups = switchingGroups();
+    auto guard = groups.lock();
+    if (const auto group = groups.findGroupOf(GroupKind::Serial, id)) {
+        if (groups.findSerialRecord(*group)) {
+            postToMainWindow(platform::WM_SERIAL_STEP_DONE, id,
+                             groups.direction(GroupKind::Serial, *group) == 1 ? 1 : 0);
+        }
+    }
+    if (const auto group = groups.findGroupOf(GroupKind::Parallel, id)) {
+        postToMainWindow(platform::WM_PARALLEL_STEP_DONE, id,
+                         groups.direction(GroupKind::Parallel, *group) == 1 ? 1 : 0);
+    }
+    return 0;
+}
+
+int onOffline(std::uint16_t id) {
+    InsertLogOb("%d,%d,'删除map中掉线设备:%d'", 3, 4, id);
+    RemoveDevFromObjDevInfoMap(id);
+    RemoveFromDevArray(id);
+    DeleteTickDevice(id);
+    postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REMOVED);
+    switchingGroups().removeDevice(id);
+    return 0;
+}
+
+// The device's connection address (and name), copied under devMapLock.
+std::optional<DeviceSnapshot> lookUp(std::uint16_t id) {
+    return snapshotDevice(id);
+}
+
+bool send(const protocol::ConsoleFrame& frame, const sockaddr_in& address) {
+    return TCPSend(frame.data(), static_cast<std::uint32_t>(frame.size()), address);
+}
+
+}  // namespace
+
+void setMainWindow(platform::MessageTarget* window) {
+    g_mainWindow.store(window);
+}
+
+platform::MessageTarget* mainWindow() {
+    return g_mainWindow.load();
+}
+
+bool CDeviceChannel::Start(std::uint16_t port) {
+    return InitLanwire(port, &OnNetData);
+}
+
+bool CDeviceChannel::Stop() {
+    return CancelLanwire();
+}
+
+int CDeviceChannel::OnNetData(std::uint32_t /*deviceId*/, sockaddr_in peer,
+                              const std::uint8_t* data, std::int32_t length) {
+    if (data == nullptr || length < static_cast<std::int32_t>(protocol::kHeaderSize)) return 0;
+    const std::span<const std::uint8_t> frame(data, static_cast<std::size_t>(length));
+    const auto header = protocol::decodeHeader(frame);
+    if (!header) return -1;
+    const std::uint16_t id = header->deviceId;
+    switch (header->command) {
+        case protocol::NET_CMD_REGISTER:
+            return onRegister(peer, frame, id);
+        case protocol::NET_CMD_STATUS:
+        case protocol::NET_CMD_PARALLEL:
+        case protocol::NET_CMD_SERIAL:
+            return onStatus(frame, id);
+        case protocol::NET_CMD_STEP_DONE:
+            return onStepDone(frame, id);
+        case protocol::NET_CMD_OFFLINE:
+            return onOffline(id);
+        default:
+            return 0;
+    }
+}
+
+void CDeviceChannel::SendParallelSwitch(std::uint16_t id, std::uint8_t on, std::uint8_t position,
+                                        std::uint8_t count) {
+    const auto device = lookUp(id);
+    if (!device) {
+        InsertLogOb("%d,%d,'平行操作Map中没有找到%d的设备'", 3, 5, id);
+        return;
+    }
+    const std::string label =
+        "(设备:" + std::to_string(id) + ",num:" + std::to_string(position) + ")";
+    const bool queued =
+        send(protocol::buildConsoleFrame(protocol::NET_CMD_PARALLEL, id, on, 0, position, count),
+             device->ip);
+    if (queued) {
+        InsertLogOb(on ? "%d,%d,'平行开%s成功!'" : "%d,%d,'平行关%s成功!'", 2, 5, label.c_str());
+    } else {
+        InsertLogOb(on ? "%d,%d,'平行开%s失败!'" : "%d,%d,'平行关%s失败!'", 2, 5, label.c_str());
+    }
+}
+
+void CDeviceChannel::SendSerialSwitch(std::uint16_t id, std::uint8_t on, std::uint8_t group,
+                                      std::uint8_t flag, std::uint8_t count) {
+    const auto device = lookUp(id);
+    if (!device) {
+        InsertLogOb("%d,%d,'串行操作Map中没有找到%d的设备'", 3, 6, id);
+        return;
+    }
+    const std::string label = "设备:" + std::to_string(id);
+    const bool queued =
+        send(protocol::buildConsoleFrame(protocol::NET_CMD_SERIAL, id, on, group, flag, count),
+             device->ip);
+    if (queued) {
+        InsertLogOb(on ? "%d,%d,'串行开分组%d成功!%s'" : "%d,%d,'串行关分组%d成功!%s'", 2, 6, group,
+                    label.c_str());
+    } else {
+        InsertLogOb(on ? "%d,%d,'串行开分组%d失败,%s'" : "%d,%d,'串行关分组%d失败,%s'", 2, 6, group,
+                    label.c_str());
+    }
+}
+
+void CDeviceChannel::SendChannelSwitch(std::uint16_t id, std::uint8_t outlet, std::uint8_t on) {
+    const auto device = lookUp(id);
+    if (!device) return;
+    const std::string text =
+        "设备:" + device->name + (on ? "开灯:" : "关灯:") + std::to_string(outlet);
+    InsertLogOb("%d,%d,'%s'", 2, 8, text.c_str());
+    send(protocol::buildConsoleFrame(protocol::NET_CMD_CHANNEL, id, outlet, on), device->ip);
+}
+
+void CDeviceChannel::SendSetMode(std::uint16_t id, std::uint8_t mode) {
+    if (const auto device = lookUp(id)) {
+        send(protocol::buildConsoleFrame(protocol::NET_CMD_SET_MODE, id, mode), device->ip);
+    }
+}
+
+void CDeviceChannel::SendSetGroup(std::uint16_t id, std::uint8_t group) {
+    if (const auto device = lookUp(id)) {
+        send(protocol::buildConsoleFrame(protocol::NET_CMD_SET_GROUP, id, group), device->ip);
+    }
+}
+
+void CDeviceChannel::SendSetNumber(std::uint16_t id, std::uint8_t number) {
+    if (const auto device = lookUp(id)) {
+        send(protocol::buildConsoleFrame(protocol::NET_CMD_SET_NUMBER, id, number), device->ip);
+    }
+}
+
+void CDeviceChannel::SendSetOnOff(std::uint16_t id, std::uint8_t flag) {
+    if (const auto device = lookUp(id)) {
+        send(protocol::buildConsoleFrame(protocol::NET_CMD_SET_ONOFF, id, flag), device->ip);
+    }
+}
+
+}  // namespace consolecore

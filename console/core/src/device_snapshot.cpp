@@ -1,0 +1,57 @@
+// Copies of registry records and the address texts the console shows.
+#include "consolecore/device_snapshot.h"
+
+#include <cstdio>
+
+#include "devroster/devroster.h"
+
+namespace consolecore {
+
+std::optional<DeviceSnapshot> snapshotDevice(std::uint16_t id) {
+    const auto record = CopyDevice(id);
+    if (!record) return std::nullopt;
+    DeviceSnapshot s;
+    s.id = record->GetDeviceID();
+    s.name = record->GetDeviceName();
+    s.ip = record->GetDeviceSockIPAddr();
+    s.mask = record->GetDeviceSockSubNetMask().sin_addr.s_addr;
+    s.gateway = record->GetDeviceSockGateWay().sin_addr.s_addr;
+    const std::uint8_t* mac = record->GetMacAddr();
+    for (std::size_t i = 0; i < s.mac.size(); ++i) s.mac[i] = mac[i];
+    s.group = record->GetMarshalling();
+    s.mode = record->GetSeriPallModule();
+    s.number = record->GetNumber();
+    s.onOff = record->GetOnOff();
+    s.online = record->GetOnLine();
+    for (std::uint8_t k = 0; k < 16; ++k) s.leds[k] = record->GetLed(k);
+    return s;
+}
+
+std::string formatIpAddress(const sockaddr_in& address) {
+    const auto* b = reinterpret_cast<const unsigned char*>(&address.sin_addr.s_addr);
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    return text;
+}
+
+std::string formatHostOrderAddress(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (value >> 24) & 0xFFu, (value >> 16) & 0xFFu,
+                  (value >> 8) & 0xFFu, value & 0xFFu);
+    return text;
+}
+
+std::string formatMac(const std::array<std::uint8_t, 6>& mac) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02X.%02X.%02X.%02X.%02X.%02X", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+std::uint16_t ledMask(const std::array<bool, 16>& leds) {
+    std::uint16_t mask = 0;
+    for (bool on : leds) mask = static_cast<std::uint16_t>(mask * 2 + (on ? 1 : 0));
+    return mask;
+}
+
+}  // namespace consolecore

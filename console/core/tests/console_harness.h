@@ -1,0 +1,148 @@
+// A console without widgets for end-to-end tests: the real link on an ephemeral loopback
+// port, the command channel, the device table and the switching handlers, with a thread that
+// plays the GUI thread (posted messages and operator actions run there, one at a time).
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "consolecore/device_channel.h"
+#include "consolecore/device_table.h"
+#include "consolecore/group_selection.h"
+#include "consolecore/switching.h"
+#include "consolecore/switching_groups.h"
+#include "core_test_support.h"
+#include "devroster/devroster.h"
+#include "lanwire/lanwire.h"
+#include "lanwire/lanwire_options.h"
+#include "platform/message_target.h"
+#include "platform/messages.h"
+#include "testkit/wait_for.h"
+
+namespace coretest {
+
+// Picks the group the test chose, through the same model the dialogs use.
+class ScriptedChooser : public consolecore::GroupChooser {
+public:
+    std::optional<int> chooseGroup(consolecore::GroupKind kind, std::uint8_t direction) override {
+        ++opened;
+        if (cancel) return std::nullopt;
+        consolecore::GroupSelectionModel model(kind, direction);
+        model.selectGroup(groupIndex);
+        return model.result();
+    }
+    int groupIndex = 0;
+    bool cancel = false;
+    int opened = 0;
+};
+
+class ConsoleHarness : public platform::MessageTarget {
+public:
+    explicit ConsoleHarness(const std::string& folder) {
+        LanwireOptions options;
+        options.programFolder = folder;
+        SetLanwireOptions(options);
+        ASSERT_TRUE_OR_THROW(InitLogbaseModule(folder, "Vantrel_DB.db3"));
+        consolecore::switchingGroups().reset();
+        InitDevrosterMod();
+        consolecore::setMainWindow(this);
+        m_gui = std::thread([this] { guiLoop(); });
+        started = channel.Start(0);
+        port = GetLanwirePort();
+    }
+    ~ConsoleHarness() override {
+        channel.Stop();
+        consolecore::setMainWindow(nullptr);
+        {
+            std::lock_guard lock(m_mutex);
+            m_quit = true;
+        }
+        m_cv.notify_all();
+        m_gui.join();
+        ReleaseLogbaseModule();
+        InitDevrosterMod();
+    }
+
+    void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override {
+        enqueue([this, message, wParam, lParam] { dispatch(message, wParam, lParam); });
+    }
+
+    // Runs `action` on the GUI thread and waits for it.
+    void onGui(std::function<void()> action) {
+        auto done = std::make_shared<std::promise<void>>();
+        auto future = done->get_future();
+        enqueue([action = std::move(action), done] {
+            action();
+            done->set_value();
+        });
+        future.wait();
+    }
+
+    int rowCount() {
+        int n = 0;
+        onGui([&] { n = table.rowCount(); });
+        return n;
+    }
+    bool waitRows(int count) {
+        return testkit::waitFor([&] { return rowCount() == count; });
+    }
+
+    consolecore::CDeviceChannel channel;
+    consolecore::DeviceTable table{channel,
+                                   [](std::uint16_t id, const sockaddr_in& a) { DoNetReg(id, &a); },
+                                   [](std::uint16_t id) { DeleteTickDevice(id); }};
+    ScriptedChooser chooser;
+    RecordingPrompt prompt;
+    consolecore::SwitchingController switching{channel, chooser, prompt,
+                                               [this] { return table.rowCount(); }};
+    bool started = false;
+    std::uint16_t port = 0;
+
+private:
+    static void ASSERT_TRUE_OR_THROW(bool ok) {
+        if (!ok) throw std::runtime_error("log store did not open");
+    }
+    void enqueue(std::function<void()> job) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_jobs.push_back(std::move(job));
+        }
+        m_cv.notify_all();
+    }
+    void guiLoop() {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock lock(m_mutex);
+                m_cv.wait(lock, [&] { return m_quit || !m_jobs.empty(); });
+                if (m_jobs.empty()) return;
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+            }
+            job();
+        }
+    }
+    void dispatch(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+        const auto id = static_cast<std::uint16_t>(wParam & 0xFFFF);
+        if (message == platform::WM_DEVICE_EVENT) {
+            table.OnDeviceEvent(id, static_cast<int>(lParam & 0xFF));
+        } else if (message == platform::WM_SERIAL_STEP_DONE) {
+            switching.onSerialStepDone(id, lParam != 0);
+        } else if (message == platform::WM_PARALLEL_STEP_DONE) {
+            switching.onParallelStepDone(id);
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_quit = false;
+    std::thread m_gui;
+};
+
+}  // namespace coretest
