@@ -1,9 +1,11 @@
 // The event log store: one SQLite database file, written by one background thread.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "logbase/logbase_export.h"
+#include "logbase/sql_statement.h"
 
 // Opens (creating if needed) the database `folder` + `fileName`. Lines logged before this
 // call are kept (bounded) and stored now. Returns false when the file cannot be opened.
@@ -12,3 +14,22 @@ LOGBASE_EXPORT bool InitLogbaseModule(const std::string& folder, const std::stri
 // Logs one line. The format begins "%d,%d,'" and ends "'": type, sub-type, then the content.
 // Never waits for the disk; safe from any thread.
 LOGBASE_EXPORT void InsertLogOb(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Stores every line logged so far, stops the writer and closes the database. Lines logged
+// afterwards are kept (bounded) for the next InitLogbaseModule. Also runs at process exit.
+LOGBASE_EXPORT void ReleaseLogbaseModule();
+
+// The store-wide re-entrant lock, held by a caller around a query or a change.
+LOGBASE_EXPORT void LogObLockLogbase();
+LOGBASE_EXPORT void LogObUnlockLogbase();
+
+// A change: begin, execute one SQL statement, commit. Each returns false on failure (store
+// closed, SQL error). Lines logged before the begin are stored before it.
+LOGBASE_EXPORT bool LogObBeginTrans();
+LOGBASE_EXPORT bool LogObExecuteLogbase(const std::string& sql);
+LOGBASE_EXPORT bool LogObCommitTrans();
+
+// Runs one query after storing every line logged so far. The result is complete when this
+// returns, so it may be read after LogObUnlockLogbase. Null when the store is closed or the
+// SQL fails.
+LOGBASE_EXPORT std::unique_ptr<NWSqlStatement> LogObQueryStatement(const std::string& sql);

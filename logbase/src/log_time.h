@@ -1,0 +1,18 @@
+// Local date and time stamps of log lines.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace logbase {
+
+struct LogStamp {
+    std::string date;  // "YYYY-MM-DD"
+    std::string time;  // "HH:MM:SS"
+};
+
+// Local-time stamp of `when`. Cached per thread for the current second, since every line of a
+// busy second would otherwise repeat the same time-zone conversion.
+LogStamp stampOf(std::chrono::system_clock::time_point when);
+
+}  // namespace logbase

@@ -1,0 +1,111 @@
+// The exported log store functions over one process-wide LogStore.
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "log_store.h"
+#include "log_time.h"
+#include "logbase/log_clock.h"
+#include "logbase/log_line.h"
+#include "logbase/logbase.h"
+
+namespace {
+
+// Created on first use and never destroyed: lines may be logged from other libraries' static
+// destructors after this library's own would have run. Exit stores the queue via atexit.
+logbase::LogStore& store() {
+    static auto* instance = new logbase::LogStore();
+    return *instance;
+}
+
+std::atomic<LogClockFn> g_clock{nullptr};
+
+std::chrono::system_clock::time_point now() {
+    const LogClockFn clock = g_clock.load(std::memory_order_acquire);
+    return clock ? clock() : std::chrono::system_clock::now();
+}
+
+void releaseAtExit() {
+    store().close();
+}
+
+// printf into a string; lines fit the stack buffer almost always, longer ones get a second pass.
+std::string formatLine(const char* format, va_list args) {
+    char buffer[512];
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(buffer, sizeof buffer, format, copy);
+    va_end(copy);
+    if (needed < 0) return {};
+    if (static_cast<std::size_t>(needed) < sizeof buffer) {
+        return std::string(buffer, static_cast<std::size_t>(needed));
+    }
+    std::string line(static_cast<std::size_t>(needed) + 1, '\0');
+    std::vsnprintf(line.data(), line.size(), format, args);
+    line.resize(static_cast<std::size_t>(needed));
+    return line;
+}
+
+}  // namespace
+
+bool InitLogbaseModule(const std::string& folder, const std::string& fileName) {
+    if (fileName.empty()) return false;
+    std::string path = folder;
+    if (!path.empty() && path.back() != '/') path.push_back('/');
+    path += fileName;
+    static std::once_flag exitHook;
+    std::call_once(exitHook, [] { std::atexit(releaseAtExit); });
+    return store().open(path);
+}
+
+void InsertLogOb(const char* format, ...) {
+    if (format == nullptr) return;
+    const auto when = now();
+    va_list args;
+    va_start(args, format);
+    std::string line = formatLine(format, args);
+    va_end(args);
+    LogLine parsed = ParseLogLine(line);
+    logbase::LogStamp stamp = logbase::stampOf(when);
+    store().enqueue(logbase::PendingRow{std::move(stamp.date), std::move(stamp.time), parsed.type,
+                                        parsed.childType, std::move(parsed.content)});
+}
+
+void ReleaseLogbaseModule() {
+    store().close();
+}
+
+void LogObLockLogbase() {
+    store().storeLock().lock();
+}
+
+void LogObUnlockLogbase() {
+    store().storeLock().unlock();
+}
+
+bool LogObBeginTrans() {
+    return store().beginTransaction();
+}
+
+bool LogObExecuteLogbase(const std::string& sql) {
+    return store().executeSql(sql);
+}
+
+bool LogObCommitTrans() {
+    return store().commitTransaction();
+}
+
+std::unique_ptr<NWSqlStatement> LogObQueryStatement(const std::string& sql) {
+    std::vector<std::vector<std::string>> rows;
+    if (!store().query(sql, rows)) return nullptr;
+    return std::make_unique<NWSqlStatement>(std::move(rows));
+}
+
+void SetLogbaseClock(LogClockFn clock) {
+    g_clock.store(clock, std::memory_order_release);
+}
