@@ -1,0 +1,236 @@
+// Device configuration over the serial port: open rule, read, reply hand-over, write.
+#include "consolecore/device_config.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <optional>
+
+#include "consolecore/device_snapshot.h"
+#include "devroster/devroster.h"
+#include "logbase/logbase.h"
+
+namespace consolecore {
+
+namespace {
+
+constexpr unsigned kBaudRate = 9600;
+constexpr char16_t kParity = u'N';
+constexpr unsigned kDataBits = 8;
+constexpr unsigned kStopBitCode = 0;
+// Completed replies waiting for the dialog; a device that floods replies cannot grow it.
+constexpr std::size_t kMaxQueuedReplies = 16;
+constexpr std::size_t kLoggedChunkBytes = 12;
+
+// The decimal text of a number edit, as data exchange reads it: 0..65535, else none.
+std::optional<std::uint16_t> numberOf(const std::string& text) {
+    unsigned value = 0;
+    const auto* begin = text.data();
+    const auto* end = text.data() + text.size();
+    while (begin != end && *begin == ' ') ++begin;
+    while (end != begin && end[-1] == ' ') --end;
+    const auto [stop, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc{} || stop != end || begin == end || value > 0xFFFF) return std::nullopt;
+    return static_cast<std::uint16_t>(value);
+}
+
+}  // namespace
+
+DeviceConfig::DeviceConfig(DeviceConfigOptions options) : m_options(std::move(options)) {
+    // The link's error boxes go where this dialog's go.
+    m_port.SetPrompt(m_options.prompt ? m_options.prompt : platform::defaultPrompt());
+}
+
+DeviceConfig::~DeviceConfig() {
+    if (m_portOpen) close();
+}
+
+std::vector<platform::SerialPortEntry> DeviceConfig::portChoices() {
+    return platform::listSerialPorts();
+}
+
+void DeviceConfig::selectPort(int comboIndex) {
+    if (m_portOpen || comboIndex < 0 || comboIndex >= platform::kComPortCount) return;
+    m_selectedPort = static_cast<unsigned>(comboIndex) + 1;
+}
+
+void DeviceConfig::showMessage(const char* text) {
+    platform::Prompt* prompt = m_options.prompt ? m_options.prompt : platform::defaultPrompt();
+    if (prompt) prompt->showMessage(text);
+}
+
+void DeviceConfig::read() {
+    if (!m_portOpen) {
+        // Set before the monitor starts, so the first chunk is already accepted.
+        m_openedPort.store(m_selectedPort);
+        auto callback = [this](serialPortInfo& info, const unsigned char* bytes) {
+            onSerialChunk(info, bytes);
+        };
+        if (m_port.InitCmdSerialPort(callback, m_options.dialog, m_selectedPort, kBaudRate, kParity,
+                                     kDataBits, kStopBitCode) == 0) {
+            m_openedPort.store(0);
+            showMessage("打开串口失败!");
+        } else {
+            InsertLogOb("%d,%d,'成功打开串口.'", 2, 8);
+            m_portOpen = true;
+        }
+    }
+    const auto request = buildReadRequest();
+    InsertLogOb("%d,%d,'串口读取信息.'", 2, 8);
+    // Dropped by the link when the port is not open.
+    m_port.WriteToPort(request.data(), static_cast<int>(request.size()), false);
+}
+
+// Runs on the serial monitor thread. Copies a completed reply and posts it, so the link never
+// waits for the dialog's thread and closing the port can never hang on it.
+void DeviceConfig::onSerialChunk(serialPortInfo& info, const unsigned char* bytes) {
+    if (info.portNumber != m_openedPort.load()) return;
+    const std::size_t length = bytes ? info.byteCount : 0;
+    std::string text;
+    char hex[4];
+    for (std::size_t i = 0; i < std::min(length, kLoggedChunkBytes); ++i) {
+        std::snprintf(hex, sizeof hex, "%02X ", bytes[i]);
+        text += hex;
+    }
+    text += "len:" + std::to_string(length);
+    InsertLogOb("%d,%d,'%s'", 2, 8, text.c_str());
+
+    auto reply = m_assembler.feed(std::span(bytes, length));
+    if (!reply) return;
+    const std::size_t replyLength = reply->size();
+    InsertLogOb("%d,%d,'0串口数据:revlen:%d'", 2, 8, static_cast<int>(replyLength));
+    {
+        std::lock_guard lock(m_replyLock);
+        if (m_replies.size() == kMaxQueuedReplies) m_replies.pop_front();
+        m_replies.push_back(std::move(*reply));
+    }
+    if (m_options.dialog) m_options.dialog->post(WM_SERIAL_REPLY, replyLength, 0);
+}
+
+bool DeviceConfig::handleSerialReply() {
+    std::vector<std::uint8_t> reply;
+    {
+        std::lock_guard lock(m_replyLock);
+        if (m_replies.empty()) return false;
+        reply = std::move(m_replies.front());
+        m_replies.pop_front();
+    }
+    const std::string text = "串口读取信息返回:len:" + std::to_string(reply.size());
+    InsertLogOb("%d,%d,'%s.'", 2, 8, text.c_str());
+    const ParsedReply parsed = parseParameterReply(reply);
+    if (parsed.check == ReplyCheck::TooShort || parsed.check == ReplyCheck::BadHeader) {
+        return false;
+    }
+    InsertLogOb("%d,%d,'解析头通过.'", 2, 8);
+    if (parsed.check == ReplyCheck::BadFunction) return false;
+    InsertLogOb("%d,%d,'功能码通过.len:%d'", 2, 8, parsed.lengthByte);
+    fillForm(parsed.parameters);
+    return true;
+}
+
+void DeviceConfig::fillForm(const DeviceNetworkParameters& p) {
+    m_current.deviceNumber = std::to_string(p.deviceNumber);
+    if (!useNew(ConfigField::DeviceNumber)) m_proposed.deviceNumber = m_current.deviceNumber;
+    m_current.name = deviceNameText(p.name);
+    if (!useNew(ConfigField::Name)) m_proposed.name = m_current.name;
+    m_current.ipAddress = p.ipAddress;
+    if (!useNew(ConfigField::IpAddress)) m_proposed.ipAddress = p.ipAddress;
+    m_current.subnetMask = p.subnetMask;
+    if (!useNew(ConfigField::SubnetMask)) m_proposed.subnetMask = p.subnetMask;
+    m_current.gateway = p.gateway;
+    if (!useNew(ConfigField::Gateway)) m_proposed.gateway = p.gateway;
+    m_mac = p.mac;
+    m_current.macAddress = formatMac(p.mac);
+    m_proposed.macAddress = m_current.macAddress;
+    m_current.serverIp = p.serverIp;
+    if (!useNew(ConfigField::ServerIp)) m_proposed.serverIp = p.serverIp;
+}
+
+bool DeviceConfig::collectWriteParameters(DeviceNetworkParameters& out) {
+    if (useNew(ConfigField::DeviceNumber)) {
+        const auto number = numberOf(m_proposed.deviceNumber);
+        if (!number || *number == 0 || *number == 0xFFFF) {
+            showMessage("请输入正确的设备ID!");
+            return false;
+        }
+        out.deviceNumber = *number;
+    } else {
+        out.deviceNumber = numberOf(m_current.deviceNumber).value_or(0);
+        if (out.deviceNumber == 0) {
+            showMessage("请先读取设备信息!");
+            return false;
+        }
+    }
+
+    if (useNew(ConfigField::Name)) {
+        if (m_proposed.name.empty()) {
+            showMessage("请输入设备名称!");
+            return false;
+        }
+        out.name = deviceNameBytes(m_proposed.name);  // its first 10 characters
+    } else {
+        if (m_current.name.empty()) {
+            showMessage("请先读取设备信息!");
+            return false;
+        }
+        out.name = deviceNameBytes(m_current.name);
+    }
+
+    auto pick = [this](ConfigField field, Ipv4Octets DeviceConfigValues::*member) {
+        return useNew(field) ? m_proposed.*member : m_current.*member;
+    };
+    out.ipAddress = pick(ConfigField::IpAddress, &DeviceConfigValues::ipAddress);
+    out.subnetMask = pick(ConfigField::SubnetMask, &DeviceConfigValues::subnetMask);
+    out.gateway = pick(ConfigField::Gateway, &DeviceConfigValues::gateway);
+
+    const std::string& macText =
+        useNew(ConfigField::MacAddress) ? m_proposed.macAddress : m_current.macAddress;
+    switch (parseMacText(macText, m_mac)) {
+        case MacTextError::BadFormat:
+            showMessage("输入的物理地址格式不对");
+            return false;
+        case MacTextError::NotHex:
+            showMessage("物理地址只能是16进制.");
+            return false;
+        case MacTextError::None:
+            break;
+    }
+    out.mac = m_mac;
+
+    out.serverIp = pick(ConfigField::ServerIp, &DeviceConfigValues::serverIp);
+    return true;
+}
+
+bool DeviceConfig::write() {
+    DeviceNetworkParameters parameters;
+    const bool valid = collectWriteParameters(parameters);
+    if (valid) {
+        const auto frame = buildWriteRequest(parameters);
+        m_port.WriteToPort(frame.data(), static_cast<int>(frame.size()), false);
+    }
+    // The device takes its new settings and registers again; its old entry goes either way.
+    removeCurrentDevice(numberOf(m_current.deviceNumber).value_or(0));
+    return valid;
+}
+
+void DeviceConfig::removeCurrentDevice(std::uint16_t id) {
+    RemoveDevFromObjDevInfoMap(id);
+    RemoveFromDevArray(id);
+    if (m_options.mainWindow) {
+        m_options.mainWindow->post(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REMOVED);
+    }
+    if (m_options.removeFromGroups) m_options.removeFromGroups(id);
+}
+
+void DeviceConfig::close() {
+    m_port.ReleaseCmdSerialPort();
+    InsertLogOb("%d,%d,'串口已关闭.'", 2, 8);
+    m_portOpen = false;
+    m_openedPort.store(0);
+    // The monitor thread has ended: nothing else touches the assembler now.
+    m_assembler.clear();
+    std::lock_guard lock(m_replyLock);
+    m_replies.clear();
+}
+
+}  // namespace consolecore
