@@ -1,0 +1,124 @@
+// The dispatcher thread: parks on a condition that re-checks the queue, so a copy appended
+// just before it parks is still taken.
+#include "dispatcher.h"
+
+#include <pthread.h>
+
+#include <exception>
+#include <string>
+#include <system_error>
+
+#include "chronrun/chronrun_options.h"
+#include "device_worker.h"
+#include "logbase/logbase.h"
+#include "runner_log.h"
+
+namespace chronrun {
+namespace {
+
+// A worker whose thread cannot be started is retried this often, then given up with a line.
+constexpr int kWorkerStartAttempts = 3;
+
+}  // namespace
+
+Dispatcher::Dispatcher(RunnerContext& context, WorkerPool& workers)
+    : m_context(context), m_workers(workers) {}
+
+Dispatcher::~Dispatcher() {
+    stop();
+}
+
+void Dispatcher::append(TimTaskPoint_ copy) {
+    std::lock_guard lock(m_mutex);
+    m_queue.push_back(std::move(copy));
+}
+
+bool Dispatcher::wake() {
+    std::string headName;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_queue.empty()) return false;
+        headName = GetTimNameUtf8(m_queue.front());
+        m_run = true;
+    }
+    std::lock_guard threadLock(m_threadMutex);
+    if (!m_thread.joinable()) {
+        InsertLogOb("%d,%d,'启动定时[%s]分派线程.'", kLogSystem, kLogTimedTask, headName.c_str());
+        try {
+            m_thread = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            InsertLogOb("%d,%d,'定时分派启动失败.'", kLogFailure, kLogTimedTask);
+            return false;
+        }
+        return true;
+    }
+    // Waking cannot fail here: the flag is set under the queue's lock and the thread re-checks
+    // it before it parks.
+    m_wake.notify_one();
+    InsertLogOb("%d,%d,'开启定时[%s].唤醒分派线程.'", kLogSystem, kLogTimedTask, headName.c_str());
+    return true;
+}
+
+void Dispatcher::clear() {
+    std::lock_guard lock(m_mutex);
+    m_queue.clear();
+}
+
+void Dispatcher::stop() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_run = false;
+    }
+    m_wake.notify_all();
+    std::lock_guard threadLock(m_threadMutex);
+    if (m_thread.joinable()) m_thread.join();
+    clear();
+}
+
+void Dispatcher::pause(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds delay) {
+    // New copies notify the same condition; they do not shorten the pause.
+    m_wake.wait_for(lock, m_context.realPause(delay), [this] { return !m_run; });
+}
+
+void Dispatcher::run() {
+    pthread_setname_np(pthread_self(), "chronrun-disp");
+    std::unique_lock lock(m_mutex);
+    while (m_run) {
+        if (m_queue.empty()) {
+            m_wake.wait(lock, [this] { return !m_run || !m_queue.empty(); });
+            continue;
+        }
+        if (!m_queue.front().ttEnable) {
+            m_queue.pop_front();
+            pause(lock, kChronrunDisabledPause);
+            continue;
+        }
+        const TimTaskPoint_ task = std::move(m_queue.front());
+        m_queue.pop_front();
+        lock.unlock();
+        dispatch(task);
+        lock.lock();
+        pause(lock, kChronrunTaskGap);
+    }
+}
+
+void Dispatcher::dispatch(const TimTaskPoint_& task) {
+    const std::string name = GetTimNameUtf8(task);
+    InsertLogOb("%d,%d,'执行定时任务:%s'", kLogRun, kLogTimedTask, name.c_str());
+    const std::string count = formatText("设备数量:%d", static_cast<int>(task.devList.size()));
+    InsertLogOb("%d,%d,'%s'", kLogRun, kLogTimedTask, count.c_str());
+    // All devices of one task start together; the dispatcher does not wait for them.
+    for (const DeviceOnOff_& device : task.devList) {
+        const DeviceJob job = makeDeviceJob(task, device);
+        bool started = false;
+        for (int attempt = 0; attempt < kWorkerStartAttempts && !started; ++attempt) {
+            started = m_workers.start([this, job] { runDeviceJob(m_context, job); });
+        }
+        if (!started) {
+            InsertLogOb("%d,%d,'定时任务[%s]设备[%d]线程启动失败.'", kLogFailure, kLogTimedTask,
+                        name.c_str(), int{device.devID});
+        }
+    }
+}
+
+}  // namespace chronrun

@@ -1,0 +1,82 @@
+// Starting and stopping the runner's threads in the order that keeps the store and the link
+// safe: workers are told to stop first, the scan ends, then the dispatcher, then every worker
+// is waited for.
+#include "runner.h"
+
+#include "dispatcher.h"
+#include "lanwire/lanwire.h"
+#include "logbase/logbase.h"
+#include "runner_context.h"
+#include "runner_log.h"
+#include "scanner.h"
+#include "worker_pool.h"
+
+namespace chronrun {
+
+// Member order is construction order; destruction runs backwards, so the scan (which feeds
+// the dispatcher) goes before the dispatcher (which starts workers) before the workers.
+struct Runner::Session {
+    explicit Session(const ChronrunOptions& options) {
+        context.clock = options.clock ? options.clock : SystemChronrunClock();
+        context.send = options.send ? options.send : ChronrunSendFn(&TCPSend);
+    }
+    ~Session() { stop(); }
+
+    void stop() {
+        context.workerStop.stop();
+        scanner.stop();
+        dispatcher.stop();
+        workers.joinAll();
+    }
+
+    RunnerContext context;
+    WorkerPool workers;
+    Dispatcher dispatcher{context, workers};
+    Scanner scanner{context, dispatcher};
+};
+
+Runner& Runner::instance() {
+    static Runner runner;
+    return runner;
+}
+
+// A program that never called ReleaseChronrun still has its threads ended before exit.
+Runner::~Runner() = default;
+
+bool Runner::init() {
+    std::lock_guard lock(m_mutex);
+    // A new session starts with an empty dispatch queue. A running one keeps its queue: the
+    // copies in it belong to tasks already marked running, which would not be queued again
+    // in their window.
+    if (!m_session) {
+        auto session = std::make_unique<Session>(m_options);
+        if (!session->scanner.start()) {
+            InsertLogOb("%d,%d,'定时任务线程启动失败.'", kLogFailure, kLogTimedTask);
+            return false;
+        }
+        m_session = std::move(session);
+    }
+    InsertLogOb("%d,%d,'定时任务模块初始化成功.'", kLogSystem, kLogTimedTask);
+    return true;
+}
+
+void Runner::release() {
+    std::lock_guard lock(m_mutex);
+    InsertLogOb("%d,%d,'退出定时任务模块.'", kLogSystem, kLogTimedTask);
+    if (m_session) {
+        m_session->stop();
+        m_session.reset();
+    }
+}
+
+void Runner::setOptions(const ChronrunOptions& options) {
+    std::lock_guard lock(m_mutex);
+    m_options = options;
+}
+
+ChronrunOptions Runner::options() {
+    std::lock_guard lock(m_mutex);
+    return m_options;
+}
+
+}  // namespace chronrun

@@ -1,0 +1,87 @@
+// The scan thread and the run states of the tasks: idle or ended -> running when the start
+// test holds (the task's copy goes to the dispatcher), running -> ended when the end test holds.
+#include "scanner.h"
+
+#include <pthread.h>
+
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+#include "chronstore/chronstore.h"
+#include "logbase/logbase.h"
+#include "runner_log.h"
+#include "task_rules.h"
+
+namespace chronrun {
+
+Scanner::Scanner(RunnerContext& context, Dispatcher& dispatcher)
+    : m_context(context), m_dispatcher(dispatcher) {}
+
+Scanner::~Scanner() {
+    stop();
+}
+
+bool Scanner::start() {
+    try {
+        m_thread = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void Scanner::stop() {
+    m_stop.stop();
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void Scanner::run() {
+    pthread_setname_np(pthread_self(), "chronrun-scan");
+    InsertLogOb("%d,%d,'进入定时任务线程'", kLogSystem, kLogTimedTask);
+    while (!m_stop.stopped()) {
+        sweep();
+        m_stop.pauseFor(m_context.realPause(kChronrunScanPeriod));
+    }
+}
+
+void Scanner::sweep() {
+    const int count = GetTTPointCount();
+    for (int i = 0; i < count && !m_stop.stopped(); ++i) {
+        // One task per hold, so the editor and a save wait at most one task's check.
+        TimTaskGuard guard;
+        if (i >= GetTTPointCount()) return;  // tasks were removed meanwhile
+        TimTaskPoint_* task = nullptr;
+        try {
+            task = &GetTTPointByIndex(i);
+        } catch (const std::invalid_argument&) {
+            return;
+        }
+        check(*task, m_context.clock->localNow());
+    }
+}
+
+void Scanner::check(TimTaskPoint_& task, const ChronrunLocalTime& now) {
+    const std::uint32_t seconds = secondsOfDay(now);
+    if (task.runState == kTaskRunning) {
+        if (endTestHolds(task, seconds)) {
+            const std::string text = formatText("定时结束时间到:%u;%u", task.endtime, seconds);
+            InsertLogOb("%d,%d,'%s'", kLogSystem, kLogTimedTask, text.c_str());
+            task.runState = kTaskEnded;
+        }
+        return;
+    }
+    // Idle or ended. The enable flag is not looked at here: a disabled task goes through its
+    // run states too, and the dispatcher drops its copy.
+    if (!startTestHolds(task, now)) return;
+    const std::string text = formatText("定时开始时间到:%u;%u", task.statime, seconds);
+    InsertLogOb("%d,%d,'%s'", kLogSystem, kLogTimedTask, text.c_str());
+    TimTaskPoint_ copy = task;  // deep: the copy owns its name and device list
+    copy.runState = kTaskRunning;
+    m_dispatcher.append(std::move(copy));
+    task.runState = kTaskRunning;
+    m_dispatcher.wake();
+}
+
+}  // namespace chronrun

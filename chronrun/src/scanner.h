@@ -1,0 +1,39 @@
+// The scan thread: every 10 ms walks the task store, one task per hold of the store lock,
+// and moves each task through its run states.
+#pragma once
+
+#include <thread>
+
+#include "chronrun/chronrun_options.h"
+#include "chronstore/tim_task.h"
+#include "dispatcher.h"
+#include "runner_context.h"
+#include "stop_signal.h"
+
+namespace chronrun {
+
+class Scanner {
+public:
+    Scanner(RunnerContext& context, Dispatcher& dispatcher);
+    ~Scanner();
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
+
+    // Starts the thread; false when it cannot be started.
+    bool start();
+    // Clears the scan flag and waits for the thread to end.
+    void stop();
+
+private:
+    void run();
+    void sweep();
+    // One task, with the store lock held.
+    void check(TimTaskPoint_& task, const ChronrunLocalTime& now);
+
+    RunnerContext& m_context;
+    Dispatcher& m_dispatcher;
+    StopSignal m_stop;  // stopped once the scan flag is cleared
+    std::thread m_thread;
+};
+
+}  // namespace chronrun

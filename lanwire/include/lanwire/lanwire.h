@@ -1,0 +1,47 @@
+// The network device link: the console's only network interface to its sequencers.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <functional>
+
+#include "lanwire/lanwire_export.h"
+
+namespace platform {
+class MessageTarget;
+}
+
+// Receives every frame the link passes up: the device id of the frame header (bytes 18-19),
+// the peer address of the connection it came from, the frame bytes and their count. Called
+// only on the link's receive-dispatch thread and without any of the link's locks held, so it
+// may call TCPSend, DoNetReg and DeleteTickDevice. The bytes are valid during the call only.
+// The result is ignored.
+using LanwireRecvCallback = std::function<int(std::uint32_t deviceId, sockaddr_in peer,
+                                              const std::uint8_t* data, std::int32_t length)>;
+
+// Starts the link: listens on `port` of every local address (0 picks a free port, see
+// GetLanwirePort) and hands frames to `callback`. False when already running or when the
+// server cannot start. May be called again after CancelLanwire.
+LANWIRE_EXPORT bool InitLanwire(std::uint16_t port, LanwireRecvCallback callback);
+
+// Stops the server, closes every connection, discards queued sends, empties the heartbeat
+// table and ends the link's threads. Always true.
+LANWIRE_EXPORT bool CancelLanwire();
+
+// Queues a copy of `length` bytes for the connection whose peer IP equals the destination's.
+// True when queued (also when no such connection exists: the frame is then dropped), false
+// once the link has been stopped.
+LANWIRE_EXPORT bool TCPSend(const std::uint8_t* data, std::uint32_t length,
+                            sockaddr_in destination);
+
+// Puts the device under heartbeat supervision (or refreshes it) and sends it one heartbeat
+// to `address`. Always true.
+LANWIRE_EXPORT bool DoNetReg(std::uint32_t deviceId, const sockaddr_in* address);
+
+// Ends the heartbeat supervision of a device. Always true.
+LANWIRE_EXPORT bool DeleteTickDevice(std::uint16_t deviceId);
+
+// The receiver of WM_LINK_SOCKET_CLOSED (platform/messages.h), sent synchronously with
+// lParam pointing to the peer sockaddr_in of the lost connection. Null: no notices.
+LANWIRE_EXPORT void SetWindowHand(platform::MessageTarget* target);

@@ -1,0 +1,65 @@
+// Settings and read-outs of the link beyond the console's interface: the timing source and
+// program folder (so tests run fast in a temp folder), the bound port, counters.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "lanwire/lanwire_export.h"
+
+struct LanwireOptions {
+    // Heartbeat supervision: a tick every `tickPeriod`, looked for every `heartbeatPass`.
+    std::chrono::milliseconds tickPeriod{2500};
+    std::chrono::milliseconds heartbeatPass{100};
+    // Heartbeats a device may leave unanswered before it is reported offline.
+    int heartbeatCounterStart = 3;
+    // The clock the heartbeat thread and the partial-frame timeout read; null: steady clock.
+    std::function<std::chrono::steady_clock::time_point()> clock;
+    // Least time between two frames to one device, and between two heartbeats to one device.
+    std::chrono::milliseconds sendGap{10};
+    std::chrono::milliseconds heartbeatGap{100};
+    // A frame left incomplete this long is dropped when the next bytes arrive.
+    std::chrono::milliseconds partialFrameTimeout{5000};
+    // Pause before accepting again when accept fails (out of file descriptors).
+    std::chrono::milliseconds acceptBackoff{100};
+    // Folder of testNote.ini and sendNote.ini, ending in '/'; empty: GetCurWorkPath().
+    std::string programFolder;
+    // A dump file that would grow beyond this is moved to "<name>.1" and started afresh.
+    std::uintmax_t dumpFileLimit = 8u * 1024u * 1024u;
+    // Threads running the network I/O; 0: twice the number of processors.
+    unsigned ioThreads = 0;
+};
+
+// Applies from the next InitLanwire on.
+LANWIRE_EXPORT void SetLanwireOptions(const LanwireOptions& options);
+LANWIRE_EXPORT LanwireOptions GetLanwireOptions();
+
+// The port the server listens on, 0 while stopped.
+LANWIRE_EXPORT std::uint16_t GetLanwirePort();
+
+struct LanwireStats {
+    std::size_t connections = 0;       // connections in the connection list
+    std::size_t tickEntries = 0;       // devices under heartbeat supervision
+    std::size_t receiveQueue = 0;      // records waiting for the receive callback
+    std::uint64_t framesQueued = 0;    // frames put on the receive queue (offline notices too)
+    std::uint64_t framesDropped = 0;   // frames and notices dropped on a full receive queue
+    std::uint64_t framesSent = 0;      // frames written to a connection (heartbeats too)
+    std::uint64_t sendsDropped = 0;    // sends with no connection for their address
+    std::uint64_t bytesDiscarded = 0;  // stream bytes skipped or dropped as stale
+    std::uint64_t bytesPending = 0;    // bytes of incomplete frames waiting for the rest
+    std::uint64_t ticks = 0;           // heartbeat ticks run since InitLanwire
+};
+LANWIRE_EXPORT LanwireStats GetLanwireStats();
+
+struct LanwireTickEntry {
+    std::uint16_t deviceId = 0;
+    int counter = 0;
+    sockaddr_in address{};
+};
+// A copy of the heartbeat table, ordered by device id.
+LANWIRE_EXPORT std::vector<LanwireTickEntry> GetLanwireTickTable();

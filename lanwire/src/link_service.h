@@ -1,0 +1,87 @@
+// CLinkService: the link on top of the TCP server. Checks and queues received frames, answers
+// heartbeats, supervises registered devices, runs the receive callback on its own thread and
+// dumps every frame.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "frame_dump.h"
+#include "lanwire/lanwire.h"
+#include "lanwire/lanwire_options.h"
+#include "protocol/console_frames.h"
+#include "recv_queue.h"
+#include "tcp_server.h"
+
+namespace lanwire {
+
+struct TickEntry {
+    protocol::ConsoleFrame heartbeat{};  // built once when the entry is created
+    sockaddr_in address{};               // where every heartbeat of this device goes
+    int counter = 0;                     // heartbeats still allowed to go unanswered
+};
+
+class CLinkService {
+public:
+    CLinkService();
+    ~CLinkService();
+    CLinkService(const CLinkService&) = delete;
+    CLinkService& operator=(const CLinkService&) = delete;
+
+    bool init(std::uint16_t port, LanwireRecvCallback callback);
+    bool cancel();
+    bool send(const std::uint8_t* data, std::uint32_t length, const sockaddr_in& destination);
+    bool doNetReg(std::uint32_t deviceId, const sockaddr_in* address);
+    bool deleteTickDevice(std::uint16_t deviceId);
+    void setWindow(platform::MessageTarget* target) { m_server.setWindow(target); }
+
+    void setOptions(const LanwireOptions& options);
+    LanwireOptions options() const;
+    std::uint16_t port() const { return m_server.port(); }
+    LanwireStats stats() const;
+    std::vector<LanwireTickEntry> tickTable() const;
+
+private:
+    void onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer);
+    void onAddress(const sockaddr_in& peer);
+    void dispatchLoop();
+    void heartbeatLoop(LanwireOptions options);
+    void runTick();
+    void stopThreads();
+
+    std::mutex m_lifecycle;  // serialises init and cancel
+    mutable std::mutex m_optionsLock;
+    LanwireOptions m_options;
+    int m_counterStart = 3;
+
+    std::atomic<bool> m_running{false};
+    LanwireRecvCallback m_callback;
+    RecvQueue m_recvQueue;
+    std::thread m_dispatchThread;
+    std::thread m_heartbeatThread;
+    std::mutex m_heartbeatWaitLock;
+    std::condition_variable m_heartbeatWake;
+    bool m_heartbeatStop = false;
+
+    // Heartbeat table; its lock comes before the server's connection-list and send-queue
+    // locks, and before the receive-queue lock.
+    mutable std::mutex m_tickLock;
+    std::map<std::uint16_t, TickEntry> m_tickTable;
+
+    FrameDump m_recvDump{"NetData", ' '};
+    FrameDump m_sendDump{"SendDataNote", '.'};
+    CTcpServer m_server{m_sendDump};
+
+    std::atomic<std::uint64_t> m_ticks{0};
+};
+
+// The process-wide link.
+CLinkService& linkService();
+
+}  // namespace lanwire

@@ -1,0 +1,20 @@
+// Timing and sizing of the TCP server, taken from LanwireOptions at start.
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+namespace lanwire {
+
+using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+struct ServerConfig {
+    unsigned ioThreads = 0;  // 0: twice the processors
+    std::chrono::milliseconds sendGap{10};
+    std::chrono::milliseconds heartbeatGap{100};
+    std::chrono::milliseconds partialFrameTimeout{5000};
+    std::chrono::milliseconds acceptBackoff{100};
+    Clock clock;  // never null once the server runs
+};
+
+}  // namespace lanwire

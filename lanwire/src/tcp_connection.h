@@ -1,0 +1,70 @@
+// One accepted device connection: its socket, one outstanding read feeding a stream framer,
+// and its own paced write queue. Everything that touches the socket runs on its strand.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <array>
+#include <asio.hpp>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <optional>
+
+#include "protocol/stream_framer.h"
+#include "send_item.h"
+
+namespace lanwire {
+
+class CTcpServer;
+
+class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
+public:
+    TcpConnection(CTcpServer& server, asio::ip::tcp::socket socket, const sockaddr_in& peer);
+    ~TcpConnection();
+
+    const sockaddr_in& peer() const { return m_peer; }
+
+    // Starts reading. Any thread.
+    void start();
+    // Queues a frame: order kept, at least the send gap between two writes; a heartbeat
+    // waits for the heartbeat gap and replaces nothing already queued. Any thread.
+    void enqueue(SendItem item);
+    // Closes the socket without further notices (the entry has left the list). Any thread.
+    void close();
+    // The same, directly; only while no I/O thread runs.
+    void closeNow();
+
+private:
+    using TimePoint = std::chrono::steady_clock::time_point;
+
+    void readNext();
+    void onRead(const std::error_code& error, std::size_t count);
+    void pump();
+    void onWritten(const std::error_code& error, bool heartbeat);
+    void fail(const char* tag);
+
+    CTcpServer& m_server;
+    asio::ip::tcp::socket m_socket;
+    asio::any_io_executor m_strand;
+    asio::steady_timer m_timer;
+    const sockaddr_in m_peer;
+
+    // Reading.
+    std::array<std::uint8_t, 8192> m_readBuffer{};
+    protocol::StreamFramer m_framer;
+    std::chrono::steady_clock::time_point m_partialSince{};
+
+    // Writing.
+    std::deque<SendItem> m_outbox;
+    std::optional<SendItem> m_heartbeat;  // at most one heartbeat waits
+    SendItem m_writing;                   // the frame being written
+    bool m_writeActive = false;
+    bool m_timerArmed = false;
+    TimePoint m_lastWrite = TimePoint::min();
+    TimePoint m_lastHeartbeat = TimePoint::min();
+
+    bool m_closed = false;
+};
+
+}  // namespace lanwire

@@ -1,0 +1,249 @@
+// Accepting, the connection list, the send queue and the server's start and stop.
+#include "tcp_server.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "frame_dump.h"
+#include "logbase/logbase.h"
+#include "net_address.h"
+#include "platform/message_target.h"
+#include "platform/messages.h"
+#include "tcp_connection.h"
+
+namespace lanwire {
+
+namespace {
+
+sockaddr_in toSockaddr(const asio::ip::tcp::endpoint& endpoint) {
+    sockaddr_in address{};
+    if (endpoint.protocol() == asio::ip::tcp::v4()) {
+        std::memcpy(&address, endpoint.data(), sizeof address);
+    }
+    return address;
+}
+
+}  // namespace
+
+CTcpServer::CTcpServer(FrameDump& sendDump) : m_sendDump(sendDump) {}
+
+CTcpServer::~CTcpServer() {
+    stop();
+}
+
+void CTcpServer::setAddressHandler(AddressHandler handler) {
+    m_addressHandler = std::move(handler);
+}
+
+bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig config) {
+    if (m_running.exchange(true)) return false;
+    m_dataHandler = std::move(handler);
+    m_config = std::move(config);
+    if (!m_config.clock) m_config.clock = [] { return std::chrono::steady_clock::now(); };
+    unsigned threads = m_config.ioThreads;
+    if (threads == 0) threads = 2 * std::max(1u, std::thread::hardware_concurrency());
+
+    auto context = std::make_unique<asio::io_context>(static_cast<int>(threads));
+    auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(*context);
+    std::error_code error;
+    const asio::ip::tcp::endpoint endpoint(asio::ip::tcp::v4(), port);
+    acceptor->open(endpoint.protocol(), error);
+    if (!error) acceptor->set_option(asio::socket_base::reuse_address(true), error);
+    if (!error) acceptor->bind(endpoint, error);
+    // A fleet of sequencers may connect at once after a restart: a deep backlog keeps them
+    // from waiting for SYN retransmissions.
+    if (!error) acceptor->listen(asio::socket_base::max_listen_connections, error);
+    if (error) {
+        m_running = false;
+        return false;
+    }
+    m_port = acceptor->local_endpoint(error).port();
+    {
+        std::scoped_lock guard(m_connectionLock, m_sendLock);
+        m_context = std::move(context);
+        m_acceptor = std::move(acceptor);
+        m_acceptRetry = std::make_unique<asio::steady_timer>(*m_context);
+        m_work.emplace(m_context->get_executor());
+        m_sendQueue.clear();
+        m_drainPosted = false;
+        m_acceptingSends = true;
+    }
+    InsertLogOb("%d,%d,'进入TCP监听线程!%d'", 1, 1, 1);
+    acceptNext();
+
+    for (unsigned i = 0; i < threads; ++i) {
+        try {
+            m_threads.emplace_back([this] { m_context->run(); });
+        } catch (const std::system_error&) {
+            // Fewer workers than planned still serve; none is a failed start.
+        }
+    }
+    if (m_threads.empty()) {
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void CTcpServer::stop() {
+    if (!m_running.exchange(false)) return;
+    {
+        std::lock_guard<std::mutex> guard(m_sendLock);
+        m_acceptingSends = false;
+        m_sendQueue.clear();
+    }
+    // With the I/O threads gone, sockets can be closed from here without a strand.
+    m_work.reset();
+    m_context->stop();
+    for (auto& thread : m_threads) thread.join();
+    m_threads.clear();
+    {
+        std::lock_guard<std::mutex> guard(m_connectionLock);
+        while (!m_connections.empty()) {
+            const std::shared_ptr<TcpConnection> connection = m_connections.back();
+            connection->closeNow();
+            notifyClosed(connection->peer());
+            m_connections.pop_back();
+        }
+    }
+    std::error_code ignored;
+    m_acceptor->close(ignored);
+    std::scoped_lock guard(m_connectionLock, m_sendLock);
+    m_acceptRetry.reset();
+    m_acceptor.reset();
+    m_context.reset();  // destroys pending handlers and the connections they hold
+    m_port = 0;
+}
+
+void CTcpServer::acceptNext() {
+    m_acceptor->async_accept(asio::make_strand(*m_context),
+                             [this](const std::error_code& error, asio::ip::tcp::socket socket) {
+                                 onAccept(error, std::move(socket));
+                             });
+}
+
+void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket socket) {
+    if (!m_running || error == asio::error::operation_aborted) return;
+    if (error) {
+        if (error == asio::error::connection_aborted) {
+            acceptNext();
+            return;
+        }
+        // Out of descriptors (or another lasting failure): try again later, do not spin.
+        m_acceptRetry->expires_after(m_config.acceptBackoff);
+        m_acceptRetry->async_wait([this](const std::error_code& waitError) {
+            if (!waitError && m_running) acceptNext();
+        });
+        return;
+    }
+    std::error_code endpointError;
+    const sockaddr_in peer = toSockaddr(socket.remote_endpoint(endpointError));
+    const std::string ip = ipText(peer);
+    bool duplicate = false;
+    {
+        std::lock_guard<std::mutex> guard(m_connectionLock);
+        duplicate = std::any_of(m_connections.begin(), m_connections.end(),
+                                [&](const auto& c) { return sameIp(c->peer(), peer); });
+    }
+    if (endpointError) {
+        acceptNext();
+        return;
+    }
+    if (duplicate) {
+        if (m_addressHandler) m_addressHandler(peer);
+        InsertLogOb("%d,%d,'carraySocket列表中已有设备:%s'", 3, 4, ip.c_str());
+        // Refused: close it so that the device notices and tries again later.
+        std::error_code ignored;
+        socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+        socket.close(ignored);
+        acceptNext();
+        return;
+    }
+    std::error_code ignored;
+    socket.set_option(asio::socket_base::receive_buffer_size(65535), ignored);
+    socket.set_option(asio::socket_base::send_buffer_size(65535), ignored);
+    socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    auto connection = std::make_shared<TcpConnection>(*this, std::move(socket), peer);
+    InsertLogOb("%d,%d,'添加用户:%s'", 2, 4, ip.c_str());
+    {
+        std::lock_guard<std::mutex> guard(m_connectionLock);
+        m_connections.push_back(connection);
+    }
+    if (m_addressHandler) m_addressHandler(peer);
+    connection->start();
+    acceptNext();
+}
+
+bool CTcpServer::queueSend(std::span<const std::uint8_t> bytes, const sockaddr_in& destination) {
+    SendItem item{std::vector<std::uint8_t>(bytes.begin(), bytes.end()), destination};
+    std::lock_guard<std::mutex> guard(m_sendLock);
+    if (!m_acceptingSends) return false;
+    m_sendQueue.push_back(std::move(item));
+    if (!m_drainPosted && m_context) {
+        m_drainPosted = true;
+        asio::post(*m_context, [this] { drainSendQueue(); });
+    }
+    return true;
+}
+
+void CTcpServer::drainSendQueue() {
+    std::lock_guard<std::mutex> listGuard(m_connectionLock);
+    std::vector<SendItem> items;
+    {
+        std::lock_guard<std::mutex> queueGuard(m_sendLock);
+        items.swap(m_sendQueue);
+        m_drainPosted = false;
+    }
+    for (SendItem& item : items) {
+        // The newest connection from that address, as the list is walked from the end.
+        auto it = std::find_if(m_connections.rbegin(), m_connections.rend(),
+                               [&](const auto& c) { return sameIp(c->peer(), item.destination); });
+        if (it == m_connections.rend()) {
+            ++m_sendsDropped;
+            continue;
+        }
+        (*it)->enqueue(std::move(item));
+    }
+}
+
+void CTcpServer::dropConnection(const sockaddr_in& peer) {
+    std::lock_guard<std::mutex> guard(m_connectionLock);
+    auto it = std::find_if(m_connections.begin(), m_connections.end(),
+                           [&](const auto& c) { return sameIp(c->peer(), peer); });
+    if (it == m_connections.end()) return;
+    if (m_running) (*it)->close();
+    m_connections.erase(it);
+}
+
+std::size_t CTcpServer::connectionCount() const {
+    std::lock_guard<std::mutex> guard(m_connectionLock);
+    return m_connections.size();
+}
+
+void CTcpServer::deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer) {
+    if (m_dataHandler) m_dataHandler(frame, peer);
+}
+
+void CTcpServer::connectionFailed(const TcpConnection& connection, const char* tag) {
+    std::lock_guard<std::mutex> guard(m_connectionLock);
+    auto it = std::find_if(m_connections.begin(), m_connections.end(),
+                           [&](const auto& c) { return c.get() == &connection; });
+    if (it == m_connections.end()) return;  // already dropped by supervision or stop
+    InsertLogOb("%d,%d,'用户断开[%s]:%s'", 2, 4, tag, ipText(connection.peer()).c_str());
+    notifyClosed(connection.peer());
+    m_connections.erase(it);
+}
+
+void CTcpServer::frameWritten(const SendItem& item, const sockaddr_in&) {
+    ++m_framesSent;
+    if (!item.isHeartbeat()) m_sendDump.write(item.bytes);
+}
+
+void CTcpServer::notifyClosed(const sockaddr_in& peer) {
+    platform::MessageTarget* target = m_target.load();
+    if (target == nullptr) return;
+    sockaddr_in copy = peer;
+    target->send(platform::WM_LINK_SOCKET_CLOSED, 0, reinterpret_cast<std::intptr_t>(&copy));
+}
+
+}  // namespace lanwire

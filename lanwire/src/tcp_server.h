@@ -1,0 +1,113 @@
+// CTcpServer: accepts device connections, knows them by peer IP, reads them on a pool of
+// I/O threads and writes queued frames to them.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <asio.hpp>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <thread>
+#include <vector>
+
+#include "send_item.h"
+#include "server_config.h"
+
+namespace platform {
+class MessageTarget;
+}
+
+namespace lanwire {
+
+class FrameDump;
+class TcpConnection;
+
+class CTcpServer {
+public:
+    using DataHandler = std::function<void(std::span<const std::uint8_t>, const sockaddr_in&)>;
+    using AddressHandler = std::function<void(const sockaddr_in&)>;
+
+    explicit CTcpServer(FrameDump& sendDump);
+    ~CTcpServer();
+    CTcpServer(const CTcpServer&) = delete;
+    CTcpServer& operator=(const CTcpServer&) = delete;
+
+    // Called for every accepted connection and every refused duplicate, never under a lock.
+    void setAddressHandler(AddressHandler handler);
+    void setWindow(platform::MessageTarget* target) { m_target.store(target); }
+
+    // False if already running or the port cannot be opened.
+    bool start(std::uint16_t port, DataHandler handler, ServerConfig config);
+    // Joins the I/O threads, discards queued sends, closes every connection. Sends fail
+    // from now until the next start.
+    void stop();
+
+    // Copies the bytes onto the send queue; false once stopped.
+    bool queueSend(std::span<const std::uint8_t> bytes, const sockaddr_in& destination);
+    // Removes the first connection with the peer's IP from the list and closes it.
+    void dropConnection(const sockaddr_in& peer);
+
+    std::uint16_t port() const { return m_port.load(); }
+    std::size_t connectionCount() const;
+    std::uint64_t framesSent() const { return m_framesSent.load(); }
+    std::uint64_t sendsDropped() const { return m_sendsDropped.load(); }
+    std::uint64_t bytesDiscarded() const { return m_bytesDiscarded.load(); }
+    std::uint64_t bytesPending() const { return m_bytesPending.load(); }
+
+    // For connections, on their strand.
+    const ServerConfig& config() const { return m_config; }
+    std::chrono::steady_clock::time_point now() const { return m_config.clock(); }
+    void deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer);
+    void connectionFailed(const TcpConnection& connection, const char* tag);
+    void frameWritten(const SendItem& item, const sockaddr_in& peer);
+    void addDiscarded(std::uint64_t bytes) { m_bytesDiscarded += bytes; }
+    void adjustPending(std::size_t before, std::size_t after) {
+        m_bytesPending += after;
+        m_bytesPending -= before;
+    }
+
+private:
+    void acceptNext();
+    void onAccept(const std::error_code& error, asio::ip::tcp::socket socket);
+    void drainSendQueue();
+    // Sends WM_LINK_SOCKET_CLOSED; called with the connection-list lock held.
+    void notifyClosed(const sockaddr_in& peer);
+
+    FrameDump& m_sendDump;
+    AddressHandler m_addressHandler;
+    DataHandler m_dataHandler;
+    ServerConfig m_config;
+    std::atomic<platform::MessageTarget*> m_target{nullptr};
+
+    std::atomic<bool> m_running{false};
+    std::atomic<std::uint16_t> m_port{0};
+    // Replaced on each start; reset only with both list locks held, so that a thread
+    // holding either lock may post to it.
+    std::unique_ptr<asio::io_context> m_context;
+    std::unique_ptr<asio::ip::tcp::acceptor> m_acceptor;
+    std::unique_ptr<asio::steady_timer> m_acceptRetry;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_work;
+    std::vector<std::thread> m_threads;
+
+    // Connection list. Lock order: the link's heartbeat table, this, the send queue.
+    mutable std::mutex m_connectionLock;
+    std::vector<std::shared_ptr<TcpConnection>> m_connections;
+
+    // Send queue, drained onto the connections' own queues by an I/O thread.
+    std::mutex m_sendLock;
+    std::vector<SendItem> m_sendQueue;
+    bool m_drainPosted = false;
+    bool m_acceptingSends = true;
+
+    std::atomic<std::uint64_t> m_framesSent{0};
+    std::atomic<std::uint64_t> m_sendsDropped{0};
+    std::atomic<std::uint64_t> m_bytesDiscarded{0};
+    std::atomic<std::uint64_t> m_bytesPending{0};
+};
+
+}  // namespace lanwire

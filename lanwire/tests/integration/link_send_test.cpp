@@ -1,0 +1,109 @@
+// The send path: per-device pacing and order, no waiting on other devices, drops, the dump.
+#include <regex>
+#include <sstream>
+
+#include "link_fixture.h"
+#include "protocol/console_frames.h"
+#include "protocol/device_frames.h"
+
+using namespace linktest;
+using namespace protocol;
+
+namespace {
+
+bool send(const ConsoleFrame& frame, const sockaddr_in& to) {
+    return TCPSend(frame.data(), static_cast<std::uint32_t>(frame.size()), to);
+}
+
+}  // namespace
+
+TEST_F(LinkTest, FramesToOneDeviceKeepOrderAndGapWhileAnotherDeviceIsNotDelayed) {
+    ASSERT_TRUE(startLink());
+    auto& slow = addDevice(30, 601, silent());
+    auto& other = addDevice(31, 602, silent());
+    expectRegistered(slow);
+    expectRegistered(other);
+    const sockaddr_in a = address(slow.config().sourceAddress);
+    const sockaddr_in b = address(other.config().sourceAddress);
+    for (std::uint8_t outlet = 1; outlet <= 5; ++outlet) {
+        ASSERT_TRUE(send(buildConsoleFrame(NET_CMD_CHANNEL, 601, outlet, 1), a));
+    }
+    ASSERT_TRUE(send(buildConsoleFrame(NET_CMD_CHANNEL, 602, 9, 1), b));
+    ASSERT_TRUE(slow.waitCommand(NET_CMD_CHANNEL, 5));
+    ASSERT_TRUE(other.waitCommand(NET_CMD_CHANNEL, 1));
+
+    const auto frames = slow.frames(NET_CMD_CHANNEL);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i].param(0), i + 1) << "queue order";
+        // Written at least 10 ms after the previous one finished; the arrival of the earlier
+        // frame may lag its write by a fraction of a millisecond.
+        if (i > 0) {
+            EXPECT_GE(frames[i].at - frames[i - 1].at, 9ms) << i;
+        }
+    }
+    // The other device's frame did not wait behind the 40 ms of pacing to the first one.
+    EXPECT_LT(other.frames(NET_CMD_CHANNEL).front().at, frames.back().at);
+}
+
+TEST_F(LinkTest, AFrameForAnAddressWithoutConnectionIsDropped) {
+    ASSERT_TRUE(startLink());
+    const std::uint64_t dropped = GetLanwireStats().sendsDropped;
+    EXPECT_TRUE(send(buildConsoleFrame(NET_CMD_CHANNEL, 1, 1, 1), address("127.0.0.250")));
+    EXPECT_TRUE(testkit::waitFor([&] { return GetLanwireStats().sendsDropped == dropped + 1; }));
+}
+
+TEST_F(LinkTest, SentFramesAreDumpedButHeartbeatsAreNot) {
+    ASSERT_TRUE(startLink());
+    auto& device = addDevice(32, 603, silent());
+    expectRegistered(device);
+    const sockaddr_in peer = address(device.config().sourceAddress);
+    DoNetReg(603, &peer);
+    ASSERT_TRUE(send(buildConsoleFrame(NET_CMD_CHANNEL, 603, 3, 1), peer));
+    ASSERT_TRUE(send(buildConsoleFrame(NET_CMD_SET_MODE, 603, 1), peer));
+    ASSERT_TRUE(device.waitCommand(NET_CMD_SET_MODE));
+    ASSERT_EQ(device.received(NET_CMD_HEARTBEAT), 1u);
+    // The dump line is written when the write completes, just after the device may read it.
+    std::vector<std::string> lines;
+    ASSERT_TRUE(testkit::waitFor([&] {
+        lines.clear();
+        std::stringstream in(readFile("sendNote.ini"));
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines.size() >= 3;
+    }));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "[SendDataNote]");
+    const std::regex key(R"(^\d{14}-(\d+)=(.*)$)");
+    std::smatch m1;
+    std::smatch m2;
+    ASSERT_TRUE(std::regex_match(lines[1], m1, key)) << lines[1];
+    ASSERT_TRUE(std::regex_match(lines[2], m2, key)) << lines[2];
+    EXPECT_EQ(m1[2].str(),
+              "FA.FD.FC.FE.18.00.00.00.68.00.00.00.00.00.00.00.5B.02.00.00.03.01.00.00.");
+    EXPECT_EQ(std::stoul(m2[1].str()), std::stoul(m1[1].str()) + 1);
+}
+
+TEST_F(LinkTest, OrdersToManyDevicesLeaveTogetherNotTenMillisecondsApart) {
+    ASSERT_TRUE(startLink());
+    constexpr std::size_t kDevices = 40;
+    for (std::size_t i = 0; i < kDevices; ++i) {
+        addDevice(40 + i, static_cast<std::uint16_t>(610 + i), silent());
+    }
+    ASSERT_TRUE(fleet().waitAll([](const simtcp::SimDevice& d) { return d.state().connected; }));
+    for (std::size_t i = 0; i < kDevices; ++i) expectRegistered(fleet().device(i));
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < kDevices; ++i) {
+        const auto& d = fleet().device(i);
+        ASSERT_TRUE(send(buildConsoleFrame(NET_CMD_PARALLEL, d.id(), 1, 0,
+                                           static_cast<std::uint8_t>(i + 1), kDevices),
+                         address(d.config().sourceAddress)));
+    }
+    ASSERT_TRUE(fleet().waitAll(
+        [](const simtcp::SimDevice& d) { return d.received(NET_CMD_PARALLEL) == 1; }));
+    // One send thread pausing 10 ms per frame would need 400 ms; the orders went in parallel.
+    // The bound leaves room for slow sanitizer builds.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms);
+    // And every device carried the order out.
+    for (std::size_t i = 0; i < kDevices; ++i) {
+        ASSERT_TRUE(recorder.waitCount(fleet().device(i).id(), NET_CMD_STEP_DONE, 1));
+    }
+}

@@ -1,0 +1,33 @@
+// Command line of the tool vantrel-sim: a fleet of simulated sequencers against a console.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "simtcp/sim_fleet.h"
+
+namespace simtcp {
+
+struct FleetOptions {
+    std::string host = "127.0.0.1";
+    std::uint16_t port = 6000;
+    std::size_t count = 1;
+    std::uint16_t firstId = 1;
+    unsigned groups = 6;
+    GroupMode mode = GroupMode::Mixed;
+    unsigned threads = 1;
+    std::chrono::milliseconds stepDelay{100};
+    std::chrono::milliseconds heartbeatDelay{0};
+    bool silent = false;   // never answer heartbeats (the console reports them offline)
+    bool verbose = false;  // print every frame received
+    unsigned seconds = 0;  // run time; 0 until interrupted
+    bool help = false;
+    std::string error;  // set when the command line is not understood
+};
+
+FleetOptions parseFleetOptions(const std::vector<std::string>& args);
+std::string fleetUsage();
+
+}  // namespace simtcp
