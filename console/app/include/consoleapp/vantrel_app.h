@@ -1,0 +1,44 @@
+// The application object: single instance, process-wide tables, the modal main window.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "consolecore/console_session.h"
+
+namespace platform {
+class Prompt;
+}
+
+namespace consoleui {
+class CVantrelDlg;
+}
+
+namespace consoleapp {
+
+struct AppOptions {
+    std::string lockFolder;   // empty: defaultLockFolder()
+    std::string programName;  // names the lock file; empty: the executable's file name
+    consolecore::SessionOptions session;
+    platform::Prompt* prompt = nullptr;  // null: message boxes
+    // Called with the main window before it runs (the tests drive it from here).
+    std::function<void(consoleui::CVantrelDlg&)> onWindowCreated;
+};
+
+class CVantrelApp {
+public:
+    explicit CVantrelApp(AppOptions options = {});
+
+    // Start-up, the main window's modal run and the tidy-up after it. Returns false in every
+    // case: the process ends when it returns.
+    bool InitInstance();
+
+    // Whether the last InitInstance stopped at the single-instance rule.
+    bool refusedAsSecondInstance() const { return m_refused; }
+
+private:
+    AppOptions m_options;
+    bool m_refused = false;
+};
+
+}  // namespace consoleapp

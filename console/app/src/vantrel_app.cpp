@@ -1,0 +1,57 @@
+// Start-up order: the single-instance rule before anything else, then the tables, the
+// registry and the main window; the tables and registry are emptied after it closed.
+#include "consoleapp/vantrel_app.h"
+
+#include <memory>
+
+#include "consoleapp/single_instance.h"
+#include "consoleui/cell_icons.h"
+#include "consoleui/qt_prompt.h"
+#include "consoleui/vantrel_dlg.h"
+#include "platform/prompt.h"
+
+namespace consoleapp {
+
+CVantrelApp::CVantrelApp(AppOptions options) : m_options(std::move(options)) {}
+
+bool CVantrelApp::InitInstance() {
+    m_refused = false;
+    std::unique_ptr<consoleui::QtPrompt> ownPrompt;
+    platform::Prompt* prompt = m_options.prompt;
+    if (!prompt) {
+        ownPrompt = std::make_unique<consoleui::QtPrompt>();
+        prompt = ownPrompt.get();
+    }
+
+    // 1. Single instance: nothing else may have started when a second copy gives up.
+    SingleInstanceLock lock;
+    const std::string folder =
+        m_options.lockFolder.empty() ? defaultLockFolder() : m_options.lockFolder;
+    const std::string name = m_options.programName.empty() ? programName() : m_options.programName;
+    if (!lock.acquire(folder, name)) {
+        m_refused = true;
+        prompt->showMessage("软件已经运行!");
+        return false;
+    }
+
+    // Libraries without a window of their own show their message boxes through this one.
+    platform::setDefaultPrompt(prompt);
+    // The icons the lists use, loaded once up front.
+    for (const int icon : {consoleui::kIconTickOn, consoleui::kIconTickOff, consoleui::kIconLedOff,
+                           consoleui::kIconLedOn}) {
+        consoleui::iconPixmap(icon);
+    }
+
+    // Six serial and six parallel groups, empty; the registry cleared.
+    consolecore::beginApplication();
+    {
+        consoleui::CVantrelDlg window(m_options.session, prompt);
+        if (m_options.onWindowCreated) m_options.onWindowCreated(window);
+        window.exec();
+    }
+    consolecore::endApplication();
+    platform::setDefaultPrompt(nullptr);
+    return false;
+}
+
+}  // namespace consoleapp

@@ -1,0 +1,176 @@
+// The application object: the single-instance rule against a lock held by another process,
+// and a full start-up and shutdown with the main window closed right away.
+#include <QDialog>
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "consoleapp/single_instance.h"
+#include "consoleapp/vantrel_app.h"
+#include "consoleui/vantrel_dlg.h"
+#include "lanwire/lanwire.h"
+#include "lanwire/lanwire_options.h"
+#include "logbase/logbase.h"
+#include "platform/prompt.h"
+#include "testkit/wait_for.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class RecordingPrompt : public platform::Prompt {
+public:
+    void showMessage(const std::string& text, const std::string& = {},
+                     platform::PromptIcon = platform::PromptIcon::None) override {
+        messages.push_back(text);
+    }
+    std::vector<std::string> messages;
+};
+
+// Another process holding "<folder>/<name>.lock" with flock(1) until its input closes.
+class LockHolder {
+public:
+    LockHolder(const std::string& folder, const std::string& name) {
+        m_process.start(
+            QStringLiteral("flock"),
+            {QStringLiteral("-x"), QString::fromStdString(folder + "/" + name + ".lock"),
+             QStringLiteral("-c"), QStringLiteral("echo locked; read line")});
+    }
+    ~LockHolder() {
+        m_process.closeWriteChannel();  // ends `read`, then flock exits and unlocks
+        if (!m_process.waitForFinished(10000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    // True once the other process has the lock.
+    bool holding() {
+        return m_process.waitForReadyRead(10000) && m_process.readAll().startsWith("locked");
+    }
+
+private:
+    QProcess m_process;
+};
+
+consoleapp::AppOptions optionsFor(const testkit::TempDir& folder, RecordingPrompt& prompt) {
+    consoleapp::AppOptions options;
+    options.lockFolder = folder.path().string();
+    options.programName = "vantrel";
+    options.session.programFolder = folder.path().string() + "/";
+    options.session.taskFolder = folder.file("TimingTask");
+    options.session.port = 0;
+    options.session.runnerGrace = 0ms;
+    options.prompt = &prompt;
+    return options;
+}
+
+bool logHas(int type, int subType, const std::string& content) {
+    LogObLockLogbase();
+    auto statement =
+        LogObQueryStatement("SELECT LogType, LogChildType, LogContent FROM Log ORDER BY rowid");
+    LogObUnlockLogbase();
+    while (statement && statement->NextRow()) {
+        if (std::stoi(statement->ValueUtf8(0)) == type &&
+            std::stoi(statement->ValueUtf8(1)) == subType && statement->ValueUtf8(2) == content) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+class VantrelAppTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void secondInstanceShowsTheMessageAndStartsNothing();
+    void copyUnderAnotherNameIsNotCounted();
+    void unusableLockFolderLetsTheStartGoOn();
+};
+
+void VantrelAppTest::initTestCase() {
+    LanwireOptions link;
+    link.programFolder = std::filesystem::temp_directory_path().string() + "/";
+    SetLanwireOptions(link);
+}
+
+void VantrelAppTest::secondInstanceShowsTheMessageAndStartsNothing() {
+    testkit::TempDir folder;
+    auto first = std::make_unique<LockHolder>(folder.path().string(), "vantrel");
+    QVERIFY(first->holding());
+
+    RecordingPrompt prompt;
+    auto options = optionsFor(folder, prompt);
+    bool windowCreated = false;
+    options.onWindowCreated = [&](consoleui::CVantrelDlg&) { windowCreated = true; };
+    consoleapp::CVantrelApp app(options);
+    QVERIFY(!app.InitInstance());
+    QVERIFY(app.refusedAsSecondInstance());
+    QCOMPARE(prompt.messages, std::vector<std::string>{"软件已经运行!"});
+    QVERIFY(!windowCreated);
+    // No module started: no log database, no listening link.
+    QVERIFY(!std::filesystem::exists(folder.path() / "Vantrel_DB.db3"));
+    QCOMPARE(GetLanwirePort(), std::uint16_t(0));
+    QVERIFY(!std::filesystem::exists(folder.path() / "TimingTask"));
+
+    // Once the other console is gone the lock is free again.
+    consoleapp::SingleInstanceLock lock;
+    QVERIFY(!lock.acquire(folder.path().string(), "vantrel"));
+    first.reset();
+    QVERIFY(lock.acquire(folder.path().string(), "vantrel"));
+}
+
+void VantrelAppTest::copyUnderAnotherNameIsNotCounted() {
+    testkit::TempDir folder;
+    LockHolder first(folder.path().string(), "vantrel");
+    QVERIFY(first.holding());
+
+    RecordingPrompt prompt;
+    auto options = optionsFor(folder, prompt);
+    options.programName = "vantrel-copy";
+    std::uint16_t portWhileOpen = 0;
+    bool windowCreated = false;
+    options.onWindowCreated = [&](consoleui::CVantrelDlg& window) {
+        windowCreated = true;
+        // Close the window as soon as its modal run has started.
+        QTimer::singleShot(0, &window, [&window, &portWhileOpen] {
+            portWhileOpen = GetLanwirePort();
+            window.reject();
+        });
+    };
+    consoleapp::CVantrelApp app(options);
+    QVERIFY(!app.InitInstance());  // false in every case
+    QVERIFY(!app.refusedAsSecondInstance());
+    QVERIFY(windowCreated);
+    QVERIFY(prompt.messages.empty());
+    QVERIFY(portWhileOpen != 0);                   // the link ran while the window was open
+    QCOMPARE(GetLanwirePort(), std::uint16_t(0));  // and stopped when it closed
+    QVERIFY(std::filesystem::exists(folder.path() / "Vantrel_DB.db3"));
+    QVERIFY(logHas(1, 1, "网络初始化成功!"));
+    // The copy's own lock was released when it ended.
+    consoleapp::SingleInstanceLock lock;
+    QVERIFY(lock.acquire(folder.path().string(), "vantrel-copy"));
+    ReleaseLogbaseModule();
+}
+
+void VantrelAppTest::unusableLockFolderLetsTheStartGoOn() {
+    consoleapp::SingleInstanceLock lock;
+    QVERIFY(lock.acquire("/nonexistent-folder-for-vantrel-tests", "vantrel"));
+    QVERIFY(!lock.held());
+    testkit::TempDir folder;
+    consoleapp::SingleInstanceLock a;
+    consoleapp::SingleInstanceLock b;
+    QVERIFY(a.acquire(folder.path().string(), "vantrel"));
+    QVERIFY(a.held());
+    QVERIFY(!b.acquire(folder.path().string(), "vantrel"));  // same process, second holder
+    a.release();
+    QVERIFY(b.acquire(folder.path().string(), "vantrel"));
+}
+
+QTEST_MAIN(VantrelAppTest)
+#include "vantrel_app_test.moc"

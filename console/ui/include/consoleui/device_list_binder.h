@@ -1,0 +1,48 @@
+// Shows the core's device table in a cell list control: the 19 columns, one row per device,
+// the in-cell combos, the outlet dots; cell actions go back to the core through the owner.
+#pragma once
+
+#include <QObject>
+
+#include "consolecore/device_table.h"
+
+class QComboBox;
+
+namespace consoleui {
+
+class CListCtrlWG;
+
+class DeviceListBinder : public QObject, public consolecore::DeviceTableObserver {
+    Q_OBJECT
+public:
+    // `groupCombo` and `numberCombo` are the two in-cell editors (groups "UnLinked",
+    // "Link_1".."Link_6"; numbers "1".."20"); the binder fills their entries.
+    DeviceListBinder(CListCtrlWG& list, const consolecore::DeviceTable& table,
+                     QComboBox& groupCombo, QComboBox& numberCombo);
+
+    // Adds the 19 columns with their titles; widths follow the list's width from then on.
+    void setUpColumns();
+    // Column widths in 144ths of the list's client width (integer unit).
+    void layoutColumns();
+
+    void rowAppended(int row) override;
+    void rowChanged(int row) override;
+    void rowRemoved(int row) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void registerRowCells(int row);
+    // Copies a row of the core table into the list: texts, outlet dots, editor values.
+    void syncRow(int row);
+
+    CListCtrlWG& m_list;
+    const consolecore::DeviceTable& m_table;
+    QComboBox& m_groupCombo;
+    QComboBox& m_numberCombo;
+    // Row indices whose cells are registered; a row index is registered once and reused.
+    int m_registeredRows = 0;
+};
+
+}  // namespace consoleui

@@ -1,0 +1,190 @@
+// The cell list control of every console dialog: rows of text whose single cells can be
+// icon strips, button cells or editor cells, reported to the owning dialog by messages.
+#pragma once
+
+#include <QFont>
+#include <QTableView>
+#include <compare>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "consoleui/cell_icons.h"
+#include "consoleui/header_ctrl_wg.h"
+
+namespace platform {
+class MessageTarget;
+}
+
+namespace consoleui {
+
+class CellTableModel;
+class CellDelegate;
+
+struct CellKey {
+    int row = 0;
+    int column = 0;
+    auto operator<=>(const CellKey&) const = default;
+};
+
+// Cells are keyed by row index and column; deleting a row changes no registration, so an
+// owner registers each row index once and addresses strips by row index.
+//
+// Messages to the owner: WM_LED_CELL_CLICKED (row, icon index) and WM_BUTTON_CELL_CLICKED
+// (row, column) are posted on a double-click; WM_COMBO_CELL_CHANGED (row, column) is sent
+// when an editor closes, after its close callback.
+class CListCtrlWG : public QTableView {
+    Q_OBJECT
+public:
+    // Prepares the editor before it is shown (e.g. selects entry `userValue`).
+    using EditorOpenCallback = std::function<void(QWidget* editor, int row, int column,
+                                                  std::uint8_t flag, std::uint32_t userValue)>;
+    // Reads the editor after it was hidden; the result becomes the cell's user value.
+    using EditorCloseCallback =
+        std::function<std::uint32_t(QWidget* editor, int row, int column, std::uint8_t flag)>;
+
+    explicit CListCtrlWG(QWidget* parent = nullptr);
+    ~CListCtrlWG() override;
+
+    // The receiver of the three cell messages; null: they go nowhere.
+    void setOwner(platform::MessageTarget* owner) { m_owner = owner; }
+    platform::MessageTarget* owner() const { return m_owner; }
+    CHeaderCtrlWG* headerCtrl() const { return m_header; }
+
+    // --- columns and text -------------------------------------------------------------
+    // Alignment 0 left, 1 right, 2 centre. Returns the column's index.
+    int insertColumnWithHeader(int position, const QString& title, int alignment, int width);
+    int columnCount() const;
+    int rowCount() const;
+    // A row whose first cell reads `value` in decimal. Returns the row's index.
+    int insertRowWithNumber(int position, int value);
+    int insertRowWithText(int position, const QString& firstCell);
+    bool setItemText(int row, int column, const QString& text);
+    QString itemText(int row, int column) const;
+    bool setCellNumber(int row, int column, int value);
+    // The cell's leading decimal digits (with an optional '-'), 0 when there are none.
+    int cellNumber(int row, int column) const;
+    bool deleteRow(int row);
+    void deleteAllRows();
+
+    // --- interactive cells --------------------------------------------------------------
+    // Sets the list's strip length and offsets, appends a strip of `stripLength` copies of
+    // `icon` (strip k belongs to row index k), and records the cell and its value.
+    void registerIconStrip(int row, int column, IconHandle icon, int xOffset, int yOffset,
+                           int stripLength, int cellValue);
+    // Replaces icon `index` of strip `row`; ignored when either index is out of range.
+    void setStripIcon(int row, int index, IconHandle icon);
+    void redrawCell(int row, int column);
+    // Shows `icon` at the cell's left edge (registering again replaces icon and value).
+    void registerSingleIcon(int row, int column, IconHandle icon, int cellValue);
+    void registerButtonCell(int row, int column);
+    // Adds an editor cell unless (row, column) already is one: then nothing changes. The
+    // editor is reparented into the list when it opens.
+    void registerEditorCell(int row, int column, QWidget* editor, std::uint8_t flag,
+                            std::uint32_t userValue, EditorOpenCallback onOpen,
+                            EditorCloseCallback onClose);
+    // The user value the cell's editor opens on next; ignored for other cells.
+    void setEditorCellValue(int row, int column, std::uint32_t userValue);
+
+    // --- read-backs ---------------------------------------------------------------------
+    int stripCount() const { return static_cast<int>(m_strips.size()); }
+    int stripLength() const { return m_stripLength; }
+    QPoint stripOffset() const { return {m_stripXOffset, m_stripYOffset}; }
+    // -1 when out of range.
+    IconHandle stripIcon(int row, int index) const;
+    std::optional<int> cellValue(int row, int column) const;
+    std::optional<IconHandle> singleIcon(int row, int column) const;
+    bool isIconStripCell(int row, int column) const;
+    bool isButtonCell(int row, int column) const;
+    bool isEditorCell(int row, int column) const;
+    QWidget* editorOf(int row, int column) const;
+    std::optional<std::uint32_t> editorCellValue(int row, int column) const;
+    std::optional<CellKey> openEditorCell() const { return m_openCell; }
+    int highlightedRow() const { return m_highlightedRow; }
+    int previousHighlightedRow() const { return m_previousHighlightedRow; }
+    int highlightedColumn() const { return m_highlightedColumn; }
+
+    // The cell's rectangle in viewport coordinates; empty when the cell does not exist.
+    QRect cellRect(int row, int column) const;
+    // Icon `index` of a strip cell: side s = cell height - 2, left at x offset + index * s,
+    // top at y offset + 1.
+    QRect stripIconRect(int row, int column, int index) const;
+
+    // --- appearance ---------------------------------------------------------------------
+    void setRowHeight(int height);
+    int rowHeightPixels() const { return m_rowHeight; }
+    void setRowFont(int size, bool bold, bool italic, bool underline, const QString& face);
+    QFont rowFont() const { return m_rowFont; }
+    void setHeaderFont(int size, bool bold, const QString& face);
+    // One column, or every column when `column` is -1.
+    void setHeaderCellAttributes(int column, const HeaderCellAttributes& attributes);
+
+public slots:
+    // Opens the editor of a cell, closing the open one first; nothing for other cells.
+    void openEditor(int row, int column);
+    // Closes the open editor: hide it, run its close callback, send WM_COMBO_CELL_CHANGED.
+    void closeOpenEditor();
+
+signals:
+    // The operator moved the highlight (click or arrow key); -1 when no row is highlighted.
+    void highlightedRowChanged(int row);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    friend class CellDelegate;
+    friend class EditorWatcher;
+
+    struct EditorCell {
+        QWidget* editor = nullptr;
+        std::uint8_t flag = 0;
+        std::uint32_t userValue = 0;
+        EditorOpenCallback onOpen;
+        EditorCloseCallback onClose;
+    };
+
+    void paintCell(QPainter* painter, const QRect& rect, int row, int column) const;
+    void setHighlightedRow(int row);
+    void redrawRow(int row);
+    // Asks for the open editor to be closed from the event loop, unless another editor has
+    // opened by then (the close rules call this from inside event delivery).
+    void requestEditorClose();
+    void onEditorDestroyed(QObject* editor);
+    static bool containsKey(const std::vector<CellKey>& keys, CellKey key);
+
+    CellTableModel* m_model;
+    CHeaderCtrlWG* m_header;
+    CellDelegate* m_delegate;
+    platform::MessageTarget* m_owner = nullptr;
+
+    int m_highlightedRow = -1;
+    int m_previousHighlightedRow = -1;
+    int m_highlightedColumn = 0;
+
+    std::vector<CellKey> m_stripCells;
+    std::vector<std::vector<IconHandle>> m_strips;
+    int m_stripLength = 1;
+    int m_stripXOffset = 0;
+    int m_stripYOffset = 0;
+    std::map<CellKey, int> m_cellValues;
+    std::map<CellKey, IconHandle> m_singleIcons;
+    std::vector<CellKey> m_buttonCells;
+    std::map<CellKey, EditorCell> m_editorCells;
+    std::vector<QWidget*> m_knownEditors;
+
+    std::optional<CellKey> m_openCell;
+    std::uint64_t m_openGeneration = 0;
+    // Guards closing the open editor against re-entry from the close rules.
+    std::recursive_mutex m_closeLock;
+
+    int m_rowHeight = 22;
+    QFont m_rowFont;
+};
+
+}  // namespace consoleui

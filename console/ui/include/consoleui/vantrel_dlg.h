@@ -1,0 +1,107 @@
+// The console's main window: the device table, the tool and switching buttons, and the
+// receiver of the command channel's and the list's window messages.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "consolecore/console_session.h"
+#include "consolecore/device_channel.h"
+#include "consolecore/device_table.h"
+#include "consolecore/switching.h"
+#include "consoleui/select_group_dlg.h"
+#include "consoleui/skin_dialog.h"
+#include "platform/message_target.h"
+
+class QComboBox;
+class QPushButton;
+class QToolButton;
+class QMenu;
+
+namespace consoleui {
+
+class CListCtrlWG;
+class DeviceListBinder;
+class QtPrompt;
+
+// Version shown in the caption.
+inline constexpr const char* kVersionText = "2023.03.02.01";
+
+class CVantrelDlg : public SkinDialog, public platform::MessageTarget {
+    Q_OBJECT
+public:
+    // The session's modules start in OnInitDialog and stop when the window closes; `prompt`
+    // shows the operator's message boxes (null: QMessageBox; not owned).
+    explicit CVantrelDlg(consolecore::SessionOptions options = {},
+                         platform::Prompt* prompt = nullptr, QWidget* parent = nullptr);
+    ~CVantrelDlg() override;
+
+    // Window start-up: placement, the device list's columns, then the session's modules.
+    // exec() runs it first; tests call it and show() the window themselves.
+    bool OnInitDialog();
+    int exec() override;
+
+    // platform::MessageTarget: post() queues the message onto the GUI thread; send()
+    // delivers it before returning.
+    void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+    void send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    // What opens the operator's guide (default: the desktop's opener). For tests.
+    void setHelpOpener(std::function<void(const QString& path)> opener);
+    // The guide shipped beside the program.
+    static QString helpFilePath();
+
+    CListCtrlWG* deviceList() const { return m_list; }
+    QComboBox* groupCombo() const { return m_groupCombo; }
+    QComboBox* numberCombo() const { return m_numberCombo; }
+    QPushButton* button(const QString& text) const;
+    QToolButton* menuButton() const { return m_menuButton; }
+    QMenu* helpMenu() const { return m_helpMenu; }
+    consolecore::CDeviceChannel& channel() { return m_channel; }
+    const consolecore::ConsoleSession& session() const { return m_session; }
+    const consolecore::DeviceTable& deviceTable() const { return m_table; }
+
+public slots:
+    void onHelp();
+    void onAbout();
+    // The four tool dialogs are not part of this window yet; their buttons do nothing.
+    void onLocalInfo() {}
+    void onDeviceConfig() {}
+    void onLogViewer() {}
+    void onTimedTasks() {}
+
+protected:
+    void done(int result) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void buildWindow();
+    QPushButton* addToolButton(const QString& text, std::function<void()> handler);
+    // The window procedure's part: the six messages of the core and the list.
+    void dispatchMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+    // Runner, store and link stop once, when the window closes.
+    void shutdown();
+
+    std::unique_ptr<QtPrompt> m_ownPrompt;
+    platform::Prompt* m_prompt;
+
+    consolecore::CDeviceChannel m_channel;
+    consolecore::ConsoleSession m_session;
+    consolecore::DeviceTable m_table;
+    DialogGroupChooser m_chooser;
+    consolecore::SwitchingController m_switching;
+
+    CListCtrlWG* m_list = nullptr;
+    DeviceListBinder* m_binder = nullptr;
+    QComboBox* m_groupCombo = nullptr;
+    QComboBox* m_numberCombo = nullptr;
+    QToolButton* m_menuButton = nullptr;
+    QMenu* m_helpMenu = nullptr;
+    std::vector<QPushButton*> m_buttons;
+    std::function<void(const QString&)> m_helpOpener;
+
+    bool m_initialised = false;
+};
+
+}  // namespace consoleui

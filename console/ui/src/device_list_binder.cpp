@@ -1,0 +1,129 @@
+// Keeps the device list widget in step with the core's device table.
+#include "consoleui/device_list_binder.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <algorithm>
+
+#include "consoleui/cell_icons.h"
+#include "consoleui/list_ctrl_wg.h"
+#include "consoleui/ui_fonts.h"
+
+namespace consoleui {
+
+using namespace consolecore;
+
+namespace {
+
+constexpr int kWidthUnits = 144;
+constexpr int kOutlets = 16;
+
+// The entry index a cell's text stands for; 0 (the first entry) for text that is none.
+int entryIndex(const std::vector<std::string>& entries, const std::string& text) {
+    const auto it = std::find(entries.begin(), entries.end(), text);
+    return it == entries.end() ? 0 : static_cast<int>(it - entries.begin());
+}
+
+}  // namespace
+
+DeviceListBinder::DeviceListBinder(CListCtrlWG& list, const DeviceTable& table,
+                                   QComboBox& groupCombo, QComboBox& numberCombo)
+    : QObject(&list),
+      m_list(list),
+      m_table(table),
+      m_groupCombo(groupCombo),
+      m_numberCombo(numberCombo) {
+    m_groupCombo.clear();
+    for (const auto& entry : groupComboEntries()) {
+        m_groupCombo.addItem(QString::fromStdString(entry));
+    }
+    m_numberCombo.clear();
+    for (const auto& entry : numberComboEntries()) {
+        m_numberCombo.addItem(QString::fromStdString(entry));
+    }
+    m_groupCombo.hide();
+    m_numberCombo.hide();
+    m_list.installEventFilter(this);
+}
+
+void DeviceListBinder::setUpColumns() {
+    m_list.setRowHeight(22);
+    m_list.setRowFont(16, true, false, false, QStringLiteral("宋体"));
+    m_list.setHeaderFont(12, false, QStringLiteral("宋体"));
+    const auto& columns = deviceColumns();
+    for (int c = 0; c < DeviceColumnCount; ++c) {
+        m_list.insertColumnWithHeader(c, QString::fromUtf8(columns[c].title), 0, 0);
+    }
+    layoutColumns();
+}
+
+void DeviceListBinder::layoutColumns() {
+    const int unit = m_list.contentsRect().width() / kWidthUnits;
+    const auto& columns = deviceColumns();
+    for (int c = 0; c < DeviceColumnCount && c < m_list.columnCount(); ++c) {
+        m_list.setColumnWidth(c, unit * columns[c].width144);
+    }
+}
+
+bool DeviceListBinder::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &m_list && event->type() == QEvent::Resize) layoutColumns();
+    return false;
+}
+
+void DeviceListBinder::registerRowCells(int row) {
+    // The editors open on the value the cell shows and hand back the chosen entry.
+    const auto opener = [](QWidget* editor, int, int, std::uint8_t, std::uint32_t value) {
+        if (auto* combo = qobject_cast<QComboBox*>(editor)) {
+            combo->setCurrentIndex(std::min(static_cast<int>(value), combo->count() - 1));
+        }
+    };
+    const auto closer = [this](QWidget* editor, int r, int c, std::uint8_t) -> std::uint32_t {
+        auto* combo = qobject_cast<QComboBox*>(editor);
+        if (!combo || combo->currentIndex() < 0) return 0;
+        m_list.setItemText(r, c, combo->currentText());
+        return static_cast<std::uint32_t>(combo->currentIndex());
+    };
+    m_list.registerButtonCell(row, ColMode);
+    m_list.registerEditorCell(row, ColGroup, &m_groupCombo, 0, 0, opener, closer);
+    m_list.registerEditorCell(row, ColNumber, &m_numberCombo, 0, 0, opener, closer);
+    m_list.registerButtonCell(row, ColOnOff);
+    m_list.registerIconStrip(row, ColLeds, kIconLedOff, 0, 0, kOutlets, 0);
+}
+
+void DeviceListBinder::syncRow(int row) {
+    if (row < 0 || row >= m_table.rowCount() || row >= m_list.rowCount()) return;
+    const DeviceRow& device = m_table.row(row);
+    for (int c = 0; c < DeviceColumnCount; ++c) {
+        m_list.setItemText(row, c, QString::fromStdString(device.cells[c]));
+    }
+    for (int k = 0; k < kOutlets; ++k) {
+        m_list.setStripIcon(row, k, device.leds[k] ? kIconLedOn : kIconLedOff);
+    }
+    m_list.setEditorCellValue(row, ColGroup,
+                              entryIndex(groupComboEntries(), device.cells[ColGroup]));
+    m_list.setEditorCellValue(row, ColNumber,
+                              entryIndex(numberComboEntries(), device.cells[ColNumber]));
+    m_list.redrawCell(row, ColLeds);
+}
+
+void DeviceListBinder::rowAppended(int row) {
+    const DeviceRow& device = m_table.row(row);
+    m_list.insertRowWithText(row, QString::fromStdString(device.cells[ColRowNumber]));
+    if (row >= m_registeredRows) {
+        for (int r = m_registeredRows; r <= row; ++r) registerRowCells(r);
+        m_registeredRows = row + 1;
+    }
+    syncRow(row);
+}
+
+void DeviceListBinder::rowChanged(int row) {
+    syncRow(row);
+}
+
+void DeviceListBinder::rowRemoved(int row) {
+    m_list.deleteRow(row);
+    // Strips and editor values belong to row indices: the rows that moved up take theirs.
+    for (int r = row; r < m_list.rowCount(); ++r) syncRow(r);
+}
+
+}  // namespace consoleui

@@ -1,0 +1,504 @@
+// The cell list control: registrations, hit tests, editor opening and closing, drawing.
+#include "consoleui/list_ctrl_wg.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+#include <climits>
+
+#include "cell_delegate.h"
+#include "cell_table_model.h"
+#include "consoleui/ui_fonts.h"
+#include "editor_watcher.h"
+#include "platform/message_target.h"
+#include "platform/messages.h"
+
+namespace consoleui {
+
+namespace {
+
+const QColor kRowBackground(0xFF, 0xFF, 0xFF);
+const QColor kAlternateBackground(0xF2, 0xF6, 0xFB);
+const QColor kHighlightBackground(0xC9, 0xDD, 0xF5);
+const QColor kTextColour(0x10, 0x1A, 0x28);
+const QColor kGridColour(0xC8, 0xD2, 0xDE);
+
+Qt::Alignment textAlignment(int alignment) {
+    switch (alignment) {
+        case 1:
+            return Qt::AlignRight | Qt::AlignVCenter;
+        case 2:
+            return Qt::AlignHCenter | Qt::AlignVCenter;
+        default:
+            return Qt::AlignLeft | Qt::AlignVCenter;
+    }
+}
+
+// Leading decimal digits after optional blanks and sign, as the C library reads them;
+// clamped instead of overflowing.
+int leadingNumber(const QString& text) {
+    int i = 0;
+    const int n = static_cast<int>(text.size());
+    while (i < n && (text[i] == u' ' || text[i] == u'\t')) ++i;
+    bool negative = false;
+    if (i < n && (text[i] == u'-' || text[i] == u'+')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < n && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        value = value * 10 + (text[i].unicode() - u'0');
+        if (value > static_cast<long long>(INT_MAX) + 1) break;
+    }
+    if (negative) value = -value;
+    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+}  // namespace
+
+CListCtrlWG::CListCtrlWG(QWidget* parent)
+    : QTableView(parent),
+      m_model(new CellTableModel(this)),
+      m_header(new CHeaderCtrlWG(this)),
+      m_delegate(new CellDelegate(this)) {
+    setHorizontalHeader(m_header);
+    setModel(m_model);
+    setItemDelegate(m_delegate);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setWordWrap(false);
+    setShowGrid(true);
+    setGridStyle(Qt::SolidLine);
+    setStyleSheet(QStringLiteral("QTableView { gridline-color: %1; background: %2; }")
+                      .arg(kGridColour.name(), kRowBackground.name()));
+    verticalHeader()->hide();
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_rowFont = font();
+    setRowHeight(22);
+}
+
+CListCtrlWG::~CListCtrlWG() {
+    // No callback may run into a half-destroyed owner: forget the open editor quietly.
+    // Editors opened inside the viewport die with it, after this part of the object is gone.
+    for (QWidget* editor : m_knownEditors) {
+        EditorWatcher::instance().unwatch(editor);
+        disconnect(editor, &QObject::destroyed, this, nullptr);
+    }
+    m_openCell.reset();
+}
+
+// --- columns and text ---------------------------------------------------------------------
+
+int CListCtrlWG::insertColumnWithHeader(int position, const QString& title, int alignment,
+                                        int width) {
+    if (alignment < 0 || alignment > 2) alignment = 0;
+    const int column = m_model->insertColumnAt(position, title, alignment);
+    m_header->insertColumnAttributes(column, alignment);
+    setColumnWidth(column, std::max(width, 0));
+    return column;
+}
+
+int CListCtrlWG::columnCount() const {
+    return m_model->columnCount();
+}
+
+int CListCtrlWG::rowCount() const {
+    return m_model->rowCount();
+}
+
+int CListCtrlWG::insertRowWithNumber(int position, int value) {
+    return insertRowWithText(position, QString::number(value));
+}
+
+int CListCtrlWG::insertRowWithText(int position, const QString& firstCell) {
+    return m_model->insertRowAt(position, firstCell);  // new rows take the default height
+}
+
+bool CListCtrlWG::setItemText(int row, int column, const QString& text) {
+    return m_model->setText(row, column, text);
+}
+
+QString CListCtrlWG::itemText(int row, int column) const {
+    return m_model->text(row, column);
+}
+
+bool CListCtrlWG::setCellNumber(int row, int column, int value) {
+    return setItemText(row, column, QString::number(value));
+}
+
+int CListCtrlWG::cellNumber(int row, int column) const {
+    return leadingNumber(itemText(row, column));
+}
+
+bool CListCtrlWG::deleteRow(int row) {
+    if (m_openCell && m_openCell->row == row) closeOpenEditor();
+    if (!m_model->removeRowAt(row)) return false;
+    if (m_highlightedRow >= rowCount()) setHighlightedRow(rowCount() - 1);
+    return true;
+}
+
+void CListCtrlWG::deleteAllRows() {
+    closeOpenEditor();
+    m_model->clearRows();
+    setHighlightedRow(-1);
+}
+
+// --- interactive cells --------------------------------------------------------------------
+
+bool CListCtrlWG::containsKey(const std::vector<CellKey>& keys, CellKey key) {
+    return std::find(keys.begin(), keys.end(), key) != keys.end();
+}
+
+void CListCtrlWG::registerIconStrip(int row, int column, IconHandle icon, int xOffset, int yOffset,
+                                    int stripLength, int cellValue) {
+    m_stripLength = std::clamp(stripLength, 0, 256);
+    m_stripXOffset = xOffset;
+    m_stripYOffset = yOffset;
+    m_strips.emplace_back(static_cast<std::size_t>(m_stripLength), icon);
+    m_stripCells.push_back({row, column});
+    m_cellValues[{row, column}] = cellValue;
+    redrawCell(row, column);
+}
+
+void CListCtrlWG::setStripIcon(int row, int index, IconHandle icon) {
+    if (row < 0 || row >= stripCount()) return;
+    auto& strip = m_strips[static_cast<std::size_t>(row)];
+    if (index < 0 || index >= static_cast<int>(strip.size())) return;
+    strip[static_cast<std::size_t>(index)] = icon;
+}
+
+void CListCtrlWG::redrawCell(int row, int column) {
+    const QRect rect = cellRect(row, column);
+    if (!rect.isEmpty()) viewport()->update(rect);
+}
+
+void CListCtrlWG::registerSingleIcon(int row, int column, IconHandle icon, int cellValue) {
+    m_singleIcons[{row, column}] = icon;
+    m_cellValues[{row, column}] = cellValue;
+    redrawCell(row, column);
+}
+
+void CListCtrlWG::registerButtonCell(int row, int column) {
+    m_buttonCells.push_back({row, column});
+}
+
+void CListCtrlWG::registerEditorCell(int row, int column, QWidget* editor, std::uint8_t flag,
+                                     std::uint32_t userValue, EditorOpenCallback onOpen,
+                                     EditorCloseCallback onClose) {
+    const CellKey key{row, column};
+    if (m_editorCells.count(key)) return;
+    m_editorCells.emplace(
+        key, EditorCell{editor, flag, userValue, std::move(onOpen), std::move(onClose)});
+    if (editor &&
+        std::find(m_knownEditors.begin(), m_knownEditors.end(), editor) == m_knownEditors.end()) {
+        m_knownEditors.push_back(editor);
+        connect(editor, &QObject::destroyed, this, &CListCtrlWG::onEditorDestroyed);
+    }
+}
+
+void CListCtrlWG::setEditorCellValue(int row, int column, std::uint32_t userValue) {
+    const auto it = m_editorCells.find({row, column});
+    if (it != m_editorCells.end()) it->second.userValue = userValue;
+}
+
+// --- read-backs ---------------------------------------------------------------------------
+
+IconHandle CListCtrlWG::stripIcon(int row, int index) const {
+    if (row < 0 || row >= stripCount()) return -1;
+    const auto& strip = m_strips[static_cast<std::size_t>(row)];
+    if (index < 0 || index >= static_cast<int>(strip.size())) return -1;
+    return strip[static_cast<std::size_t>(index)];
+}
+
+std::optional<int> CListCtrlWG::cellValue(int row, int column) const {
+    const auto it = m_cellValues.find({row, column});
+    if (it == m_cellValues.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<IconHandle> CListCtrlWG::singleIcon(int row, int column) const {
+    const auto it = m_singleIcons.find({row, column});
+    if (it == m_singleIcons.end()) return std::nullopt;
+    return it->second;
+}
+
+bool CListCtrlWG::isIconStripCell(int row, int column) const {
+    return containsKey(m_stripCells, {row, column});
+}
+
+bool CListCtrlWG::isButtonCell(int row, int column) const {
+    return containsKey(m_buttonCells, {row, column});
+}
+
+bool CListCtrlWG::isEditorCell(int row, int column) const {
+    return m_editorCells.count({row, column}) != 0;
+}
+
+QWidget* CListCtrlWG::editorOf(int row, int column) const {
+    const auto it = m_editorCells.find({row, column});
+    return it == m_editorCells.end() ? nullptr : it->second.editor;
+}
+
+std::optional<std::uint32_t> CListCtrlWG::editorCellValue(int row, int column) const {
+    const auto it = m_editorCells.find({row, column});
+    if (it == m_editorCells.end()) return std::nullopt;
+    return it->second.userValue;
+}
+
+QRect CListCtrlWG::cellRect(int row, int column) const {
+    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount()) return {};
+    if (isColumnHidden(column) || isRowHidden(row)) return {};
+    return QRect(columnViewportPosition(column), rowViewportPosition(row), columnWidth(column),
+                 rowHeight(row));
+}
+
+QRect CListCtrlWG::stripIconRect(int row, int column, int index) const {
+    const QRect cell = cellRect(row, column);
+    if (cell.isEmpty()) return {};
+    const int side = cell.height() - 2;
+    return QRect(cell.left() + m_stripXOffset + index * side, cell.top() + m_stripYOffset + 1, side,
+                 side);
+}
+
+// --- appearance ---------------------------------------------------------------------------
+
+void CListCtrlWG::setRowHeight(int height) {
+    m_rowHeight = std::clamp(height, 3, 512);
+    verticalHeader()->setDefaultSectionSize(m_rowHeight);
+    for (int row = 0; row < rowCount(); ++row) QTableView::setRowHeight(row, m_rowHeight);
+}
+
+void CListCtrlWG::setRowFont(int size, bool bold, bool italic, bool underline,
+                             const QString& face) {
+    m_rowFont = uiFont(face, std::max(size, 1), bold, italic, underline);
+    viewport()->update();
+}
+
+void CListCtrlWG::setHeaderFont(int size, bool bold, const QString& face) {
+    m_header->setHeaderFont(uiFont(face, std::max(size, 1), bold));
+    m_header->setHeaderHeight(std::max(size + 10, 20));
+}
+
+void CListCtrlWG::setHeaderCellAttributes(int column, const HeaderCellAttributes& attributes) {
+    m_header->setHeaderCellAttributes(column, attributes);
+}
+
+// --- operator input -----------------------------------------------------------------------
+
+void CListCtrlWG::setHighlightedRow(int row) {
+    if (row == m_highlightedRow) return;
+    redrawRow(m_highlightedRow);
+    m_previousHighlightedRow = m_highlightedRow;
+    m_highlightedRow = row;
+    redrawRow(m_highlightedRow);
+    emit highlightedRowChanged(row);
+}
+
+void CListCtrlWG::redrawRow(int row) {
+    if (row < 0 || row >= rowCount()) return;
+    viewport()->update(QRect(0, rowViewportPosition(row), viewport()->width(), rowHeight(row)));
+}
+
+void CListCtrlWG::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        setHighlightedRow(rowAt(event->position().toPoint().y()));
+    }
+    QTableView::mousePressEvent(event);
+}
+
+void CListCtrlWG::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QTableView::mouseDoubleClickEvent(event);
+        return;
+    }
+    const QPoint point = event->position().toPoint();
+
+    // 1. The first icon-strip cell, in registration order, under the point.
+    for (const CellKey& key : m_stripCells) {
+        const QRect cell = cellRect(key.row, key.column);
+        if (!cell.contains(point)) continue;
+        if (key.row < stripCount()) {
+            const int side = cell.height() - 2;
+            const int count = static_cast<int>(m_strips[static_cast<std::size_t>(key.row)].size());
+            for (int i = 0; i < count; ++i) {
+                // The hit area reaches the x offset beyond the drawn square.
+                const QRect hit(cell.left() + m_stripXOffset + i * side,
+                                cell.top() + m_stripYOffset + 1, side + m_stripXOffset, side);
+                if (hit.contains(point)) {
+                    if (m_owner) {
+                        m_owner->post(platform::WM_LED_CELL_CLICKED,
+                                      static_cast<std::uintptr_t>(key.row), i);
+                    }
+                    break;
+                }
+            }
+        }
+        break;
+    }
+
+    // 2. The first button cell under the point.
+    for (const CellKey& key : m_buttonCells) {
+        if (!cellRect(key.row, key.column).contains(point)) continue;
+        if (m_owner) {
+            m_owner->post(platform::WM_BUTTON_CELL_CLICKED, static_cast<std::uintptr_t>(key.row),
+                          key.column);
+        }
+        break;
+    }
+
+    // 3. Normal handling, then the double-click notification: open the cell's editor.
+    // (Opened here rather than from doubleClicked(), which Qt emits only after a press on
+    // the same cell and so not for every double-click the window system delivers.)
+    QTableView::mouseDoubleClickEvent(event);
+    const QModelIndex index = indexAt(point);
+    if (index.isValid()) openEditor(index.row(), index.column());
+}
+
+void CListCtrlWG::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Left:
+            m_highlightedColumn = std::max(m_highlightedColumn - 1, 0);
+            break;
+        case Qt::Key_Right:
+            m_highlightedColumn =
+                std::clamp(m_highlightedColumn + 1, 0, std::max(columnCount() - 1, 0));
+            break;
+        case Qt::Key_Up:
+            if (rowCount() > 0)
+                setHighlightedRow(std::clamp(m_highlightedRow - 1, 0, rowCount() - 1));
+            break;
+        case Qt::Key_Down:
+            if (rowCount() > 0)
+                setHighlightedRow(std::clamp(m_highlightedRow + 1, 0, rowCount() - 1));
+            break;
+        default:
+            break;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+// --- editors ------------------------------------------------------------------------------
+
+void CListCtrlWG::openEditor(int row, int column) {
+    closeOpenEditor();
+    const auto it = m_editorCells.find({row, column});
+    if (it == m_editorCells.end()) return;
+    const QRect cell = cellRect(row, column);
+    if (cell.isEmpty()) return;
+
+    scrollTo(m_model->index(row, column), QAbstractItemView::EnsureVisible);
+    // Callbacks may register further cells; work on a copy of this one.
+    const EditorCell entry = it->second;
+    if (entry.onOpen) entry.onOpen(entry.editor, row, column, entry.flag, entry.userValue);
+    if (!entry.editor) return;
+
+    QRect place = cellRect(row, column);  // after scrolling
+    const int rightLimit = viewport()->width() - 4;
+    if (place.left() + place.width() > rightLimit) {
+        place.setWidth(std::max(rightLimit - place.left(), 1));
+    }
+    if (entry.editor->parentWidget() != viewport()) entry.editor->setParent(viewport());
+    entry.editor->setGeometry(place);
+    entry.editor->show();
+    entry.editor->raise();
+    entry.editor->setFocus(Qt::OtherFocusReason);
+
+    EditorWatcher::instance().watch(entry.editor, this);
+    m_openCell = CellKey{row, column};
+    ++m_openGeneration;
+}
+
+void CListCtrlWG::closeOpenEditor() {
+    std::lock_guard<std::recursive_mutex> guard(m_closeLock);
+    if (!m_openCell) return;
+    // Forget the open cell first: hiding moves the focus, and the close rules must not
+    // close the same editor a second time from inside this call.
+    const CellKey key = *m_openCell;
+    m_openCell.reset();
+    ++m_openGeneration;
+
+    const auto it = m_editorCells.find(key);
+    if (it == m_editorCells.end()) return;
+    QWidget* editor = it->second.editor;
+    if (editor && EditorWatcher::instance().isWatched(editor)) {
+        EditorWatcher::instance().unwatch(editor);
+        const bool hadFocus = editor->hasFocus() || editor->isAncestorOf(focusWidget());
+        editor->hide();
+        if (hadFocus) setFocus(Qt::OtherFocusReason);
+    }
+    const EditorCloseCallback onClose = it->second.onClose;
+    if (!onClose) return;
+    const std::uint32_t value = onClose(editor, key.row, key.column, it->second.flag);
+    m_editorCells[key].userValue = value;
+    if (m_owner) {
+        m_owner->send(platform::WM_COMBO_CELL_CHANGED, static_cast<std::uintptr_t>(key.row),
+                      key.column);
+    }
+}
+
+void CListCtrlWG::requestEditorClose() {
+    if (!m_openCell) return;
+    const std::uint64_t generation = m_openGeneration;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (m_openCell && m_openGeneration == generation) closeOpenEditor();
+        },
+        Qt::QueuedConnection);
+}
+
+void CListCtrlWG::onEditorDestroyed(QObject* editor) {
+    EditorWatcher::instance().unwatch(static_cast<QWidget*>(editor));
+    std::erase(m_knownEditors, static_cast<QWidget*>(editor));
+    for (auto& [key, cell] : m_editorCells) {
+        if (cell.editor == editor) cell.editor = nullptr;
+    }
+    // An editor that is gone cannot be read: its cell is simply no longer open.
+    if (m_openCell) {
+        const auto it = m_editorCells.find(*m_openCell);
+        if (it != m_editorCells.end() && !it->second.editor) m_openCell.reset();
+    }
+}
+
+// --- drawing ------------------------------------------------------------------------------
+
+void CListCtrlWG::paintCell(QPainter* painter, const QRect& rect, int row, int column) const {
+    painter->save();
+    QColor background = row % 2 ? kAlternateBackground : kRowBackground;
+    if (row == m_highlightedRow) background = kHighlightBackground;
+    painter->fillRect(rect, background);
+    painter->setClipRect(rect);
+
+    const CellKey key{row, column};
+    QRect textRect = rect.adjusted(3, 0, -1, 0);
+    if (containsKey(m_stripCells, key) && row < stripCount()) {
+        const auto& strip = m_strips[static_cast<std::size_t>(row)];
+        for (int i = 0; i < static_cast<int>(strip.size()); ++i) {
+            const QPixmap pixmap = iconPixmap(strip[static_cast<std::size_t>(i)]);
+            if (!pixmap.isNull()) painter->drawPixmap(stripIconRect(row, column, i), pixmap);
+        }
+    } else if (const auto icon = singleIcon(row, column)) {
+        const int side = rect.height() - 2;
+        const QPixmap pixmap = iconPixmap(*icon);
+        if (!pixmap.isNull())
+            painter->drawPixmap(QRect(rect.left() + 2, rect.top() + 1, side, side), pixmap);
+        textRect.setLeft(rect.left() + side + 6);
+    }
+
+    const QString text = m_model->text(row, column);
+    if (!text.isEmpty() && textRect.width() > 0) {
+        painter->setFont(m_rowFont);
+        painter->setPen(kTextColour);
+        painter->drawText(
+            textRect, textAlignment(m_model->alignment(column)),
+            painter->fontMetrics().elidedText(text, Qt::ElideRight, textRect.width()));
+    }
+    painter->restore();
+}
+
+}  // namespace consoleui

@@ -1,0 +1,128 @@
+// A borderless dialog with a drawn frame; the background moves the window.
+#include "consoleui/skin_dialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include "consoleui/cell_icons.h"
+#include "consoleui/ui_fonts.h"
+
+namespace consoleui {
+
+namespace {
+
+const QColor kFrameColour(0x1A, 0x30, 0x52);
+const QColor kCaptionTop(0x2F, 0x5A, 0x93);
+const QColor kCaptionBottom(0x1D, 0x3C, 0x68);
+const QColor kBodyColour(0xE9, 0xEF, 0xF6);
+constexpr int kCaptionHeight = 34;
+constexpr int kEdge = 3;
+
+}  // namespace
+
+SkinDialog::SkinDialog(QWidget* parent) : QDialog(parent) {
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setWindowIcon(windowIcon());
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(kEdge, 0, kEdge, kEdge);
+    outer->setSpacing(0);
+
+    m_captionBar = new QWidget(this);
+    m_captionBar->setObjectName(QStringLiteral("captionBar"));
+    m_captionBar->setFixedHeight(kCaptionHeight);
+    auto* bar = new QHBoxLayout(m_captionBar);
+    bar->setContentsMargins(8, 0, 4, 0);
+    bar->setSpacing(6);
+    m_icon = new QLabel(m_captionBar);
+    m_icon->setPixmap(
+        iconPixmap(kIconWindow).scaled(20, 20, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    m_caption = new QLabel(m_captionBar);
+    m_caption->setObjectName(QStringLiteral("caption"));
+    m_caption->setStyleSheet(QStringLiteral("color: white;"));
+    m_caption->setFont(uiFont(QStringLiteral("思源黑体 CN"), 15, true));
+    m_captionButtons = new QHBoxLayout;
+    m_captionButtons->setSpacing(2);
+    m_closeButton = new QToolButton(m_captionBar);
+    m_closeButton->setObjectName(QStringLiteral("closeButton"));
+    m_closeButton->setText(QStringLiteral("✕"));
+    m_closeButton->setToolTip(QStringLiteral("关闭"));
+    m_closeButton->setAutoRaise(true);
+    m_closeButton->setFixedSize(30, 26);
+    m_closeButton->setStyleSheet(
+        QStringLiteral("QToolButton { color: white; border: none; font-size: 15px; }"
+                       "QToolButton:hover { background: #C0392B; }"));
+    connect(m_closeButton, &QToolButton::clicked, this, &QDialog::reject);
+    bar->addWidget(m_icon);
+    bar->addWidget(m_caption, 1);
+    bar->addLayout(m_captionButtons);
+    bar->addWidget(m_closeButton);
+    outer->addWidget(m_captionBar);
+
+    m_body = new QVBoxLayout;
+    m_body->setContentsMargins(10, 10, 10, 10);
+    m_body->setSpacing(8);
+    outer->addLayout(m_body, 1);
+}
+
+void SkinDialog::setCaption(const QString& caption) {
+    m_caption->setText(caption);
+    setWindowTitle(caption);
+}
+
+QString SkinDialog::caption() const {
+    return m_caption->text();
+}
+
+void SkinDialog::setCaptionFont(const QFont& font) {
+    m_caption->setFont(font);
+}
+
+void SkinDialog::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), kBodyColour);
+    const QRect captionRect(0, 0, width(), kCaptionHeight);
+    QLinearGradient gradient(captionRect.topLeft(), captionRect.bottomLeft());
+    gradient.setColorAt(0, kCaptionTop);
+    gradient.setColorAt(1, kCaptionBottom);
+    painter.fillRect(captionRect, gradient);
+    painter.setPen(QPen(kFrameColour, kEdge));
+    painter.drawRect(rect().adjusted(1, 1, -2, -2));
+}
+
+void SkinDialog::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QDialog::mousePressEvent(event);
+        return;
+    }
+    // Let the window system move the window where it can; otherwise follow the mouse.
+    if (windowHandle() && windowHandle()->startSystemMove()) return;
+    m_dragging = true;
+    m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    event->accept();
+}
+
+void SkinDialog::mouseMoveEvent(QMouseEvent* event) {
+    if (m_dragging && (event->buttons() & Qt::LeftButton)) {
+        move(event->globalPosition().toPoint() - m_dragOffset);
+        event->accept();
+        return;
+    }
+    QDialog::mouseMoveEvent(event);
+}
+
+void SkinDialog::mouseReleaseEvent(QMouseEvent* event) {
+    if (m_dragging && event->button() == Qt::LeftButton) {
+        m_dragging = false;
+        event->accept();
+        return;
+    }
+    QDialog::mouseReleaseEvent(event);
+}
+
+}  // namespace consoleui

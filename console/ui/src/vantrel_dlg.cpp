@@ -1,0 +1,274 @@
+// The main console window: layout, buttons, menu, and the message dispatch to the core.
+#include "consoleui/vantrel_dlg.h"
+
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "consoleui/about_dlg.h"
+#include "consoleui/cell_icons.h"
+#include "consoleui/device_list_binder.h"
+#include "consoleui/list_ctrl_wg.h"
+#include "consoleui/qt_prompt.h"
+#include "consoleui/ui_fonts.h"
+#include "consoleui/window_placement.h"
+#include "lanwire/lanwire.h"
+#include "platform/messages.h"
+#include "public/work_path.h"
+
+namespace consoleui {
+
+namespace {
+
+const QString kButtonStyle = QStringLiteral(
+    "QPushButton { color: white; border: 1px solid #16345C; border-radius: 4px;"
+    " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #3A6EA8, stop:1 #24507F);"
+    " padding: 6px 14px; }"
+    "QPushButton:hover { background: #4A80BC; }"
+    "QPushButton:pressed { background: #1B3F66; }");
+const QString kCaptionButtonStyle = QStringLiteral(
+    "QToolButton { color: white; border: none; font-size: 15px; }"
+    "QToolButton:hover { background: #3D6CA6; }"
+    "QToolButton::menu-indicator { image: none; }");
+
+std::uint16_t low16(std::uintptr_t value) {
+    return static_cast<std::uint16_t>(value & 0xFFFF);
+}
+int lowByte(std::intptr_t value) {
+    return static_cast<int>(value & 0xFF);
+}
+
+}  // namespace
+
+CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* prompt,
+                         QWidget* parent)
+    : SkinDialog(parent),
+      m_ownPrompt(prompt ? nullptr : std::make_unique<QtPrompt>(this)),
+      m_prompt(prompt ? prompt : m_ownPrompt.get()),
+      m_session(m_channel, std::move(options)),
+      m_table(
+          m_channel, [](std::uint16_t id, const sockaddr_in& address) { DoNetReg(id, &address); },
+          [](std::uint16_t id) { DeleteTickDevice(id); }),
+      m_chooser(this),
+      m_switching(m_channel, m_chooser, *m_prompt, [this] { return m_table.rowCount(); }),
+      m_helpOpener([](const QString& path) {
+          // A missing guide is not reported, like any failed open.
+          QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+      }) {
+    setObjectName(QStringLiteral("CVantrelDlg"));
+    setWindowIcon(windowIcon());
+    buildWindow();
+    // The receive path posts here from now on.
+    consolecore::setMainWindow(this);
+}
+
+CVantrelDlg::~CVantrelDlg() {
+    shutdown();
+    m_table.setObserver(nullptr);
+    if (consolecore::mainWindow() == this) consolecore::setMainWindow(nullptr);
+}
+
+QPushButton* CVantrelDlg::addToolButton(const QString& text, std::function<void()> handler) {
+    auto* button = new QPushButton(text, this);
+    button->setFont(uiFont(QStringLiteral("思源黑体 CN"), 16, true));
+    button->setStyleSheet(kButtonStyle);
+    button->setAutoDefault(false);
+    button->setMinimumHeight(34);
+    connect(button, &QPushButton::clicked, this, [handler = std::move(handler)] { handler(); });
+    m_buttons.push_back(button);
+    return button;
+}
+
+void CVantrelDlg::buildWindow() {
+    setCaption(QStringLiteral("16路IP电源时序器 V:%1").arg(QString::fromLatin1(kVersionText)));
+    setCaptionFont(uiFont(QStringLiteral("华文彩云"), 23, true));
+
+    // Caption bar: the help menu button and the minimise button beside the close button.
+    m_helpMenu = new QMenu(this);
+    QAction* help = m_helpMenu->addAction(QStringLiteral("说明文档"));
+    connect(help, &QAction::triggered, this, &CVantrelDlg::onHelp);
+    m_helpMenu->addSeparator();
+    QAction* about = m_helpMenu->addAction(QStringLiteral("关于 Vantrel(&A)..."));
+    connect(about, &QAction::triggered, this, &CVantrelDlg::onAbout);
+    m_menuButton = new QToolButton(this);
+    m_menuButton->setObjectName(QStringLiteral("menuButton"));
+    m_menuButton->setText(QStringLiteral("☰"));
+    m_menuButton->setToolTip(QStringLiteral("说明文档"));
+    m_menuButton->setMenu(m_helpMenu);
+    m_menuButton->setPopupMode(QToolButton::InstantPopup);
+    m_menuButton->setFixedSize(30, 26);
+    m_menuButton->setStyleSheet(kCaptionButtonStyle);
+    auto* mini = new QToolButton(this);
+    mini->setObjectName(QStringLiteral("miniButton"));
+    mini->setText(QStringLiteral("—"));
+    mini->setToolTip(QStringLiteral("最小化"));
+    mini->setFixedSize(30, 26);
+    mini->setStyleSheet(kCaptionButtonStyle);
+    connect(mini, &QToolButton::clicked, this, &QWidget::showMinimized);
+    captionButtons()->addWidget(m_menuButton);
+    captionButtons()->addWidget(mini);
+    // The frame's close button closes the console like Escape.
+    closeButton()->disconnect(this);
+    connect(closeButton(), &QToolButton::clicked, this, &QWidget::close);
+
+    // The tool and switching buttons.
+    auto* tools = new QHBoxLayout;
+    tools->setSpacing(8);
+    tools->addWidget(addToolButton(QStringLiteral("本地信息"), [this] { onLocalInfo(); }));
+    tools->addWidget(addToolButton(QStringLiteral("配置设备信息"), [this] { onDeviceConfig(); }));
+    tools->addWidget(addToolButton(QStringLiteral("日志记录"), [this] { onLogViewer(); }));
+    tools->addWidget(addToolButton(QStringLiteral("定时任务"), [this] { onTimedTasks(); }));
+    tools->addStretch(1);
+    tools->addWidget(
+        addToolButton(QStringLiteral("平行开"), [this] { m_switching.OnParallelOn(); }));
+    tools->addWidget(
+        addToolButton(QStringLiteral("平行关"), [this] { m_switching.OnParallelOff(); }));
+    tools->addWidget(addToolButton(QStringLiteral("串行开"), [this] { m_switching.OnSerialOn(); }));
+    tools->addWidget(
+        addToolButton(QStringLiteral("串行关"), [this] { m_switching.OnSerialOff(); }));
+    body()->addLayout(tools);
+
+    // The device list and its two in-cell editors.
+    m_list = new CListCtrlWG(this);
+    m_list->setObjectName(QStringLiteral("deviceList"));
+    m_list->setOwner(this);
+    m_groupCombo = new QComboBox(this);
+    m_groupCombo->setObjectName(QStringLiteral("groupCombo"));
+    m_numberCombo = new QComboBox(this);
+    m_numberCombo->setObjectName(QStringLiteral("numberCombo"));
+    m_binder = new DeviceListBinder(*m_list, m_table, *m_groupCombo, *m_numberCombo);
+    m_binder->setUpColumns();
+    m_table.setObserver(m_binder);
+    body()->addWidget(m_list, 1);
+}
+
+QPushButton* CVantrelDlg::button(const QString& text) const {
+    for (QPushButton* b : m_buttons) {
+        if (b->text() == text) return b;
+    }
+    return nullptr;
+}
+
+bool CVantrelDlg::OnInitDialog() {
+    if (m_initialised) return true;
+    m_initialised = true;
+
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect area = screen->geometry();
+        setGeometry(placeMainWindow(area.size()).translated(area.topLeft()));
+    }
+    m_binder->layoutColumns();
+
+    // The list exists before the link starts, so the first device event finds it ready.
+    m_session.start();
+    return true;
+}
+
+int CVantrelDlg::exec() {
+    OnInitDialog();
+    return SkinDialog::exec();
+}
+
+void CVantrelDlg::shutdown() {
+    // A closed console sends nothing more: an editor still open closes without a command.
+    m_list->setOwner(nullptr);
+    m_session.stop();  // does nothing when not running
+}
+
+void CVantrelDlg::done(int result) {
+    SkinDialog::done(result);
+    shutdown();
+}
+
+void CVantrelDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            // Enter: the settings dialog, then the console closes.
+            CQeltSetDlg settings(this);
+            settings.exec();
+            accept();
+            return;
+        }
+    }
+    SkinDialog::keyPressEvent(event);  // Escape: reject(), the console closes
+}
+
+void CVantrelDlg::setHelpOpener(std::function<void(const QString&)> opener) {
+    m_helpOpener = std::move(opener);
+}
+
+QString CVantrelDlg::helpFilePath() {
+    return QString::fromStdString(GetCurWorkPath()) + QStringLiteral("Lumatrel_Note.html");
+}
+
+void CVantrelDlg::onHelp() {
+    if (m_helpOpener) m_helpOpener(helpFilePath());
+}
+
+void CVantrelDlg::onAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CVantrelDlg::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    QMetaObject::invokeMethod(
+        this, [this, message, wParam, lParam] { dispatchMessage(message, wParam, lParam); },
+        Qt::QueuedConnection);
+}
+
+void CVantrelDlg::send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (QThread::currentThread() == thread()) {
+        dispatchMessage(message, wParam, lParam);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this, [this, message, wParam, lParam] { dispatchMessage(message, wParam, lParam); },
+        Qt::BlockingQueuedConnection);
+}
+
+void CVantrelDlg::dispatchMessage(std::uint32_t message, std::uintptr_t wParam,
+                                  std::intptr_t lParam) {
+    switch (message) {
+        case platform::WM_DEVICE_EVENT:
+            m_table.OnDeviceEvent(low16(wParam), lowByte(lParam));
+            break;
+        case platform::WM_SERIAL_STEP_DONE:
+            m_switching.onSerialStepDone(low16(wParam), lParam != 0);
+            break;
+        case platform::WM_PARALLEL_STEP_DONE:
+            m_switching.onParallelStepDone(low16(wParam));
+            break;
+        case platform::WM_LED_CELL_CLICKED:
+            m_table.onLedCellClicked(low16(wParam), lowByte(lParam));
+            break;
+        case platform::WM_BUTTON_CELL_CLICKED:
+            m_table.onButtonCellClicked(static_cast<int>(wParam), lowByte(lParam));
+            break;
+        case platform::WM_COMBO_CELL_CHANGED: {
+            const int column = lowByte(lParam);
+            const QComboBox* combo =
+                column == consolecore::ColGroup
+                    ? m_groupCombo
+                    : (column == consolecore::ColNumber ? m_numberCombo : nullptr);
+            if (combo) {
+                m_table.onComboCellChanged(static_cast<int>(wParam), column, combo->currentIndex());
+            }
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+}  // namespace consoleui

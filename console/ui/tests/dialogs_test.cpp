@@ -1,0 +1,209 @@
+// Window placement, the frame's drag, the About and settings dialogs, and the group
+// selection dialogs on the core's real switching groups.
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include "consolecore/switching_groups.h"
+#include "consoleui/about_dlg.h"
+#include "consoleui/list_ctrl_wg.h"
+#include "consoleui/select_group_dlg.h"
+#include "consoleui/window_placement.h"
+#include "modal_helper.h"
+
+using consolecore::GroupKind;
+using consoleui::CListCtrlWG;
+
+namespace {
+
+// Fills the core's tables: serial group 2 holds 5 (off), 9 (on), 11 (off); parallel
+// group 4 holds 21 and 22, both on.
+void fillGroups() {
+    auto& groups = consolecore::switchingGroups();
+    auto guard = groups.lock();
+    groups.reset();
+    groups.fileRegistered(5, 2, 1, 1, 0);
+    groups.fileRegistered(9, 2, 1, 2, 1);
+    groups.fileRegistered(11, 2, 1, 3, 0);
+    groups.fileRegistered(21, 4, 0, 1, 1);
+    groups.fileRegistered(22, 4, 0, 2, 1);
+}
+
+QStringList column(const CListCtrlWG* list, int c) {
+    QStringList texts;
+    for (int r = 0; r < list->rowCount(); ++r) texts << list->itemText(r, c);
+    return texts;
+}
+
+void clickRow(CListCtrlWG* list, int row) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      list->cellRect(row, 0).center());
+}
+
+}  // namespace
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void mainWindowPlacement();
+    void dragByBackgroundMovesTheWindow();
+    void aboutAndSettingsDialogs();
+    void serialDialogListsDevicesNotYetOn();
+    void groupWithNothingToSwitchGivesNoGroup();
+    void parallelDialogForSwitchingOff();
+    void chooserReturnsOnlyWhenConfirmed();
+};
+
+void DialogsTest::mainWindowPlacement() {
+    using consoleui::placeMainWindow;
+    QCOMPARE(placeMainWindow({1920, 1080}), QRect(274, 154, 1372, 772));
+    QCOMPARE(placeMainWindow({1600, 900}), QRect(0, 128, 1200, 644));
+    QCOMPARE(placeMainWindow({1366, 768}), QRect(0, 0, 1200, 600));
+    // Exactly the minimum after the margins: 1400 - 2*200 = 1000 < 1200, 700 - 2*100 = 500.
+    QCOMPARE(placeMainWindow({1400, 700}), QRect(0, 0, 1200, 600));
+    QCOMPARE(placeMainWindow({2560, 1440}), QRect(365, 205, 1830, 1030));
+    QCOMPARE(placeMainWindow({0, 0}), QRect(0, 0, 1200, 600));
+}
+
+void DialogsTest::dragByBackgroundMovesTheWindow() {
+    consoleui::CAboutDlg about;
+    about.move(100, 100);
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    const QPoint start = about.pos();
+    QLabel* caption = about.captionLabel();  // labels leave the mouse to the background
+    const QPoint grab = caption->rect().center();
+    QTest::mousePress(caption, Qt::LeftButton, Qt::NoModifier, grab);
+    QTest::mouseMove(caption, grab + QPoint(30, 20));
+    QTest::mouseRelease(caption, Qt::LeftButton, Qt::NoModifier, grab + QPoint(30, 20));
+    QTRY_COMPARE(about.pos(), start + QPoint(30, 20));
+    QVERIFY(!about.dragging());
+}
+
+void DialogsTest::aboutAndSettingsDialogs() {
+    consoleui::CAboutDlg about;
+    QCOMPARE(about.caption(), QStringLiteral("关于 Vantrel"));
+    QCOMPARE(about.windowTitle(), QStringLiteral("关于 Vantrel"));
+    auto* text = about.findChild<QLabel*>(QStringLiteral("versionText"));
+    QVERIFY(text);
+    QCOMPARE(text->text(), QStringLiteral("Vantrel，1.0 版"));
+    QCOMPARE(about.findChildren<QPushButton*>().size(), 1);
+    uitest::ModalWatch watch1([&](QWidget*) { about.okButton()->click(); });
+    QCOMPARE(about.exec(), int(QDialog::Accepted));
+
+    consoleui::CQeltSetDlg settings;
+    QCOMPARE(settings.caption(), QStringLiteral("设置"));
+    QVERIFY(settings.findChildren<QPushButton*>().isEmpty());  // only the frame's close button
+    uitest::ModalWatch watch2([&](QWidget*) { settings.closeButton()->click(); });
+    QCOMPARE(settings.exec(), int(QDialog::Rejected));
+}
+
+void DialogsTest::serialDialogListsDevicesNotYetOn() {
+    fillGroups();
+    consoleui::CSelectGroupDlg dialog;
+    dialog.direction = 1;
+    QCOMPARE(dialog.result, -1);
+    uitest::ModalWatch watch3([&](QWidget*) {
+        QCOMPARE(dialog.caption(), QStringLiteral("选择分组"));
+        QCOMPARE(dialog.hintLabel()->text(), QStringLiteral("打开操作只能操作关闭状态的设备"));
+        CListCtrlWG* groups = dialog.groupList();
+        QCOMPARE(column(groups, 0), QStringList({"1", "2", "3", "4", "5", "6"}));
+        QCOMPARE(column(groups, 1),
+                 QStringList({"Link1", "Link2", "Link3", "Link4", "Link5", "Link6"}));
+        QCOMPARE(dialog.deviceList()->rowCount(), 0);
+        QCOMPARE(groups->itemText(0, 0), QStringLiteral("1"));
+        QCOMPARE(groups->horizontalHeader()->sectionSize(0), 70);
+        clickRow(groups, 1);
+        QCOMPARE(column(dialog.deviceList(), 0), QStringList({"1", "2"}));
+        QCOMPARE(column(dialog.deviceList(), 1), QStringList({"5", "11"}));
+        QCOMPARE(dialog.result, 2);
+        // Selecting a row of the device list changes nothing.
+        clickRow(dialog.deviceList(), 1);
+        QCOMPARE(dialog.result, 2);
+        dialog.okButton()->click();
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QCOMPARE(dialog.result, 2);
+}
+
+void DialogsTest::groupWithNothingToSwitchGivesNoGroup() {
+    fillGroups();
+    {
+        auto& groups = consolecore::switchingGroups();
+        auto guard = groups.lock();
+        groups.fileRegistered(31, 3, 1, 1, 1);
+        groups.fileRegistered(32, 3, 1, 2, 1);
+    }
+    consoleui::CSelectGroupDlg dialog;
+    dialog.direction = 1;
+    uitest::ModalWatch watch4([&](QWidget*) {
+        clickRow(dialog.groupList(), 1);  // group 2 first: a result
+        QCOMPARE(dialog.result, 2);
+        clickRow(dialog.groupList(), 2);  // group 3: all on already
+        QCOMPARE(dialog.deviceList()->rowCount(), 0);
+        QCOMPARE(dialog.result, -1);
+        clickRow(dialog.groupList(), 5);  // group 6: empty
+        QCOMPARE(dialog.result, -1);
+        dialog.okButton()->click();
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QCOMPARE(dialog.result, -1);
+}
+
+void DialogsTest::parallelDialogForSwitchingOff() {
+    fillGroups();
+    consoleui::CSelectPLGroupDlg dialog;
+    dialog.direction = 0;
+    uitest::ModalWatch watch5([&](QWidget*) {
+        QCOMPARE(dialog.hintLabel()->text(), QStringLiteral("关闭操作只能操作打开状态的设备"));
+        clickRow(dialog.groupList(), 1);  // serial devices are not in the parallel table
+        QCOMPARE(dialog.deviceList()->rowCount(), 0);
+        clickRow(dialog.groupList(), 3);
+        QCOMPARE(column(dialog.deviceList(), 1), QStringList({"21", "22"}));
+        QCOMPARE(dialog.result, 4);
+        QTest::keyClick(dialog.groupList(), Qt::Key_Down);  // arrow keys select too
+        QCOMPARE(dialog.result, -1);
+        QTest::keyClick(dialog.groupList(), Qt::Key_Up);
+        QCOMPARE(dialog.result, 4);
+        dialog.okButton()->click();
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QCOMPARE(dialog.result, 4);
+}
+
+void DialogsTest::chooserReturnsOnlyWhenConfirmed() {
+    fillGroups();
+    QWidget parent;
+    consoleui::DialogGroupChooser chooser(&parent);
+    // Cancel: no answer at all, even with a group selected.
+    uitest::ModalWatch watch6([](QWidget* modal) {
+        auto* dialog = qobject_cast<consoleui::GroupSelectDialog*>(modal);
+        QVERIFY(dialog);
+        QCOMPARE(dialog->objectName(), QStringLiteral("CSelectGroupDlg"));
+        clickRow(dialog->groupList(), 1);
+        dialog->cancelButton()->click();
+    });
+    QCOMPARE(chooser.chooseGroup(GroupKind::Serial, 1), std::nullopt);
+    // Escape cancels the same way.
+    uitest::ModalWatch watch7([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
+    QCOMPARE(chooser.chooseGroup(GroupKind::Parallel, 0), std::nullopt);
+    // OK: the group, or -1 when the selection offers nothing.
+    uitest::ModalWatch watch8([](QWidget* modal) {
+        auto* dialog = qobject_cast<consoleui::GroupSelectDialog*>(modal);
+        QVERIFY(dialog);
+        QCOMPARE(dialog->objectName(), QStringLiteral("CSelectPLGroupDlg"));
+        clickRow(dialog->groupList(), 3);
+        dialog->okButton()->click();
+    });
+    QCOMPARE(chooser.chooseGroup(GroupKind::Parallel, 0), std::optional<int>(4));
+    uitest::ModalWatch watch9([](QWidget* modal) {
+        auto* dialog = qobject_cast<consoleui::GroupSelectDialog*>(modal);
+        QVERIFY(dialog);
+        dialog->okButton()->click();
+    });
+    QCOMPARE(chooser.chooseGroup(GroupKind::Parallel, 1), std::optional<int>(-1));
+}
+
+QTEST_MAIN(DialogsTest)
+#include "dialogs_test.moc"
