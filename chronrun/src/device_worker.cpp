@@ -109,7 +109,7 @@ void runDeviceJob(RunnerContext& context, const DeviceJob& job) {
     // Every outlet is sent, the ones to switch off included. The flag is looked at before each
     // frame, so a worker released while it waited for the device sends nothing.
     for (int outlet = 1; outlet <= static_cast<int>(kDeviceOutletCount); ++outlet) {
-        // mutated
+        if (context.workerStop.stopped()) break;
         sendOutlet(context, job, taskName, deviceName, address, outlet);
         if (!context.workerStop.pauseFor(context.realPause(kChronrunOutletHold))) break;
         if (!context.workerStop.pauseFor(context.realPause(kChronrunOutletGap))) break;

@@ -4,7 +4,6 @@
 
 #include <pthread.h>
 
-#include <exception>
 #include <string>
 #include <system_error>
 

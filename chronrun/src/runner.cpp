@@ -13,8 +13,8 @@
 
 namespace chronrun {
 
-// Member order is construction order; destruction runs backwards, so the scan (which feeds
-// the dispatcher) goes before the dispatcher (which starts workers) before the workers.
+// Each member is declared before the ones that use it, so it outlives them; stop() ends the
+// threads in the order that lets none of them feed a part already stopped.
 struct Runner::Session {
     explicit Session(const ChronrunOptions& options) {
         context.clock = options.clock ? options.clock : SystemChronrunClock();
