@@ -1,0 +1,94 @@
+// CDeviceConfigDlg ("设备配置"): reads a device's network parameters over a COM port and
+// writes new ones. The widgets are bound to consolecore::DeviceConfig, which holds the logic.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "consolecore/device_config.h"
+#include "consoleui/skin_dialog.h"
+#include "platform/message_target.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace consoleui {
+class QtPrompt;
+}
+
+namespace consoletools {
+
+class IpAddressEdit;
+
+class CDeviceConfigDlg : public consoleui::SkinDialog, public platform::MessageTarget {
+    Q_OBJECT
+public:
+    // `prompt` shows the message boxes (null: QMessageBox); `mainWindow` is told when the
+    // device is removed after a write (null: the console's main window).
+    explicit CDeviceConfigDlg(QWidget* parent = nullptr, platform::Prompt* prompt = nullptr,
+                              platform::MessageTarget* mainWindow = nullptr);
+    // Closes the port ("串口已关闭.").
+    ~CDeviceConfigDlg() override;
+
+    // Placement; exec() runs it first.
+    void OnInitDialog();
+    int exec() override;
+
+    // platform::MessageTarget: WM_SERIAL_REPLY from the serial monitor thread, handled on the
+    // dialog's thread.
+    void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    consolecore::DeviceConfig& config() { return m_config; }
+    QComboBox* portCombo() const { return m_portCombo; }
+    QLabel* portDeviceLabel() const { return m_portDevice; }
+    QPushButton* readButton() const { return m_readButton; }
+    QPushButton* writeButton() const { return m_writeButton; }
+    QLineEdit* currentNumberEdit() const { return m_currentNumber; }
+    QLineEdit* currentNameEdit() const { return m_currentName; }
+    IpAddressEdit* currentAddressEdit(consolecore::ConfigField field) const;
+    QLineEdit* currentMacEdit() const { return m_currentMac; }
+    QLineEdit* newNumberEdit() const { return m_newNumber; }
+    QLineEdit* newNameEdit() const { return m_newName; }
+    IpAddressEdit* newAddressEdit(consolecore::ConfigField field) const;
+    QLineEdit* newMacEdit() const { return m_newMac; }
+    QCheckBox* useNewBox(consolecore::ConfigField field) const;
+    // The new-value control of a field (number, name, address or MAC edit).
+    QWidget* newControl(consolecore::ConfigField field) const;
+
+public slots:
+    void onRead();
+    void onWrite();
+
+private:
+    static int addressSlot(consolecore::ConfigField field);
+    void buildForm();
+    void onPortChanged(int index);
+    void onSerialReply();
+    // The editable new values into the form logic, before it reads or parses.
+    void storeNewValues();
+    // Both columns from the form logic, after a reply filled it.
+    void showValues();
+
+    std::unique_ptr<consoleui::QtPrompt> m_ownPrompt;
+    consolecore::DeviceConfig m_config;
+
+    QComboBox* m_portCombo = nullptr;
+    QLabel* m_portDevice = nullptr;
+    QLineEdit* m_currentNumber = nullptr;
+    QLineEdit* m_currentName = nullptr;
+    std::array<IpAddressEdit*, 4> m_currentAddress{};  // IP, mask, gateway, server IP
+    QLineEdit* m_currentMac = nullptr;
+    QLineEdit* m_newNumber = nullptr;
+    QLineEdit* m_newName = nullptr;
+    std::array<IpAddressEdit*, 4> m_newAddress{};
+    QLineEdit* m_newMac = nullptr;
+    std::array<QCheckBox*, consolecore::kConfigFieldCount> m_useNew{};
+    QPushButton* m_readButton = nullptr;
+    QPushButton* m_writeButton = nullptr;
+    bool m_initialised = false;
+};
+
+}  // namespace consoletools

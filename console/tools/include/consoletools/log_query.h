@@ -1,0 +1,26 @@
+// The SQL the event log viewer runs: four query statements chosen by type and sub-type code,
+// and the delete statement of one sub-type.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace consoletools {
+
+// Combo codes: the selected index + 1. Type 4 means every type, sub-type 9 every sub-type.
+inline constexpr int kAllLogTypes = 4;
+inline constexpr int kAllLogSubTypes = 9;
+
+// "%d-%02d-%02d", the form LogCreateDate is stored and compared in.
+std::string formatLogDate(int year, int month, int day);
+
+// The query for a date range (both ends included) and the two codes; none for a code
+// outside 1..4 or 1..9.
+std::optional<std::string> logQueryStatement(const std::string& startDate,
+                                             const std::string& endDate, int typeCode,
+                                             int subTypeCode);
+
+// "delete From Log" for code 9, else the lines of that sub-type; none outside 1..9.
+std::optional<std::string> logDeleteStatement(int subTypeCode);
+
+}  // namespace consoletools

@@ -1,0 +1,275 @@
+// The event log viewer on a real log database in a temp folder: the date range, the type and
+// sub-type filters, repeated queries and the hidden delete with its confirmation.
+#include <QComboBox>
+#include <QDateEdit>
+#include <QPushButton>
+#include <QTest>
+#include <atomic>
+#include <chrono>
+#include <ctime>
+
+#include "consoletools/log_query.h"
+#include "consoletools/logging_dlg.h"
+#include "logbase/log_clock.h"
+#include "logbase/logbase.h"
+#include "testkit/wait_for.h"
+#include "tool_test_support.h"
+
+using consoletools::CLoggingDlg;
+using tooltest::columnTexts;
+
+namespace {
+
+std::atomic<long long> g_fakeSeconds{0};
+std::chrono::system_clock::time_point fakeNow() {
+    return std::chrono::system_clock::time_point(std::chrono::seconds(g_fakeSeconds.load()));
+}
+
+void logAt(int year, int month, int day, int type, int subType, const char* content) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = 12;
+    tm.tm_min = 30;
+    tm.tm_sec = 45;
+    tm.tm_isdst = -1;
+    g_fakeSeconds.store(static_cast<long long>(std::mktime(&tm)));
+    InsertLogOb("%d,%d,'%s'", type, subType, content);
+}
+
+long long countLines() {
+    LogObLockLogbase();
+    auto statement = LogObQueryStatement("select count(*) from Log");
+    LogObUnlockLogbase();
+    if (!statement || !statement->NextRow()) return -1;
+    return std::stoll(statement->ValueUtf8(0));
+}
+
+// The log store in a fresh folder with lines on chosen days.
+class LogFixture {
+public:
+    LogFixture() {
+        SetLogbaseClock(&fakeNow);
+        ok = InitLogbaseModule(m_dir.path().string() + "/", "Vantrel_DB.db3");
+        logAt(2024, 3, 6, 1, 1, "start-up 6th");
+        logAt(2024, 3, 7, 2, 4, "device 7 on 7th");
+        logAt(2024, 3, 7, 2, 5, "parallel 7th");
+        logAt(2024, 3, 7, 3, 4, "device failed 7th");
+        logAt(2024, 3, 8, 2, 7, "it's a task on the 8th");
+        logAt(2024, 10, 1, 1, 3, "exit october");
+    }
+    ~LogFixture() {
+        ReleaseLogbaseModule();
+        SetLogbaseClock(nullptr);
+    }
+    bool ok = false;
+
+private:
+    testkit::TempDir m_dir;
+};
+
+void setRange(CLoggingDlg& dialog, QDate start, QDate end) {
+    dialog.startDateEdit()->setDate(start);
+    dialog.endDateEdit()->setDate(end);
+}
+
+QStringList contents(const CLoggingDlg& dialog) {
+    return columnTexts(*dialog.resultList(), 5);
+}
+
+}  // namespace
+
+class LoggingTest : public QObject {
+    Q_OBJECT
+private slots:
+    void controlsColumnsAndDefaults();
+    void startAfterEndGivesNoRows();
+    void oneDayListsThatDaysLinesOnly();
+    void allTypesAllSubTypesListsEveryLineOfTheRange();
+    void queryTwiceShowsTheRowsOnce();
+    void typeAndSubTypeFilters();
+    void statementsAreTheStoresFourQueries();
+    void deleteAsksAndRemovesOneSubTypeOrAll();
+    void closedStoreShowsNothing();
+};
+
+void LoggingTest::controlsColumnsAndDefaults() {
+    LogFixture store;
+    QVERIFY(store.ok);
+    CLoggingDlg dialog;
+    dialog.OnInitDialog();
+    dialog.show();
+    QCOMPARE(dialog.caption(), QStringLiteral("日志记录"));
+    QCOMPARE(dialog.typeCombo()->count(), 4);
+    QCOMPARE(dialog.typeCombo()->currentText(), QStringLiteral("全部"));
+    QCOMPARE(dialog.subTypeCombo()->count(), 9);
+    QCOMPARE(dialog.subTypeCombo()->itemText(0), QStringLiteral("系统初始化"));
+    QCOMPARE(dialog.subTypeCombo()->currentText(), QStringLiteral("所有"));
+    QCOMPARE(dialog.deleteCombo()->currentText(), QStringLiteral("所有"));
+    QVERIFY(dialog.deleteCombo()->isHidden());
+    QVERIFY(dialog.deleteButton()->isHidden());
+    QCOMPARE(dialog.queryButton()->text(), QStringLiteral("查询"));
+    QCOMPARE(dialog.resultList()->rowCount(), 0);  // empty until the first query
+    QCOMPARE(tooltest::headerTitles(*dialog.resultList()),
+             (QStringList{"序号", "日期", "时间", "类型", "运行类型", "内容", "模式"}));
+    const int widths[] = {40, 100, 90, 100, 100};
+    for (int c = 0; c < 5; ++c) QCOMPARE(dialog.resultList()->columnWidth(c), widths[c]);
+    QCOMPARE(dialog.resultList()->columnWidth(5),
+             dialog.resultList()->contentsRect().width() - 468);
+    QCOMPARE(dialog.resultList()->columnWidth(6), 0);
+    // At least 1100 x 500.
+    QVERIFY(dialog.width() >= 1100);
+    QVERIFY(dialog.height() >= 500);
+}
+
+void LoggingTest::startAfterEndGivesNoRows() {
+    LogFixture store;
+    QVERIFY(store.ok);
+    CLoggingDlg dialog;
+    setRange(dialog, QDate(2024, 3, 8), QDate(2024, 3, 6));
+    QTest::mouseClick(dialog.queryButton(), Qt::LeftButton);
+    QCOMPARE(dialog.resultList()->rowCount(), 0);
+}
+
+void LoggingTest::oneDayListsThatDaysLinesOnly() {
+    LogFixture store;
+    QVERIFY(store.ok);
+    CLoggingDlg dialog;
+    setRange(dialog, QDate(2024, 3, 7), QDate(2024, 3, 7));
+    QTest::mouseClick(dialog.queryButton(), Qt::LeftButton);
+    const auto& list = *dialog.resultList();
+    QCOMPARE(list.rowCount(), 3);
+    QCOMPARE(columnTexts(list, 0), (QStringList{"1", "2", "3"}));
+    QCOMPARE(columnTexts(list, 1), (QStringList{"2024-03-07", "2024-03-07", "2024-03-07"}));
+    QCOMPARE(columnTexts(list, 2), (QStringList{"12:30:45", "12:30:45", "12:30:45"}));
+    QCOMPARE(columnTexts(list, 3), (QStringList{"运行日志", "运行日志", "失败日志"}));
+    QCOMPARE(columnTexts(list, 4), (QStringList{"设备连接", "平行操作", "设备连接"}));
+    QCOMPARE(contents(dialog),
+             (QStringList{"device 7 on 7th", "parallel 7th", "device failed 7th"}));
+    QCOMPARE(columnTexts(list, 6), (QStringList{"", "", ""}));  // "模式" is never filled
+}
+
+void LoggingTest::allTypesAllSubTypesListsEveryLineOfTheRange() {
+    LogFixture store;
+    QVERIFY(store.ok);
+    CLoggingDlg dialog;
+    setRange(dialog, QDate(2024, 3, 6), QDate(2024, 3, 8));
+    dialog.onQuery();
+    QCOMPARE(contents(dialog), (QStringList{"start-up 6th", "device 7 on 7th", "parallel 7th",
+                                            "device failed 7th", "it's a task on the 8th"}));
+    // The whole year: "10" sorts after "03" as text, so October is inside.
+    setRange(dialog, QDate(2024, 1, 1), QDate(2024, 12, 31));
+    dialog.onQuery();
+    QCOMPARE(dialog.resultList()->rowCount(), 6);
+}
+
+void LoggingTest::queryTwiceShowsTheRowsOnce() {
+    LogFixture store;
+    QVERIFY(store.ok);
+    CLoggingDlg dialog;
+    setRange(dialog, QDate(2024, 3, 7), QDate(2024, 3, 8));
+    QTest::mouseClick(dialog.queryButton(), Qt::LeftButton);
+    const QStringList first = contents(dialog);
+    QCOMPARE(first.size(), 4);
+    QTest::mouseClick(dialog.queryButton(), Qt::LeftButton);
+    QCOMPARE(contents(dialog), first);
+    QCOMPARE(columnTexts(*dialog.resultList(), 0), (QStringList{"1", "2", "3", "4"}));
+}
+
+void LoggingTest::typeAndSubTypeFilters() {
+    LogFixture store;
+    QVERIFY(store.ok);
+    CLoggingDlg dialog;
+    setRange(dialog, QDate(2024, 3, 1), QDate(2024, 3, 31));
+    dialog.typeCombo()->setCurrentIndex(1);     // 运行日志
+    dialog.subTypeCombo()->setCurrentIndex(3);  // 设备连接
+    dialog.onQuery();
+    QCOMPARE(contents(dialog), (QStringList{"device 7 on 7th"}));
+
+    dialog.typeCombo()->setCurrentIndex(3);     // 全部
+    dialog.subTypeCombo()->setCurrentIndex(3);  // 设备连接
+    dialog.onQuery();
+    QCOMPARE(contents(dialog), (QStringList{"device 7 on 7th", "device failed 7th"}));
+
+    dialog.typeCombo()->setCurrentIndex(1);     // 运行日志
+    dialog.subTypeCombo()->setCurrentIndex(8);  // 所有
+    dialog.onQuery();
+    QCOMPARE(contents(dialog),
+             (QStringList{"device 7 on 7th", "parallel 7th", "it's a task on the 8th"}));
+
+    dialog.subTypeCombo()->setCurrentIndex(-1);  // no selection: the list stays empty
+    dialog.onQuery();
+    QCOMPARE(dialog.resultList()->rowCount(), 0);
+}
+
+void LoggingTest::statementsAreTheStoresFourQueries() {
+    using consoletools::logQueryStatement;
+    const std::string head =
+        "select LogCreateDate,LogCreateTime,LogTypeContent,LogChildTypeContent,LogContent from "
+        "Log,LogChildType,LogType where Log.LogChildType=LogChildType.LogChildTypeCode AND "
+        "Log.LogCreateDate>= '2024-03-07' AND Log.LogCreateDate<= '2024-03-09'";
+    const std::string tail = "Log.LogType=LogType.LogTypeCode";
+    QCOMPARE(*logQueryStatement("2024-03-07", "2024-03-09", 4, 9), head + " And " + tail);
+    QCOMPARE(*logQueryStatement("2024-03-07", "2024-03-09", 4, 5),
+             head + "  AND Log.LogChildType =5 And " + tail);
+    QCOMPARE(*logQueryStatement("2024-03-07", "2024-03-09", 2, 9),
+             head + " AND Log.LogType=2 And " + tail);
+    QCOMPARE(*logQueryStatement("2024-03-07", "2024-03-09", 3, 4),
+             head + "  AND Log.LogType=3 AND Log.LogChildType =4 And " + tail);
+    QVERIFY(!logQueryStatement("2024-03-07", "2024-03-09", 0, 9));
+    QVERIFY(!logQueryStatement("2024-03-07", "2024-03-09", 4, 10));
+    QVERIFY(!logQueryStatement("2024' OR '1'='1", "2024-03-09", 4, 9));
+    QCOMPARE(consoletools::formatLogDate(2024, 3, 7), std::string("2024-03-07"));
+    QCOMPARE(*consoletools::logDeleteStatement(9), std::string("delete From Log"));
+    QCOMPARE(*consoletools::logDeleteStatement(4),
+             std::string("delete From Log where Log.LogChildType = 4"));
+    QVERIFY(!consoletools::logDeleteStatement(0));
+}
+
+void LoggingTest::deleteAsksAndRemovesOneSubTypeOrAll() {
+    LogFixture store;
+    QVERIFY(store.ok);
+    QStringList questions;
+    bool answer = false;
+    CLoggingDlg dialog(nullptr, [&](const QString& text, const QString& caption) {
+        questions << caption + "|" + text;
+        return answer;
+    });
+    setRange(dialog, QDate(2024, 3, 7), QDate(2024, 3, 7));
+    dialog.onQuery();
+    QCOMPARE(dialog.resultList()->rowCount(), 3);
+
+    dialog.deleteCombo()->setCurrentIndex(3);  // 设备连接
+    dialog.deleteButton()->click();            // hidden, but the function is there
+    QCOMPARE(questions, QStringList{"删除日志|确定要删除所选类型的日志吗?"});
+    QCOMPARE(countLines(), 6);  // "No" deletes nothing
+
+    answer = true;
+    dialog.deleteButton()->click();
+    QCOMPARE(countLines(), 4);
+    QCOMPARE(dialog.resultList()->rowCount(), 3);  // the list is not refreshed
+    dialog.onQuery();
+    QCOMPARE(contents(dialog), (QStringList{"parallel 7th"}));
+
+    dialog.deleteCombo()->setCurrentIndex(8);  // 所有
+    dialog.onDeleteLog();
+    QCOMPARE(countLines(), 0);
+    QCOMPARE(questions.size(), 3);
+}
+
+void LoggingTest::closedStoreShowsNothing() {
+    CLoggingDlg dialog;
+    {
+        LogFixture store;
+        QVERIFY(store.ok);
+        setRange(dialog, QDate(2024, 3, 6), QDate(2024, 3, 8));
+        dialog.onQuery();
+        QCOMPARE(dialog.resultList()->rowCount(), 5);
+    }
+    dialog.onQuery();  // no statement: the list is emptied and stays empty
+    QCOMPARE(dialog.resultList()->rowCount(), 0);
+}
+
+QTEST_MAIN(LoggingTest)
+#include "logging_test.moc"
