@@ -66,7 +66,10 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
         return false;
     }
     try {
-        m_heartbeatThread = std::thread([this, options] { heartbeatLoop(options); });
+        // The period starts now, not whenever the new thread first runs.
+        const auto periodStart = options.clock ? options.clock() : std::chrono::steady_clock::now();
+        m_heartbeatThread =
+            std::thread([this, options, periodStart] { heartbeatLoop(options, periodStart); });
     } catch (const std::system_error&) {
         showPrompt("开启在线监测线程失败!");
         stopThreads();
@@ -80,6 +83,7 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
     config.partialFrameTimeout = options.partialFrameTimeout;
     config.acceptBackoff = options.acceptBackoff;
     config.clock = options.clock;
+    config.onFrameWritten = options.onFrameWritten;
     const bool started = m_server.start(
         port,
         [this](std::span<const std::uint8_t> frame, const sockaddr_in& peer) {
@@ -196,11 +200,12 @@ void CLinkService::dispatchLoop() {
     }
 }
 
-void CLinkService::heartbeatLoop(LanwireOptions options) {
+void CLinkService::heartbeatLoop(LanwireOptions options,
+                                 std::chrono::steady_clock::time_point started) {
     InsertLogOb("%d,%d,'进入心跳计数线程'", 3, 4);
     Clock clock = options.clock;
     if (!clock) clock = [] { return std::chrono::steady_clock::now(); };
-    auto noted = clock();
+    auto noted = started;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(m_heartbeatWaitLock);
@@ -213,6 +218,7 @@ void CLinkService::heartbeatLoop(LanwireOptions options) {
         if (now - noted > options.tickPeriod) {
             runTick();
             noted = clock();
+            ++m_ticks;  // counted after noting the time, so a reader of the count sees both
         }
     }
     InsertLogOb("%d,%d,'退出心跳计数线程'", 3, 4);
@@ -245,7 +251,6 @@ void CLinkService::runTick() {
             }
         }
     }
-    ++m_ticks;
 }
 
 LanwireStats CLinkService::stats() const {

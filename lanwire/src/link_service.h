@@ -51,7 +51,7 @@ private:
     void onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer);
     void onAddress(const sockaddr_in& peer);
     void dispatchLoop();
-    void heartbeatLoop(LanwireOptions options);
+    void heartbeatLoop(LanwireOptions options, std::chrono::steady_clock::time_point started);
     void runTick();
     void stopThreads();
 

@@ -1,7 +1,10 @@
 // Timing and sizing of the TCP server, taken from LanwireOptions at start.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <chrono>
+#include <cstdint>
 #include <functional>
 
 namespace lanwire {
@@ -15,6 +18,9 @@ struct ServerConfig {
     std::chrono::milliseconds partialFrameTimeout{5000};
     std::chrono::milliseconds acceptBackoff{100};
     Clock clock;  // never null once the server runs
+    std::function<void(const sockaddr_in&, const std::uint8_t*, std::size_t,
+                       std::chrono::steady_clock::time_point)>
+        onFrameWritten;
 };
 
 }  // namespace lanwire

@@ -119,7 +119,7 @@ void TcpConnection::onWritten(const std::error_code& error, bool heartbeat) {
     }
     m_lastWrite = std::chrono::steady_clock::now();
     if (heartbeat) m_lastHeartbeat = m_lastWrite;
-    m_server.frameWritten(m_writing, m_peer);
+    m_server.frameWritten(m_writing, m_peer, m_lastWrite);
     m_writing.bytes.clear();
     pump();
 }

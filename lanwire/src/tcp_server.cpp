@@ -234,8 +234,12 @@ void CTcpServer::connectionFailed(const TcpConnection& connection, const char* t
     m_connections.erase(it);
 }
 
-void CTcpServer::frameWritten(const SendItem& item, const sockaddr_in&) {
+void CTcpServer::frameWritten(const SendItem& item, const sockaddr_in& peer,
+                              std::chrono::steady_clock::time_point when) {
     ++m_framesSent;
+    if (m_config.onFrameWritten) {
+        m_config.onFrameWritten(peer, item.bytes.data(), item.bytes.size(), when);
+    }
     if (!item.isHeartbeat()) m_sendDump.write(item.bytes);
 }
 

@@ -64,7 +64,8 @@ public:
     std::chrono::steady_clock::time_point now() const { return m_config.clock(); }
     void deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer);
     void connectionFailed(const TcpConnection& connection, const char* tag);
-    void frameWritten(const SendItem& item, const sockaddr_in& peer);
+    void frameWritten(const SendItem& item, const sockaddr_in& peer,
+                      std::chrono::steady_clock::time_point when);
     void addDiscarded(std::uint64_t bytes) { m_bytesDiscarded += bytes; }
     void adjustPending(std::size_t before, std::size_t after) {
         m_bytesPending += after;

@@ -5,12 +5,37 @@
 #include <memory>
 
 #include "consoleapp/single_instance.h"
+#include "consoletools/device_config_dlg.h"
+#include "consoletools/local_mac_info_dlg.h"
+#include "consoletools/logging_dlg.h"
+#include "consoletools/tim_task_dlg.h"
 #include "consoleui/cell_icons.h"
 #include "consoleui/qt_prompt.h"
 #include "consoleui/vantrel_dlg.h"
 #include "platform/prompt.h"
 
 namespace consoleapp {
+
+consoleui::CVantrelDlg::ToolHandlers toolDialogs() {
+    consoleui::CVantrelDlg::ToolHandlers tools;
+    tools.localInfo = [](consoleui::CVantrelDlg& window) {
+        consoletools::CLocalMacInfoDlg dialog(&window);
+        dialog.exec();
+    };
+    tools.deviceConfig = [](consoleui::CVantrelDlg& window) {
+        consoletools::CDeviceConfigDlg dialog(&window, window.prompt(), &window);
+        dialog.exec();
+    };
+    tools.logViewer = [](consoleui::CVantrelDlg& window) {
+        consoletools::CLoggingDlg dialog(&window);
+        dialog.exec();
+    };
+    tools.timedTasks = [](consoleui::CVantrelDlg& window) {
+        consoletools::CTimTaskDlg dialog(&window, window.prompt());
+        dialog.exec();
+    };
+    return tools;
+}
 
 CVantrelApp::CVantrelApp(AppOptions options) : m_options(std::move(options)) {}
 
@@ -46,6 +71,7 @@ bool CVantrelApp::InitInstance() {
     consolecore::beginApplication();
     {
         consoleui::CVantrelDlg window(m_options.session, prompt);
+        window.setToolHandlers(toolDialogs());
         if (m_options.onWindowCreated) m_options.onWindowCreated(window);
         window.exec();
     }

@@ -1,7 +1,9 @@
 // The application object: the single-instance rule against a lock held by another process,
 // and a full start-up and shutdown with the main window closed right away.
+#include <QApplication>
 #include <QDialog>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -91,6 +93,7 @@ private slots:
     void secondInstanceShowsTheMessageAndStartsNothing();
     void copyUnderAnotherNameIsNotCounted();
     void unusableLockFolderLetsTheStartGoOn();
+    void toolButtonsOpenTheirDialogs();
 };
 
 void VantrelAppTest::initTestCase() {
@@ -170,6 +173,45 @@ void VantrelAppTest::unusableLockFolderLetsTheStartGoOn() {
     QVERIFY(!b.acquire(folder.path().string(), "vantrel"));  // same process, second holder
     a.release();
     QVERIFY(b.acquire(folder.path().string(), "vantrel"));
+}
+
+// Each tool button runs its dialog modally; a timer closes whichever dialog opened and notes
+// its class.
+void VantrelAppTest::toolButtonsOpenTheirDialogs() {
+    testkit::TempDir folder;
+    RecordingPrompt prompt;
+    auto options = optionsFor(folder, prompt);
+    options.programName = "vantrel-tools";
+    std::vector<std::string> opened;
+    options.onWindowCreated = [&](consoleui::CVantrelDlg& window) {
+        QTimer::singleShot(0, &window, [&window, &opened] {
+            for (const char* text : {"本地信息", "配置设备信息", "日志记录", "定时任务"}) {
+                auto* closer = new QTimer(&window);
+                QObject::connect(closer, &QTimer::timeout, &window, [&window, &opened, closer] {
+                    auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                    if (!modal || modal == &window) return;  // not open yet
+                    opened.push_back(modal->metaObject()->className());
+                    closer->stop();
+                    closer->deleteLater();
+                    modal->reject();
+                });
+                closer->start(20);
+                QPushButton* button = window.button(QString::fromUtf8(text));
+                if (button) button->click();  // returns when its dialog has closed
+                if (closer->isActive()) {     // nothing opened: stop looking
+                    closer->stop();
+                    closer->deleteLater();
+                }
+            }
+            window.reject();
+        });
+    };
+    consoleapp::CVantrelApp app(options);
+    app.InitInstance();
+    QCOMPARE(opened, (std::vector<std::string>{
+                         "consoletools::CLocalMacInfoDlg", "consoletools::CDeviceConfigDlg",
+                         "consoletools::CLoggingDlg", "consoletools::CTimTaskDlg"}));
+    ReleaseLogbaseModule();
 }
 
 QTEST_MAIN(VantrelAppTest)

@@ -33,6 +33,11 @@ struct LanwireOptions {
     std::uintmax_t dumpFileLimit = 8u * 1024u * 1024u;
     // Threads running the network I/O; 0: twice the number of processors.
     unsigned ioThreads = 0;
+    // Called on a network thread each time a frame has been written to a device, with the
+    // time the write completed (for measurements and tests; keep it short).
+    std::function<void(const sockaddr_in& peer, const std::uint8_t* data, std::size_t length,
+                       std::chrono::steady_clock::time_point written)>
+        onFrameWritten;
 };
 
 // Applies from the next InitLanwire on.

@@ -98,7 +98,8 @@ TEST_F(HeartbeatTest, AnsweringDeviceStaysUnderSupervisionTickAfterTick) {
 }
 
 TEST_F(HeartbeatTest, WithAFastRealTickAnswersKeepOneDeviceAliveWhileASilentOneDrops) {
-    options.tickPeriod = 40ms;
+    // Fast, yet slow enough that a loaded machine still answers within three ticks.
+    options.tickPeriod = 100ms;
     options.heartbeatPass = 5ms;
     options.heartbeatGap = 5ms;
     ASSERT_TRUE(startLink());
@@ -113,12 +114,12 @@ TEST_F(HeartbeatTest, WithAFastRealTickAnswersKeepOneDeviceAliveWhileASilentOneD
     DoNetReg(403, &a);
     DoNetReg(404, &q);
     ASSERT_TRUE(recorder.waitCount(404, NET_CMD_OFFLINE, 1));
-    // Run on for 30 more ticks: the answering device never goes offline.
+    // Run on for 15 more ticks: the answering device never goes offline.
     const std::uint64_t ticks = GetLanwireStats().ticks;
-    ASSERT_TRUE(testkit::waitFor([&] { return GetLanwireStats().ticks >= ticks + 30; }, 20s));
+    ASSERT_TRUE(testkit::waitFor([&] { return GetLanwireStats().ticks >= ticks + 15; }, 20s));
     EXPECT_TRUE(recorder.from(403, NET_CMD_OFFLINE).empty());
     EXPECT_EQ(GetLanwireTickTable().size(), 1u);
-    EXPECT_GT(alive.received(NET_CMD_HEARTBEAT), 30u);
+    EXPECT_GT(alive.received(NET_CMD_HEARTBEAT), 15u);
 }
 
 TEST_F(HeartbeatTest, AnswerForAnIdWithoutEntryIsDroppedWithoutAHeartbeat) {
@@ -205,10 +206,15 @@ TEST_F(HeartbeatTest, AnsweringDeviceGetsAtMostOneHeartbeatPer100ms) {
     DoNetReg(409, &peer);
     ASSERT_TRUE(device.waitCommand(NET_CMD_HEARTBEAT, 6));
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    const auto beats = device.frames(NET_CMD_HEARTBEAT);
+    // Written at least 100 ms apart, although the device answers at once.
+    // The write is logged when it completes, which may be just after the device read it.
+    std::vector<Written> beats;
+    ASSERT_TRUE(testkit::waitFor([&] {
+        beats = writes.to(device.config().sourceAddress, NET_CMD_HEARTBEAT);
+        return beats.size() >= 6;
+    }));
     for (std::size_t i = 1; i < beats.size(); ++i) {
-        // Sent at least 100 ms apart; arrival may shift each by a fraction of a millisecond.
-        EXPECT_GE(beats[i].at - beats[i - 1].at, 98ms) << i;
+        EXPECT_GE(beats[i].at - beats[i - 1].at, 100ms) << i;
     }
     EXPECT_GE(elapsed, 500ms);
 }

@@ -123,6 +123,21 @@ std::vector<std::string> ClosedNotices::peers() const {
     return m_peers;
 }
 
+void WriteLog::add(const sockaddr_in& peer, const std::uint8_t* data, std::size_t length,
+                   std::chrono::steady_clock::time_point at) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_writes.push_back({ipOf(peer), length > 8 ? data[8] : std::uint8_t{0}, at});
+}
+
+std::vector<Written> WriteLog::to(const std::string& ip, std::uint8_t command) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<Written> out;
+    for (const auto& w : m_writes) {
+        if (w.ip == ip && w.command == command) out.push_back(w);
+    }
+    return out;
+}
+
 std::vector<LogRow> logRowsWith(const std::string& content) {
     std::vector<LogRow> rows;
     LogObLockLogbase();
@@ -145,6 +160,10 @@ void LinkTest::SetUp() {
     std::filesystem::create_directories(m_folder);
     options = LanwireOptions{};
     options.programFolder = m_folder;
+    options.onFrameWritten = [this](const sockaddr_in& peer, const std::uint8_t* data,
+                                    std::size_t length, std::chrono::steady_clock::time_point at) {
+        writes.add(peer, data, length, at);
+    };
 }
 
 void LinkTest::TearDown() {

@@ -67,6 +67,24 @@ private:
     std::vector<std::string> m_peers;
 };
 
+// Every frame the link wrote, with the time the write completed (link-side timing, free of
+// the receiving thread's scheduling delays).
+struct Written {
+    std::string ip;
+    std::uint8_t command = 0;
+    std::chrono::steady_clock::time_point at;
+};
+class WriteLog {
+public:
+    void add(const sockaddr_in& peer, const std::uint8_t* data, std::size_t length,
+             std::chrono::steady_clock::time_point at);
+    std::vector<Written> to(const std::string& ip, std::uint8_t command) const;
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<Written> m_writes;
+};
+
 // A steady clock that moves only when told.
 class ManualClock {
 public:
@@ -111,6 +129,7 @@ protected:
     std::string readFile(const std::string& name) const;
 
     Recorder recorder;
+    WriteLog writes;
     ManualClock clock;
     // Set as the link's window by tests that watch WM_LINK_SOCKET_CLOSED; outlives TearDown.
     ClosedNotices notices;

@@ -1,8 +1,8 @@
 // vantrel-sim: a fleet of simulated sequencers for demos and load tests.
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,15 +12,12 @@
 
 namespace {
 
-// Waits for SIGINT/SIGTERM or the time limit; the signals are blocked in every thread.
+// Waits for SIGINT/SIGTERM, or for SIGALRM after `seconds`; the signals are blocked in every
+// thread, so only this wait sees them.
 void waitForEnd(const sigset_t& signals, unsigned seconds) {
-    if (seconds == 0) {
-        int received = 0;
-        sigwait(&signals, &received);
-        return;
-    }
-    const timespec limit{static_cast<time_t>(seconds), 0};
-    sigtimedwait(&signals, nullptr, &limit);
+    if (seconds > 0) alarm(seconds);
+    int received = 0;
+    sigwait(&signals, &received);
 }
 
 }  // namespace
@@ -40,6 +37,7 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGALRM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     simtcp::SimFleet fleet(options.host, options.port, options.threads);

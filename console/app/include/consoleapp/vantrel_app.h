@@ -1,6 +1,8 @@
 // The application object: single instance, process-wide tables, the modal main window.
 #pragma once
 
+#include "consoleui/vantrel_dlg.h"
+
 #include <functional>
 #include <string>
 
@@ -24,6 +26,10 @@ struct AppOptions {
     // Called with the main window before it runs (the tests drive it from here).
     std::function<void(consoleui::CVantrelDlg&)> onWindowCreated;
 };
+
+// What the main window's four tool buttons open: the local network information, the device
+// configuration, the log viewer and the timed-task editor, each run modally.
+consoleui::CVantrelDlg::ToolHandlers toolDialogs();
 
 class CVantrelApp {
 public:

@@ -62,20 +62,33 @@ public:
     const consolecore::ConsoleSession& session() const { return m_session; }
     const consolecore::DeviceTable& deviceTable() const { return m_table; }
 
+    // The four tool dialogs live in a library built on top of this one, so the program
+    // installs what each tool button opens. An empty handler makes its button do nothing.
+    struct ToolHandlers {
+        std::function<void(CVantrelDlg&)> localInfo;
+        std::function<void(CVantrelDlg&)> deviceConfig;
+        std::function<void(CVantrelDlg&)> logViewer;
+        std::function<void(CVantrelDlg&)> timedTasks;
+    };
+    void setToolHandlers(ToolHandlers handlers) { m_tools = std::move(handlers); }
+    platform::Prompt* prompt() const { return m_prompt; }
+
 public slots:
     void onHelp();
     void onAbout();
-    // The four tool dialogs are not part of this window yet; their buttons do nothing.
-    void onLocalInfo() {}
-    void onDeviceConfig() {}
-    void onLogViewer() {}
-    void onTimedTasks() {}
+    void onLocalInfo() { runTool(m_tools.localInfo); }
+    void onDeviceConfig() { runTool(m_tools.deviceConfig); }
+    void onLogViewer() { runTool(m_tools.logViewer); }
+    void onTimedTasks() { runTool(m_tools.timedTasks); }
 
 protected:
     void done(int result) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void runTool(const std::function<void(CVantrelDlg&)>& handler) {
+        if (handler) handler(*this);
+    }
     void buildWindow();
     QPushButton* addToolButton(const QString& text, std::function<void()> handler);
     // The window procedure's part: the six messages of the core and the list.
@@ -100,6 +113,7 @@ private:
     QMenu* m_helpMenu = nullptr;
     std::vector<QPushButton*> m_buttons;
     std::function<void(const QString&)> m_helpOpener;
+    ToolHandlers m_tools;
 
     bool m_initialised = false;
 };
