@@ -68,6 +68,10 @@ void TcpConnection::enqueue(SendItem item) {
             self->m_heartbeat = std::move(item);
         } else {
             self->m_outbox.push_back(std::move(item));
+            // A timer armed for a paced heartbeat must not hold a command back: cut it short,
+            // and its handler pumps again with the command's own (shorter) gap.
+            const auto commandDue = self->m_lastWrite + self->m_server.config().sendGap;
+            if (self->m_timerArmed && self->m_timer.expiry() > commandDue) self->m_timer.cancel();
         }
         self->pump();
     });

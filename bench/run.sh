@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release) in build-bench/ and prints one table: scenario, figure, goal,
+# the described design's figure, and whether the goal is met.
+#   bench/run.sh [--devices N] [--idle-seconds S] [--offline N]   (defaults 1000, 60, 50)
+# The console side runs in e2e_bench, the simulated fleet in separate processes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+vantrel_ensure_packages "${VANTREL_TEST_PACKAGES[@]}"
+
+dir=build-bench
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_SANITIZE= \
+    -DVANTREL_BUILD_GUI=OFF -DVANTREL_BUILD_BENCH=ON >/dev/null
+cmake --build "$dir" -j "${VANTREL_JOBS:-$(nproc)}" \
+    --target e2e_bench e2e_fleet vantrel-sim logbase_bench chronrun_scan_bench
+bin=$dir/bin
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+echo "== end to end: console process + fleet process"
+"$bin/e2e_bench" "$@" | tee "$out/e2e.txt"
+echo "== log store: InsertLogOb from 8 threads, one-day query over 1,000,000 rows"
+"$bin/logbase_bench" 50000 1000000 | tee "$out/log.txt"
+echo "== timed-task scan, 1000 tasks"
+"$bin/chronrun_scan_bench" 10 1000 | tee "$out/scan.txt"
+
+# Rows from the log store and scan benchmarks, in the e2e table's format.
+{
+    sed -n '/^TABLE$/,$p' "$out/e2e.txt" | tail -n +2
+    awk '
+        /calls:/ { rate = $2 }
+        /time per call:/ { for (i = 1; i <= NF; i++) if ($i == "p99") p99 = $(i + 1) }
+        /date index used:/ { index_used = $4 }
+        /one-day query/ { for (i = 1; i <= NF; i++) if ($i == "median") med = $(i + 1);
+                          for (i = 1; i <= NF; i++) if ($i == "max") mx = $(i + 1) }
+        END {
+            printf "InsertLogOb from 8 threads|%d rows/s|>= 50,000 rows/s|-|%s\n", rate, (rate >= 50000 ? "met" : "MISSED")
+            printf "InsertLogOb time per call|p99 %s us|p99 < 50 us|-|%s\n", p99, (p99 + 0 < 50 ? "met" : "MISSED")
+            printf "one-day query over 1,000,000 rows|median %s ms, max %s ms, date index: %s|< 100 ms, date index|-|%s\n", med, mx, index_used, (mx + 0 < 100 && index_used == "yes" ? "met" : "MISSED")
+        }' "$out/log.txt"
+    awk '
+        /share/ { for (i = 1; i <= NF; i++) if ($i == "share") { share = $(i + 1); if (share + 0 > worst + 0) worst = share } }
+        END { printf "timed-task scan, 1000 tasks (worse of two runs)|%s %% of one core|< 5 %%|-|%s\n", worst, (worst + 0 < 5 ? "met" : "MISSED") }
+    ' "$out/scan.txt"
+} > "$out/table.txt"
+
+echo
+echo "== results ($(nproc) processors, loopback)"
+{
+    echo "scenario|figure|goal|described design|verdict"
+    cat "$out/table.txt"
+} | column -t -s '|'

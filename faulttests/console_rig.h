@@ -1,0 +1,97 @@
+// A console without widgets for the fault tests: the real link on an ephemeral loopback port
+// with the timing a test asks for, the command channel, device table and switching handlers,
+// a thread playing the GUI thread, and counters of every message the receive path posts.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "consolecore/device_channel.h"
+#include "consolecore/device_table.h"
+#include "consolecore/group_selection.h"
+#include "consolecore/switching.h"
+#include "lanwire/lanwire_options.h"
+#include "platform/message_target.h"
+#include "platform/prompt.h"
+#include "testkit/wait_for.h"
+
+namespace faulttest {
+
+// Picks a fixed group index in the selection dialog's model, as an operator would.
+class FixedChooser : public consolecore::GroupChooser {
+public:
+    std::optional<int> chooseGroup(consolecore::GroupKind kind, std::uint8_t direction) override;
+    int groupIndex = 0;
+};
+
+class SilentPrompt : public platform::Prompt {
+public:
+    void showMessage(const std::string& text, const std::string& caption,
+                     platform::PromptIcon icon) override;
+    std::vector<std::string> messages;
+};
+
+class ConsoleRig : public platform::MessageTarget {
+public:
+    // `options.programFolder` is replaced by the rig's own temp folder.
+    explicit ConsoleRig(LanwireOptions options = {});
+    ~ConsoleRig() override;
+    ConsoleRig(const ConsoleRig&) = delete;
+    ConsoleRig& operator=(const ConsoleRig&) = delete;
+
+    void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    // Runs `action` on the GUI thread and waits for it.
+    void onGui(std::function<void()> action);
+    int rowCount();
+    bool waitRows(int count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+    // Messages posted so far for a device: WM_DEVICE_EVENT of `kind`.
+    std::uint64_t events(std::uint16_t id, std::intptr_t kind) const;
+    std::uint64_t totalEvents(std::intptr_t kind) const;
+    bool waitEvents(std::uint16_t id, std::intptr_t kind, std::uint64_t count,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+
+    // Rows of the log store whose content is exactly `content`.
+    static int countLog(const std::string& content);
+
+    std::uint16_t port() const { return m_port; }
+    bool started() const { return m_started; }
+    const std::string& folder() const { return m_folder; }
+
+    consolecore::CDeviceChannel channel;
+    consolecore::DeviceTable table;
+    FixedChooser chooser;
+    SilentPrompt prompt;
+    consolecore::SwitchingController switching;
+
+private:
+    void enqueue(std::function<void()> job);
+    void guiLoop();
+    void dispatch(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+
+    testkit::TempDir m_dir;
+    std::string m_folder;
+    std::uint16_t m_port = 0;
+    bool m_started = false;
+
+    mutable std::mutex m_countLock;
+    mutable std::condition_variable m_counted;
+    std::map<std::pair<std::uint16_t, std::intptr_t>, std::uint64_t> m_events;
+
+    std::mutex m_jobLock;
+    std::condition_variable m_jobReady;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_quit = false;
+    std::thread m_gui;
+};
+
+}  // namespace faulttest
