@@ -8,6 +8,10 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 case "$seconds" in (*[!0-9]*|'') echo "SECONDS must be a whole number" >&2; exit 2 ;; esac
 
+source scripts/deps.sh
+# libFuzzer comes with clang's runtime libraries.
+vantrel_ensure_packages "${VANTREL_TEST_PACKAGES[@]}" clang libclang-rt-14-dev
+
 dir=build-fuzz
 if [ ! -f "$dir/CMakeCache.txt" ]; then
     CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
