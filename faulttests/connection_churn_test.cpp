@@ -39,13 +39,15 @@ bool allGone(ConsoleRig& console) {
 
 // One device's life: connect, register, leave. Waits until the console has taken the
 // registration and dropped the connection, so the address is free for a later cycle (a second
-// connection from a listed address would be refused as a duplicate).
+// connection from a listed address would be refused as a duplicate). The peer leaves only
+// after its registration is in, as a device does: closing with the console's heartbeats
+// unread sends a reset, and a reset may discard a registration the console has not read yet.
 void cycle(ConsoleRig& console, std::size_t index, std::uint16_t id) {
     RawPeer peer(simtcp::loopbackAddress(index));
     ASSERT_TRUE(peer.connect(console.port())) << "cycle " << index;
     ASSERT_TRUE(peer.send(registrationFrame(id)));
-    peer.close();
     ASSERT_TRUE(console.waitEvents(id, platform::DEV_EVENT_REGISTERED, 1, 10s)) << "device " << id;
+    peer.close();
     ASSERT_TRUE(testkit::waitFor([] { return GetLanwireStats().connections == 0; }, 10s))
         << "device " << id;
 }

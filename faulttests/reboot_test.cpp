@@ -98,11 +98,10 @@ TEST(RebootingDevice, HalfOpenOldConnectionIsReplacedWithinOneSupervisionTick) {
     EXPECT_LT(m.ticks, 1.0);
 }
 
-// Disabled until the link notices dead connections that it never writes to: a device that
-// vanished between connecting and its registration has no supervision entry, so nothing is
-// ever written to its dead connection, no reset comes back, and every later connection from
-// its address is refused as a duplicate, forever. Run with --gtest_also_run_disabled_tests.
-TEST(RebootingDevice, DISABLED_DeviceThatRebootsBeforeRegisteringIsTakenBackToo) {
+// A device that vanished between connecting and its registration has no supervision entry,
+// so no heartbeat is ever written to its dead connection; the link's keepalive probe (one
+// second with this tick) draws the reset that frees the address.
+TEST(RebootingDevice, DeviceThatRebootsBeforeRegisteringIsTakenBackToo) {
     ConsoleRig console(scaledTiming());
     ASSERT_TRUE(console.started());
     const std::string address = simtcp::loopbackAddress(720);

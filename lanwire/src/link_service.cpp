@@ -82,6 +82,12 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
     config.heartbeatGap = options.heartbeatGap;
     config.partialFrameTimeout = options.partialFrameTimeout;
     config.acceptBackoff = options.acceptBackoff;
+    // A connection that never registered gets no heartbeat, so nothing would ever tell a dead
+    // one apart: keepalive probes it on the supervision's own time scale. A device that
+    // rebooted answers the first probe with a reset, which frees its address.
+    const auto tickSeconds = std::chrono::ceil<std::chrono::seconds>(options.tickPeriod);
+    config.keepaliveIdle = std::max(std::chrono::seconds(1), tickSeconds);
+    config.keepaliveProbes = std::max(1, options.heartbeatCounterStart);
     config.clock = options.clock;
     config.onFrameWritten = options.onFrameWritten;
     const bool started = m_server.start(

@@ -17,6 +17,10 @@ struct ServerConfig {
     std::chrono::milliseconds heartbeatGap{100};
     std::chrono::milliseconds partialFrameTimeout{5000};
     std::chrono::milliseconds acceptBackoff{100};
+    // TCP keepalive on every accepted connection: first probe after `keepaliveIdle` of silence,
+    // then every `keepaliveIdle`, given up after `keepaliveProbes` unanswered probes.
+    std::chrono::seconds keepaliveIdle{3};
+    int keepaliveProbes = 3;
     Clock clock;  // never null once the server runs
     std::function<void(const sockaddr_in&, const std::uint8_t*, std::size_t,
                        std::chrono::steady_clock::time_point)>

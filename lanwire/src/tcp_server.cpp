@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include "frame_dump.h"
 #include "logbase/logbase.h"
 #include "net_address.h"
@@ -23,7 +26,22 @@ sockaddr_in toSockaddr(const asio::ip::tcp::endpoint& endpoint) {
     return address;
 }
 
+void setIntOption(int fd, int level, int name, int value) {
+    // Best effort: without keepalive the connection still works, it is only noticed later.
+    ::setsockopt(fd, level, name, &value, sizeof value);
+}
+
 }  // namespace
+
+void CTcpServer::enableKeepalive(asio::ip::tcp::socket& socket) const {
+    std::error_code ignored;
+    socket.set_option(asio::socket_base::keep_alive(true), ignored);
+    const int fd = socket.native_handle();
+    const int idle = static_cast<int>(m_config.keepaliveIdle.count());
+    setIntOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, idle);
+    setIntOption(fd, IPPROTO_TCP, TCP_KEEPINTVL, idle);
+    setIntOption(fd, IPPROTO_TCP, TCP_KEEPCNT, m_config.keepaliveProbes);
+}
 
 CTcpServer::CTcpServer(FrameDump& sendDump) : m_sendDump(sendDump) {}
 
@@ -163,6 +181,7 @@ void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
     socket.set_option(asio::socket_base::receive_buffer_size(65535), ignored);
     socket.set_option(asio::socket_base::send_buffer_size(65535), ignored);
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    enableKeepalive(socket);
     auto connection = std::make_shared<TcpConnection>(*this, std::move(socket), peer);
     InsertLogOb("%d,%d,'添加用户:%s'", 2, 4, ip.c_str());
     {

@@ -74,6 +74,7 @@ public:
 
 private:
     void acceptNext();
+    void enableKeepalive(asio::ip::tcp::socket& socket) const;
     void onAccept(const std::error_code& error, asio::ip::tcp::socket socket);
     void drainSendQueue();
     // Sends WM_LINK_SOCKET_CLOSED; called with the connection-list lock held.
