@@ -9,8 +9,8 @@ TcpConnection::TcpConnection(CTcpServer& server, asio::ip::tcp::socket socket,
                              const sockaddr_in& peer)
     : m_server(server),
       m_socket(std::move(socket)),
-      m_strand(m_socket.get_executor()),
-      m_timer(m_strand),
+      m_executor(m_socket.get_executor()),
+      m_timer(m_executor),
       m_peer(peer) {}
 
 TcpConnection::~TcpConnection() {
@@ -19,7 +19,7 @@ TcpConnection::~TcpConnection() {
 }
 
 void TcpConnection::start() {
-    asio::post(m_strand, [self = shared_from_this()] { self->readNext(); });
+    asio::post(m_executor, [self = shared_from_this()] { self->readNext(); });
 }
 
 void TcpConnection::readNext() {
@@ -61,7 +61,7 @@ void TcpConnection::onRead(const std::error_code& error, std::size_t count) {
 }
 
 void TcpConnection::enqueue(SendItem item) {
-    asio::post(m_strand, [self = shared_from_this(), item = std::move(item)]() mutable {
+    asio::post(m_executor, [self = shared_from_this(), item = std::move(item)]() mutable {
         if (self->m_closed) return;
         if (item.isHeartbeat()) {
             if (self->m_heartbeat) return;  // one waiting heartbeat is enough
@@ -134,7 +134,7 @@ void TcpConnection::fail(const char* tag) {
 }
 
 void TcpConnection::close() {
-    asio::post(m_strand, [self = shared_from_this()] { self->closeNow(); });
+    asio::post(m_executor, [self = shared_from_this()] { self->closeNow(); });
 }
 
 void TcpConnection::closeNow() {

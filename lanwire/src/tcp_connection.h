@@ -1,5 +1,6 @@
 // One accepted device connection: its socket, one outstanding read feeding a stream framer,
-// and its own paced write queue. Everything that touches the socket runs on its strand.
+// and its own paced write queue. Everything that touches the socket runs on the connection's
+// I/O thread (its executor is that thread's event loop).
 #pragma once
 
 #include <netinet/in.h>
@@ -46,7 +47,7 @@ private:
 
     CTcpServer& m_server;
     asio::ip::tcp::socket m_socket;
-    asio::any_io_executor m_strand;
+    asio::any_io_executor m_executor;
     asio::steady_timer m_timer;
     const sockaddr_in m_peer;
 

@@ -61,8 +61,19 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
     unsigned threads = m_config.ioThreads;
     if (threads == 0) threads = 2 * std::max(1u, std::thread::hardware_concurrency());
 
-    auto context = std::make_unique<asio::io_context>(static_cast<int>(threads));
-    auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(*context);
+    std::vector<std::unique_ptr<asio::io_context>> contexts;
+    try {
+        for (unsigned i = 0; i < threads; ++i) {
+            contexts.push_back(std::make_unique<asio::io_context>(1));
+            // A loop opens its reactor's descriptors on first use; open them now, so that a
+            // connection accepted while descriptors run short cannot fail to open them.
+            asio::steady_timer opensTheReactor(*contexts.back());
+        }
+    } catch (const std::system_error&) {
+        m_running = false;
+        return false;
+    }
+    auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(*contexts.front());
     std::error_code error;
     const asio::ip::tcp::endpoint endpoint(asio::ip::tcp::v4(), port);
     acceptor->open(endpoint.protocol(), error);
@@ -78,28 +89,34 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
     m_port = acceptor->local_endpoint(error).port();
     {
         std::scoped_lock guard(m_connectionLock, m_sendLock);
-        m_context = std::move(context);
+        m_contexts = std::move(contexts);
         m_acceptor = std::move(acceptor);
-        m_acceptRetry = std::make_unique<asio::steady_timer>(*m_context);
-        m_work.emplace(m_context->get_executor());
-        m_sendQueue.clear();
-        m_drainPosted = false;
+        m_acceptRetry = std::make_unique<asio::steady_timer>(*m_contexts.front());
+        for (auto& context : m_contexts) m_work.push_back(asio::make_work_guard(*context));
+        m_routes.clear();
+        m_nextContext = 0;
         m_acceptingSends = true;
     }
     InsertLogOb("%d,%d,'进入TCP监听线程!%d'", 1, 1, 1);
-    acceptNext();
 
-    for (unsigned i = 0; i < threads; ++i) {
+    for (auto& context : m_contexts) {
         try {
-            m_threads.emplace_back([this] { m_context->run(); });
+            m_threads.emplace_back([loop = context.get()] { loop->run(); });
         } catch (const std::system_error&) {
-            // Fewer workers than planned still serve; none is a failed start.
+            break;  // fewer workers than planned still serve; none is a failed start
         }
     }
     if (m_threads.empty()) {
         stop();
         return false;
     }
+    {
+        // Event loops without a thread get no connections.
+        std::scoped_lock guard(m_connectionLock, m_sendLock);
+        while (m_work.size() > m_threads.size()) m_work.pop_back();
+        m_contexts.resize(m_threads.size());
+    }
+    asio::post(*m_contexts.front(), [this] { acceptNext(); });
     return true;
 }
 
@@ -108,11 +125,10 @@ void CTcpServer::stop() {
     {
         std::lock_guard<std::mutex> guard(m_sendLock);
         m_acceptingSends = false;
-        m_sendQueue.clear();
     }
-    // With the I/O threads gone, sockets can be closed from here without a strand.
-    m_work.reset();
-    m_context->stop();
+    // With the I/O threads gone, sockets can be closed from here without their loops.
+    m_work.clear();
+    for (auto& context : m_contexts) context->stop();
     for (auto& thread : m_threads) thread.join();
     m_threads.clear();
     {
@@ -124,17 +140,26 @@ void CTcpServer::stop() {
             m_connections.pop_back();
         }
     }
-    std::error_code ignored;
-    m_acceptor->close(ignored);
+    if (m_acceptor) {
+        std::error_code ignored;
+        m_acceptor->close(ignored);
+    }
     std::scoped_lock guard(m_connectionLock, m_sendLock);
+    m_routes.clear();
     m_acceptRetry.reset();
     m_acceptor.reset();
-    m_context.reset();  // destroys pending handlers and the connections they hold
+    // Pending handlers hold connections. An accept handler on the first loop may hold a
+    // socket of another loop, so the first loop goes first; every other handler only holds
+    // connections of its own loop.
+    for (auto& context : m_contexts) context.reset();
+    m_contexts.clear();
     m_port = 0;
 }
 
 void CTcpServer::acceptNext() {
-    m_acceptor->async_accept(asio::make_strand(*m_context),
+    asio::io_context& home = *m_contexts[m_nextContext];
+    m_nextContext = (m_nextContext + 1) % m_contexts.size();
+    m_acceptor->async_accept(home,
                              [this](const std::error_code& error, asio::ip::tcp::socket socket) {
                                  onAccept(error, std::move(socket));
                              });
@@ -185,8 +210,9 @@ void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
     auto connection = std::make_shared<TcpConnection>(*this, std::move(socket), peer);
     InsertLogOb("%d,%d,'添加用户:%s'", 2, 4, ip.c_str());
     {
-        std::lock_guard<std::mutex> guard(m_connectionLock);
+        std::scoped_lock guard(m_connectionLock, m_sendLock);
         m_connections.push_back(connection);
+        m_routes[peer.sin_addr.s_addr] = connection;
     }
     if (m_addressHandler) m_addressHandler(peer);
     connection->start();
@@ -197,32 +223,19 @@ bool CTcpServer::queueSend(std::span<const std::uint8_t> bytes, const sockaddr_i
     SendItem item{std::vector<std::uint8_t>(bytes.begin(), bytes.end()), destination};
     std::lock_guard<std::mutex> guard(m_sendLock);
     if (!m_acceptingSends) return false;
-    m_sendQueue.push_back(std::move(item));
-    if (!m_drainPosted && m_context) {
-        m_drainPosted = true;
-        asio::post(*m_context, [this] { drainSendQueue(); });
+    const auto route = m_routes.find(destination.sin_addr.s_addr);
+    if (route == m_routes.end()) {
+        ++m_sendsDropped;
+        return true;
     }
+    route->second->enqueue(std::move(item));
     return true;
 }
 
-void CTcpServer::drainSendQueue() {
-    std::lock_guard<std::mutex> listGuard(m_connectionLock);
-    std::vector<SendItem> items;
-    {
-        std::lock_guard<std::mutex> queueGuard(m_sendLock);
-        items.swap(m_sendQueue);
-        m_drainPosted = false;
-    }
-    for (SendItem& item : items) {
-        // The newest connection from that address, as the list is walked from the end.
-        auto it = std::find_if(m_connections.rbegin(), m_connections.rend(),
-                               [&](const auto& c) { return sameIp(c->peer(), item.destination); });
-        if (it == m_connections.rend()) {
-            ++m_sendsDropped;
-            continue;
-        }
-        (*it)->enqueue(std::move(item));
-    }
+void CTcpServer::removeRoute(const TcpConnection& connection) {
+    std::lock_guard<std::mutex> guard(m_sendLock);
+    const auto route = m_routes.find(connection.peer().sin_addr.s_addr);
+    if (route != m_routes.end() && route->second.get() == &connection) m_routes.erase(route);
 }
 
 void CTcpServer::dropConnection(const sockaddr_in& peer) {
@@ -231,6 +244,7 @@ void CTcpServer::dropConnection(const sockaddr_in& peer) {
                            [&](const auto& c) { return sameIp(c->peer(), peer); });
     if (it == m_connections.end()) return;
     if (m_running) (*it)->close();
+    removeRoute(**it);
     m_connections.erase(it);
 }
 
@@ -250,6 +264,7 @@ void CTcpServer::connectionFailed(const TcpConnection& connection, const char* t
     if (it == m_connections.end()) return;  // already dropped by supervision or stop
     InsertLogOb("%d,%d,'用户断开[%s]:%s'", 2, 4, tag, ipText(connection.peer()).c_str());
     notifyClosed(connection.peer());
+    removeRoute(connection);
     m_connections.erase(it);
 }
 

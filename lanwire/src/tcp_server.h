@@ -1,5 +1,7 @@
 // CTcpServer: accepts device connections, knows them by peer IP, reads them on a pool of
-// I/O threads and writes queued frames to them.
+// I/O threads and writes queued frames to them. Each I/O thread runs an event loop of its own
+// and every connection lives on one of them, so a connection's reads, timers and writes never
+// hand over between threads.
 #pragma once
 
 #include <netinet/in.h>
@@ -13,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "send_item.h"
@@ -47,7 +50,7 @@ public:
     // from now until the next start.
     void stop();
 
-    // Copies the bytes onto the send queue; false once stopped.
+    // Copies the bytes onto the destination's write queue; false once stopped.
     bool queueSend(std::span<const std::uint8_t> bytes, const sockaddr_in& destination);
     // Removes the first connection with the peer's IP from the list and closes it.
     void dropConnection(const sockaddr_in& peer);
@@ -59,7 +62,7 @@ public:
     std::uint64_t bytesDiscarded() const { return m_bytesDiscarded.load(); }
     std::uint64_t bytesPending() const { return m_bytesPending.load(); }
 
-    // For connections, on their strand.
+    // For connections, on their I/O thread.
     const ServerConfig& config() const { return m_config; }
     std::chrono::steady_clock::time_point now() const { return m_config.clock(); }
     void deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer);
@@ -76,7 +79,8 @@ private:
     void acceptNext();
     void enableKeepalive(asio::ip::tcp::socket& socket) const;
     void onAccept(const std::error_code& error, asio::ip::tcp::socket socket);
-    void drainSendQueue();
+    // Takes the connection off the send routes; called with the connection-list lock held.
+    void removeRoute(const TcpConnection& connection);
     // Sends WM_LINK_SOCKET_CLOSED; called with the connection-list lock held.
     void notifyClosed(const sockaddr_in& peer);
 
@@ -88,22 +92,23 @@ private:
 
     std::atomic<bool> m_running{false};
     std::atomic<std::uint16_t> m_port{0};
-    // Replaced on each start; reset only with both list locks held, so that a thread
-    // holding either lock may post to it.
-    std::unique_ptr<asio::io_context> m_context;
+    // One event loop per I/O thread, replaced on each start; reset only with both locks held,
+    // so that a thread holding either lock may post to them. The first also runs the acceptor.
+    std::vector<std::unique_ptr<asio::io_context>> m_contexts;
+    std::vector<asio::executor_work_guard<asio::io_context::executor_type>> m_work;
     std::unique_ptr<asio::ip::tcp::acceptor> m_acceptor;
     std::unique_ptr<asio::steady_timer> m_acceptRetry;
-    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_work;
     std::vector<std::thread> m_threads;
+    std::size_t m_nextContext = 0;  // round robin of new connections; accept handler only
 
-    // Connection list. Lock order: the link's heartbeat table, this, the send queue.
+    // Connection list. Lock order: the link's heartbeat table, this, the send routes.
     mutable std::mutex m_connectionLock;
     std::vector<std::shared_ptr<TcpConnection>> m_connections;
 
-    // Send queue, drained onto the connections' own queues by an I/O thread.
+    // Send routes: the listed connection of each peer IP. A frame to send is handed straight
+    // to its connection's write queue; this lock never waits for the connection list.
     std::mutex m_sendLock;
-    std::vector<SendItem> m_sendQueue;
-    bool m_drainPosted = false;
+    std::unordered_map<in_addr_t, std::shared_ptr<TcpConnection>> m_routes;
     bool m_acceptingSends = true;
 
     std::atomic<std::uint64_t> m_framesSent{0};
