@@ -131,3 +131,52 @@ TEST_F(LinkTest, OrdersToManyDevicesLeaveTogetherNotTenMillisecondsApart) {
         ASSERT_TRUE(recorder.waitCount(fleet().device(i).id(), NET_CMD_STEP_DONE, 1));
     }
 }
+
+TEST_F(LinkTest, FramesFromManyThreadsReachDevicesOnEveryIoThreadCompleteAndInOrder) {
+    // Connections are spread over three I/O threads; four caller threads send to all of them
+    // at once, so frames cross from every thread to every other one.
+    options.ioThreads = 3;
+    options.sendGap = 0ms;
+    ASSERT_TRUE(startLink());
+    constexpr int kDevices = 9;
+    constexpr int kSenders = 4;
+    constexpr int kFramesPerSender = 15;
+    std::vector<simtcp::SimDevice*> devices;
+    std::vector<sockaddr_in> peers;
+    for (int i = 0; i < kDevices; ++i) {
+        auto& device = addDevice(40 + i, static_cast<std::uint16_t>(620 + i), silent());
+        expectRegistered(device);
+        devices.push_back(&device);
+        peers.push_back(address(device.config().sourceAddress));
+    }
+    std::vector<std::thread> senders;
+    for (int s = 0; s < kSenders; ++s) {
+        senders.emplace_back([&, s] {
+            for (int n = 1; n <= kFramesPerSender; ++n) {
+                for (int i = 0; i < kDevices; ++i) {
+                    // Outlet: the sender; state: the sequence number within that sender.
+                    send(buildConsoleFrame(NET_CMD_CHANNEL, static_cast<std::uint16_t>(620 + i),
+                                           static_cast<std::uint8_t>(s + 1),
+                                           static_cast<std::uint8_t>(n)),
+                         peers[i]);
+                }
+            }
+        });
+    }
+    for (auto& t : senders) t.join();
+    for (int i = 0; i < kDevices; ++i) {
+        ASSERT_TRUE(devices[i]->waitCommand(NET_CMD_CHANNEL, kSenders * kFramesPerSender))
+            << "device " << i;
+        // Each sender's frames arrive in the order that sender queued them.
+        std::vector<int> last(kSenders + 1, 0);
+        for (const auto& frame : devices[i]->frames(NET_CMD_CHANNEL)) {
+            const auto sender = frame.param(0);
+            ASSERT_GE(sender, 1u);
+            ASSERT_LE(sender, static_cast<unsigned>(kSenders));
+            EXPECT_EQ(static_cast<int>(frame.param(1)), last[sender] + 1)
+                << "device " << i << ", sender " << sender;
+            last[sender] = static_cast<int>(frame.param(1));
+        }
+    }
+    EXPECT_EQ(GetLanwireStats().sendsDropped, 0u);
+}
