@@ -148,6 +148,23 @@ TEST_F(SerialTest, WritesAndReadsLogOnlyWhenAskedTo) {
     EXPECT_EQ(countLog({2, 8, "串口发送:C34002003CD4"}), 1);
 }
 
+// The program sets one prompt for the whole process; the serial link is a library of its own
+// and must show its boxes there when no prompt was given to the port.
+TEST_F(SerialTest, APortWithoutItsOwnPromptShowsItsBoxOnTheProgramsDefaultPrompt) {
+    struct DefaultPrompt {
+        explicit DefaultPrompt(platform::Prompt* prompt) { platform::setDefaultPrompt(prompt); }
+        ~DefaultPrompt() { platform::setDefaultPrompt(nullptr); }
+    } programPrompt(&m_prompt);
+    m_port.SetPrompt(nullptr);
+    ASSERT_EQ(open(), 1);
+    m_pty.hangUp();
+    m_port.WriteToPort(kReadRequest.data(), 6, true);
+    ASSERT_TRUE(testkit::waitFor([&] { return !m_port.IsHandleValid(); }));
+    ASSERT_TRUE(
+        testkit::waitFor([&] { return m_prompt.shown().size() == 1; }, std::chrono::seconds(2)));
+    EXPECT_EQ(m_prompt.shown()[0].caption, "COM WriteFile Error");
+}
+
 TEST_F(SerialTest, WriteErrorInvalidatesTheHandleShowsTheBoxAndLaterWritesAreDropped) {
     ASSERT_EQ(open(), 1);
     m_pty.hangUp();  // the adapter is gone: writes to the port fail with an I/O error

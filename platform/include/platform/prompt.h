@@ -1,6 +1,7 @@
 // Message boxes with one OK button: the GUI shows them, tests record them.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 namespace platform {
@@ -16,9 +17,25 @@ public:
                              PromptIcon icon = PromptIcon::None) = 0;
 };
 
+namespace detail {
+// This library is static and linked into the program and into every shared library that shows
+// boxes, so each holds a copy of this slot. Default visibility makes the copies one symbol
+// that the dynamic linker binds for the whole process; a hidden slot would leave the program's
+// prompt unseen by the libraries.
+__attribute__((visibility("default"))) inline std::atomic<Prompt*>& defaultPromptSlot() {
+    static std::atomic<Prompt*> slot{nullptr};
+    return slot;
+}
+}  // namespace detail
+
 // The process-wide prompt used by libraries that have no window of their own (the serial
-// link's error boxes). Null until the program or a test sets one; then messages are dropped.
-void setDefaultPrompt(Prompt* prompt);
-Prompt* defaultPrompt();
+// link's and the network link's error boxes). Null until the program or a test sets one; then
+// messages are dropped.
+inline void setDefaultPrompt(Prompt* prompt) {
+    detail::defaultPromptSlot().store(prompt);
+}
+inline Prompt* defaultPrompt() {
+    return detail::defaultPromptSlot().load();
+}
 
 }  // namespace platform
