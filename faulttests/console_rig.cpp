@@ -37,7 +37,6 @@ ConsoleRig::ConsoleRig(LanwireOptions options)
     consolecore::switchingGroups().reset();
     InitDevrosterMod();
     consolecore::setMainWindow(this);
-    m_gui = std::thread([this] { guiLoop(); });
     m_started = channel.Start(0);
     m_port = GetLanwirePort();
 }
@@ -45,12 +44,7 @@ ConsoleRig::ConsoleRig(LanwireOptions options)
 ConsoleRig::~ConsoleRig() {
     channel.Stop();
     consolecore::setMainWindow(nullptr);
-    {
-        std::lock_guard lock(m_jobLock);
-        m_quit = true;
-    }
-    m_jobReady.notify_all();
-    m_gui.join();
+    m_gui.stop();
     ReleaseLogbaseModule();
     InitDevrosterMod();
     consolecore::switchingGroups().reset();
@@ -65,17 +59,11 @@ void ConsoleRig::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_
         }
         m_counted.notify_all();
     }
-    enqueue([this, message, wParam, lParam] { dispatch(message, wParam, lParam); });
+    m_gui.post([this, message, wParam, lParam] { dispatch(message, wParam, lParam); });
 }
 
 void ConsoleRig::onGui(std::function<void()> action) {
-    auto done = std::make_shared<std::promise<void>>();
-    auto future = done->get_future();
-    enqueue([action = std::move(action), done] {
-        action();
-        done->set_value();
-    });
-    future.wait();
+    m_gui.run(std::move(action));
 }
 
 int ConsoleRig::rowCount() {
@@ -117,28 +105,6 @@ int ConsoleRig::countLog(const std::string& content) {
     int n = 0;
     while (statement && statement->NextRow()) n += statement->ValueUtf8(0) == content;
     return n;
-}
-
-void ConsoleRig::enqueue(std::function<void()> job) {
-    {
-        std::lock_guard lock(m_jobLock);
-        m_jobs.push_back(std::move(job));
-    }
-    m_jobReady.notify_all();
-}
-
-void ConsoleRig::guiLoop() {
-    for (;;) {
-        std::function<void()> job;
-        {
-            std::unique_lock lock(m_jobLock);
-            m_jobReady.wait(lock, [&] { return m_quit || !m_jobs.empty(); });
-            if (m_jobs.empty()) return;
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
-        }
-        job();
-    }
 }
 
 void ConsoleRig::dispatch(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {

@@ -21,6 +21,7 @@
 #include "lanwire/lanwire_options.h"
 #include "platform/message_target.h"
 #include "platform/prompt.h"
+#include "testkit/job_thread.h"
 #include "testkit/wait_for.h"
 
 namespace faulttest {
@@ -74,8 +75,6 @@ public:
     consolecore::SwitchingController switching;
 
 private:
-    void enqueue(std::function<void()> job);
-    void guiLoop();
     void dispatch(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
     testkit::TempDir m_dir;
@@ -87,11 +86,7 @@ private:
     mutable std::condition_variable m_counted;
     std::map<std::pair<std::uint16_t, std::intptr_t>, std::uint64_t> m_events;
 
-    std::mutex m_jobLock;
-    std::condition_variable m_jobReady;
-    std::deque<std::function<void()>> m_jobs;
-    bool m_quit = false;
-    std::thread m_gui;
+    testkit::JobThread m_gui;  // the stand-in GUI thread
 };
 
 }  // namespace faulttest

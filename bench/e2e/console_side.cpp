@@ -56,7 +56,6 @@ ConsoleSide::ConsoleSide(const std::string& folder, std::chrono::milliseconds he
     consolecore::switchingGroups().reset();
     InitDevrosterMod();
     consolecore::setMainWindow(this);
-    m_gui = std::thread([this] { guiLoop(); });
     // The channel's own receive callback, behind a shim that notes the frame's send time.
     m_started = InitLanwire(0, &ConsoleSide::onFrame);
     m_port = GetLanwirePort();
@@ -65,12 +64,7 @@ ConsoleSide::ConsoleSide(const std::string& folder, std::chrono::milliseconds he
 ConsoleSide::~ConsoleSide() {
     CancelLanwire();
     consolecore::setMainWindow(nullptr);
-    {
-        std::lock_guard lock(m_jobLock);
-        m_quit = true;
-    }
-    m_jobReady.notify_all();
-    m_gui.join();
+    m_gui.stop();
     ReleaseLogbaseModule();
     InitDevrosterMod();
 }
@@ -98,7 +92,7 @@ void ConsoleSide::post(std::uint32_t message, std::uintptr_t wParam, std::intptr
         m_statusPosts.fetch_add(1);
         m_changed.notify_all();
     }
-    enqueue([this, message, id, lParam] {
+    m_gui.post([this, message, id, lParam] {
         if (message == platform::WM_DEVICE_EVENT) {
             table.OnDeviceEvent(id, static_cast<int>(lParam & 0xFF));
             m_rows.store(static_cast<std::size_t>(table.rowCount()));
@@ -118,13 +112,7 @@ void ConsoleSide::post(std::uint32_t message, std::uintptr_t wParam, std::intptr
 }
 
 void ConsoleSide::onGui(std::function<void()> action) {
-    auto done = std::make_shared<std::promise<void>>();
-    auto future = done->get_future();
-    enqueue([action = std::move(action), done] {
-        action();
-        done->set_value();
-    });
-    future.wait();
+    m_gui.run(std::move(action));
 }
 
 bool ConsoleSide::waitRows(std::size_t rows, std::chrono::milliseconds timeout) {
@@ -160,28 +148,6 @@ Clock::time_point ConsoleSide::registeredAt(std::uint16_t id) const {
 Clock::time_point ConsoleSide::removedAt(std::uint16_t id) const {
     std::lock_guard lock(m_lock);
     return m_removedAt[id];
-}
-
-void ConsoleSide::enqueue(std::function<void()> job) {
-    {
-        std::lock_guard lock(m_jobLock);
-        m_jobs.push_back(std::move(job));
-    }
-    m_jobReady.notify_all();
-}
-
-void ConsoleSide::guiLoop() {
-    for (;;) {
-        std::function<void()> job;
-        {
-            std::unique_lock lock(m_jobLock);
-            m_jobReady.wait(lock, [&] { return m_quit || !m_jobs.empty(); });
-            if (m_jobs.empty()) return;
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
-        }
-        job();
-    }
 }
 
 }  // namespace e2e

@@ -20,6 +20,7 @@
 #include "consolecore/switching.h"
 #include "platform/message_target.h"
 #include "platform/prompt.h"
+#include "testkit/job_thread.h"
 
 namespace e2e {
 
@@ -74,8 +75,6 @@ public:
 private:
     static int onFrame(std::uint32_t id, sockaddr_in peer, const std::uint8_t* data,
                        std::int32_t length);
-    void enqueue(std::function<void()> job);
-    void guiLoop();
 
     bool m_started = false;
     std::uint16_t m_port = 0;
@@ -91,11 +90,7 @@ private:
     std::vector<Clock::time_point> m_registeredAt;
     std::vector<Clock::time_point> m_removedAt;
 
-    std::mutex m_jobLock;
-    std::condition_variable m_jobReady;
-    std::deque<std::function<void()>> m_jobs;
-    bool m_quit = false;
-    std::thread m_gui;
+    testkit::JobThread m_gui;  // the stand-in GUI thread
 };
 
 }  // namespace e2e

@@ -22,6 +22,7 @@
 #include "lanwire/lanwire_options.h"
 #include "platform/message_target.h"
 #include "platform/messages.h"
+#include "testkit/job_thread.h"
 #include "testkit/wait_for.h"
 
 namespace coretest {
@@ -51,37 +52,23 @@ public:
         consolecore::switchingGroups().reset();
         InitDevrosterMod();
         consolecore::setMainWindow(this);
-        m_gui = std::thread([this] { guiLoop(); });
         started = channel.Start(0);
         port = GetLanwirePort();
     }
     ~ConsoleHarness() override {
         channel.Stop();
         consolecore::setMainWindow(nullptr);
-        {
-            std::lock_guard lock(m_mutex);
-            m_quit = true;
-        }
-        m_cv.notify_all();
-        m_gui.join();
+        m_gui.stop();
         ReleaseLogbaseModule();
         InitDevrosterMod();
     }
 
     void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override {
-        enqueue([this, message, wParam, lParam] { dispatch(message, wParam, lParam); });
+        m_gui.post([this, message, wParam, lParam] { dispatch(message, wParam, lParam); });
     }
 
     // Runs `action` on the GUI thread and waits for it.
-    void onGui(std::function<void()> action) {
-        auto done = std::make_shared<std::promise<void>>();
-        auto future = done->get_future();
-        enqueue([action = std::move(action), done] {
-            action();
-            done->set_value();
-        });
-        future.wait();
-    }
+    void onGui(std::function<void()> action) { m_gui.run(std::move(action)); }
 
     int rowCount() {
         int n = 0;
@@ -107,26 +94,6 @@ private:
     static void ASSERT_TRUE_OR_THROW(bool ok) {
         if (!ok) throw std::runtime_error("log store did not open");
     }
-    void enqueue(std::function<void()> job) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_jobs.push_back(std::move(job));
-        }
-        m_cv.notify_all();
-    }
-    void guiLoop() {
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock lock(m_mutex);
-                m_cv.wait(lock, [&] { return m_quit || !m_jobs.empty(); });
-                if (m_jobs.empty()) return;
-                job = std::move(m_jobs.front());
-                m_jobs.pop_front();
-            }
-            job();
-        }
-    }
     void dispatch(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
         const auto id = static_cast<std::uint16_t>(wParam & 0xFFFF);
         if (message == platform::WM_DEVICE_EVENT) {
@@ -138,11 +105,7 @@ private:
         }
     }
 
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::deque<std::function<void()>> m_jobs;
-    bool m_quit = false;
-    std::thread m_gui;
+    testkit::JobThread m_gui;  // the stand-in GUI thread
 };
 
 }  // namespace coretest
