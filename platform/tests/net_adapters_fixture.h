@@ -20,7 +20,7 @@
 namespace netfixture {
 
 inline std::filesystem::path fixtureRoot() {
-    return std::filesystem::path(__FILE__).parent_path() / "fixtures" / "net_adapters";
+    return VANTREL_NET_FIXTURES;
 }
 
 inline platform::NetHostPaths hostPaths(const std::string& host) {

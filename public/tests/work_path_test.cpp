@@ -1,5 +1,6 @@
 // GetCurWorkPath: the executable's folder with a trailing '/'.
 #include "public/work_path.h"
+#include "public/data_path.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,20 @@ TEST(WorkPathTest, GivesTheFolderOfThisTestProgram) {
     EXPECT_EQ(path.back(), '/');
     EXPECT_EQ(path, exe.parent_path().string() + "/");
     EXPECT_TRUE(std::filesystem::exists(path + exe.filename().string()));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DataPathTest, IsTheProgramFolderUntilChosenAndEndsInASlash) {
+    EXPECT_EQ(GetDataPath(), GetCurWorkPath());
+    SetDataPath("/var/lib/vantrel");
+    EXPECT_EQ(GetDataPath(), "/var/lib/vantrel/");
+    SetDataPath("/srv/data/");
+    EXPECT_EQ(GetDataPath(), "/srv/data/");
+    SetDataPath("");
+    EXPECT_EQ(GetDataPath(), GetCurWorkPath());
 }
 
 }  // namespace

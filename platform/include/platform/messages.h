@@ -18,6 +18,22 @@ constexpr std::intptr_t DEV_EVENT_REMOVED = 3;
 
 // Sent by the TCP server when a connection is lost; lParam points to the peer sockaddr_in.
 constexpr std::uint32_t WM_LINK_SOCKET_CLOSED = WM_USER + 133;
+// Posted by the link when a registration is refused because its id is online at another
+// address: wParam the device id, lParam packs both IPv4 addresses by value (see
+// packAddressPair), so nothing the message refers to can go stale.
+constexpr std::uint32_t WM_DEVICE_ID_CONFLICT = WM_USER + 134;
+
+// Two IPv4 addresses (s_addr values, network byte order) in one lParam: the newcomer's in the
+// high 32 bits, the online one's in the low 32 bits.
+constexpr std::intptr_t packAddressPair(std::uint32_t newcomer, std::uint32_t online) {
+    return static_cast<std::intptr_t>((static_cast<std::uint64_t>(newcomer) << 32) | online);
+}
+constexpr std::uint32_t newcomerAddress(std::intptr_t pair) {
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(pair) >> 32);
+}
+constexpr std::uint32_t onlineAddress(std::intptr_t pair) {
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(pair));
+}
 
 // Sent by the cell list control to the dialog that owns it.
 constexpr std::uint32_t WM_LED_CELL_CLICKED = WM_USER + 1900;     // 2924

@@ -1,0 +1,57 @@
+// The console's settings file "Vantrel.ini" in the data folder: one section per feature.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace consolecore {
+
+struct ConsoleSettings {
+    int stepTimeoutSec = 15;      // [Console] StepTimeoutSec: a serial step's time-out, 1..3600
+    bool confirmGroupOff = true;  // [Console] ConfirmGroupOff: ask before 平行关/串行关
+};
+
+struct TaskSettings {
+    bool reapplyOnRegister = false;  // [Tasks] ReapplyOnRegister
+};
+
+struct MqttSettings {
+    std::string host;  // [Mqtt] Host; empty: the bridge is off
+    int port = 1883;   // [Mqtt] Port, 1..65535
+    std::string user;
+    std::string password;
+    std::string caFile;                 // TLS when set
+    std::string baseTopic = "vantrel";  // no MQTT wildcards ('+', '#'), not empty
+    std::string clientId;               // empty: the bridge picks one
+
+    bool enabled() const { return !host.empty(); }
+};
+
+struct VantrelSettings {
+    ConsoleSettings console;
+    TaskSettings tasks;
+    MqttSettings mqtt;
+};
+
+// "Vantrel.ini" in the data folder (GetDataPath()).
+std::string settingsPath();
+
+struct SettingsLoad {
+    VantrelSettings settings;
+    // One text per value that was present but not valid (its default is used instead).
+    std::vector<std::string> problems;
+};
+
+// Reads the file: a missing file or key gives the default; a bad value gives the default and
+// a problem text. Does not log (see loadSettingsAndLog).
+SettingsLoad readSettings(const std::string& path);
+
+// readSettings, plus one log line per problem.
+VantrelSettings loadSettingsAndLog(const std::string& path);
+
+// Writes every key of every section, replacing the file atomically; other sections and keys
+// already in the file are kept. False when the file could not be written.
+bool saveSettings(const std::string& path, const VantrelSettings& settings);
+
+}  // namespace consolecore

@@ -1,0 +1,122 @@
+// Reading and writing "Vantrel.ini": strict values (a bad one is reported, never half-used),
+// atomic writes through the INI batch writer.
+#include "consolecore/settings.h"
+
+#include <charconv>
+
+#include "logbase/log_codes.h"
+#include "logbase/logbase.h"
+#include "platform/ini_profile.h"
+#include "public/data_path.h"
+
+namespace consolecore {
+namespace {
+
+constexpr const char* kConsole = "Console";
+constexpr const char* kTasks = "Tasks";
+constexpr const char* kMqtt = "Mqtt";
+
+class SectionReader {
+public:
+    SectionReader(const platform::IniDocument& document, std::vector<std::string>& problems)
+        : m_document(document), m_problems(problems) {}
+
+    void readInt(const char* section, const char* key, int minimum, int maximum, int& value) {
+        const auto text = m_document.get(section, key);
+        if (!text) return;
+        int parsed = 0;
+        const char* end = text->data() + text->size();
+        const auto result = std::from_chars(text->data(), end, parsed);
+        if (text->empty() || result.ec != std::errc() || result.ptr != end || parsed < minimum ||
+            parsed > maximum) {
+            reject(section, key, *text, std::to_string(value));
+            return;
+        }
+        value = parsed;
+    }
+
+    void readBool(const char* section, const char* key, bool& value) {
+        int number = value ? 1 : 0;
+        readInt(section, key, 0, 1, number);
+        value = number != 0;
+    }
+
+    void readString(const char* section, const char* key, std::string& value) {
+        if (const auto text = m_document.get(section, key)) value = *text;
+    }
+
+    void readTopic(const char* section, const char* key, std::string& value) {
+        const auto text = m_document.get(section, key);
+        if (!text) return;
+        if (text->empty() || text->find_first_of("+#") != std::string::npos) {
+            reject(section, key, *text, value);
+            return;
+        }
+        value = *text;
+    }
+
+private:
+    void reject(const char* section, const char* key, const std::string& text,
+                const std::string& fallback) {
+        m_problems.push_back("[" + std::string(section) + "] " + key + "=" + text +
+                             " 无效,使用默认值 " + fallback);
+    }
+
+    const platform::IniDocument& m_document;
+    std::vector<std::string>& m_problems;
+};
+
+}  // namespace
+
+std::string settingsPath() {
+    return GetDataPath() + "Vantrel.ini";
+}
+
+SettingsLoad readSettings(const std::string& path) {
+    SettingsLoad load;
+    const auto document = platform::loadIniFile(path);
+    if (!document) {
+        load.problems.push_back(path + " 无法读取,使用默认设置");
+        return load;
+    }
+    SectionReader reader(*document, load.problems);
+    VantrelSettings& s = load.settings;
+    reader.readInt(kConsole, "StepTimeoutSec", 1, 3600, s.console.stepTimeoutSec);
+    reader.readBool(kConsole, "ConfirmGroupOff", s.console.confirmGroupOff);
+    reader.readBool(kTasks, "ReapplyOnRegister", s.tasks.reapplyOnRegister);
+    reader.readString(kMqtt, "Host", s.mqtt.host);
+    reader.readInt(kMqtt, "Port", 1, 65535, s.mqtt.port);
+    reader.readString(kMqtt, "User", s.mqtt.user);
+    reader.readString(kMqtt, "Password", s.mqtt.password);
+    reader.readString(kMqtt, "CaFile", s.mqtt.caFile);
+    reader.readTopic(kMqtt, "BaseTopic", s.mqtt.baseTopic);
+    reader.readString(kMqtt, "ClientId", s.mqtt.clientId);
+    return load;
+}
+
+VantrelSettings loadSettingsAndLog(const std::string& path) {
+    SettingsLoad load = readSettings(path);
+    for (const std::string& problem : load.problems) {
+        InsertLogOb("%d,%d,'配置项%s'", logcode::kFailure, logcode::kParameterChange,
+                    problem.c_str());
+    }
+    return load.settings;
+}
+
+bool saveSettings(const std::string& path, const VantrelSettings& settings) {
+    platform::IniBatchWriter writer(path);
+    if (!writer.loaded()) return false;
+    writer.setInt(kConsole, "StepTimeoutSec", settings.console.stepTimeoutSec);
+    writer.setInt(kConsole, "ConfirmGroupOff", settings.console.confirmGroupOff ? 1 : 0);
+    writer.setInt(kTasks, "ReapplyOnRegister", settings.tasks.reapplyOnRegister ? 1 : 0);
+    writer.set(kMqtt, "Host", settings.mqtt.host);
+    writer.setInt(kMqtt, "Port", settings.mqtt.port);
+    writer.set(kMqtt, "User", settings.mqtt.user);
+    writer.set(kMqtt, "Password", settings.mqtt.password);
+    writer.set(kMqtt, "CaFile", settings.mqtt.caFile);
+    writer.set(kMqtt, "BaseTopic", settings.mqtt.baseTopic);
+    writer.set(kMqtt, "ClientId", settings.mqtt.clientId);
+    return writer.commit();
+}
+
+}  // namespace consolecore
