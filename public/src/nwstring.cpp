@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "platform/utf_codec.h"
+
 NWString::NWString() = default;
 
 NWString::NWString(const char* utf8) {
@@ -37,4 +39,12 @@ NWString::~NWString() = default;
 
 std::string NWString::toUtf8() const {
     return Utf16ToUtf8(m_text);
+}
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+    return platform::utf8ToUtf16(utf8);
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    return platform::utf16ToUtf8(text);
 }

@@ -1,9 +1,9 @@
 // UTF-8 <-> UTF-16 conversion with U+FFFD for anything malformed.
+#include "platform/utf_codec.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "public/nwstring.h"
 
 namespace {
 
@@ -75,7 +75,9 @@ char32_t decodeUtf8(std::string_view in, std::size_t& pos) {
 
 }  // namespace
 
-std::u16string Utf8ToUtf16(std::string_view utf8) {
+namespace platform {
+
+std::u16string utf8ToUtf16(std::string_view utf8) {
     std::u16string out;
     out.reserve(utf8.size());
     std::size_t pos = 0;
@@ -83,7 +85,7 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
     return out;
 }
 
-std::string Utf16ToUtf8(std::u16string_view text) {
+std::string utf16ToUtf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size() * 3);
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -103,3 +105,5 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     }
     return out;
 }
+
+}  // namespace platform
