@@ -11,8 +11,9 @@ enum class PromptIcon { None, Information, Error };
 class Prompt {
 public:
     virtual ~Prompt() = default;
-    // Shows `text` (UTF-8) and returns when the operator has pressed OK.
-    // `caption` empty means the program's default caption.
+    // Shows `text` (UTF-8). On the GUI thread it returns when the operator has pressed OK;
+    // from any other thread it hands the box to the GUI thread and returns at once, so a
+    // worker never waits for the operator. `caption` empty means the default caption.
     virtual void showMessage(const std::string& text, const std::string& caption = {},
                              PromptIcon icon = PromptIcon::None) = 0;
 };
