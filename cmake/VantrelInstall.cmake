@@ -39,12 +39,13 @@ foreach(page vantrel.1 vantrel-sim.1)
   list(APPEND vantrel_compressed ${gen}/${page}.gz)
   install(FILES ${gen}/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
-configure_file(${pack}/changelog ${gen}/changelog.Debian @ONLY)
-add_custom_command(OUTPUT ${gen}/changelog.Debian.gz
-  COMMAND ${VANTREL_GZIP} -9nf -k ${gen}/changelog.Debian
-  DEPENDS ${gen}/changelog.Debian VERBATIM)
-list(APPEND vantrel_compressed ${gen}/changelog.Debian.gz)
-install(FILES ${gen}/changelog.Debian.gz DESTINATION ${VANTREL_INSTALL_DOCDIR})
+# A native package (no Debian revision): its changelog is changelog.gz.
+configure_file(${pack}/changelog ${gen}/changelog @ONLY)
+add_custom_command(OUTPUT ${gen}/changelog.gz
+  COMMAND ${VANTREL_GZIP} -9nf -k ${gen}/changelog
+  DEPENDS ${gen}/changelog VERBATIM)
+list(APPEND vantrel_compressed ${gen}/changelog.gz)
+install(FILES ${gen}/changelog.gz DESTINATION ${VANTREL_INSTALL_DOCDIR})
 add_custom_target(vantrel_packaging_files ALL DEPENDS ${vantrel_compressed})
 
 # The Debian package: scripts/package.sh.
@@ -55,10 +56,11 @@ set(CPACK_PACKAGE_VENDOR "Vantrel developers")
 set(CPACK_PACKAGE_CONTACT "Vantrel Dev <dev@vantrel.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console for networked rack power sequencers")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Vantrel accepts networked 16-outlet rack power sequencers over TCP, keeps a live
-table of every device, switches single outlets and whole groups of devices (in
-parallel or one after another), runs timed tasks, configures a device's network
-parameters over a serial port and keeps an event log in an SQLite database.")
+    "Vantrel accepts networked 16-outlet rack power sequencers over TCP, keeps
+a live table of every device, switches single outlets and whole groups of
+devices (in parallel or one after another), runs timed tasks, configures a
+device's network parameters over a serial port and keeps an event log in an
+SQLite database.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
