@@ -24,6 +24,7 @@ function(vantrel_library name kind)
     ${CMAKE_CURRENT_SOURCE_DIR}/include ${CMAKE_CURRENT_BINARY_DIR}/include)
   target_link_libraries(${name} PUBLIC ${arg_DEPS} PRIVATE vantrel_build ${arg_PRIVATE_DEPS})
   if(kind STREQUAL "SHARED")
+    set_property(GLOBAL APPEND PROPERTY VANTREL_SHARED_LIBRARIES ${name})
     generate_export_header(${name}
       EXPORT_FILE_NAME ${CMAKE_CURRENT_BINARY_DIR}/include/${name}/${name}_export.h)
   endif()

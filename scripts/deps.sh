@@ -5,6 +5,9 @@ VANTREL_TEST_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libasio-dev
                        googletest libgtest-dev libgmock-dev libbenchmark-dev)
 # What running the console needs on top: the CJK font the dialogs are drawn with.
 VANTREL_RUN_PACKAGES=("${VANTREL_TEST_PACKAGES[@]}" fonts-noto-cjk)
+# What building and checking the Debian package needs on top (scripts/package.sh).
+VANTREL_PACKAGE_PACKAGES=("${VANTREL_TEST_PACKAGES[@]}" dpkg-dev file lintian desktop-file-utils
+                          appstream)
 
 # vantrel_ensure_packages pkg...: installs those of the given packages that are not installed.
 vantrel_ensure_packages() {

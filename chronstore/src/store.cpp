@@ -8,8 +8,8 @@
 #include <string>
 
 #include "chronstore/chronstore.h"
-#include "diskkit/module_dir.h"
 #include "platform/ini_profile.h"
+#include "public/data_path.h"
 #include "task_file_io.h"
 
 namespace {
@@ -47,7 +47,7 @@ void normalise(TimTaskPoint_& task) {
 }  // namespace
 
 bool InitChronstore(std::u16string_view /*unused*/) {
-    return InitChronstoreAt(GetModuleDir() + "/TimingTask");
+    return InitChronstoreAt(GetDataPath() + "TimingTask");
 }
 
 bool InitChronstoreAt(const std::string& folder) {

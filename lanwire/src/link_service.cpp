@@ -5,7 +5,7 @@
 #include "net_address.h"
 #include "platform/prompt.h"
 #include "protocol/device_frames.h"
-#include "public/work_path.h"
+#include "public/data_path.h"
 
 namespace lanwire {
 
@@ -43,7 +43,7 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
     if (m_running) return false;
     const LanwireOptions options = this->options();
     const std::string folder =
-        options.programFolder.empty() ? GetCurWorkPath() : options.programFolder;
+        options.programFolder.empty() ? GetDataPath() : options.programFolder;
     m_recvDump.open(folder + "testNote.ini", options.dumpFileLimit);
     m_sendDump.open(folder + "sendNote.ini", options.dumpFileLimit);
     {

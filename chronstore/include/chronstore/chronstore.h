@@ -11,7 +11,7 @@
 
 using TimTaskArray = std::vector<TimTaskPoint_>;
 
-// Loads "TimingTask.ini" from the folder "TimingTask" beside the program, creating that
+// Loads "TimingTask.ini" from the folder "TimingTask" in the data folder, creating that
 // folder (one level) when missing. The text is not used. Always returns true.
 CHRONSTORE_EXPORT bool InitChronstore(std::u16string_view unused = {});
 // The same with the folder given (tests, tools); the file is <folder>/TimingTask.ini.

@@ -1,47 +1,58 @@
-// The console program vantrel.
-//   vantrel [--port=N] [--lock-dir=DIR]
+// The console program vantrel: see `vantrel --help`.
+// The command line is read before any widget starts, so --help and --version need no display.
 // The defaults (device port 6000, lock files in /tmp) are what an installation uses; the
 // options let demos and screenshots run beside another console on a shared machine.
 #include <QApplication>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "consoleapp/command_line.h"
 #include "consoleapp/vantrel_app.h"
 #include "consoleui/cell_icons.h"
+#include "logbase/log_codes.h"
+#include "logbase/logbase.h"
+#include "public/data_folder.h"
+#include "public/data_path.h"
 
 namespace {
 
-bool parsePort(const std::string& text, std::uint16_t& port) {
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < 0 || value > 65535) return false;
-    port = static_cast<std::uint16_t>(value);
-    return true;
+QStringList argumentsOf(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    consoleapp::CommandLine commandLine = consoleapp::parseCommandLine(argumentsOf(argc, argv));
+    switch (commandLine.action) {
+        case consoleapp::CommandLine::Action::Help:
+        case consoleapp::CommandLine::Action::Version:
+            std::fputs(commandLine.text.c_str(), stdout);
+            return 0;
+        case consoleapp::CommandLine::Action::UsageError:
+            std::fputs(commandLine.text.c_str(), stderr);
+            return 2;
+        case consoleapp::CommandLine::Action::Run:
+            break;
+    }
+
+    // The data folder, chosen once before any module opens a file.
+    const DataFolderResult data = ResolveDataFolder(commandLine.dataFolder);
+    if (data.folder.empty()) {
+        std::fprintf(stderr, "vantrel: %s\n", data.error.c_str());
+        return 1;
+    }
+    SetDataPath(data.folder);
+    // Kept until the log store opens, then stored as its first line.
+    InsertLogOb("%d,%d,'数据文件夹:%s'", logcode::kSystem, logcode::kStartup, data.folder.c_str());
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
     QApplication::setWindowIcon(consoleui::windowIcon());
 
-    consoleapp::AppOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.rfind("--port=", 0) == 0 && parsePort(arg.substr(7), options.session.port)) {
-            continue;
-        }
-        if (arg.rfind("--lock-dir=", 0) == 0 && arg.size() > 11) {
-            options.lockFolder = arg.substr(11);
-            continue;
-        }
-        std::fprintf(stderr, "usage: %s [--port=N] [--lock-dir=DIR]\n", argv[0]);
-        return 2;
-    }
-
-    consoleapp::CVantrelApp app(options);
+    consoleapp::CVantrelApp app(commandLine.options);
     app.InitInstance();
     return 0;
 }

@@ -10,7 +10,7 @@
 #include "consolecore/switching_groups.h"
 #include "devroster/devroster.h"
 #include "logbase/logbase.h"
-#include "public/work_path.h"
+#include "public/data_path.h"
 
 namespace consolecore {
 
@@ -35,7 +35,7 @@ void ConsoleSession::start() {
     if (m_running) return;
     m_running = true;
     const std::string folder =
-        m_options.programFolder.empty() ? GetCurWorkPath() : m_options.programFolder;
+        m_options.programFolder.empty() ? GetDataPath() : m_options.programFolder;
     InitLogbaseModule(folder, "Vantrel_DB.db3");
 
     m_linkStarted = m_channel.Start(m_options.port);

@@ -8,6 +8,7 @@
 
 #include "consoleui/cell_icons.h"
 #include "consoleui/ui_fonts.h"
+#include "public/data_path.h"
 
 namespace consoleui {
 
@@ -23,6 +24,13 @@ CAboutDlg::CAboutDlg(QWidget* parent) : SkinDialog(parent) {
     row->addSpacing(12);
     row->addWidget(text, 1);
     body()->addLayout(row);
+    // Where this run keeps its database, dumps, timed tasks and settings.
+    auto* data =
+        new QLabel(QStringLiteral("数据文件夹: ") + QString::fromStdString(GetDataPath()), this);
+    data->setObjectName(QStringLiteral("dataFolderText"));
+    data->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    data->setWordWrap(true);
+    body()->addWidget(data);
     m_ok = new QPushButton(QStringLiteral("确定"), this);
     m_ok->setDefault(true);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -24,6 +24,7 @@
 #include "consoleui/window_placement.h"
 #include "lanwire/lanwire.h"
 #include "platform/messages.h"
+#include "public/install_layout.h"
 #include "public/work_path.h"
 
 namespace consoleui {
@@ -209,7 +210,7 @@ void CVantrelDlg::setHelpOpener(std::function<void(const QString&)> opener) {
 }
 
 QString CVantrelDlg::helpFilePath() {
-    return QString::fromStdString(GetCurWorkPath()) + QStringLiteral("Lumatrel_Note.html");
+    return QString::fromStdString(HelpDocumentPath(GetCurWorkPath(), "Lumatrel_Note.html"));
 }
 
 void CVantrelDlg::onHelp() {

@@ -11,6 +11,7 @@
 #include "consoleui/select_group_dlg.h"
 #include "consoleui/window_placement.h"
 #include "modal_helper.h"
+#include "public/data_path.h"
 
 using consolecore::GroupKind;
 using consoleui::CListCtrlWG;
@@ -89,6 +90,9 @@ void DialogsTest::aboutAndSettingsDialogs() {
     QVERIFY(text);
     QCOMPARE(text->text(), QStringLiteral("Vantrel，1.0 版"));
     QCOMPARE(about.findChildren<QPushButton*>().size(), 1);
+    auto* data = about.findChild<QLabel*>(QStringLiteral("dataFolderText"));
+    QVERIFY(data);
+    QCOMPARE(data->text(), QStringLiteral("数据文件夹: ") + QString::fromStdString(GetDataPath()));
     uitest::ModalWatch watch1([&](QWidget*) { about.okButton()->click(); });
     QCOMPARE(about.exec(), int(QDialog::Accepted));
 

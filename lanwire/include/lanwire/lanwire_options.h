@@ -30,7 +30,7 @@ struct LanwireOptions {
     std::chrono::milliseconds partialFrameTimeout{5000};
     // Pause before accepting again when accept fails (out of file descriptors).
     std::chrono::milliseconds acceptBackoff{100};
-    // Folder of testNote.ini and sendNote.ini, ending in '/'; empty: GetCurWorkPath().
+    // Folder of testNote.ini and sendNote.ini, ending in '/'; empty: GetDataPath().
     std::string programFolder;
     // A dump file that would grow beyond this is moved to "<name>.1" and started afresh.
     std::uintmax_t dumpFileLimit = 8u * 1024u * 1024u;

@@ -10,9 +10,9 @@ namespace consolecore {
 class CDeviceChannel;
 
 struct SessionOptions {
-    std::string programFolder;  // where "Vantrel_DB.db3" lives; empty: the program folder
+    std::string programFolder;  // where "Vantrel_DB.db3" lives; empty: the data folder
     std::uint16_t port = 6000;  // device link port; 0 picks a free one (tests)
-    std::string taskFolder;     // folder of TimingTask.ini; empty: "TimingTask" beside the program
+    std::string taskFolder;     // folder of TimingTask.ini; empty: "TimingTask" in the data folder
     // Time the runner's last device threads get before the task store is released.
     std::chrono::milliseconds runnerGrace{1200};
 };

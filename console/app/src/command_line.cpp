@@ -1,0 +1,99 @@
+// The options of vantrel, parsed with QCommandLineParser without an application object.
+#include "consoleapp/command_line.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#include "consoleui/vantrel_dlg.h"
+
+namespace consoleapp {
+
+namespace {
+
+const QString kProgram = QStringLiteral("vantrel");
+
+struct OptionSpec {
+    QStringList names;
+    const char* description;
+    const char* valueName;  // null: a flag
+};
+
+const OptionSpec kOptions[] = {
+    {{QStringLiteral("h"), QStringLiteral("help")}, "Print this usage and exit.", nullptr},
+    {{QStringLiteral("v"), QStringLiteral("version")}, "Print the version and exit.", nullptr},
+    {{QStringLiteral("port")}, "TCP port the sequencers connect to (default 6000).", "N"},
+    {{QStringLiteral("lock-dir")},
+     "Folder of the single-instance lock file (default /tmp).",
+     "DIR"},
+    {{QStringLiteral("data-dir")},
+     "Folder of the database, dumps, timed tasks and settings (default: beside the program "
+     "when its folder is writable, else $XDG_DATA_HOME/vantrel).",
+     "DIR"},
+};
+
+bool parsePort(const QString& text, std::uint16_t& port) {
+    bool ok = false;
+    const uint value = text.toUInt(&ok, 10);
+    if (!ok || value > 65535 || text.startsWith(QLatin1Char('+'))) return false;
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+CommandLine usageError(const QString& message) {
+    CommandLine result;
+    result.action = CommandLine::Action::UsageError;
+    result.text = (kProgram + QStringLiteral(": ") + message + QStringLiteral("\nUsage: ") +
+                   kProgram + QStringLiteral(" [--port=N] [--lock-dir=DIR] [--data-dir=DIR]\n") +
+                   QStringLiteral("Try '") + kProgram + QStringLiteral(" --help' for more.\n"))
+                      .toStdString();
+    return result;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Console for networked 16-outlet rack power sequencers."));
+    for (const OptionSpec& spec : kOptions) {
+        QCommandLineOption option(spec.names, QString::fromUtf8(spec.description));
+        if (spec.valueName) option.setValueName(QString::fromUtf8(spec.valueName));
+        parser.addOption(option);
+    }
+    if (!parser.parse(arguments)) return usageError(parser.errorText());
+    if (!parser.positionalArguments().isEmpty()) {
+        return usageError(QStringLiteral("unexpected argument '%1'.")
+                              .arg(parser.positionalArguments().constFirst()));
+    }
+
+    CommandLine result;
+    if (parser.isSet(QStringLiteral("help"))) {
+        result.action = CommandLine::Action::Help;
+        // Without an application object the parser cannot know the program's name.
+        result.text =
+            parser.helpText().replace(QStringLiteral("<executable_name>"), kProgram).toStdString();
+        return result;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        result.action = CommandLine::Action::Version;
+        result.text = (kProgram + QLatin1Char(' ') + QLatin1String(consoleui::kVersionText) +
+                       QLatin1Char('\n'))
+                          .toStdString();
+        return result;
+    }
+    if (parser.isSet(QStringLiteral("port")) &&
+        !parsePort(parser.value(QStringLiteral("port")), result.options.session.port)) {
+        return usageError(QStringLiteral("invalid port '%1' (0 to 65535).")
+                              .arg(parser.value(QStringLiteral("port"))));
+    }
+    for (const QString& name : {QStringLiteral("lock-dir"), QStringLiteral("data-dir")}) {
+        if (parser.isSet(name) && parser.value(name).isEmpty()) {
+            return usageError(QStringLiteral("--%1 needs a folder.").arg(name));
+        }
+    }
+    result.options.lockFolder = parser.value(QStringLiteral("lock-dir")).toStdString();
+    result.dataFolder = parser.value(QStringLiteral("data-dir")).toStdString();
+    return result;
+}
+
+}  // namespace consoleapp
