@@ -3,6 +3,7 @@
 #include "consolecore/settings.h"
 
 #include <charconv>
+#include <utility>
 
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
@@ -58,8 +59,11 @@ public:
 private:
     void reject(const char* section, const char* key, const std::string& text,
                 const std::string& fallback) {
-        m_problems.push_back("[" + std::string(section) + "] " + key + "=" + text +
-                             " 无效,使用默认值 " + fallback);
+        // Built by appends: GCC 12 at -O3 warns falsely (-Wrestrict) on chained operator+.
+        std::string problem = "[";
+        problem.append(section).append("] ").append(key).append("=").append(text);
+        problem.append(" 无效,使用默认值 ").append(fallback);
+        m_problems.push_back(std::move(problem));
     }
 
     const platform::IniDocument& m_document;
@@ -76,7 +80,7 @@ SettingsLoad readSettings(const std::string& path) {
     SettingsLoad load;
     const auto document = platform::loadIniFile(path);
     if (!document) {
-        load.problems.push_back(path + " 无法读取,使用默认设置");
+        load.problems.push_back(std::string(path).append(" 无法读取,使用默认设置"));
         return load;
     }
     SectionReader reader(*document, load.problems);
