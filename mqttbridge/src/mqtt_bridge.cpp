@@ -31,6 +31,9 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kIdleWakeup = std::chrono::milliseconds(1000);  // keep-alive upkeep
 constexpr auto kStopFlushLimit = std::chrono::seconds(2);
 constexpr int kQosAtLeastOnce = 1;
+// Everything the bridge publishes is retained and sent again after every reconnect, so
+// at-most-once suffices, and the client keeps no per-message acknowledgement lists.
+constexpr int kQosPublish = 0;
 
 void initLibrary() {
     static std::once_flag once;
@@ -138,9 +141,9 @@ struct MqttBridge::Impl {
         return it != devices.end() && !it->second.removed;
     }
 
-    void publish(const std::string& topic, const std::string& payload, int qos) {
+    void publish(const std::string& topic, const std::string& payload) {
         mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                          payload.data(), qos, true);
+                          payload.data(), kQosPublish, true);
     }
 
     // --- Connection.
@@ -187,7 +190,7 @@ struct MqttBridge::Impl {
         const std::string groups = settings.baseTopic + "/group/+/+/set";
         mosquitto_subscribe(client, nullptr, outlets.c_str(), kQosAtLeastOnce);
         mosquitto_subscribe(client, nullptr, groups.c_str(), kQosAtLeastOnce);
-        publish(statusTopic(settings.baseTopic), "online", kQosAtLeastOnce);
+        publish(statusTopic(settings.baseTopic), "online");
         // The broker may have lost its retained messages: send everything again.
         availabilitySent.clear();
         std::lock_guard guard(lock);
@@ -207,7 +210,8 @@ struct MqttBridge::Impl {
             work.reserve(queue.size());
             for (const auto id : queue) {
                 const auto it = devices.find(id);
-                if (it == devices.end()) continue;
+                // An id forgotten and published again may be listed twice: send it once.
+                if (it == devices.end() || !it->second.queued) continue;
                 auto& device = it->second;
                 device.queued = false;
                 work.push_back({device.snapshot, device.discoveryDue});
@@ -219,25 +223,24 @@ struct MqttBridge::Impl {
         const std::string& base = settings.baseTopic;
         for (const auto id : gone) {
             for (const auto& message : discoveryRemovals(nodeId, id)) {
-                publish(message.topic, {}, kQosAtLeastOnce);
+                publish(message.topic, {});
             }
-            publish(stateTopic(base, id), {}, kQosAtLeastOnce);
-            publish(availabilityTopic(base, id), {}, kQosAtLeastOnce);
+            publish(stateTopic(base, id), {});
+            publish(availabilityTopic(base, id), {});
             availabilitySent.erase(id);
         }
         for (const auto& item : work) {
             const auto id = item.snapshot.id;
             if (item.discovery) {
                 for (const auto& message : discoveryConfigs(base, nodeId, item.snapshot)) {
-                    publish(message.topic, message.payload, kQosAtLeastOnce);
+                    publish(message.topic, message.payload);
                 }
             }
-            publish(stateTopic(base, id), stateJson(item.snapshot), 0);
+            publish(stateTopic(base, id), stateJson(item.snapshot));
             const auto sent = availabilitySent.find(id);
             if (sent == availabilitySent.end() || sent->second != item.snapshot.online) {
                 availabilitySent[id] = item.snapshot.online;
-                publish(availabilityTopic(base, id), item.snapshot.online ? "online" : "offline",
-                        kQosAtLeastOnce);
+                publish(availabilityTopic(base, id), item.snapshot.online ? "online" : "offline");
             }
         }
     }
@@ -272,7 +275,9 @@ struct MqttBridge::Impl {
             if (mosquitto_socket(client) < 0 && Clock::now() >= nextAttempt) attemptConnect();
             pollOnce(mosquitto_socket(client));
             if (justConnected) sessionStarted();
-            if (sessionUp) sendPending();
+            // While earlier bytes are still queued, newer snapshots keep replacing older ones
+            // in the table instead of piling up in the client's buffer.
+            if (sessionUp && !mosquitto_want_write(client)) sendPending();
         }
         shutdown();
     }
@@ -303,7 +308,7 @@ struct MqttBridge::Impl {
     // Announces "offline" (a clean disconnect discards the will) and lets the bytes go out.
     void shutdown() {
         if (mosquitto_socket(client) < 0) return;
-        if (sessionUp) publish(statusTopic(settings.baseTopic), "offline", kQosAtLeastOnce);
+        if (sessionUp) publish(statusTopic(settings.baseTopic), "offline");
         mosquitto_disconnect(client);
         const auto deadline = Clock::now() + kStopFlushLimit;
         while (mosquitto_socket(client) >= 0 && Clock::now() < deadline) {

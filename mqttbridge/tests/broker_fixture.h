@@ -49,7 +49,9 @@ inline int freeLoopbackPort() {
 // /usr/sbin/mosquitto as a child process, killed and reaped by this object.
 class Broker {
 public:
-    explicit Broker(std::string folder) : m_folder(std::move(folder)) {}
+    // `listenerOptions`: more lines for the listener (TLS files, say).
+    explicit Broker(std::string folder, std::string listenerOptions = {})
+        : m_folder(std::move(folder)), m_options(std::move(listenerOptions)) {}
     ~Broker() { stop(); }
 
     // Starts on `port`, or on a free port when 0 (trying another one if it was taken).
@@ -58,7 +60,7 @@ public:
             m_port = port ? port : freeLoopbackPort();
             const std::string conf = m_folder + "/broker.conf";
             std::ofstream(conf) << "listener " << m_port << " 127.0.0.1\n"
-                                << "allow_anonymous true\npersistence false\n";
+                                << m_options << "allow_anonymous true\npersistence false\n";
             posix_spawn_file_actions_t actions;
             posix_spawn_file_actions_init(&actions);
             const std::string log = m_folder + "/broker.log";
@@ -90,6 +92,7 @@ private:
     bool exited() { return ::waitpid(m_pid, nullptr, WNOHANG) == m_pid && (m_pid = -1, true); }
 
     std::string m_folder;
+    std::string m_options;
     pid_t m_pid = -1;
     int m_port = 0;
 };

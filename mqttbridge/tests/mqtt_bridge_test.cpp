@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <nlohmann/json.hpp>
 
 #include "broker_fixture.h"
@@ -225,6 +227,50 @@ TEST_F(MqttBridgeTest, ReconnectsAfterTheBrokerRestartsAndRepublishes) {
     ASSERT_TRUE(testkit::waitFor([&] { return !commands().empty(); }));
     EXPECT_EQ(commands().front(), Command(OutletCommand{5, 2, false}));
     EXPECT_EQ(countLogLines("MQTT连接断开:"), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A self-signed certificate for 127.0.0.1 (its own CA) and its key, readable by the broker
+// after it drops its privileges.
+bool makeCertificate(const std::string& folder, const std::string& name) {
+    const std::string cert = folder + "/" + name + ".pem";
+    const std::string key = folder + "/" + name + "-key.pem";
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+        "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
+        key + " -out " + cert + " 2>/dev/null && chmod 644 " + key;
+    return std::system(command.c_str()) == 0;
+}
+
+TEST(MqttBridgeTls, ConnectsOnlyWhenTheCaFileVouchesForTheBroker) {
+    testkit::TempDir dir;
+    const std::string folder = dir.path().string();
+    ASSERT_TRUE(InitLogbaseModule(folder + "/", "log.db3"));
+    ASSERT_TRUE(makeCertificate(folder, "server") && makeCertificate(folder, "other"));
+    mqtttest::Broker broker(folder, "cafile " + folder + "/server.pem\ncertfile " + folder +
+                                        "/server.pem\nkeyfile " + folder + "/server-key.pem\n");
+    ASSERT_TRUE(broker.start());
+    consolecore::MqttSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = broker.port();
+    const mqttbridge::BridgeHooks hooks{[](const Command&) {}, {}};
+
+    settings.caFile = folder + "/other.pem";
+    mqttbridge::MqttBridge stranger(settings, hooks);
+    ASSERT_TRUE(stranger.start());
+    EXPECT_TRUE(testkit::waitFor([] { return countLogLines("MQTT连接失败:") == 1; }));
+    EXPECT_FALSE(stranger.connected());
+    stranger.stop();
+
+    settings.caFile = folder + "/server.pem";
+    mqttbridge::MqttBridge trusted(settings, hooks);
+    ASSERT_TRUE(trusted.start());
+    EXPECT_TRUE(testkit::waitFor([&] { return trusted.connected(); }));
+    trusted.stop();
+    ReleaseLogbaseModule();
 }
 
 }  // namespace
