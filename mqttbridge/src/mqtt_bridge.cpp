@@ -13,7 +13,6 @@
 #include <cstring>
 #include <mutex>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -22,6 +21,7 @@
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "mqttbridge/bridge_payloads.h"
+#include "pending_updates.h"
 
 namespace mqttbridge {
 namespace {
@@ -74,18 +74,6 @@ std::string settingsProblem(const consolecore::MqttSettings& settings) {
 }  // namespace
 
 struct MqttBridge::Impl {
-    struct Device {
-        consolecore::DeviceSnapshot snapshot;
-        bool removed = false;
-        bool queued = false;
-        bool discoveryDue = true;
-    };
-    // What the thread sends for one device, copied out under the lock.
-    struct Work {
-        consolecore::DeviceSnapshot snapshot;
-        bool discovery;
-    };
-
     Impl(consolecore::MqttSettings s, BridgeHooks h, BridgeTiming t)
         : settings(std::move(s)),
           hooks(std::move(h)),
@@ -97,12 +85,9 @@ struct MqttBridge::Impl {
         if (wakeFd >= 0) ::close(wakeFd);
     }
 
-    // --- Shared with callers, under `lock`.
-    mutable std::mutex lock;
-    std::unordered_map<std::uint16_t, Device> devices;
-    std::vector<std::uint16_t> queue;  // ids with something to send, each once
-    std::set<std::uint16_t> forgotten;
-    bool stopping = false;
+    // --- Shared with callers.
+    PendingUpdates pending;
+    std::atomic<bool> stopping{false};
     std::atomic<bool> sessionUp{false};
 
     const consolecore::MqttSettings settings;
@@ -126,19 +111,8 @@ struct MqttBridge::Impl {
         [[maybe_unused]] const auto written = ::write(wakeFd, &one, sizeof one);
     }
 
-    // Queues `id` under the lock; true when the queue was empty (the thread needs a wake-up).
-    bool enqueueLocked(std::uint16_t id, Device& device) {
-        if (device.queued) return false;
-        device.queued = true;
-        queue.push_back(id);
-        return queue.size() == 1;
-    }
-
     bool isKnown(std::uint16_t id) {
-        if (hooks.isKnownId) return hooks.isKnownId(id);
-        std::lock_guard guard(lock);
-        const auto it = devices.find(id);
-        return it != devices.end() && !it->second.removed;
+        return hooks.isKnownId ? hooks.isKnownId(id) : pending.holds(id);
     }
 
     void publish(const std::string& topic, const std::string& payload) {
@@ -193,35 +167,14 @@ struct MqttBridge::Impl {
         publish(statusTopic(settings.baseTopic), "online");
         // The broker may have lost its retained messages: send everything again.
         availabilitySent.clear();
-        std::lock_guard guard(lock);
-        for (auto& [id, device] : devices) {
-            device.discoveryDue = true;
-            enqueueLocked(id, device);
-        }
+        pending.resendAll();
     }
 
     // --- Sending.
     void sendPending() {
-        std::vector<Work> work;
-        std::set<std::uint16_t> gone;
-        {
-            std::lock_guard guard(lock);
-            gone.swap(forgotten);
-            work.reserve(queue.size());
-            for (const auto id : queue) {
-                const auto it = devices.find(id);
-                // An id forgotten and published again may be listed twice: send it once.
-                if (it == devices.end() || !it->second.queued) continue;
-                auto& device = it->second;
-                device.queued = false;
-                work.push_back({device.snapshot, device.discoveryDue});
-                if (device.removed) work.back().snapshot.online = false;
-                device.discoveryDue = false;
-            }
-            queue.clear();
-        }
+        const auto batch = pending.take();
         const std::string& base = settings.baseTopic;
-        for (const auto id : gone) {
+        for (const auto id : batch.forgotten) {
             for (const auto& message : discoveryRemovals(nodeId, id)) {
                 publish(message.topic, {});
             }
@@ -229,7 +182,7 @@ struct MqttBridge::Impl {
             publish(availabilityTopic(base, id), {});
             availabilitySent.erase(id);
         }
-        for (const auto& item : work) {
+        for (const auto& item : batch.devices) {
             const auto id = item.snapshot.id;
             if (item.discovery) {
                 for (const auto& message : discoveryConfigs(base, nodeId, item.snapshot)) {
@@ -268,10 +221,7 @@ struct MqttBridge::Impl {
     // --- The thread.
     void run() {
         for (;;) {
-            {
-                std::lock_guard guard(lock);
-                if (stopping) break;
-            }
+            if (stopping) break;
             if (mosquitto_socket(client) < 0 && Clock::now() >= nextAttempt) attemptConnect();
             pollOnce(mosquitto_socket(client));
             if (justConnected) sessionStarted();
@@ -388,10 +338,7 @@ bool MqttBridge::start() {
 void MqttBridge::stop() {
     auto& impl = *m_impl;
     if (!impl.thread.joinable()) return;
-    {
-        std::lock_guard guard(impl.lock);
-        impl.stopping = true;
-    }
+    impl.stopping = true;
     impl.wake();
     impl.thread.join();
     mosquitto_destroy(impl.client);
@@ -399,42 +346,15 @@ void MqttBridge::stop() {
 }
 
 void MqttBridge::publishDevice(const consolecore::DeviceSnapshot& device) {
-    auto& impl = *m_impl;
-    bool wake;
-    {
-        std::lock_guard guard(impl.lock);
-        auto [it, added] = impl.devices.try_emplace(device.id);
-        auto& entry = it->second;
-        if (!added && entry.snapshot.name != device.name) entry.discoveryDue = true;
-        entry.snapshot = device;
-        entry.removed = false;
-        impl.forgotten.erase(device.id);
-        wake = impl.enqueueLocked(device.id, entry);
-    }
-    if (wake) impl.wake();
+    if (m_impl->pending.update(device)) m_impl->wake();
 }
 
 void MqttBridge::removeDevice(std::uint16_t id) {
-    auto& impl = *m_impl;
-    bool wake = false;
-    {
-        std::lock_guard guard(impl.lock);
-        const auto it = impl.devices.find(id);
-        if (it == impl.devices.end()) return;
-        it->second.removed = true;
-        wake = impl.enqueueLocked(id, it->second);
-    }
-    if (wake) impl.wake();
+    if (m_impl->pending.remove(id)) m_impl->wake();
 }
 
 void MqttBridge::forgetDevice(std::uint16_t id) {
-    auto& impl = *m_impl;
-    {
-        std::lock_guard guard(impl.lock);
-        impl.devices.erase(id);
-        impl.forgotten.insert(id);
-    }
-    impl.wake();
+    if (m_impl->pending.forget(id)) m_impl->wake();
 }
 
 bool MqttBridge::connected() const {
