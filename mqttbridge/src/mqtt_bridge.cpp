@@ -258,7 +258,8 @@ struct MqttBridge::Impl {
     // Announces "offline" (a clean disconnect discards the will) and lets the bytes go out.
     void shutdown() {
         if (mosquitto_socket(client) < 0) return;
-        if (sessionUp) publish(statusTopic(settings.baseTopic), "offline");
+        const bool wasUp = sessionUp.exchange(false);
+        if (wasUp) publish(statusTopic(settings.baseTopic), "offline");
         mosquitto_disconnect(client);
         const auto deadline = Clock::now() + kStopFlushLimit;
         while (mosquitto_socket(client) >= 0 && Clock::now() < deadline) {
@@ -272,9 +273,10 @@ struct MqttBridge::Impl {
                 mosquitto_loop_read(client, 1);
             }
         }
-        sessionUp = false;
-        InsertLogOb("%d,%d,'MQTT已断开:%s:%d'", logcode::kRun, logcode::kOther,
-                    settings.host.c_str(), settings.port);
+        if (wasUp) {
+            InsertLogOb("%d,%d,'MQTT已断开:%s:%d'", logcode::kRun, logcode::kOther,
+                        settings.host.c_str(), settings.port);
+        }
     }
 };
 
