@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -173,6 +174,31 @@ TEST_F(MqttBridgeTest, PassesValidCommandsToTheSinkAndLogsBadOnes) {
     ASSERT_TRUE(testkit::waitFor([&] { return commands().size() >= expected.size(); }));
     EXPECT_EQ(commands(), expected);
     EXPECT_EQ(countLogLines("MQTT命令无效:"), static_cast<int>(std::size(bad)));
+}
+
+TEST_F(MqttBridgeTest, UpdatesFromSeveralThreadsEndInEachDevicesNewestState) {
+    constexpr int kThreads = 4, kIdsPerThread = 25, kRounds = 20;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 1; round <= kRounds; ++round) {
+                for (int i = 0; i < kIdsPerThread; ++i) {
+                    auto device = makeDevice(static_cast<std::uint16_t>(100 + t * 100 + i), "r");
+                    device.number = static_cast<std::uint8_t>(round);
+                    m_bridge->publishDevice(device);
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kIdsPerThread; ++i) {
+            auto device = makeDevice(static_cast<std::uint16_t>(100 + t * 100 + i), "r");
+            device.number = kRounds;
+            EXPECT_TRUE(m_recorder->waitLatest(mqttbridge::stateTopic(kBase, device.id),
+                                               mqttbridge::stateJson(device)));
+        }
+    }
 }
 
 TEST_F(MqttBridgeTest, RemovedDeviceIsUnavailableAndForgottenOneLosesItsEntities) {
