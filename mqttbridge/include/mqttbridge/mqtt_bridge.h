@@ -17,8 +17,8 @@ struct BridgeHooks {
     // Receives every valid command, on the bridge's thread: post it to the thread that
     // switches outlets and return. Required.
     std::function<void(const Command&)> onCommand;
-    // Whether a device id is known. Empty: the ids the bridge holds a snapshot of (published
-    // and not removed).
+    // Whether a device id is known, asked on the bridge's thread (so it must be thread-safe).
+    // Empty: the ids the bridge holds a snapshot of (published and not removed).
     std::function<bool(std::uint16_t)> isKnownId;
 };
 
@@ -42,7 +42,8 @@ public:
     void stop();
 
     // The device's current state: retained state and, when new or renamed, its discovery
-    // configs. Only the newest snapshot per id is kept until it is sent. Never waits.
+    // configs. Only the newest snapshot per id is kept until it is sent. Never waits on the
+    // broker (a short lock on the table of pending updates only).
     void publishDevice(const consolecore::DeviceSnapshot& device);
     // The device left the registry: its state says online=false and its availability
     // "offline". Its discovery entities stay.
