@@ -12,7 +12,7 @@ dir=build-bench
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_SANITIZE= \
     -DVANTREL_BUILD_GUI=OFF -DVANTREL_BUILD_BENCH=ON >/dev/null
 cmake --build "$dir" -j "${VANTREL_JOBS:-$(nproc)}" \
-    --target e2e_bench e2e_fleet vantrel-sim logbase_bench chronrun_scan_bench
+    --target e2e_bench e2e_fleet vantrel-sim logbase_bench chronrun_scan_bench mqtt_bench
 bin=$dir/bin
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -23,6 +23,8 @@ echo "== log store: InsertLogOb from 8 threads, one-day query over 1,000,000 row
 "$bin/logbase_bench" 50000 1000000 | tee "$out/log.txt"
 echo "== timed-task scan, 1000 tasks"
 "$bin/chronrun_scan_bench" 10 1000 | tee "$out/scan.txt"
+echo "== MQTT bridge and a local broker, 1000 devices"
+"$bin/mqtt_bench" --devices 1000 --rate 2000 | tee "$out/mqtt.txt"
 
 # Rows from the log store and scan benchmarks, in the e2e table's format.
 {
@@ -42,6 +44,7 @@ echo "== timed-task scan, 1000 tasks"
         /share/ { for (i = 1; i <= NF; i++) if ($i == "share") { share = $(i + 1); if (share + 0 > worst + 0) worst = share } }
         END { printf "timed-task scan, 1000 tasks (worse of two runs)|%s %% of one core|< 5 %%|-|%s\n", worst, (worst + 0 < 5 ? "met" : "MISSED") }
     ' "$out/scan.txt"
+    sed -n '/^TABLE$/,$p' "$out/mqtt.txt" | tail -n +2
 } > "$out/table.txt"
 
 echo

@@ -2,7 +2,8 @@
 
 # What building and testing needs.
 VANTREL_TEST_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libasio-dev libsqlite3-dev
-                       googletest libgtest-dev libgmock-dev libbenchmark-dev)
+                       googletest libgtest-dev libgmock-dev libbenchmark-dev
+                       libmosquitto-dev mosquitto nlohmann-json3-dev)
 # What running the console needs on top: the CJK font the dialogs are drawn with.
 VANTREL_RUN_PACKAGES=("${VANTREL_TEST_PACKAGES[@]}" fonts-noto-cjk)
 # What building and checking the Debian package needs on top (scripts/package.sh).

@@ -1,0 +1,41 @@
+// Topics and JSON payloads the bridge publishes: device state and discovery configs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "consolecore/device_snapshot.h"
+
+namespace mqttbridge {
+
+struct Message {
+    std::string topic;
+    std::string payload;
+};
+
+// A JSON string literal (quotes included) for `text`. Valid UTF-8 passes through; any other
+// byte counts as one character U+0000..U+00FF, so any byte string gives valid UTF-8 JSON.
+std::string jsonString(std::string_view text);
+
+std::string stateTopic(std::string_view base, std::uint16_t id);         // <base>/<id>/state
+std::string availabilityTopic(std::string_view base, std::uint16_t id);  // <base>/<id>/availability
+std::string statusTopic(std::string_view base);                          // <base>/status
+std::string outletCommandTopic(std::string_view base, std::uint16_t id, int outlet);
+
+// {"id","name","ip","group","mode","number","master","outlets":[16 x bool],"online"}.
+std::string stateJson(const consolecore::DeviceSnapshot& device);
+
+// The discovery configs of one device under "homeassistant/": 16 switches, then the
+// connectivity binary_sensor. `nodeId` keeps the topics of several consoles apart.
+std::vector<Message> discoveryConfigs(std::string_view base, std::string_view nodeId,
+                                      const consolecore::DeviceSnapshot& device);
+
+// The same topics with empty payloads: published retained, they delete the entities.
+std::vector<Message> discoveryRemovals(std::string_view nodeId, std::uint16_t id);
+
+// The base topic reduced to [A-Za-z0-9_-], as discovery topics require.
+std::string discoveryNodeId(std::string_view base);
+
+}  // namespace mqttbridge

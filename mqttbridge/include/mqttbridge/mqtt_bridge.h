@@ -1,0 +1,63 @@
+// The bridge between the console's devices and an MQTT broker: retained state and discovery
+// out, outlet and group commands in. One own thread talks to the broker; callers only enqueue.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "consolecore/device_snapshot.h"
+#include "consolecore/settings.h"
+#include "mqttbridge/bridge_command.h"
+
+namespace mqttbridge {
+
+struct BridgeHooks {
+    // Receives every valid command, on the bridge's thread: post it to the thread that
+    // switches outlets and return. Required.
+    std::function<void(const Command&)> onCommand;
+    // Whether a device id is known, asked on the bridge's thread (so it must be thread-safe).
+    // Empty: the ids the bridge holds a snapshot of (published and not removed).
+    std::function<bool(std::uint16_t)> isKnownId;
+};
+
+struct BridgeTiming {
+    std::chrono::milliseconds reconnectMin{1000};  // first retry; doubles per failure
+    std::chrono::milliseconds reconnectMax{30000};
+    int keepAliveSec = 30;
+};
+
+class MqttBridge {
+public:
+    MqttBridge(consolecore::MqttSettings settings, BridgeHooks hooks, BridgeTiming timing = {});
+    ~MqttBridge();  // stop()
+    MqttBridge(const MqttBridge&) = delete;
+    MqttBridge& operator=(const MqttBridge&) = delete;
+
+    // Starts the bridge's thread, which connects and keeps reconnecting. False (and a log
+    // line) when the settings are not usable or the client cannot be made; nothing runs then.
+    bool start();
+    // Publishes "offline" on the status topic, disconnects and joins the thread. Idempotent.
+    void stop();
+
+    // The device's current state: retained state and, when new or renamed, its discovery
+    // configs. Only the newest snapshot per id is kept until it is sent. Never waits on the
+    // broker (a short lock on the table of pending updates only).
+    void publishDevice(const consolecore::DeviceSnapshot& device);
+    // The device left the registry: its state says online=false and its availability
+    // "offline". Its discovery entities stay.
+    void removeDevice(std::uint16_t id);
+    // The device is gone for good: its entities, state and availability are deleted (retained
+    // empty messages).
+    void forgetDevice(std::uint16_t id);
+
+    // Whether the broker has accepted the connection (for a status line; may change any time).
+    bool connected() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace mqttbridge
