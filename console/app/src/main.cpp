@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "consoleapp/unix_signals.h"
 #include "consoleapp/vantrel_app.h"
 #include "consoleui/cell_icons.h"
 
@@ -41,7 +42,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    consoleapp::UnixSignalStop stopOnSignal;  // SIGTERM/SIGINT/SIGHUP close like the window
     consoleapp::CVantrelApp app(options);
     app.InitInstance();
-    return 0;
+    return app.lockRefused() ? 1 : 0;
 }
