@@ -78,19 +78,20 @@ bool contains(const std::vector<std::string>& rows, const std::string& text) {
 // The program started from a link in a temp folder, its output in files beside it.
 class Console {
 public:
-    explicit Console(const testkit::TempDir& folder, const std::string& lockDir)
+    Console(const testkit::TempDir& folder, const std::string& lockDir, int port = freePort())
         : m_folder(folder.path()) {
         const fs::path exe = m_folder / "vantrel";
         std::error_code ec;
         fs::create_hard_link(VANTREL_PROGRAM, exe, ec);
         if (ec) fs::copy_file(VANTREL_PROGRAM, exe, ec);
-        const std::string port = "--port=" + std::to_string(freePort());
+        const std::string portArg = "--port=" + std::to_string(port);
         const std::string lock = "--lock-dir=" + lockDir;
         std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen"};
         for (char** e = environ; *e; ++e) {
             if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0) env.emplace_back(*e);
         }
-        std::vector<char*> argv = {const_cast<char*>(exe.c_str()), const_cast<char*>(port.c_str()),
+        std::vector<char*> argv = {const_cast<char*>(exe.c_str()),
+                                   const_cast<char*>(portArg.c_str()),
                                    const_cast<char*>(lock.c_str()), nullptr};
         std::vector<char*> envp;
         for (auto& e : env) envp.push_back(e.data());
@@ -210,6 +211,26 @@ TEST(VantrelProcess, PlantedOrForeignLockFileIsRefusedAndLeftAlone) {
         if (targetExisted) {
             EXPECT_EQ(fs::status(target).permissions(), targetPerms);
         }
+    }
+}
+
+// Two users each have their own lock folder: the second console starts, and only its link
+// fails, on the port the first one holds.
+TEST(VantrelProcess, ASecondUsersConsoleStartsAndFailsOnlyOnThePort) {
+    testkit::TempDir firstFolder;
+    testkit::TempDir secondFolder;
+    const int port = freePort();
+    Console first(firstFolder, firstFolder.path().string(), port);
+    ASSERT_TRUE(testkit::waitFor([&] { return contains(first.log(), "网络初始化成功!"); }, 30s));
+    Console second(secondFolder, secondFolder.path().string(), port);
+    ASSERT_TRUE(
+        testkit::waitFor([&] { return contains(second.log(), "定时任务模块初始化成功."); }, 30s));
+    EXPECT_TRUE(contains(second.log(), "网络初始化失败!"));
+    for (Console* console : {&first, &second}) {
+        console->signal(SIGTERM);
+        const auto status = console->waitExit(5s);
+        ASSERT_TRUE(status.has_value());
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
     }
 }
 
