@@ -1,7 +1,7 @@
 // The console program vantrel.
 //   vantrel [--port=N] [--lock-dir=DIR]
-// The defaults (device port 6000, lock files in /tmp) are what an installation uses; the
-// options let demos and screenshots run beside another console on a shared machine.
+// The defaults (device port 6000, the lock file in $XDG_RUNTIME_DIR or /tmp/vantrel-<uid>) are
+// what an installation uses; the options let demos and screenshots run beside another console.
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
