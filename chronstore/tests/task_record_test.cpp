@@ -56,20 +56,21 @@ TEST(TaskFileLoad, OutletPatternForms) {
 TEST(TaskFileLoad, NumbersKeepTheirLowBitsAndWeekdaysTestTheLowByte) {
     const auto tasks = ParseTimTasks(
         "[TimingTask]\nttCount=1\n[Timing_1]\nsunday=256\nmonday=257\ntuesday=-1\n"
-        "ttEnable=512\nttType=257\nstaYear=70000\nstaMonth=300\nstatime=4294967295\n"
+        "wednesday=+1\nttEnable=512\nttType=257\nstaYear=70000\nstaMonth=300\nstatime=4294967295\n"
         "endtime=-2\ndevCount=65537\ndevID_1=65541\n",
         1);
     ASSERT_EQ(tasks.size(), 1u);
     const TimTaskPoint_& t = tasks[0];
     EXPECT_FALSE(t.sunday);
     EXPECT_TRUE(t.monday);
-    EXPECT_TRUE(t.tuesday);
+    EXPECT_FALSE(t.tuesday);    // a sign is not a digit: "-1" reads as 0
+    EXPECT_FALSE(t.wednesday);  // and so does "+1"
     EXPECT_EQ(t.ttEnable, 0);
     EXPECT_EQ(t.ttType, 1);
     EXPECT_EQ(t.staYear, 70000 & 0xFFFF);
     EXPECT_EQ(t.staMonth, 300 & 0xFF);
     EXPECT_EQ(t.statime, 4294967295u);
-    EXPECT_EQ(t.endtime, 4294967294u);
+    EXPECT_EQ(t.endtime, 0u);         // "-2"
     ASSERT_EQ(t.devList.size(), 1u);  // 65537 keeps its low 16 bits: 1
     EXPECT_EQ(t.devList[0].devID, 5);
 }
@@ -119,10 +120,9 @@ TEST(TaskFileLoad, CountsFromADamagedFileAreBounded) {
     EXPECT_TRUE(ParseTimTasks(std::string("\0\xFF\n[\n=\n", 7), 1).empty());
     EXPECT_EQ(ParseTimTasks("[TimingTask]\nttCount=2147483647\n", 1).size(),
               static_cast<std::size_t>(kMaxLoadedTasks));
-    // devCount -1 reads as 65535 devices (low 16 bits), all defaults; the device budget
-    // caps the total across tasks.
+    // devCount 65535 devices, all defaults; the device budget caps the total across tasks.
     std::string text = "[TimingTask]\nttCount=20\n";
-    for (int n = 1; n <= 20; ++n) text += "[Timing_" + std::to_string(n) + "]\ndevCount=-1\n";
+    for (int n = 1; n <= 20; ++n) text += "[Timing_" + std::to_string(n) + "]\ndevCount=65535\n";
     const auto tasks = ParseTimTasks(text, 1);
     ASSERT_EQ(tasks.size(), 20u);
     EXPECT_EQ(tasks[0].devList.size(), 65535u);
@@ -154,7 +154,7 @@ TEST(TaskFileWrite, RoundTripKeepsEveryFieldAndStaleKeysStay) {
     std::vector<TimTaskPoint_> tasks{makeTask("one", 3), makeTask("two", 1, 900)};
     tasks[1].ttType = kTaskDateMode;
     tasks[1].sunday = tasks[1].saturday = true;
-    tasks[1].statime = 0xFFFFFFF0u;  // written as a negative %d, read back the same
+    tasks[1].statime = 0xFFFFFFF0u;  // written as a negative %d, which reads back as 0
     const std::string first = FormatTimTasks("", tasks);
 
     tasks[0].devList.resize(1);
@@ -171,7 +171,7 @@ TEST(TaskFileWrite, RoundTripKeepsEveryFieldAndStaleKeysStay) {
     EXPECT_EQ(t.ttType, kTaskDateMode);
     EXPECT_TRUE(t.sunday && t.saturday && t.monday && t.friday);
     EXPECT_FALSE(t.tuesday || t.wednesday || t.thursday);
-    EXPECT_EQ(t.statime, 0xFFFFFFF0u);
+    EXPECT_EQ(t.statime, 0u);
     EXPECT_EQ(t.endtime, 9u * 3600 + 30);
     EXPECT_EQ(t.staYear, 2024);
     EXPECT_EQ(t.staMonth, 3);

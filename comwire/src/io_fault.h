@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cerrno>
+#include <string>
 
 namespace comwire {
 
@@ -62,6 +63,23 @@ inline const char* faultName(IoFault fault) {
             break;
     }
     return "default";
+}
+
+// Kinds after which the descriptor is no longer used: later writes are dropped.
+inline bool endsHandle(IoFault fault) {
+    return fault == IoFault::AccessDenied || fault == IoFault::InvalidHandle ||
+           fault == IoFault::BadCommand;
+}
+
+// Kinds the operator is told about with a message box.
+inline bool showsBox(IoFault fault) {
+    return fault == IoFault::AccessDenied || fault == IoFault::BadCommand;
+}
+
+// The box text of a fault of `operation` ("WriteFile", "ReadFile") on COM`port`.
+inline std::string faultMessage(IoFault fault, unsigned port, const char* operation) {
+    return "COM" + std::to_string(port) + " " + faultName(fault) + "，" + operation +
+           "() Error Code:" + std::to_string(faultCode(fault));
 }
 
 }  // namespace comwire

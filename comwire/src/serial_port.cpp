@@ -10,12 +10,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <new>
 #include <string>
 
 #include "io_fault.h"
 #include "line_settings.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "manual_event.h"
 #include "platform/serial_ports.h"
@@ -69,8 +69,8 @@ bool CSerialPort::OpenComPort(platform::MessageTarget* owner, unsigned portNumbe
     m_fd = fd;
     m_handleValid.store(true);
     if (!comwire::applyLineSettings(fd, baudRate, parity, dataBits, stopBitCode)) {
-        InsertLogOb("%d,%d,'COM%u line settings refused (%u baud, %u data bits)'", 2, 8, portNumber,
-                    baudRate, dataBits);
+        InsertLogOb("%d,%d,'COM%u line settings refused (%u baud, %u data bits)'", logcode::kRun,
+                    logcode::kOther, portNumber, baudRate, dataBits);
     }
     tcflush(fd, TCIOFLUSH);
     return true;
@@ -127,7 +127,7 @@ std::size_t CSerialPort::PendingWriteCount() const {
 }
 
 void CSerialPort::monitorLoop() {
-    InsertLogOb("%d,%d,'串口监视线程进入'", 2, 8);
+    InsertLogOb("%d,%d,'串口监视线程进入'", logcode::kRun, logcode::kOther);
     int portFd = -1;
     {
         std::lock_guard lock(m_portLock);
@@ -138,8 +138,8 @@ void CSerialPort::monitorLoop() {
     }
     const int ep = epoll_create1(EPOLL_CLOEXEC);
     if (ep < 0) {
-        InsertLogOb("%d,%d,'COM%u monitor cannot wait (errno %d)'", 2, 8, m_portNumber.load(),
-                    errno);
+        InsertLogOb("%d,%d,'COM%u monitor cannot wait (errno %d)'", logcode::kRun, logcode::kOther,
+                    m_portNumber.load(), errno);
         m_threadAlive.store(false);
         return;
     }
@@ -191,28 +191,33 @@ void CSerialPort::monitorLoop() {
         }
     }
     ::close(ep);
-    InsertLogOb("%d,%d,'串口监视线程退出.'", 2, 8);
+    InsertLogOb("%d,%d,'串口监视线程退出.'", logcode::kRun, logcode::kOther);
     m_threadAlive.store(false);
 }
 
 void CSerialPort::flushPendingWrites() {
-    std::lock_guard lock(m_portLock);
-    m_writeEvent->reset();
-    for (auto it = m_pendingWrites.begin(); it != m_pendingWrites.end();) {
-        if (it->logBytes) {
-            const std::string text = "串口发送:" + hexOf(it->data);
-            InsertLogOb("%d,%d,'%s'", 2, 8, text.c_str());
-        }
-        if (!m_handleValid.load()) return;  // kept until the port is released
-        if (writeRequest(*it) == WriteResult::Written) {
-            it = m_pendingWrites.erase(it);
-        } else {
-            ++it;
+    std::optional<ErrorBox> box;
+    {
+        std::lock_guard lock(m_portLock);
+        m_writeEvent->reset();
+        for (auto it = m_pendingWrites.begin(); it != m_pendingWrites.end();) {
+            if (it->logBytes) {
+                const std::string text = "串口发送:" + hexOf(it->data);
+                InsertLogOb("%d,%d,'%s'", logcode::kRun, logcode::kOther, text.c_str());
+            }
+            if (!m_handleValid.load()) break;  // kept until the port is released
+            if (writeRequest(*it, box) == WriteResult::Written) {
+                it = m_pendingWrites.erase(it);
+            } else {
+                ++it;
+            }
         }
     }
+    if (box) showError(*box);
 }
 
-CSerialPort::WriteResult CSerialPort::writeRequest(const WriteRequest& request) {
+CSerialPort::WriteResult CSerialPort::writeRequest(const WriteRequest& request,
+                                                   std::optional<ErrorBox>& box) {
     // Unread input is thrown away first: a reply belongs to the request about to go out.
     // Output is not purged, so a frame written just before is never cut off.
     tcflush(m_fd, TCIFLUSH);
@@ -220,49 +225,37 @@ CSerialPort::WriteResult CSerialPort::writeRequest(const WriteRequest& request) 
     std::size_t left = request.data.size();
     const ssize_t written = ::write(m_fd, next, left);
     if (written >= 0 && static_cast<std::size_t>(written) == left) {
-        if (request.logBytes) InsertLogOb("%d,%d,'write ok'", 2, 8);
+        if (request.logBytes) InsertLogOb("%d,%d,'write ok'", logcode::kRun, logcode::kOther);
         return WriteResult::Written;
     }
-    const auto fault = written >= 0 ? comwire::IoFault::Pending : comwire::classifyErrno(errno);
-    if (request.logBytes) InsertLogOb("%d,%d,'%s'", 2, 8, comwire::faultName(fault));
-    switch (fault) {
-        case comwire::IoFault::Pending: {
-            if (written > 0) {
-                next += written;
-                left -= static_cast<std::size_t>(written);
-            }
-            bool done = false;
-            while (!done && waitWritable()) {
-                const ssize_t more = ::write(m_fd, next, left);
-                if (more < 0 && errno != EAGAIN) break;
-                if (more > 0) {
-                    next += more;
-                    left -= static_cast<std::size_t>(more);
-                }
-                done = left == 0;
-            }
-            if (request.logBytes) {
-                InsertLogOb(
-                    done ? "%d,%d,'write ok2'" : "%d,%d,'GetOverlappedResults() in WriteFile()'", 2,
-                    8);
-            }
-            return done ? WriteResult::Written : WriteResult::Failed;
-        }
-        case comwire::IoFault::AccessDenied:
-            invalidateHandle();
-            showError("ERROR_ACCESS_DENIED", "WriteFile", 5, "COM WriteFile Error");
-            break;
-        case comwire::IoFault::InvalidHandle:
-            invalidateHandle();
-            break;
-        case comwire::IoFault::BadCommand:
-            invalidateHandle();
-            showError("ERROR_BAD_COMMAND", "WriteFile", 22, "COM WriteFile Error");
-            break;
-        case comwire::IoFault::Other:
-            break;
+    const int error = written >= 0 ? EAGAIN : errno;
+    const auto fault = comwire::classifyErrno(error);
+    if (request.logBytes) {
+        InsertLogOb("%d,%d,'%s'", logcode::kRun, logcode::kOther, comwire::faultName(fault));
     }
-    return WriteResult::Failed;
+    if (fault != comwire::IoFault::Pending) {
+        if (auto shown = onFault(error, "WriteFile")) box = std::move(shown);
+        return WriteResult::Failed;
+    }
+    if (written > 0) {
+        next += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    bool done = false;
+    while (!done && waitWritable()) {
+        const ssize_t more = ::write(m_fd, next, left);
+        if (more < 0 && errno != EAGAIN) break;
+        if (more > 0) {
+            next += more;
+            left -= static_cast<std::size_t>(more);
+        }
+        done = left == 0;
+    }
+    if (request.logBytes) {
+        InsertLogOb(done ? "%d,%d,'write ok2'" : "%d,%d,'GetOverlappedResults() in WriteFile()'",
+                    logcode::kRun, logcode::kOther);
+    }
+    return done ? WriteResult::Written : WriteResult::Failed;
 }
 
 bool CSerialPort::waitWritable() {
@@ -289,6 +282,7 @@ void CSerialPort::drainReceiveQueue() {
         chunk[waiting] = 0;
         serialPortInfo info{m_portNumber.load(), 0};
         bool failed = false;
+        std::optional<ErrorBox> box;
         {
             std::lock_guard lock(m_portLock);
             if (!m_handleValid.load()) return;
@@ -298,32 +292,28 @@ void CSerialPort::drainReceiveQueue() {
                 chunk[got] = 0;
             } else {
                 failed = true;
-                const auto fault = comwire::classifyErrno(errno);
+                const int error = errno;
+                const auto fault = comwire::classifyErrno(error);
                 if (m_serialTest.load() && fault != comwire::IoFault::Other) {
-                    InsertLogOb("%d,%d,'%s'", 1, 8, comwire::faultName(fault));
+                    InsertLogOb("%d,%d,'%s'", logcode::kSystem, logcode::kOther,
+                                comwire::faultName(fault));
                 }
-                switch (fault) {
-                    case comwire::IoFault::AccessDenied:
-                        invalidateHandle();
-                        showError("ERROR_ACCESS_DENIED", "ReadFile", 5, "COM ReadFile Error");
-                        break;
-                    case comwire::IoFault::InvalidHandle:
-                        invalidateHandle();
-                        break;
-                    case comwire::IoFault::BadCommand:
-                        invalidateHandle();
-                        showError("ERROR_BAD_COMMAND", "ReadFile", 22, "COM ReadFile Error");
-                        break;
-                    case comwire::IoFault::Pending:
-                    case comwire::IoFault::Other:
-                        break;
-                }
+                box = onFault(error, "ReadFile");
             }
         }
+        if (box) showError(*box);
         if (m_callback) m_callback(info, chunk.get());
         // After a failed read the next arrival wakes the thread again; retrying now would spin.
         if (failed) return;
     }
+}
+
+std::optional<CSerialPort::ErrorBox> CSerialPort::onFault(int error, const char* operation) {
+    const auto fault = comwire::classifyErrno(error);
+    if (comwire::endsHandle(fault)) invalidateHandle();
+    if (!comwire::showsBox(fault)) return std::nullopt;
+    return ErrorBox{comwire::faultMessage(fault, m_portNumber.load(), operation),
+                    std::string("COM ") + operation + " Error"};
 }
 
 void CSerialPort::invalidateHandle() {
@@ -336,13 +326,8 @@ void CSerialPort::closeHandle() {
     m_handleValid.store(false);
 }
 
-void CSerialPort::showError(const char* kind, const char* operation, int code,
-                            const char* caption) {
+void CSerialPort::showError(const ErrorBox& box) {
     platform::Prompt* prompt = m_prompt.load();
     if (prompt == nullptr) prompt = platform::defaultPrompt();
-    if (prompt == nullptr) return;
-    char text[128];
-    std::snprintf(text, sizeof text, "COM%u %s，%s() Error Code:%d", m_portNumber.load(), kind,
-                  operation, code);
-    prompt->showMessage(text, caption, platform::PromptIcon::Error);
+    if (prompt != nullptr) prompt->showMessage(box.text, box.caption, platform::PromptIcon::Error);
 }

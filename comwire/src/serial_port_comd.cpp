@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "diskkit/text_convert.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 
 namespace {
@@ -51,7 +52,10 @@ int CSerialPortComd::InitCmdSerialPort(SerialReceiveCallback callback,
     // Opening again without a close first would leave the old monitor thread behind.
     if (MonitorStarted() || IsHandleValid()) ReleaseCmdSerialPort();
     if (!OpenComPort(owner, portNumber, baudRate, parity, dataBits, stopBitCode)) return 0;
-    if (StartMonitor(std::move(callback))) InsertLogOb("%d,%d,'串口监视线程创建'", 2, 8);
+    m_opened.store(true);
+    if (StartMonitor(std::move(callback))) {
+        InsertLogOb("%d,%d,'串口监视线程创建'", logcode::kRun, logcode::kOther);
+    }
     m_keepAliveTick.store(tickCount());
     m_watchdogTick.store(tickCount());
     m_linkRunning.store(true);
@@ -68,11 +72,13 @@ void CSerialPortComd::ReleaseCmdSerialPort() {
     m_pauseWake.notify_all();
     // The monitor thread is never suspended here; the check line tells whether it exists.
     const bool threadExists = MonitorStarted();
-    InsertLogOb(threadExists ? "%d,%d,'串口线程检测1'" : "%d,%d,'串口线程检测0'", 2, 8);
-    const bool wasOpen = IsHandleValid();
+    InsertLogOb(threadExists ? "%d,%d,'串口线程检测1'" : "%d,%d,'串口线程检测0'", logcode::kRun,
+                logcode::kOther);
     // Also ends the thread when an I/O error had already invalidated the handle.
     StopMonitor();
-    if (threadExists || wasOpen) InsertLogOb("%d,%d,'串口模块退出'", 2, 8);
+    // Every open is closed with this line, whatever state an I/O error left the port in.
+    if (m_opened.exchange(false))
+        InsertLogOb("%d,%d,'串口模块退出'", logcode::kRun, logcode::kOther);
 }
 
 void CSerialPortComd::WriteToPort(const char* text, int length) {

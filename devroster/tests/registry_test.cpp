@@ -197,16 +197,44 @@ TEST_F(Registry, HeldIdTableLockBlocksAnotherThreadsAdd) {
     EXPECT_NE(FindDevice(17), nullptr);
 }
 
+// While one lock is held by this thread, another thread still gets through the operations
+// that take the other two. The held lock is let go before the join, so a lock that is not
+// independent fails the test instead of hanging it.
 TEST_F(Registry, TheThreeLocksAreIndependent) {
-    DevMapGuard mapHeld;
-    std::atomic<bool> done{false};
-    std::thread other([&] {
-        PlusDevtoArray(1);       // id list lock
-        RemoveDeviceFromMap(1);  // record map lock
-        done = true;
-    });
-    EXPECT_TRUE(testkit::waitFor([&] { return done.load(); }));
-    other.join();
+    struct Case {
+        const char* held;
+        void (*lock)();
+        void (*unlock)();
+        void (*otherTwo)();
+    };
+    const Case cases[] = {
+        {"devMapLock", devMapLock, devMapUnLock,
+         [] {
+             PlusDevtoArray(1);       // devArrayLock
+             RemoveDeviceFromMap(1);  // devLock
+         }},
+        {"devArrayLock", devArrayLock, devArrayUnLock,
+         [] {
+             RemoveDevFromObjDevInfoMap(1);  // devMapLock
+             RemoveDeviceFromMap(1);         // devLock
+         }},
+        {"devLock", devLock, devUnLock,
+         [] {
+             RemoveDevFromObjDevInfoMap(1);  // devMapLock
+             PlusDevtoArray(1);              // devArrayLock
+         }},
+    };
+    for (const Case& c : cases) {
+        c.lock();
+        std::atomic<bool> done{false};
+        std::thread other([&] {
+            c.otherTwo();
+            done = true;
+        });
+        EXPECT_TRUE(testkit::waitFor([&] { return done.load(); })) << "holding " << c.held;
+        c.unlock();
+        other.join();
+    }
 }
 
 }  // namespace

@@ -1,7 +1,15 @@
 // The log store: one writer thread drains the queue into the database in batches.
 #include "log_store.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <system_error>
 #include <utility>
+
+#include "log_report.h"
+#include "log_time.h"
+#include "logbase/log_codes.h"
 
 namespace logbase {
 
@@ -16,12 +24,31 @@ bool bindText(sqlite3_stmt* stmt, int index, const std::string& text) {
                              SQLITE_STATIC) == SQLITE_OK;
 }
 
-// Each attempt waits up to the busy timeout of the connection.
-constexpr int kMaxBusyRetries = 30;
+// Pause between attempts while the database cannot be written, growing to the last.
+constexpr std::chrono::milliseconds kFirstRetry{50};
+constexpr std::chrono::milliseconds kLastRetry{1000};
+// The longest a query or change waits for earlier lines to be stored.
+constexpr std::chrono::seconds kFlushLimit{30};
+
+// A refusal of one row by the table (a constraint, a trigger): that row is lost. Anything
+// else (disk full, I/O error, read-only, locked, damaged file) stops the whole batch.
+bool rowRefused(int rc) {
+    const int primary = rc & 0xFF;
+    return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG ||
+           primary == SQLITE_RANGE;
+}
 
 bool isBusy(int rc) {
     const int primary = rc & 0xFF;
     return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+// A database held by someone else is told only after this many attempts, each of which
+// waits the connection's busy timeout: short contention is normal.
+constexpr int kBusyAttemptsBeforeTelling = 3;
+
+std::string reasonOf(sqlite3* db, int rc) {
+    const char* message = db ? sqlite3_errmsg(db) : nullptr;
+    return message && *message ? message : sqlite3_errstr(rc);
 }
 
 }  // namespace
@@ -30,21 +57,36 @@ LogStore::~LogStore() {
     close();
 }
 
-bool LogStore::open(const std::string& path) {
+bool LogStore::open(const std::string& path, std::string& problem) {
     std::lock_guard store(m_storeLock);
     close();
     Db callerDb = openDatabase(path);
-    if (!callerDb || !prepareSchema(callerDb.get())) return false;
+    // The insert is checked here, so a file with a foreign Log table is refused at once.
+    if (!callerDb || !prepareSchema(callerDb.get()) || !prepare(callerDb.get(), kInsertSql)) {
+        problem = callerDb ? reasonOf(callerDb.get(), SQLITE_ERROR) : "cannot open the file";
+        return false;
+    }
     Db writerDb = openDatabase(path);
-    if (!writerDb) return false;
-    m_callerDb = std::move(callerDb);
+    if (!writerDb) {
+        problem = "cannot open the file";
+        return false;
+    }
     {
         std::lock_guard queue(m_queueMutex);
         m_stopWriter = false;
         m_writerRunning = true;
         m_writerIdle = false;
+        m_stalled = false;
     }
-    m_writer = std::thread(&LogStore::writerLoop, this, std::move(writerDb));
+    try {
+        m_writer = std::thread(&LogStore::writerLoop, this, std::move(writerDb), path);
+    } catch (const std::system_error& error) {
+        std::lock_guard queue(m_queueMutex);
+        m_writerRunning = false;
+        problem = std::string("cannot start the log writer thread: ") + error.what();
+        return false;
+    }
+    m_callerDb = std::move(callerDb);
     return true;
 }
 
@@ -67,6 +109,10 @@ void LogStore::enqueue(PendingRow row) {
     {
         std::lock_guard queue(m_queueMutex);
         if (!m_writerRunning && m_queue.size() >= kMaxBacklog) return;
+        if (m_writerRunning && m_queue.size() + m_inFlight >= kMaxQueued) {
+            ++m_dropped;
+            return;
+        }
         m_queue.push_back(std::move(row));
         ++m_queuedSeq;
         wake = m_writerIdle;
@@ -75,57 +121,117 @@ void LogStore::enqueue(PendingRow row) {
     if (wake) m_wakeWriter.notify_one();
 }
 
-void LogStore::writerLoop(Db db) {
+void LogStore::writerLoop(Db db, std::string path) {
     Stmt insert = prepare(db.get(), kInsertSql);
     std::deque<PendingRow> batch;
+    bool toldStall = false;    // the operator knows the database cannot be written
+    bool toldRejects = false;  // the operator knows the table refuses rows (told once)
     std::unique_lock queue(m_queueMutex);
     for (;;) {
         m_writerIdle = m_queue.empty();
         m_wakeWriter.wait(queue, [this] { return !m_queue.empty() || m_stopWriter; });
         if (m_queue.empty()) break;  // stopping, and everything is written
         batch.swap(m_queue);
+        m_inFlight = batch.size();
         const std::uint64_t batchEnd = m_queuedSeq;
         queue.unlock();
-        // A caller's change may hold the write lock longer than the busy timeout; the batch is
-        // kept and tried again rather than lost, but not for ever, and only once more when the
-        // store is closing, so that exit cannot hang on a lock held by another process. A
-        // store that cannot be written at all (disk full, file gone) loses the batch, as a
-        // failed insert is lost.
-        int attempts = 0;
-        while (insert && isBusy(writeBatch(db.get(), insert.get(), batch)) &&
-               ++attempts < kMaxBusyRetries && !stopRequested()) {
-        }
+        const bool stored = storeBatch(db.get(), insert, batch, path, toldStall, toldRejects);
         batch.clear();
         queue.lock();
+        m_inFlight = 0;
         m_committedSeq = batchEnd;
+        if (stored && m_dropped > 0) {
+            // Writing works again: say how many lines the bound kept out.
+            const std::string text = "日志队列已满,丢弃" + std::to_string(m_dropped) + "行";
+            LogStamp stamp = stampOf(std::chrono::system_clock::now());
+            try {
+                m_queue.push_back(PendingRow{std::move(stamp.date), std::move(stamp.time),
+                                             logcode::kFailure, logcode::kOther, text});
+                ++m_queuedSeq;
+                m_dropped = 0;
+            } catch (const std::bad_alloc&) {
+                // kept for the next successful batch
+            }
+        }
         m_committed.notify_all();
     }
     m_writerRunning = false;
     m_committed.notify_all();
 }
 
-int LogStore::writeBatch(sqlite3* db, sqlite3_stmt* insert, const std::deque<PendingRow>& rows) {
-    int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) return rc;
+bool LogStore::storeBatch(sqlite3* db, Stmt& insert, const std::deque<PendingRow>& batch,
+                          const std::string& path, bool& toldStall, bool& toldRejects) {
+    auto delay = kFirstRetry;
+    for (int attempt = 1;; ++attempt) {
+        const bool lastTry = stopRequested();
+        if (!insert) insert = prepare(db, kInsertSql);
+        const BatchResult result = insert
+                                       ? writeBatch(db, insert.get(), batch)
+                                       : BatchResult{SQLITE_ERROR, 0, reasonOf(db, SQLITE_ERROR)};
+        if (result.rejected > 0 && !toldRejects) {
+            toldRejects = true;
+            tellLogProblem(path, "the Log table refuses rows: " + result.reason);
+        }
+        if (result.rc == SQLITE_OK) {
+            if (toldStall)
+                std::fprintf(stderr, "vantrel: the event log %s is written again\n", path.c_str());
+            toldStall = false;
+            std::lock_guard queue(m_queueMutex);
+            m_stalled = false;
+            return true;
+        }
+        if (!toldStall && (!isBusy(result.rc) || attempt >= kBusyAttemptsBeforeTelling)) {
+            toldStall = true;
+            tellLogProblem(path, result.reason);
+        }
+        if (lastTry) {
+            // Closing: the lines that cannot be stored are given up rather than hang the exit.
+            std::fprintf(stderr, "vantrel: %zu lines not written to the event log %s\n",
+                         batch.size(), path.c_str());
+            return false;
+        }
+        std::unique_lock queue(m_queueMutex);
+        m_stalled = true;
+        m_committed.notify_all();  // callers waiting in flush() go on without these rows
+        m_wakeWriter.wait_for(queue, delay, [this] { return m_stopWriter; });
+        delay = std::min(delay * 2, kLastRetry);
+    }
+}
+
+LogStore::BatchResult LogStore::writeBatch(sqlite3* db, sqlite3_stmt* insert,
+                                           const std::deque<PendingRow>& rows) {
+    BatchResult result;
+    result.rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (result.rc != SQLITE_OK) {
+        result.reason = reasonOf(db, result.rc);
+        return result;
+    }
     for (const PendingRow& row : rows) {
         sqlite3_reset(insert);
         const bool bound = bindText(insert, 1, row.date) && bindText(insert, 2, row.time) &&
                            sqlite3_bind_int(insert, 3, row.type) == SQLITE_OK &&
                            sqlite3_bind_int(insert, 4, row.childType) == SQLITE_OK &&
                            bindText(insert, 5, row.content);
-        rc = bound ? sqlite3_step(insert) : SQLITE_ERROR;
-        if (isBusy(rc)) {
-            sqlite3_reset(insert);
+        const int rc = bound ? sqlite3_step(insert) : SQLITE_RANGE;
+        if (rc == SQLITE_DONE) continue;
+        const std::string reason = reasonOf(db, rc);
+        sqlite3_reset(insert);
+        if (!rowRefused(rc)) {
             execute(db, "ROLLBACK");
-            return rc;
+            result.rc = rc;
+            result.reason = reason;
+            return result;
         }
-        // Any other failure loses only this row.
+        if (result.rejected++ == 0) result.reason = reason;
     }
     sqlite3_reset(insert);
     sqlite3_clear_bindings(insert);
-    rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) execute(db, "ROLLBACK");
-    return rc;
+    result.rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    if (result.rc != SQLITE_OK) {
+        result.reason = reasonOf(db, result.rc);
+        execute(db, "ROLLBACK");
+    }
+    return result;
 }
 
 bool LogStore::stopRequested() {
@@ -136,7 +242,8 @@ bool LogStore::stopRequested() {
 void LogStore::flush() {
     std::unique_lock queue(m_queueMutex);
     const std::uint64_t target = m_queuedSeq;
-    m_committed.wait(queue, [&] { return !m_writerRunning || m_committedSeq >= target; });
+    m_committed.wait_for(queue, kFlushLimit,
+                         [&] { return !m_writerRunning || m_committedSeq >= target || m_stalled; });
 }
 
 bool LogStore::inCallerTransaction() const {

@@ -1,6 +1,7 @@
 // LogStore: the queue of pending log rows, the writer thread and the caller's connection.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -27,13 +28,18 @@ class LogStore {
 public:
     // Rows kept while no database is open; later ones are dropped.
     static constexpr std::size_t kMaxBacklog = 10000;
+    // Rows held while the writer cannot write; later ones are counted and dropped, and the
+    // count is logged once writing works again.
+    static constexpr std::size_t kMaxQueued = 100000;
 
     LogStore() = default;
     ~LogStore();
     LogStore(const LogStore&) = delete;
     LogStore& operator=(const LogStore&) = delete;
 
-    bool open(const std::string& path);
+    // False with `problem` set when the file cannot serve as the log or the writer thread
+    // cannot start.
+    bool open(const std::string& path, std::string& problem);
     void close();
     // Never touches the disk: queues the row and wakes the writer when it is idle.
     void enqueue(PendingRow row);
@@ -45,10 +51,21 @@ public:
     bool query(const std::string& sql, std::vector<std::vector<std::string>>& rows);
 
 private:
-    void writerLoop(Db db);
-    // Stores `rows` in one transaction; SQLITE_OK, or the code that made it fail.
-    int writeBatch(sqlite3* db, sqlite3_stmt* insert, const std::deque<PendingRow>& rows);
-    // Waits until every row queued before the call is committed (or the writer stopped).
+    struct BatchResult {
+        int rc = 0;                // SQLITE_OK, or what kept the batch from being stored
+        std::size_t rejected = 0;  // rows the table refused (lost; the rest is stored)
+        std::string reason;        // SQLite's words for the failure or the first refusal
+    };
+
+    void writerLoop(Db db, std::string path);
+    // Writes one batch, retrying while the database cannot be written, until it is stored or
+    // the store closes (then it is dropped). Tells the operator about trouble once.
+    bool storeBatch(sqlite3* db, Stmt& insert, const std::deque<PendingRow>& batch,
+                    const std::string& path, bool& toldStall, bool& toldRejects);
+    // Stores `rows` in one transaction.
+    BatchResult writeBatch(sqlite3* db, sqlite3_stmt* insert, const std::deque<PendingRow>& rows);
+    // Waits until every row queued before the call is committed, the writer stopped or
+    // stalled, or a bound passed: a caller never waits for ever on a store that cannot write.
     void flush();
     bool inCallerTransaction() const;
     bool stopRequested();
@@ -66,6 +83,9 @@ private:
     std::deque<PendingRow> m_queue;
     std::uint64_t m_queuedSeq = 0;     // rows ever queued
     std::uint64_t m_committedSeq = 0;  // rows ever taken and finished by the writer
+    std::size_t m_inFlight = 0;        // rows the writer has taken and not finished
+    std::uint64_t m_dropped = 0;       // rows refused by the bound since the last count logged
+    bool m_stalled = false;            // the writer is waiting to retry a failed batch
     bool m_writerRunning = false;
     bool m_writerIdle = false;
     bool m_stopWriter = false;

@@ -3,11 +3,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "log_report.h"
 #include "log_store.h"
 #include "log_time.h"
 #include "logbase/log_clock.h"
@@ -58,9 +60,16 @@ bool InitLogbaseModule(const std::string& folder, const std::string& fileName) {
     std::string path = folder;
     if (!path.empty() && path.back() != '/') path.push_back('/');
     path += fileName;
-    static std::once_flag exitHook;
-    std::call_once(exitHook, [] { std::atexit(releaseAtExit); });
-    return store().open(path);
+    try {
+        static std::once_flag exitHook;
+        std::call_once(exitHook, [] { std::atexit(releaseAtExit); });
+        std::string problem;
+        if (store().open(path, problem)) return true;
+        logbase::tellLogProblem(path, problem);  // after the store lock is released
+    } catch (const std::exception& error) {
+        logbase::tellLogProblem(path, error.what());
+    }
+    return false;
 }
 
 void InsertLogOb(const char* format, ...) {
@@ -68,16 +77,29 @@ void InsertLogOb(const char* format, ...) {
     const auto when = now();
     va_list args;
     va_start(args, format);
-    std::string line = formatLine(format, args);
+    std::string line;
+    try {
+        line = formatLine(format, args);
+    } catch (const std::exception&) {
+        va_end(args);
+        return;  // out of memory: the line is lost, like a failed insert
+    }
     va_end(args);
-    LogLine parsed = ParseLogLine(line);
-    logbase::LogStamp stamp = logbase::stampOf(when);
-    store().enqueue(logbase::PendingRow{std::move(stamp.date), std::move(stamp.time), parsed.type,
-                                        parsed.childType, std::move(parsed.content)});
+    try {
+        LogLine parsed = ParseLogLine(line);
+        logbase::LogStamp stamp = logbase::stampOf(when);
+        store().enqueue(logbase::PendingRow{std::move(stamp.date), std::move(stamp.time),
+                                            parsed.type, parsed.childType,
+                                            std::move(parsed.content)});
+    } catch (const std::exception&) {
+    }
 }
 
 void ReleaseLogbaseModule() {
-    store().close();
+    try {
+        store().close();
+    } catch (const std::exception&) {
+    }
 }
 
 void LogObLockLogbase() {
@@ -89,21 +111,37 @@ void LogObUnlockLogbase() {
 }
 
 bool LogObBeginTrans() {
-    return store().beginTransaction();
+    try {
+        return store().beginTransaction();
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 bool LogObExecuteLogbase(const std::string& sql) {
-    return store().executeSql(sql);
+    try {
+        return store().executeSql(sql);
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 bool LogObCommitTrans() {
-    return store().commitTransaction();
+    try {
+        return store().commitTransaction();
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 std::unique_ptr<NWSqlStatement> LogObQueryStatement(const std::string& sql) {
-    std::vector<std::vector<std::string>> rows;
-    if (!store().query(sql, rows)) return nullptr;
-    return std::make_unique<NWSqlStatement>(std::move(rows));
+    try {
+        std::vector<std::vector<std::string>> rows;
+        if (!store().query(sql, rows)) return nullptr;
+        return std::make_unique<NWSqlStatement>(std::move(rows));
+    } catch (const std::exception&) {
+        return nullptr;  // a result too large for memory: no statement, as for bad SQL
+    }
 }
 
 void SetLogbaseClock(LogClockFn clock) {

@@ -43,18 +43,13 @@ std::optional<std::string_view> sectionName(std::string_view line) {
 }  // namespace
 
 int profileIntFromText(std::string_view text) {
-    text = trim(text);
-    bool negative = false;
-    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
+    // A sign is not a digit: "-1" reads as 0, so a hand-edited file cannot ask for a huge
+    // unsigned value through a negative number.
     std::uint32_t value = 0;  // unsigned: overflow wraps instead of being undefined
-    for (char c : text) {
+    for (char c : trim(text)) {
         if (c < '0' || c > '9') break;
         value = value * 10u + static_cast<std::uint32_t>(c - '0');
     }
-    if (negative) value = 0u - value;
     return static_cast<std::int32_t>(value);
 }
 

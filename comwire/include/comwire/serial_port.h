@@ -8,6 +8,8 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -80,15 +82,23 @@ private:
         bool logBytes = false;
     };
     enum class WriteResult { Written, Failed };
+    // A message box decided under the port lock and shown after it is released.
+    struct ErrorBox {
+        std::string text;
+        std::string caption;
+    };
 
     void monitorLoop();
     void flushPendingWrites();
-    WriteResult writeRequest(const WriteRequest& request);
+    WriteResult writeRequest(const WriteRequest& request, std::optional<ErrorBox>& box);
     bool waitWritable();
     void drainReceiveQueue();
+    // What a failed write or read does to the port (operation "WriteFile" or "ReadFile"): the
+    // handle is invalidated for the kinds that end it; returns the box to show, if any.
+    std::optional<ErrorBox> onFault(int error, const char* operation);
     void invalidateHandle();
     void closeHandle();
-    void showError(const char* kind, const char* operation, int code, const char* caption);
+    void showError(const ErrorBox& box);
 
     SerialReceiveCallback m_callback;
     std::atomic<bool> m_serialTest{false};

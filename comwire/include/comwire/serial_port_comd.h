@@ -87,6 +87,7 @@ private:
     mutable LocalMutex m_queueLock;
     std::vector<st_SendCommand_tag> m_commands;
     std::atomic<bool> m_linkRunning{false};
+    std::atomic<bool> m_opened{false};  // from a successful open until its release
     std::atomic<std::uint32_t> m_keepAliveTick{0};
     std::atomic<std::uint32_t> m_watchdogTick{0};
     mutable std::mutex m_pauseLock;  // also guards m_timing

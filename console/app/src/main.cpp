@@ -1,12 +1,13 @@
 // The console program vantrel: see `vantrel --help`.
 // The command line is read before any widget starts, so --help and --version need no display.
-// The defaults (device port 6000, lock files in /tmp) are what an installation uses; the
-// options let demos and screenshots run beside another console on a shared machine.
+// The defaults (device port 6000, the lock file in $XDG_RUNTIME_DIR or /tmp/vantrel-<uid>) are
+// what an installation uses; the options let demos and screenshots run beside another console.
 #include <QApplication>
 #include <cstdio>
 #include <string>
 
 #include "consoleapp/command_line.h"
+#include "consoleapp/unix_signals.h"
 #include "consoleapp/vantrel_app.h"
 #include "consoleui/cell_icons.h"
 #include "logbase/log_codes.h"
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
     QApplication::setWindowIcon(consoleui::windowIcon());
 
+    consoleapp::UnixSignalStop stopOnSignal;  // SIGTERM/SIGINT/SIGHUP close like the window
     consoleapp::CVantrelApp app(commandLine.options);
     app.InitInstance();
-    return 0;
+    return app.lockRefused() ? 1 : 0;
 }

@@ -2,7 +2,9 @@
 // registry and the main window; the tables and registry are emptied after it closed.
 #include "consoleapp/vantrel_app.h"
 
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "consoleapp/single_instance.h"
 #include "consoletools/device_config_dlg.h"
@@ -41,6 +43,7 @@ CVantrelApp::CVantrelApp(AppOptions options) : m_options(std::move(options)) {}
 
 bool CVantrelApp::InitInstance() {
     m_refused = false;
+    m_lockRefused = false;
     std::unique_ptr<consoleui::QtPrompt> ownPrompt;
     platform::Prompt* prompt = m_options.prompt;
     if (!prompt) {
@@ -50,13 +53,31 @@ bool CVantrelApp::InitInstance() {
 
     // 1. Single instance: nothing else may have started when a second copy gives up.
     SingleInstanceLock lock;
+    std::string problem;
     const std::string folder =
-        m_options.lockFolder.empty() ? defaultLockFolder() : m_options.lockFolder;
+        m_options.lockFolder.empty() ? defaultLockFolder(problem) : m_options.lockFolder;
     const std::string name = m_options.programName.empty() ? programName() : m_options.programName;
-    if (!lock.acquire(folder, name)) {
-        m_refused = true;
-        prompt->showMessage("软件已经运行!");
-        return false;
+    const LockResult result = folder.empty() ? LockResult::Refused : lock.acquire(folder, name);
+    if (!folder.empty()) problem = lock.problem();
+    switch (result) {
+        case LockResult::Held:
+            break;
+        case LockResult::Busy:
+            m_refused = true;
+            prompt->showMessage("软件已经运行!");
+            return false;
+        case LockResult::Refused:
+            // Another user may have planted it: start nothing rather than trust it.
+            m_lockRefused = true;
+            std::fprintf(stderr,
+                         "vantrel: refusing the single-instance lock: %s (remove it, or choose "
+                         "another folder with --lock-dir)\n",
+                         problem.c_str());
+            return false;
+        case LockResult::Unavailable:
+            std::fprintf(stderr, "vantrel: no single-instance lock (%s); starting anyway\n",
+                         problem.c_str());
+            break;
     }
 
     // Libraries without a window of their own show their message boxes through this one.

@@ -1,11 +1,13 @@
 // The application object: the single-instance rule against a lock held by another process,
 // and a full start-up and shutdown with the main window closed right away.
+#include <unistd.h>
 #include <QApplication>
 #include <QDialog>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -93,6 +95,7 @@ private slots:
     void secondInstanceShowsTheMessageAndStartsNothing();
     void copyUnderAnotherNameIsNotCounted();
     void unusableLockFolderLetsTheStartGoOn();
+    void lockFolderIsPerUserAndPrivate();
     void toolButtonsOpenTheirDialogs();
 };
 
@@ -123,9 +126,9 @@ void VantrelAppTest::secondInstanceShowsTheMessageAndStartsNothing() {
 
     // Once the other console is gone the lock is free again.
     consoleapp::SingleInstanceLock lock;
-    QVERIFY(!lock.acquire(folder.path().string(), "vantrel"));
+    QVERIFY(lock.acquire(folder.path().string(), "vantrel") == consoleapp::LockResult::Busy);
     first.reset();
-    QVERIFY(lock.acquire(folder.path().string(), "vantrel"));
+    QVERIFY(lock.acquire(folder.path().string(), "vantrel") == consoleapp::LockResult::Held);
 }
 
 void VantrelAppTest::copyUnderAnotherNameIsNotCounted() {
@@ -157,22 +160,56 @@ void VantrelAppTest::copyUnderAnotherNameIsNotCounted() {
     QVERIFY(logHas(1, 1, "网络初始化成功!"));
     // The copy's own lock was released when it ended.
     consoleapp::SingleInstanceLock lock;
-    QVERIFY(lock.acquire(folder.path().string(), "vantrel-copy"));
+    QVERIFY(lock.acquire(folder.path().string(), "vantrel-copy") == consoleapp::LockResult::Held);
     ReleaseLogbaseModule();
 }
 
 void VantrelAppTest::unusableLockFolderLetsTheStartGoOn() {
+    using consoleapp::LockResult;
     consoleapp::SingleInstanceLock lock;
-    QVERIFY(lock.acquire("/nonexistent-folder-for-vantrel-tests", "vantrel"));
+    QVERIFY(lock.acquire("/nonexistent-folder-for-vantrel-tests", "vantrel") ==
+            LockResult::Unavailable);
     QVERIFY(!lock.held());
     testkit::TempDir folder;
     consoleapp::SingleInstanceLock a;
     consoleapp::SingleInstanceLock b;
-    QVERIFY(a.acquire(folder.path().string(), "vantrel"));
+    QVERIFY(a.acquire(folder.path().string(), "vantrel") == LockResult::Held);
     QVERIFY(a.held());
-    QVERIFY(!b.acquire(folder.path().string(), "vantrel"));  // same process, second holder
+    // same process, second holder
+    QVERIFY(b.acquire(folder.path().string(), "vantrel") == LockResult::Busy);
     a.release();
-    QVERIFY(b.acquire(folder.path().string(), "vantrel"));
+    QVERIFY(b.acquire(folder.path().string(), "vantrel") == LockResult::Held);
+}
+
+// Without $XDG_RUNTIME_DIR each user gets a private folder of the temp base; a folder there
+// that is not a private folder of this user is refused.
+void VantrelAppTest::lockFolderIsPerUserAndPrivate() {
+    namespace fs = std::filesystem;
+    testkit::TempDir base;
+    const uid_t uid = ::geteuid();
+    std::string problem;
+    QCOMPARE(consoleapp::lockFolderFor(base.path().c_str(), "/unused", uid, problem),
+             base.path().string());
+    const fs::path own = base.path() / ("vantrel-" + std::to_string(uid));
+    QCOMPARE(consoleapp::lockFolderFor(nullptr, base.path().string(), uid, problem), own.string());
+    QVERIFY(problem.empty());
+    QCOMPARE(fs::status(own).permissions() & fs::perms::all, fs::perms::owner_all);
+    // Another uid's folder name is not ours to use.
+    const uid_t other = uid + 1;
+    const fs::path theirs = base.path() / ("vantrel-" + std::to_string(other));
+    fs::create_directory(theirs);
+    QVERIFY(consoleapp::lockFolderFor("", base.path().string(), other, problem).empty());
+    QVERIFY(problem.find("another user") != std::string::npos);
+    // A symlink or an open folder in its place is refused too.
+    fs::remove(own);
+    fs::create_directory_symlink(theirs, own);
+    QVERIFY(consoleapp::lockFolderFor(nullptr, base.path().string(), uid, problem).empty());
+    QVERIFY(problem.find("not a folder") != std::string::npos);
+    fs::remove(own);
+    fs::create_directory(own);
+    fs::permissions(own, fs::perms::owner_all | fs::perms::others_all);
+    QVERIFY(consoleapp::lockFolderFor(nullptr, base.path().string(), uid, problem).empty());
+    QVERIFY(problem.find("writable by other users") != std::string::npos);
 }
 
 // Each tool button runs its dialog modally; a timer closes whichever dialog opened and notes

@@ -9,6 +9,7 @@
 #include "consolecore/device_channel.h"
 #include "consolecore/switching_groups.h"
 #include "devroster/devroster.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "public/data_path.h"
 
@@ -40,9 +41,9 @@ void ConsoleSession::start() {
 
     m_linkStarted = m_channel.Start(m_options.port);
     if (m_linkStarted) {
-        InsertLogOb("%d,%d,'网络初始化成功!'", 1, 1);
+        InsertLogOb("%d,%d,'网络初始化成功!'", logcode::kSystem, logcode::kStartup);
     } else {
-        InsertLogOb("%d,%d,'网络初始化失败!'", 3, 1);
+        InsertLogOb("%d,%d,'网络初始化失败!'", logcode::kFailure, logcode::kStartup);
     }
 
     if (m_options.taskFolder.empty()) {

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
@@ -36,10 +37,12 @@ const QString kButtonStyle = QStringLiteral(
     " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #3A6EA8, stop:1 #24507F);"
     " padding: 6px 14px; }"
     "QPushButton:hover { background: #4A80BC; }"
-    "QPushButton:pressed { background: #1B3F66; }");
+    "QPushButton:pressed { background: #1B3F66; }"
+    "QPushButton:focus { border: 2px solid #FFD24A; }");
 const QString kCaptionButtonStyle = QStringLiteral(
     "QToolButton { color: white; border: none; font-size: 15px; }"
     "QToolButton:hover { background: #3D6CA6; }"
+    "QToolButton:focus { border: 1px solid #FFD24A; }"
     "QToolButton::menu-indicator { image: none; }");
 
 std::uint16_t low16(std::uintptr_t value) {
@@ -118,7 +121,7 @@ void CVantrelDlg::buildWindow() {
     connect(mini, &QToolButton::clicked, this, &QWidget::showMinimized);
     captionButtons()->addWidget(m_menuButton);
     captionButtons()->addWidget(mini);
-    // The frame's close button closes the console like Escape.
+    // The frame's close button closes the console like Escape, once the operator confirms.
     closeButton()->disconnect(this);
     connect(closeButton(), &QToolButton::clicked, this, &QWidget::close);
 
@@ -192,17 +195,44 @@ void CVantrelDlg::done(int result) {
     shutdown();
 }
 
+bool CVantrelDlg::confirmExit() {
+    // Closing stops heartbeat supervision and the timed tasks, so a stray key must not do it.
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Vantrel"),
+                    QStringLiteral("确定要退出吗?"), QMessageBox::NoButton, this);
+    QPushButton* yes = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    QPushButton* no = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+void CVantrelDlg::closeEvent(QCloseEvent* event) {
+    if (isVisible() && !confirmExit()) {
+        event->ignore();
+        return;
+    }
+    SkinDialog::closeEvent(event);
+}
+
 void CVantrelDlg::keyPressEvent(QKeyEvent* event) {
     if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
-        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-            // Enter: the settings dialog, then the console closes.
-            CQeltSetDlg settings(this);
-            settings.exec();
-            accept();
-            return;
+        switch (event->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                // Enter presses the focused button; elsewhere it does nothing.
+                if (auto* focused = qobject_cast<QAbstractButton*>(focusWidget())) {
+                    focused->click();
+                }
+                return;
+            case Qt::Key_Escape:
+                if (confirmExit()) reject();
+                return;
+            default:
+                break;
         }
     }
-    SkinDialog::keyPressEvent(event);  // Escape: reject(), the console closes
+    SkinDialog::keyPressEvent(event);
 }
 
 void CVantrelDlg::setHelpOpener(std::function<void(const QString&)> opener) {

@@ -5,11 +5,13 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -165,8 +167,8 @@ private slots:
     void serialOnRunsDeviceAfterDevice();
     void confirmingWithoutAGroupShowsTheMessage();
     void helpMenuOpensTheShippedGuide();
-    void escapeClosesAndStopsTheLink();
-    void enterShowsTheSettingsDialogThenCloses();
+    void escapeAndTheCloseButtonAskBeforeClosing();
+    void enterPressesTheFocusedButtonAndFocusShows();
 };
 
 void ConsoleWindowTest::windowFrameButtonsAndColumns() {
@@ -542,35 +544,74 @@ void ConsoleWindowTest::helpMenuOpensTheShippedGuide() {
     QVERIFY(console.window->isVisible());
 }
 
-void ConsoleWindowTest::escapeClosesAndStopsTheLink() {
-    Console console;
-    QVERIFY(console.connect({device(0, 1001, 0, 0, 1)}));
-    QVERIFY(GetLanwirePort() != 0);
-    QSignalSpy finished(console.window.get(), &QDialog::finished);
-    console.list()->setFocus();
-    QTest::keyClick(console.list(), Qt::Key_Escape);
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(finished.at(0).at(0).toInt(), int(QDialog::Rejected));
-    QVERIFY(!console.window->isVisible());
-    QCOMPARE(GetLanwirePort(), std::uint16_t(0));  // the link stopped with the window
+// Answers the exit question with the button of that text; records the question.
+uitest::ModalWatch answerExit(const QString& answer, QString& question) {
+    return uitest::ModalWatch([answer, &question](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box);
+        question = box->text();
+        for (QAbstractButton* b : box->buttons()) {
+            if (b->text() == answer) b->click();
+        }
+    });
 }
 
-void ConsoleWindowTest::enterShowsTheSettingsDialogThenCloses() {
+void ConsoleWindowTest::escapeAndTheCloseButtonAskBeforeClosing() {
+    const std::vector<std::function<void(Console&)>> closers = {
+        [](Console& c) {
+            c.list()->setFocus();
+            QTest::keyClick(c.list(), Qt::Key_Escape);
+        },
+        [](Console& c) { c.window->closeButton()->click(); },
+    };
+    for (const auto& close : closers) {
+        Console console;
+        QSignalSpy finished(console.window.get(), &QDialog::finished);
+        QString question;
+        {
+            auto keep = answerExit(QStringLiteral("取消"), question);
+            close(console);
+            QVERIFY(keep.seen());
+        }
+        QCOMPARE(question, QStringLiteral("确定要退出吗?"));
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(console.window->isVisible());
+        QVERIFY(GetLanwirePort() != 0);
+        {
+            auto quit = answerExit(QStringLiteral("确定"), question);
+            close(console);
+            QVERIFY(quit.seen());
+        }
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toInt(), int(QDialog::Rejected));
+        QVERIFY(!console.window->isVisible());
+        QCOMPARE(GetLanwirePort(), std::uint16_t(0));  // the link stopped with the window
+    }
+}
+
+void ConsoleWindowTest::enterPressesTheFocusedButtonAndFocusShows() {
     Console console;
+    int opened = 0;
+    CVantrelDlg::ToolHandlers tools;
+    tools.logViewer = [&](CVantrelDlg&) { ++opened; };
+    console.window->setToolHandlers(tools);
     QSignalSpy finished(console.window.get(), &QDialog::finished);
-    QString settingsCaption;
-    uitest::ModalWatch watch([&](QWidget* modal) {
-        settingsCaption = modal->windowTitle();
-        QVERIFY(console.window->isVisible());  // the console waits for the settings dialog
-        QTest::keyClick(modal, Qt::Key_Escape);
-    });
+    QPushButton* button = console.window->button(QStringLiteral("日志记录"));
+    const QImage unfocused = button->grab().toImage();
+    console.window->activateWindow();
+    button->setFocus();
+    QTRY_VERIFY(button->hasFocus());
+    QVERIFY(button->grab().toImage() != unfocused);  // the focused button looks different
+    uitest::ModalWatch noDialog([](QWidget*) {});    // closes any dialog Enter might open
+    QTest::keyClick(button, Qt::Key_Return);
+    QCOMPARE(opened, 1);
+    // Enter on the list presses nothing and closes nothing.
     console.list()->setFocus();
     QTest::keyClick(console.list(), Qt::Key_Return);
-    QVERIFY(watch.seen());
-    QCOMPARE(settingsCaption, QStringLiteral("设置"));
-    QCOMPARE(finished.count(), 1);
-    QVERIFY(!console.window->isVisible());
-    QCOMPARE(GetLanwirePort(), std::uint16_t(0));
+    QCOMPARE(opened, 1);
+    QVERIFY(!noDialog.seen());
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(console.window->isVisible());
 }
 
 QTEST_MAIN(ConsoleWindowTest)

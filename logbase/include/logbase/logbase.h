@@ -8,7 +8,10 @@
 #include "logbase/sql_statement.h"
 
 // Opens (creating if needed) the database `folder` + `fileName`. Lines logged before this
-// call are kept (bounded) and stored now. Returns false when the file cannot be opened.
+// call are kept (bounded) and stored now. Returns false when the file cannot serve as the log
+// (or the writer thread cannot start), after telling the operator (stderr and the default
+// prompt). Later write failures are told once; lines wait (bounded) and are stored when
+// writing works again.
 LOGBASE_EXPORT bool InitLogbaseModule(const std::string& folder, const std::string& fileName);
 
 // Logs one line. The format begins "%d,%d,'" and ends "'": type, sub-type, then the content.

@@ -10,10 +10,9 @@
 
 namespace platform {
 
-// The integer a profile value stands for, as GetPrivateProfileInt reads it: an optional
-// '+' or '-' after leading blanks, then the leading decimal digits, accumulated modulo 2^32
-// and returned as a two's-complement 32-bit value ("-1" is -1, "4294967295" is -1 too).
-// A value without leading digits ("abc", "0x10"'s "x10" part, "-") reads as 0.
+// The integer a profile value stands for: the leading decimal digits after leading blanks,
+// accumulated modulo 2^32 and returned as a two's-complement 32-bit value ("4294967295" is
+// -1). A value that does not start with a digit ("abc", "-1", "+3") reads as 0.
 int profileIntFromText(std::string_view text);
 
 // Profile rules implemented here:

@@ -41,10 +41,13 @@ public:
 
     // Whether the last InitInstance stopped at the single-instance rule.
     bool refusedAsSecondInstance() const { return m_refused; }
+    // Whether it stopped because the lock file or folder was unsafe (told on stderr).
+    bool lockRefused() const { return m_lockRefused; }
 
 private:
     AppOptions m_options;
     bool m_refused = false;
+    bool m_lockRefused = false;
 };
 
 }  // namespace consoleapp

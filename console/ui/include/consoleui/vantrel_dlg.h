@@ -83,13 +83,17 @@ public slots:
 
 protected:
     void done(int result) override;
+    // Enter presses the focused button; Escape and the close button ask before closing.
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void runTool(const std::function<void(CVantrelDlg&)>& handler) {
         if (handler) handler(*this);
     }
     void buildWindow();
+    // Asks "确定要退出吗?"; true when the operator confirms.
+    bool confirmExit();
     QPushButton* addToolButton(const QString& text, std::function<void()> handler);
     // The window procedure's part: the six messages of the core and the list.
     void dispatchMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);

@@ -1,0 +1,19 @@
+// The log store's own trouble cannot go into the log, so it goes to stderr and the operator.
+#include "log_report.h"
+
+#include <cstdio>
+
+#include "platform/prompt.h"
+
+namespace logbase {
+
+void tellLogProblem(const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "vantrel: cannot write the event log %s: %s\n", path.c_str(),
+                 reason.c_str());
+    if (platform::Prompt* prompt = platform::defaultPrompt()) {
+        prompt->showMessage("日志无法写入: " + path + "\n" + reason, {},
+                            platform::PromptIcon::Error);
+    }
+}
+
+}  // namespace logbase
