@@ -1,5 +1,6 @@
 // The console program vantrel.
 //   vantrel [--port=N] [--lock-dir=DIR]
+// VANTREL_GUI_PROBE=FILE in the environment writes GUI-thread figures there (benchmarks).
 // The defaults (device port 6000, lock files in /tmp) are what an installation uses; the
 // options let demos and screenshots run beside another console on a shared machine.
 #include <QApplication>
@@ -9,6 +10,7 @@
 
 #include "consoleapp/vantrel_app.h"
 #include "consoleui/cell_icons.h"
+#include "gui_probe.h"
 
 namespace {
 
@@ -41,6 +43,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // Measures the GUI thread for benchmarks; absent unless VANTREL_GUI_PROBE is set.
+    const auto probe = consoleapp::GuiProbe::fromEnvironment();
     consoleapp::CVantrelApp app(options);
     app.InitInstance();
     return 0;
