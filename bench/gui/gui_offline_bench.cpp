@@ -2,6 +2,7 @@
 // the program's own probe) and how soon devices registering meanwhile get their first
 // heartbeat.
 //   gui_offline_bench VANTREL VANTREL_SIM [--gone N (2000)] [--stay N (500)]
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -36,6 +37,7 @@ long long nowMs() {
         .count();
 }
 
+// Starts a program with `extraEnv` added to this one's environment; its output is discarded.
 pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -45,8 +47,14 @@ pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    if (posix_spawn(&pid, args[0].c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
+    const int failed =
+        posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) {
         std::fprintf(stderr, "cannot start %s\n", args[0].c_str());
         std::exit(1);
     }
