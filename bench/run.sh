@@ -2,7 +2,8 @@
 # Builds the benchmarks (Release) in build-bench/ and prints one table: scenario, figure, goal,
 # the described design's figure, and whether the goal is met.
 #   bench/run.sh [--devices N] [--idle-seconds S] [--offline N]   (defaults 1000, 60, 50)
-# The console side runs in e2e_bench, the simulated fleet in separate processes.
+# The console side runs in e2e_bench, the simulated fleet in separate processes; the real
+# program vantrel (Release, offscreen) is measured by gui_offline_bench through its probe.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -12,13 +13,21 @@ dir=build-bench
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_SANITIZE= \
     -DVANTREL_BUILD_GUI=OFF -DVANTREL_BUILD_BENCH=ON >/dev/null
 cmake --build "$dir" -j "${VANTREL_JOBS:-$(nproc)}" \
-    --target e2e_bench e2e_fleet vantrel-sim logbase_bench chronrun_scan_bench mqtt_bench
+    --target e2e_bench e2e_fleet vantrel-sim logbase_bench chronrun_scan_bench mqtt_bench \
+    gui_offline_bench
 bin=$dir/bin
+# The real program, with its window, in a build of its own.
+gui_dir=build-bench-gui
+cmake -S . -B "$gui_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_SANITIZE= \
+    -DVANTREL_BUILD_GUI=ON -DVANTREL_BUILD_BENCH=OFF >/dev/null
+cmake --build "$gui_dir" -j "${VANTREL_JOBS:-$(nproc)}" --target vantrel
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
 echo "== end to end: console process + fleet process"
 "$bin/e2e_bench" "$@" | tee "$out/e2e.txt"
+echo "== the real program (Release, offscreen): devices offline at once"
+"$bin/gui_offline_bench" "$gui_dir/bin/vantrel" "$bin/vantrel-sim" | tee "$out/gui.txt"
 echo "== log store: InsertLogOb from 8 threads, one-day query over 1,000,000 rows"
 "$bin/logbase_bench" 50000 1000000 | tee "$out/log.txt"
 echo "== timed-task scan, 1000 tasks"
@@ -29,6 +38,7 @@ echo "== MQTT bridge and a local broker, 1000 devices"
 # Rows from the log store and scan benchmarks, in the e2e table's format.
 {
     sed -n '/^TABLE$/,$p' "$out/e2e.txt" | tail -n +2
+    sed -n '/^TABLE$/,$p' "$out/gui.txt" | tail -n +2
     awk '
         /calls:/ { rate = $2 }
         /time per call:/ { for (i = 1; i <= NF; i++) if ($i == "p99") p99 = $(i + 1) }

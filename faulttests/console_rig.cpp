@@ -24,9 +24,7 @@ void SilentPrompt::showMessage(const std::string& text, const std::string&, plat
 }
 
 ConsoleRig::ConsoleRig(LanwireOptions options)
-    : table(
-          channel, [](std::uint16_t id, const sockaddr_in& a) { DoNetReg(id, &a); },
-          [](std::uint16_t id) { DeleteTickDevice(id); }),
+    : table(channel),
       switching(channel, chooser, prompt, [this] { return table.rowCount(); }) {
     m_folder = m_dir.path().string() + "/";
     options.programFolder = m_folder;

@@ -42,9 +42,7 @@ void PrintingPrompt::showMessage(const std::string& text, const std::string&,
 }
 
 ConsoleSide::ConsoleSide(const std::string& folder, std::chrono::milliseconds heartbeatGap)
-    : table(
-          channel, [](std::uint16_t id, const sockaddr_in& a) { DoNetReg(id, &a); },
-          [](std::uint16_t id) { DeleteTickDevice(id); }),
+    : table(channel),
       switching(channel, chooser, prompt, [this] { return static_cast<int>(m_rows.load()); }),
       m_registeredAt(65536),
       m_removedAt(65536) {

@@ -2,6 +2,7 @@
 // The command line is read before any widget starts, so --help and --version need no display.
 // The defaults (device port 6000, the lock file in $XDG_RUNTIME_DIR or /tmp/vantrel-<uid>) are
 // what an installation uses; the options let demos and screenshots run beside another console.
+// VANTREL_GUI_PROBE=FILE in the environment writes GUI-thread figures there (benchmarks).
 #include <QApplication>
 #include <cstdio>
 #include <string>
@@ -10,6 +11,7 @@
 #include "consoleapp/unix_signals.h"
 #include "consoleapp/vantrel_app.h"
 #include "consoleui/cell_icons.h"
+#include "gui_probe.h"
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "public/data_folder.h"
@@ -54,6 +56,8 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(consoleui::windowIcon());
 
     consoleapp::UnixSignalStop stopOnSignal;  // SIGTERM/SIGINT/SIGHUP close like the window
+    // Measures the GUI thread for benchmarks; absent unless VANTREL_GUI_PROBE is set.
+    const auto probe = consoleapp::GuiProbe::fromEnvironment();
     consoleapp::CVantrelApp app(commandLine.options);
     app.InitInstance();
     return app.lockRefused() ? 1 : 0;

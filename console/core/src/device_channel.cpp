@@ -11,6 +11,7 @@
 #include "consolecore/switching_groups.h"
 #include "devroster/devroster.h"
 #include "lanwire/lanwire.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "platform/message_target.h"
 #include "platform/messages.h"
@@ -34,12 +35,22 @@ sockaddr_in addressWord(std::uint32_t hostOrderValue) {
 }
 
 int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint16_t id) {
-    InsertLogOb("%d,%d,'设备注册:%d'", 2, 4, id);
+    InsertLogOb("%d,%d,'设备注册:%d'", logcode::kRun, logcode::kDeviceLink, id);
     const auto payload = protocol::decodeRegister(frame);
     if (!payload) return -1;
-    if (FindDevice(id)) {
-        InsertLogOb("%d,%d,'已经注册过了:%d'", 2, 4, id);
+    if (const auto known = FindDevice(id)) {
+        InsertLogOb("%d,%d,'已经注册过了:%d'", logcode::kRun, logcode::kDeviceLink, id);
+        // The link lets a registration through only when the id is not online elsewhere, so
+        // a device that comes back from another address has moved: the record follows it.
+        bool moved = false;
+        {
+            DevMapGuard guard;
+            const sockaddr_in old = known->GetDeviceSockIPAddr();
+            moved = old.sin_addr.s_addr != peer.sin_addr.s_addr;
+            if (moved) known->SetDeviceSockIPAddr(peer);
+        }
         DoNetReg(id, &peer);
+        if (moved) postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
         return 0;
     }
     auto device = std::make_shared<CDeviceBase>();
@@ -59,9 +70,13 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
     for (std::uint8_t k = 0; k < protocol::kOutletCount; ++k) {
         device->SetLed(k, payload->outlets[k]);
     }
-    InsertLogOb("%d,%d,'设备[ID:%d;IP:%s]注册成功!'", 2, 6, id, formatIpAddress(peer).c_str());
+    InsertLogOb("%d,%d,'设备[ID:%d;IP:%s]注册成功!'", logcode::kRun, logcode::kSerial, id,
+                formatIpAddress(peer).c_str());
     PlusDevice(std::move(device));
     PlusDevtoArray(id);
+    // Supervision starts here rather than when the window gets to the event, so a busy
+    // window never delays a device's heartbeats.
+    DoNetReg(id, &peer);
     postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REGISTERED);
     return 0;
 }
@@ -112,7 +127,7 @@ int onStepDone(std::span<const std::uint8_t> frame, std::uint16_t id) {
 }
 
 int onOffline(std::uint16_t id) {
-    InsertLogOb("%d,%d,'删除map中掉线设备:%d'", 3, 4, id);
+    InsertLogOb("%d,%d,'删除map中掉线设备:%d'", logcode::kFailure, logcode::kDeviceLink, id);
     RemoveDevFromObjDevInfoMap(id);
     RemoveFromDevArray(id);
     DeleteTickDevice(id);
@@ -175,7 +190,8 @@ void CDeviceChannel::SendParallelSwitch(std::uint16_t id, std::uint8_t on, std::
                                         std::uint8_t count) {
     const auto device = lookUp(id);
     if (!device) {
-        InsertLogOb("%d,%d,'平行操作Map中没有找到%d的设备'", 3, 5, id);
+        InsertLogOb("%d,%d,'平行操作Map中没有找到%d的设备'", logcode::kFailure, logcode::kParallel,
+                    id);
         return;
     }
     const std::string label =
@@ -184,9 +200,11 @@ void CDeviceChannel::SendParallelSwitch(std::uint16_t id, std::uint8_t on, std::
         send(protocol::buildConsoleFrame(protocol::NET_CMD_PARALLEL, id, on, 0, position, count),
              device->ip);
     if (queued) {
-        InsertLogOb(on ? "%d,%d,'平行开%s成功!'" : "%d,%d,'平行关%s成功!'", 2, 5, label.c_str());
+        InsertLogOb(on ? "%d,%d,'平行开%s成功!'" : "%d,%d,'平行关%s成功!'", logcode::kRun,
+                    logcode::kParallel, label.c_str());
     } else {
-        InsertLogOb(on ? "%d,%d,'平行开%s失败!'" : "%d,%d,'平行关%s失败!'", 2, 5, label.c_str());
+        InsertLogOb(on ? "%d,%d,'平行开%s失败!'" : "%d,%d,'平行关%s失败!'", logcode::kRun,
+                    logcode::kParallel, label.c_str());
     }
 }
 
@@ -194,7 +212,8 @@ void CDeviceChannel::SendSerialSwitch(std::uint16_t id, std::uint8_t on, std::ui
                                       std::uint8_t flag, std::uint8_t count) {
     const auto device = lookUp(id);
     if (!device) {
-        InsertLogOb("%d,%d,'串行操作Map中没有找到%d的设备'", 3, 6, id);
+        InsertLogOb("%d,%d,'串行操作Map中没有找到%d的设备'", logcode::kFailure, logcode::kSerial,
+                    id);
         return;
     }
     const std::string label = "设备:" + std::to_string(id);
@@ -202,11 +221,11 @@ void CDeviceChannel::SendSerialSwitch(std::uint16_t id, std::uint8_t on, std::ui
         send(protocol::buildConsoleFrame(protocol::NET_CMD_SERIAL, id, on, group, flag, count),
              device->ip);
     if (queued) {
-        InsertLogOb(on ? "%d,%d,'串行开分组%d成功!%s'" : "%d,%d,'串行关分组%d成功!%s'", 2, 6, group,
-                    label.c_str());
+        InsertLogOb(on ? "%d,%d,'串行开分组%d成功!%s'" : "%d,%d,'串行关分组%d成功!%s'",
+                    logcode::kRun, logcode::kSerial, group, label.c_str());
     } else {
-        InsertLogOb(on ? "%d,%d,'串行开分组%d失败,%s'" : "%d,%d,'串行关分组%d失败,%s'", 2, 6, group,
-                    label.c_str());
+        InsertLogOb(on ? "%d,%d,'串行开分组%d失败,%s'" : "%d,%d,'串行关分组%d失败,%s'",
+                    logcode::kRun, logcode::kSerial, group, label.c_str());
     }
 }
 
@@ -215,7 +234,7 @@ void CDeviceChannel::SendChannelSwitch(std::uint16_t id, std::uint8_t outlet, st
     if (!device) return;
     const std::string text =
         "设备:" + device->name + (on ? "开灯:" : "关灯:") + std::to_string(outlet);
-    InsertLogOb("%d,%d,'%s'", 2, 8, text.c_str());
+    InsertLogOb("%d,%d,'%s'", logcode::kRun, logcode::kOther, text.c_str());
     send(protocol::buildConsoleFrame(protocol::NET_CMD_CHANNEL, id, outlet, on), device->ip);
 }
 

@@ -8,22 +8,26 @@
 namespace consolecore {
 
 std::optional<DeviceSnapshot> snapshotDevice(std::uint16_t id) {
-    const auto record = CopyDevice(id);
-    if (!record) return std::nullopt;
+    DevMapGuard guard;
+    const auto& table = GetDeviceInfoMap();
+    const auto it = table.find(id);
+    if (it == table.end() || !it->second) return std::nullopt;
+    const CDeviceBase& record = *it->second;
     DeviceSnapshot s;
-    s.id = record->GetDeviceID();
-    s.name = record->GetDeviceName();
-    s.ip = record->GetDeviceSockIPAddr();
-    s.mask = record->GetDeviceSockSubNetMask().sin_addr.s_addr;
-    s.gateway = record->GetDeviceSockGateWay().sin_addr.s_addr;
-    const std::uint8_t* mac = record->GetMacAddr();
+    s.id = record.GetDeviceID();
+    s.name = record.GetDeviceName();
+    s.ip = record.GetDeviceSockIPAddr();
+    s.mask = record.GetDeviceSockSubNetMask().sin_addr.s_addr;
+    s.gateway = record.GetDeviceSockGateWay().sin_addr.s_addr;
+    const std::uint8_t* mac = record.GetMacAddr();
     for (std::size_t i = 0; i < s.mac.size(); ++i) s.mac[i] = mac[i];
-    s.group = record->GetMarshalling();
-    s.mode = record->GetSeriPallModule();
-    s.number = record->GetNumber();
-    s.onOff = record->GetOnOff();
-    s.online = record->GetOnLine();
-    for (std::uint8_t k = 0; k < 16; ++k) s.leds[k] = record->GetLed(k);
+    s.group = record.GetMarshalling();
+    s.mode = record.GetSeriPallModule();
+    s.number = record.GetNumber();
+    s.onOff = record.GetOnOff();
+    s.online = record.GetOnLine();
+    for (std::uint8_t k = 0; k < 16; ++k) s.leds[k] = record.GetLed(k);
+    s.record = it->second;
     return s;
 }
 

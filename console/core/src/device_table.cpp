@@ -1,10 +1,9 @@
 // Rows of the device list, kept in step with the registry by device events.
 #include "consolecore/device_table.h"
 
-#include <charconv>
-
 #include "consolecore/device_channel.h"
 #include "devroster/devroster.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "platform/messages.h"
 
@@ -16,19 +15,6 @@ std::string groupText(std::uint8_t group) {
     const auto& entries = groupComboEntries();
     // A group outside the combo's entries shows its number, so the operator still sees it.
     return group < entries.size() ? entries[group] : std::to_string(group);
-}
-
-std::string modeText(std::uint8_t mode) {
-    return mode != 0 ? "Serial" : "Pall";
-}
-std::string onOffText(bool on) {
-    return on ? "ON" : "OFF";
-}
-
-int parseInt(const std::string& text) {
-    int value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
 }
 
 }  // namespace
@@ -61,23 +47,60 @@ const std::vector<std::string>& numberComboEntries() {
     return entries;
 }
 
-std::uint16_t DeviceRow::id() const {
-    return static_cast<std::uint16_t>(parseInt(cells[ColHiddenId]));
+std::string deviceCellText(const DeviceRow& row, int column) {
+    switch (column) {
+        case ColRowNumber:
+            return std::to_string(row.serial);
+        case ColDeviceId:
+        case ColHiddenId:
+            return std::to_string(row.id);
+        case ColName:
+            return row.name;
+        case ColIpAddress:
+            return formatIpAddress(row.ip);
+        case ColMask:
+            return formatHostOrderAddress(row.mask);
+        case ColGateway:
+            return formatHostOrderAddress(row.gateway);
+        case ColMac:
+            return formatMac(row.mac);
+        case ColMode:
+            return row.mode != 0 ? "Serial" : "Pall";
+        case ColGroup:
+            return groupText(row.shownGroup);
+        case ColNumber:
+            return std::to_string(row.shownNumber);
+        case ColOnOff:
+            return row.onOff ? "ON" : "OFF";
+        case ColStatus:
+            return row.online ? "在线" : "离线";
+        case ColHiddenMode:
+            return std::to_string(row.mode);
+        case ColHiddenGroup:
+            return std::to_string(row.group);
+        case ColHiddenNumber:
+            return std::to_string(row.number);
+        case ColHiddenOnOff:
+            return row.onOff ? "1" : "0";
+        case ColHiddenLedMask:
+            return std::to_string(ledMask(row.leds));
+        default:
+            return {};
+    }
 }
 
-DeviceTable::DeviceTable(CDeviceChannel& channel,
-                         std::function<void(std::uint16_t, const sockaddr_in&)> startSupervision,
-                         std::function<void(std::uint16_t)> stopSupervision)
-    : m_channel(channel),
-      m_startSupervision(std::move(startSupervision)),
-      m_stopSupervision(std::move(stopSupervision)) {}
+int groupEntryIndex(const DeviceRow& row) {
+    return row.shownGroup < groupComboEntries().size() ? row.shownGroup : 0;
+}
+
+int numberEntryIndex(const DeviceRow& row) {
+    const int number = row.shownNumber;
+    return number >= 1 && number <= static_cast<int>(numberComboEntries().size()) ? number - 1 : 0;
+}
 
 int DeviceTable::findRow(std::uint16_t id) const {
-    const std::string key = std::to_string(id);
-    for (int i = 0; i < rowCount(); ++i) {
-        if (m_rows[i].cells[ColHiddenId] == key) return i;
-    }
-    return -1;
+    const auto it = m_rowOf.find(id);
+    return it == m_rowOf.end() ? -1 : it->second;
 }
 
 void DeviceTable::OnDeviceEvent(std::uint16_t id, int kind) {
@@ -89,97 +112,107 @@ void DeviceTable::OnDeviceEvent(std::uint16_t id, int kind) {
             refreshRow(id);
             break;
         case platform::DEV_EVENT_REMOVED:
-            removeRow(id);
+            removeStaleRows(id);
             break;
         default:
             break;
     }
 }
 
+namespace {
+
+// Copies the reported values of a registry record into its row.
+void takeReport(DeviceRow& row, const DeviceSnapshot& device) {
+    row.ip = device.ip;
+    row.mode = device.mode;
+    // A report that differs from the last one replaces an operator's pending choice.
+    if (device.group != row.group) row.group = row.shownGroup = device.group;
+    if (device.number != row.number) row.number = row.shownNumber = device.number;
+    row.onOff = device.onOff;
+    row.leds = device.leds;
+}
+
+}  // namespace
+
 void DeviceTable::addRow(std::uint16_t id) {
     if (findRow(id) >= 0) {
-        InsertLogOb("%d,%d,'注册;列表中已存在设备:%d'", 3, 4, id);
+        InsertLogOb("%d,%d,'注册;列表中已存在设备:%d'", logcode::kFailure, logcode::kDeviceLink,
+                    id);
         return;
     }
     const auto device = snapshotDevice(id);
     if (!device) return;
 
     DeviceRow row;
-    auto& c = row.cells;
-    c[ColRowNumber] = std::to_string(rowCount() + 1);
-    c[ColDeviceId] = std::to_string(id);
-    c[ColName] = device->name;
-    c[ColIpAddress] = formatIpAddress(device->ip);
-    c[ColMask] = formatHostOrderAddress(device->mask);
-    c[ColGateway] = formatHostOrderAddress(device->gateway);
-    c[ColMac] = formatMac(device->mac);
-    c[ColMode] = modeText(device->mode);
-    c[ColGroup] = groupText(device->group);
-    c[ColNumber] = std::to_string(device->number);
-    c[ColOnOff] = onOffText(device->onOff);
-    c[ColStatus] = device->online ? "在线" : "离线";
-    c[ColHiddenId] = std::to_string(id);
-    c[ColHiddenMode] = std::to_string(device->mode);
-    c[ColHiddenGroup] = std::to_string(device->group);
-    c[ColHiddenNumber] = std::to_string(device->number);
-    c[ColHiddenOnOff] = std::to_string(device->onOff ? 1 : 0);
-    c[ColHiddenLedMask] = std::to_string(ledMask(device->leds));
-    row.leds = device->leds;
+    row.id = id;
+    row.serial = rowCount() + 1;
+    row.name = device->name;
+    row.mask = device->mask;
+    row.gateway = device->gateway;
+    row.mac = device->mac;
+    row.online = device->online;
+    row.group = row.shownGroup = device->group;
+    row.number = row.shownNumber = device->number;
+    row.record = device->record;
+    takeReport(row, *device);
+    m_rowOf[id] = rowCount();
     m_rows.push_back(std::move(row));
     if (m_observer) m_observer->rowAppended(rowCount() - 1);
-
-    // Supervision starts only once the row exists, so an offline notice always finds it.
-    if (m_startSupervision) m_startSupervision(id, device->ip);
 }
 
 void DeviceTable::refreshRow(std::uint16_t id) {
     const int index = findRow(id);
     if (index < 0) return;
     const auto device = snapshotDevice(id);
-    if (!device) return;
-
-    auto& row = m_rows[index];
-    auto& c = row.cells;
-    row.leds = device->leds;
-    const std::string mode = std::to_string(device->mode);
-    if (mode != c[ColHiddenMode]) {
-        c[ColMode] = modeText(device->mode);
-        c[ColHiddenMode] = mode;
-    }
-    const std::string group = std::to_string(device->group);
-    if (group != c[ColHiddenGroup]) {
-        c[ColGroup] = groupText(device->group);
-        c[ColHiddenGroup] = group;
-    }
-    const std::string number = std::to_string(device->number);
-    if (number != c[ColHiddenNumber]) {
-        c[ColNumber] = number;
-        c[ColHiddenNumber] = number;
-    }
-    c[ColHiddenLedMask] = std::to_string(ledMask(device->leds));
-    const std::string onOff = std::to_string(device->onOff ? 1 : 0);
-    if (onOff != c[ColHiddenOnOff]) {
-        c[ColOnOff] = onOffText(device->onOff);
-        c[ColHiddenOnOff] = onOff;
-    }
+    if (!device || device->record != m_rows[index].record) return;
+    takeReport(m_rows[index], *device);
     if (m_observer) m_observer->rowChanged(index);
 }
 
-void DeviceTable::removeRow(std::uint16_t id) {
+void DeviceTable::removeStaleRows(std::uint16_t id) {
     const int index = findRow(id);
     if (index < 0) return;
-    RemoveDevFromObjDevInfoMap(id);
-    RemoveFromDevArray(id);
-    if (m_stopSupervision) m_stopSupervision(id);
-    const std::string ip = m_rows[index].cells[ColIpAddress];
-    m_rows.erase(m_rows.begin() + index);
-    if (m_observer) m_observer->rowRemoved(index);
-    InsertLogOb("%d,%d,'掉线删除设备[ID:%d;IP:%s]'", 2, 6, id, ip.c_str());
+    std::vector<int> removed;
+    {
+        // Every row whose record has left the registry goes in this one pass, so a burst of
+        // offline notices costs one sweep; the later notices find their rows gone.
+        DevMapGuard guard;
+        const auto& registry = GetDeviceInfoMap();
+        const auto current = [&registry](const DeviceRow& row) {
+            const auto it = registry.find(row.id);
+            return it != registry.end() && it->second == row.record;
+        };
+        if (current(m_rows[index])) return;
+        for (int i = 0; i < rowCount(); ++i) {
+            if (!current(m_rows[i])) removed.push_back(i);
+        }
+    }
+    std::vector<DeviceRow> gone;
+    gone.reserve(removed.size());
+    std::vector<DeviceRow> kept;
+    kept.reserve(m_rows.size() - removed.size());
+    std::size_t next = 0;
+    for (int i = 0; i < rowCount(); ++i) {
+        if (next < removed.size() && removed[next] == i) {
+            gone.push_back(std::move(m_rows[i]));
+            ++next;
+        } else {
+            kept.push_back(std::move(m_rows[i]));
+        }
+    }
+    m_rows = std::move(kept);
+    m_rowOf.clear();
+    for (int i = 0; i < rowCount(); ++i) m_rowOf[m_rows[i].id] = i;
+    if (m_observer) m_observer->rowsRemoved(removed);
+    for (const DeviceRow& row : gone) {
+        InsertLogOb("%d,%d,'掉线删除设备[ID:%d;IP:%s]'", logcode::kRun, logcode::kSerial, row.id,
+                    formatIpAddress(row.ip).c_str());
+    }
 }
 
 void DeviceTable::onLedCellClicked(int row, int channelIndex) {
     if (row < 0 || row >= rowCount() || channelIndex < 0 || channelIndex > 15) return;
-    const std::uint16_t id = m_rows[row].id();
+    const std::uint16_t id = m_rows[row].id;
     const auto device = snapshotDevice(id);
     if (!device) return;
     const bool on = device->leds[channelIndex];
@@ -188,29 +221,27 @@ void DeviceTable::onLedCellClicked(int row, int channelIndex) {
 
 void DeviceTable::onButtonCellClicked(int row, int column) {
     if (row < 0 || row >= rowCount()) return;
-    const auto& cells = m_rows[row].cells;
-    const std::uint16_t id = m_rows[row].id();
+    const DeviceRow& device = m_rows[row];
     if (column == ColMode) {
-        m_channel.SendSetMode(id, cells[ColHiddenMode] == "0" ? 1 : 0);
+        m_channel.SendSetMode(device.id, device.mode == 0 ? 1 : 0);
     } else if (column == ColOnOff) {
-        m_channel.SendSetOnOff(id, cells[ColOnOff] == "ON" ? 0 : 1);
+        m_channel.SendSetOnOff(device.id, device.onOff ? 0 : 1);
     }
 }
 
 void DeviceTable::onComboCellChanged(int row, int column, int comboIndex) {
     if (row < 0 || row >= rowCount()) return;
-    auto& cells = m_rows[row].cells;
-    const std::uint16_t id = m_rows[row].id();
+    DeviceRow& device = m_rows[row];
     if (column == ColGroup) {
         if (comboIndex < 0 || comboIndex >= static_cast<int>(groupComboEntries().size())) return;
-        cells[ColGroup] = groupComboEntries()[comboIndex];
+        device.shownGroup = static_cast<std::uint8_t>(comboIndex);
         if (m_observer) m_observer->rowChanged(row);
-        m_channel.SendSetGroup(id, static_cast<std::uint8_t>(comboIndex));
+        m_channel.SendSetGroup(device.id, device.shownGroup);
     } else if (column == ColNumber) {
         if (comboIndex < 0 || comboIndex >= static_cast<int>(numberComboEntries().size())) return;
-        cells[ColNumber] = numberComboEntries()[comboIndex];
+        device.shownNumber = static_cast<std::uint8_t>(comboIndex + 1);
         if (m_observer) m_observer->rowChanged(row);
-        m_channel.SendSetNumber(id, static_cast<std::uint8_t>(comboIndex + 1));
+        m_channel.SendSetNumber(device.id, device.shownNumber);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 
 #include "console_harness.h"
 #include "protocol/console_frames.h"
@@ -42,7 +43,8 @@ protected:
     }
     std::string cell(int row, int column) {
         std::string text;
-        console->onGui([&] { text = console->table.row(row).cells[column]; });
+        console->onGui(
+            [&] { text = consolecore::deviceCellText(console->table.row(row), column); });
         return text;
     }
 
@@ -72,7 +74,7 @@ TEST_F(ConsoleEndToEndTest, RegisteredDeviceGetsRowWithItsValuesAndHeartbeats) {
         EXPECT_TRUE(leds[15]);
         EXPECT_EQ(std::count(leds.begin(), leds.end(), true), 2);
     });
-    // The row's existence starts supervision: the device gets a heartbeat.
+    // The accepted registration starts supervision: the device gets a heartbeat.
     EXPECT_TRUE(device.waitCommand(protocol::NET_CMD_HEARTBEAT));
 }
 
@@ -108,6 +110,78 @@ TEST_F(ConsoleEndToEndTest, RowNumbersAfterRemovalAreNotRenumbered) {
     EXPECT_EQ(cell(1, ColRowNumber), "3");
     EXPECT_EQ(cell(2, ColRowNumber), "3");
     EXPECT_EQ(cell(2, ColDeviceId), "4");
+}
+
+// A window busy in a long handler: the test releases it when it is done.
+class BusyWindow {
+public:
+    explicit BusyWindow(ConsoleHarness& console) {
+        console.holdGui(m_release.get_future().share());
+    }
+    ~BusyWindow() { release(); }
+    void release() {
+        if (!m_released) m_release.set_value();
+        m_released = true;
+    }
+
+private:
+    std::promise<void> m_release;
+    bool m_released = false;
+};
+
+std::string recordAddress(std::uint16_t id) {
+    const auto device = snapshotDevice(id);
+    return device ? formatIpAddress(device->ip) : std::string();
+}
+
+TEST_F(ConsoleEndToEndTest, DeviceRegisteringWhileTheWindowIsBusyGetsItsHeartbeat) {
+    auto& device = addDevice(21, 1, 0, 1);
+    BusyWindow busy(*console);
+    device.connect();
+    EXPECT_TRUE(device.waitCommand(protocol::NET_CMD_HEARTBEAT));
+    busy.release();
+    EXPECT_TRUE(console->waitRows(1));
+}
+
+TEST_F(ConsoleEndToEndTest, StaleRemovalLeavesTheDeviceThatRegisteredAgain) {
+    simtcp::Knobs once;
+    once.reconnect = false;
+    auto first = simtcp::makeDeviceConfig(0, 31);
+    auto& old = fleet->add(first, once);
+    old.connect();
+    ASSERT_TRUE(console->waitRows(1));
+
+    // The device goes offline and comes back (from another address) while the window is busy.
+    BusyWindow busy(*console);
+    old.disconnect();
+    const auto notice = protocol::buildOfflineNotice(31);
+    CDeviceChannel::OnNetData(31, {}, notice.data(), static_cast<std::int32_t>(notice.size()));
+    auto& back = fleet->add(simtcp::makeDeviceConfig(1, 31));
+    back.connect();
+    ASSERT_TRUE(testkit::waitFor([] { return recordAddress(31) == "127.0.0.3"; }));
+    busy.release();
+
+    console->onGui([] {});  // both events handled
+    ASSERT_EQ(console->rowCount(), 1);
+    EXPECT_EQ(cell(0, ColIpAddress), "127.0.0.3");
+    EXPECT_EQ(recordAddress(31), "127.0.0.3");
+    const auto ticks = GetLanwireTickTable();
+    EXPECT_TRUE(std::any_of(ticks.begin(), ticks.end(),
+                            [](const LanwireTickEntry& e) { return e.deviceId == 31; }));
+}
+
+TEST_F(ConsoleEndToEndTest, DeviceBackFromANewAddressMovesItsRecordAndRow) {
+    simtcp::Knobs once;
+    once.reconnect = false;
+    auto& old = fleet->add(simtcp::makeDeviceConfig(0, 41), once);
+    old.connect();
+    ASSERT_TRUE(console->waitRows(1));
+    old.disconnect();
+    // Its supervision has not run out yet: the same record takes the new address.
+    fleet->add(simtcp::makeDeviceConfig(1, 41)).connect();
+    EXPECT_TRUE(testkit::waitFor([] { return recordAddress(41) == "127.0.0.3"; }));
+    EXPECT_TRUE(testkit::waitFor([&] { return cell(0, ColIpAddress) == "127.0.0.3"; }));
+    EXPECT_EQ(console->rowCount(), 1);
 }
 
 TEST_F(ConsoleEndToEndTest, CellActionsSendCommandsAndRowFollowsDeviceReport) {

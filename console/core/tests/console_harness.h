@@ -67,6 +67,11 @@ public:
         m_gui.post([this, message, wParam, lParam] { dispatch(message, wParam, lParam); });
     }
 
+    // Keeps the GUI thread busy (a window in a long handler) until `release` is ready.
+    void holdGui(std::shared_future<void> release) {
+        m_gui.post([release] { release.wait(); });
+    }
+
     // Runs `action` on the GUI thread and waits for it.
     void onGui(std::function<void()> action) { m_gui.run(std::move(action)); }
 
@@ -80,9 +85,7 @@ public:
     }
 
     consolecore::CDeviceChannel channel;
-    consolecore::DeviceTable table{channel,
-                                   [](std::uint16_t id, const sockaddr_in& a) { DoNetReg(id, &a); },
-                                   [](std::uint16_t id) { DeleteTickDevice(id); }};
+    consolecore::DeviceTable table{channel};
     ScriptedChooser chooser;
     RecordingPrompt prompt;
     consolecore::SwitchingController switching{channel, chooser, prompt,

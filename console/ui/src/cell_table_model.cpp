@@ -51,6 +51,20 @@ bool CellTableModel::removeRowAt(int row) {
     return true;
 }
 
+void CellTableModel::removeRows(const std::vector<int>& rows) {
+    // From the bottom up, so the indices still to go stay valid.
+    for (std::size_t end = rows.size(); end > 0;) {
+        std::size_t begin = end - 1;
+        while (begin > 0 && rows[begin - 1] == rows[begin] - 1) --begin;
+        const int first = rows[begin];
+        const int last = rows[end - 1];
+        beginRemoveRows({}, first, last);
+        m_rows.remove(first, last - first + 1);
+        endRemoveRows();
+        end = begin;
+    }
+}
+
 void CellTableModel::clearRows() {
     if (m_rows.isEmpty()) return;
     beginResetModel();

@@ -4,6 +4,7 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <QVector>
+#include <vector>
 
 namespace consoleui {
 
@@ -21,6 +22,8 @@ public:
     int insertColumnAt(int position, const QString& title, int alignment);
     int insertRowAt(int position, const QString& firstCell);
     bool removeRowAt(int row);
+    // `rows` ascending and in range; runs of adjacent rows go out together.
+    void removeRows(const std::vector<int>& rows);
     void clearRows();
 
     bool setText(int row, int column, const QString& text);

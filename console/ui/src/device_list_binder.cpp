@@ -18,12 +18,6 @@ namespace {
 constexpr int kWidthUnits = 144;
 constexpr int kOutlets = 16;
 
-// The entry index a cell's text stands for; 0 (the first entry) for text that is none.
-int entryIndex(const std::vector<std::string>& entries, const std::string& text) {
-    const auto it = std::find(entries.begin(), entries.end(), text);
-    return it == entries.end() ? 0 : static_cast<int>(it - entries.begin());
-}
-
 }  // namespace
 
 DeviceListBinder::DeviceListBinder(CListCtrlWG& list, const DeviceTable& table,
@@ -94,21 +88,24 @@ void DeviceListBinder::syncRow(int row) {
     if (row < 0 || row >= m_table.rowCount() || row >= m_list.rowCount()) return;
     const DeviceRow& device = m_table.row(row);
     for (int c = 0; c < DeviceColumnCount; ++c) {
-        m_list.setItemText(row, c, QString::fromStdString(device.cells[c]));
+        m_list.setItemText(row, c, QString::fromStdString(deviceCellText(device, c)));
     }
+    syncIndexedCells(row);
+}
+
+void DeviceListBinder::syncIndexedCells(int row) {
+    const DeviceRow& device = m_table.row(row);
     for (int k = 0; k < kOutlets; ++k) {
         m_list.setStripIcon(row, k, device.leds[k] ? kIconLedOn : kIconLedOff);
     }
-    m_list.setEditorCellValue(row, ColGroup,
-                              entryIndex(groupComboEntries(), device.cells[ColGroup]));
-    m_list.setEditorCellValue(row, ColNumber,
-                              entryIndex(numberComboEntries(), device.cells[ColNumber]));
+    m_list.setEditorCellValue(row, ColGroup, groupEntryIndex(device));
+    m_list.setEditorCellValue(row, ColNumber, numberEntryIndex(device));
     m_list.redrawCell(row, ColLeds);
 }
 
 void DeviceListBinder::rowAppended(int row) {
     const DeviceRow& device = m_table.row(row);
-    m_list.insertRowWithText(row, QString::fromStdString(device.cells[ColRowNumber]));
+    m_list.insertRowWithText(row, QString::fromStdString(deviceCellText(device, ColRowNumber)));
     if (row >= m_registeredRows) {
         for (int r = m_registeredRows; r <= row; ++r) registerRowCells(r);
         m_registeredRows = row + 1;
@@ -120,10 +117,13 @@ void DeviceListBinder::rowChanged(int row) {
     syncRow(row);
 }
 
-void DeviceListBinder::rowRemoved(int row) {
-    m_list.deleteRow(row);
-    // Strips and editor values belong to row indices: the rows that moved up take theirs.
-    for (int r = row; r < m_list.rowCount(); ++r) syncRow(r);
+void DeviceListBinder::rowsRemoved(const std::vector<int>& rows) {
+    if (rows.empty()) return;
+    m_list.deleteRows(rows);
+    // The texts moved up with their rows; strips and editor values belong to row indices,
+    // so the rows that moved up take theirs.
+    const int last = std::min(m_table.rowCount(), m_list.rowCount());
+    for (int r = rows.front(); r < last; ++r) syncIndexedCells(r);
 }
 
 }  // namespace consoleui

@@ -116,6 +116,7 @@ int CListCtrlWG::insertRowWithNumber(int position, int value) {
 }
 
 int CListCtrlWG::insertRowWithText(int position, const QString& firstCell) {
+    rowsShiftFrom(std::clamp(position, 0, rowCount()));
     return m_model->insertRowAt(position, firstCell);  // new rows take the default height
 }
 
@@ -136,14 +137,23 @@ int CListCtrlWG::cellNumber(int row, int column) const {
 }
 
 bool CListCtrlWG::deleteRow(int row) {
-    if (m_openCell && m_openCell->row == row) closeOpenEditor();
-    if (!m_model->removeRowAt(row)) return false;
-    if (m_highlightedRow >= rowCount()) setHighlightedRow(rowCount() - 1);
+    if (row < 0 || row >= rowCount()) return false;
+    deleteRows({row});
     return true;
 }
 
+void CListCtrlWG::deleteRows(std::vector<int> rows) {
+    std::erase_if(rows, [this](int row) { return row < 0 || row >= rowCount(); });
+    if (rows.empty()) return;
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    rowsShiftFrom(rows.front());
+    m_model->removeRows(rows);
+    if (m_highlightedRow >= rowCount()) setHighlightedRow(rowCount() - 1);
+}
+
 void CListCtrlWG::deleteAllRows() {
-    closeOpenEditor();
+    discardOpenEditor();
     m_model->clearRows();
     setHighlightedRow(-1);
 }
@@ -416,13 +426,32 @@ void CListCtrlWG::openEditor(int row, int column) {
 void CListCtrlWG::closeOpenEditor() {
     std::lock_guard<std::recursive_mutex> guard(m_closeLock);
     if (!m_openCell) return;
-    // Forget the open cell first: hiding moves the focus, and the close rules must not
-    // close the same editor a second time from inside this call.
+    // Forget the open cell and hide the editor first: hiding moves the focus, and the close
+    // rules must not close the same editor a second time from inside this call.
     const CellKey key = *m_openCell;
-    m_openCell.reset();
-    ++m_openGeneration;
+    discardOpenEditor();
 
     const auto it = m_editorCells.find(key);
+    if (it == m_editorCells.end()) return;
+    const EditorCloseCallback onClose = it->second.onClose;
+    if (!onClose) return;
+    const std::uint32_t value = onClose(it->second.editor, key.row, key.column, it->second.flag);
+    m_editorCells[key].userValue = value;
+    if (m_owner) {
+        m_owner->send(platform::WM_COMBO_CELL_CHANGED, static_cast<std::uintptr_t>(key.row),
+                      key.column);
+    }
+}
+
+void CListCtrlWG::rowsShiftFrom(int row) {
+    if (m_openCell && m_openCell->row >= row) discardOpenEditor();
+}
+
+void CListCtrlWG::discardOpenEditor() {
+    if (!m_openCell) return;
+    const auto it = m_editorCells.find(*m_openCell);
+    m_openCell.reset();
+    ++m_openGeneration;
     if (it == m_editorCells.end()) return;
     QWidget* editor = it->second.editor;
     if (editor && EditorWatcher::instance().isWatched(editor)) {
@@ -430,14 +459,6 @@ void CListCtrlWG::closeOpenEditor() {
         const bool hadFocus = editor->hasFocus() || editor->isAncestorOf(focusWidget());
         editor->hide();
         if (hadFocus) setFocus(Qt::OtherFocusReason);
-    }
-    const EditorCloseCallback onClose = it->second.onClose;
-    if (!onClose) return;
-    const std::uint32_t value = onClose(editor, key.row, key.column, it->second.flag);
-    m_editorCells[key].userValue = value;
-    if (m_owner) {
-        m_owner->send(platform::WM_COMBO_CELL_CHANGED, static_cast<std::uintptr_t>(key.row),
-                      key.column);
     }
 }
 

@@ -60,9 +60,7 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
       m_ownPrompt(prompt ? nullptr : std::make_unique<QtPrompt>(this)),
       m_prompt(prompt ? prompt : m_ownPrompt.get()),
       m_session(m_channel, std::move(options)),
-      m_table(
-          m_channel, [](std::uint16_t id, const sockaddr_in& address) { DoNetReg(id, &address); },
-          [](std::uint16_t id) { DeleteTickDevice(id); }),
+      m_table(m_channel),
       m_chooser(this),
       m_switching(m_channel, m_chooser, *m_prompt, [this] { return m_table.rowCount(); }),
       m_helpOpener([](const QString& path) {

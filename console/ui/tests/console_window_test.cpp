@@ -162,6 +162,7 @@ private slots:
     void groupEditorLeftUnchangedStillSendsTheGroup();
     void numberEditorSendsTheChosenNumber();
     void rowsKeepTheirNumbersAfterARemoval();
+    void openEditorClosesUnsentWhenItsRowGoesOrMoves();
     void parallelOnWithAnEmptyTableOpensNoDialog();
     void parallelOnSwitchesTheGroupInNumberOrder();
     void serialOnRunsDeviceAfterDevice();
@@ -412,6 +413,50 @@ void ConsoleWindowTest::rowsKeepTheirNumbersAfterARemoval() {
     QCOMPARE(console.columnTexts(0), QStringList({"1", "3", "3"}));
     QCOMPARE(console.columnTexts(1), QStringList({"601", "603", "604"}));
     QCOMPARE(console.list()->stripIcon(2, 0), consoleui::kIconLedOff);
+}
+
+void ConsoleWindowTest::openEditorClosesUnsentWhenItsRowGoesOrMoves() {
+    Console console;
+    for (std::size_t i = 0; i < 3; ++i) {
+        QVERIFY(console.connect({device(i, static_cast<std::uint16_t>(701 + i), 1, 0, 1)}));
+    }
+    console.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(console.window.get()));
+    QComboBox* combo = console.window->groupCombo();
+    const auto silence = [&](std::size_t index) {
+        simtcp::Knobs silent = console.fleet->device(index).knobs();
+        silent.answerHeartbeats = false;
+        silent.reconnect = false;
+        console.fleet->device(index).setKnobs(silent);
+    };
+    // Frames to one device leave in order: two more heartbeats mean nothing else is on its way.
+    const auto nothingSent = [&](std::size_t index) {
+        SimDevice& sim = console.fleet->device(index);
+        const auto heartbeats = sim.received(protocol::NET_CMD_HEARTBEAT);
+        return sim.waitCommand(protocol::NET_CMD_HEARTBEAT, heartbeats + 2) &&
+               sim.received(protocol::NET_CMD_SET_GROUP) == 0;
+    };
+
+    // A row above the open editor goes: its row moves up, the editor closes unread.
+    console.doubleClick(console.rowOf(702), DeviceColumn::ColGroup);
+    QVERIFY(combo->isVisible());
+    combo->setCurrentIndex(5);
+    silence(0);
+    QTRY_COMPARE_WITH_TIMEOUT(console.list()->rowCount(), 2, 20000);
+    QVERIFY(!combo->isVisible());
+    QVERIFY(!console.list()->openEditorCell());
+    QVERIFY(nothingSent(1));
+    QVERIFY(nothingSent(2));
+    QCOMPARE(console.cell(console.rowOf(702), DeviceColumn::ColGroup), QStringLiteral("Link_1"));
+
+    // The editor's own row goes.
+    console.doubleClick(console.rowOf(702), DeviceColumn::ColGroup);
+    QVERIFY(combo->isVisible());
+    combo->setCurrentIndex(4);
+    silence(1);
+    QTRY_COMPARE_WITH_TIMEOUT(console.list()->rowCount(), 1, 20000);
+    QVERIFY(!combo->isVisible());
+    QVERIFY(nothingSent(2));
 }
 
 void ConsoleWindowTest::parallelOnWithAnEmptyTableOpensNoDialog() {

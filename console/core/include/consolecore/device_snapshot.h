@@ -5,8 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+
+class CDeviceBase;
 
 namespace consolecore {
 
@@ -23,6 +26,8 @@ struct DeviceSnapshot {
     bool onOff = false;
     bool online = false;
     std::array<bool, 16> leds{};
+    // The registry record the copy was taken from: a device that registers again gets a new one.
+    std::shared_ptr<const CDeviceBase> record;
 };
 
 // Copies the id table's record for `id` under devMapLock; nothing when it is not registered.

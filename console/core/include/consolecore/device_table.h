@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "consolecore/device_snapshot.h"
@@ -47,11 +48,32 @@ const std::array<DeviceColumnInfo, DeviceColumnCount>& deviceColumns();
 const std::vector<std::string>& groupComboEntries();   // "UnLinked", "Link_1".."Link_6"
 const std::vector<std::string>& numberComboEntries();  // "1".."20"
 
+// One device as the list shows it: the values of the registry record it was made from.
 struct DeviceRow {
-    std::array<std::string, DeviceColumnCount> cells;
+    std::uint16_t id = 0;
+    int serial = 0;  // "序号": the table's size when the row was added
+    std::string name;
+    sockaddr_in ip{};
+    std::uint32_t mask = 0;
+    std::uint32_t gateway = 0;
+    std::array<std::uint8_t, 6> mac{};
+    std::uint8_t mode = 0;
+    std::uint8_t group = 0;   // as last reported
+    std::uint8_t number = 0;  // as last reported
+    bool onOff = false;
+    bool online = false;
     std::array<bool, 16> leds{};
-    std::uint16_t id() const;
+    // What the group and number cells show: the operator's choice until a report differs.
+    std::uint8_t shownGroup = 0;
+    std::uint8_t shownNumber = 0;
+    std::shared_ptr<const CDeviceBase> record;
 };
+
+// The text of one cell of `row`.
+std::string deviceCellText(const DeviceRow& row, int column);
+// The combo entry the group or number cell shows (0 when its value is none of them).
+int groupEntryIndex(const DeviceRow& row);
+int numberEntryIndex(const DeviceRow& row);
 
 // Receives the table's changes; the Qt view implements it.
 class DeviceTableObserver {
@@ -59,20 +81,19 @@ public:
     virtual ~DeviceTableObserver() = default;
     virtual void rowAppended(int row) = 0;
     virtual void rowChanged(int row) = 0;
-    virtual void rowRemoved(int row) = 0;
+    // `rows` ascending, indices before the removal.
+    virtual void rowsRemoved(const std::vector<int>& rows) = 0;
 };
 
 class DeviceTable {
 public:
-    // `startSupervision` puts a device under heartbeat supervision (DoNetReg in the program);
-    // `stopSupervision` takes it off (DeleteTickDevice).
-    DeviceTable(CDeviceChannel& channel,
-                std::function<void(std::uint16_t, const sockaddr_in&)> startSupervision,
-                std::function<void(std::uint16_t)> stopSupervision);
+    explicit DeviceTable(CDeviceChannel& channel) : m_channel(channel) {}
 
     void setObserver(DeviceTableObserver* observer) { m_observer = observer; }
 
     // WM_DEVICE_EVENT: kind 1 registered, 2 status, 3 removed; other kinds are ignored.
+    // A removal takes out every row whose record has left the registry, at once; a row made
+    // from a record that is still registered (the device came back) stays.
     void OnDeviceEvent(std::uint16_t id, int kind);
 
     // WM_LED_CELL_CLICKED: switch the outlet to the opposite of its registry state.
@@ -89,13 +110,12 @@ public:
 private:
     void addRow(std::uint16_t id);
     void refreshRow(std::uint16_t id);
-    void removeRow(std::uint16_t id);
+    void removeStaleRows(std::uint16_t id);
 
     CDeviceChannel& m_channel;
-    std::function<void(std::uint16_t, const sockaddr_in&)> m_startSupervision;
-    std::function<void(std::uint16_t)> m_stopSupervision;
     DeviceTableObserver* m_observer = nullptr;
     std::vector<DeviceRow> m_rows;
+    std::unordered_map<std::uint16_t, int> m_rowOf;  // device id -> index in m_rows
 };
 
 }  // namespace consolecore

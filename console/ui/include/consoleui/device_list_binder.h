@@ -27,7 +27,7 @@ public:
 
     void rowAppended(int row) override;
     void rowChanged(int row) override;
-    void rowRemoved(int row) override;
+    void rowsRemoved(const std::vector<int>& rows) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -36,6 +36,8 @@ private:
     void registerRowCells(int row);
     // Copies a row of the core table into the list: texts, outlet dots, editor values.
     void syncRow(int row);
+    // The outlet dots and editor values, which the list keys by row index.
+    void syncIndexedCells(int row);
 
     CListCtrlWG& m_list;
     const consolecore::DeviceTable& m_table;

@@ -31,7 +31,8 @@ struct CellKey {
 };
 
 // Cells are keyed by row index and column; deleting a row changes no registration, so an
-// owner registers each row index once and addresses strips by row index.
+// owner registers each row index once and addresses strips by row index. An open editor
+// belongs to its row's content: when that row goes or moves, the editor closes unread.
 //
 // Messages to the owner: WM_LED_CELL_CLICKED (row, icon index) and WM_BUTTON_CELL_CLICKED
 // (row, column) are posted on a double-click; WM_COMBO_CELL_CHANGED (row, column) is sent
@@ -68,6 +69,9 @@ public:
     // The cell's leading decimal digits (with an optional '-'), 0 when there are none.
     int cellNumber(int row, int column) const;
     bool deleteRow(int row);
+    // Deletes the rows at `rows` (indices before the deletion, any order); out-of-range ones
+    // are skipped.
+    void deleteRows(std::vector<int> rows);
     void deleteAllRows();
 
     // --- interactive cells --------------------------------------------------------------
@@ -155,6 +159,10 @@ private:
     // Asks for the open editor to be closed from the event loop, unless another editor has
     // opened by then (the close rules call this from inside event delivery).
     void requestEditorClose();
+    // Closes the open editor without reading it or telling the owner.
+    void discardOpenEditor();
+    // The open editor's row is about to change from `row` on (a deletion or an insertion).
+    void rowsShiftFrom(int row);
     void onEditorDestroyed(QObject* editor);
     static bool containsKey(const std::vector<CellKey>& keys, CellKey key);
 
