@@ -3,13 +3,14 @@
 // is waited for.
 #include "runner.h"
 
+#include "device_jobs.h"
 #include "dispatcher.h"
 #include "lanwire/lanwire.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "runner_context.h"
 #include "runner_log.h"
 #include "scanner.h"
-#include "worker_pool.h"
 
 namespace chronrun {
 
@@ -26,13 +27,13 @@ struct Runner::Session {
         context.workerStop.stop();
         scanner.stop();
         dispatcher.stop();
-        workers.joinAll();
+        jobs.stop();
     }
 
     RunnerContext context;
-    WorkerPool workers;
-    Dispatcher dispatcher{context, workers};
-    Scanner scanner{context, dispatcher};
+    DeviceJobs jobs{context};
+    Dispatcher dispatcher{context, jobs};
+    Scanner scanner{context, dispatcher, jobs};
 };
 
 Runner& Runner::instance() {
@@ -51,18 +52,18 @@ bool Runner::init() {
     if (!m_session) {
         auto session = std::make_unique<Session>(m_options);
         if (!session->scanner.start()) {
-            InsertLogOb("%d,%d,'定时任务线程启动失败.'", kLogFailure, kLogTimedTask);
+            InsertLogOb("%d,%d,'定时任务线程启动失败.'", logcode::kFailure, logcode::kTimedTask);
             return false;
         }
         m_session = std::move(session);
     }
-    InsertLogOb("%d,%d,'定时任务模块初始化成功.'", kLogSystem, kLogTimedTask);
+    InsertLogOb("%d,%d,'定时任务模块初始化成功.'", logcode::kSystem, logcode::kTimedTask);
     return true;
 }
 
 void Runner::release() {
     std::lock_guard lock(m_mutex);
-    InsertLogOb("%d,%d,'退出定时任务模块.'", kLogSystem, kLogTimedTask);
+    InsertLogOb("%d,%d,'退出定时任务模块.'", logcode::kSystem, logcode::kTimedTask);
     if (m_session) {
         m_session->stop();
         m_session.reset();

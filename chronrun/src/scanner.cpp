@@ -10,14 +10,15 @@
 #include <system_error>
 
 #include "chronstore/chronstore.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "runner_log.h"
 #include "task_rules.h"
 
 namespace chronrun {
 
-Scanner::Scanner(RunnerContext& context, Dispatcher& dispatcher)
-    : m_context(context), m_dispatcher(dispatcher) {}
+Scanner::Scanner(RunnerContext& context, Dispatcher& dispatcher, DeviceJobs& jobs)
+    : m_context(context), m_dispatcher(dispatcher), m_jobs(jobs) {}
 
 Scanner::~Scanner() {
     stop();
@@ -39,7 +40,7 @@ void Scanner::stop() {
 
 void Scanner::run() {
     pthread_setname_np(pthread_self(), "chronrun-scan");
-    InsertLogOb("%d,%d,'进入定时任务线程'", kLogSystem, kLogTimedTask);
+    InsertLogOb("%d,%d,'进入定时任务线程'", logcode::kSystem, logcode::kTimedTask);
     while (!m_stop.stopped()) {
         sweep();
         m_stop.pauseFor(m_context.realPause(kChronrunScanPeriod));
@@ -67,8 +68,9 @@ void Scanner::check(TimTaskPoint_& task, const ChronrunLocalTime& now) {
     if (task.runState == kTaskRunning) {
         if (endTestHolds(task, seconds)) {
             const std::string text = formatText("定时结束时间到:%u;%u", task.endtime, seconds);
-            InsertLogOb("%d,%d,'%s'", kLogSystem, kLogTimedTask, text.c_str());
+            InsertLogOb("%d,%d,'%s'", logcode::kSystem, logcode::kTimedTask, text.c_str());
             task.runState = kTaskEnded;
+            m_jobs.taskEnded(task.timID);  // its jobs still waiting give up
         }
         return;
     }
@@ -76,7 +78,7 @@ void Scanner::check(TimTaskPoint_& task, const ChronrunLocalTime& now) {
     // run states too, and the dispatcher drops its copy.
     if (!startTestHolds(task, now)) return;
     const std::string text = formatText("定时开始时间到:%u;%u", task.statime, seconds);
-    InsertLogOb("%d,%d,'%s'", kLogSystem, kLogTimedTask, text.c_str());
+    InsertLogOb("%d,%d,'%s'", logcode::kSystem, logcode::kTimedTask, text.c_str());
     TimTaskPoint_ copy = task;  // deep: the copy owns its name and device list
     copy.runState = kTaskRunning;
     m_dispatcher.append(std::move(copy));

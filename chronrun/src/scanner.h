@@ -6,6 +6,7 @@
 
 #include "chronrun/chronrun_options.h"
 #include "chronstore/tim_task.h"
+#include "device_jobs.h"
 #include "dispatcher.h"
 #include "runner_context.h"
 #include "stop_signal.h"
@@ -14,7 +15,7 @@ namespace chronrun {
 
 class Scanner {
 public:
-    Scanner(RunnerContext& context, Dispatcher& dispatcher);
+    Scanner(RunnerContext& context, Dispatcher& dispatcher, DeviceJobs& jobs);
     ~Scanner();
     Scanner(const Scanner&) = delete;
     Scanner& operator=(const Scanner&) = delete;
@@ -32,6 +33,7 @@ private:
 
     RunnerContext& m_context;
     Dispatcher& m_dispatcher;
+    DeviceJobs& m_jobs;
     StopSignal m_stop;  // stopped once the scan flag is cleared
     std::thread m_thread;
 };

@@ -72,6 +72,9 @@ std::vector<TimTaskPoint_> loadTimTasks(const platform::IniDocument& doc, std::i
         for (std::size_t k = 1; k <= devCount; ++k) {
             DeviceOnOff_ device;
             const std::string index = std::to_string(k);
+            // An entry without its id is not a device 0: a count larger than the entries
+            // written would otherwise switch one device many times.
+            if (!doc.get(section, "devID_" + index)) continue;
             device.devID = static_cast<std::uint16_t>(doc.getInt(section, "devID_" + index, 0));
             const std::u16string leds =
                 utf8ToUtf16(doc.getString(section, "devLED_" + index, kDefaultLeds));
