@@ -3,7 +3,15 @@
 // is waited for.
 #include "runner.h"
 
+#include <optional>
+#include <string>
 #include "device_jobs.h"
+
+#include "chronrun/task_rules.h"
+#include "chronstore/chronstore.h"
+#include "device_jobs.h"
+#include "device_worker.h"
+#include "devroster/devroster.h"
 #include "dispatcher.h"
 #include "lanwire/lanwire.h"
 #include "logbase/log_codes.h"
@@ -68,6 +76,55 @@ void Runner::release() {
         m_session->stop();
         m_session.reset();
     }
+}
+
+namespace {
+
+// The job for `devID` from the task chosen, copied under the store lock.
+std::optional<DeviceJob> chooseJob(std::int32_t timID, std::uint16_t devID, bool reapply) {
+    TimTaskGuard guard;
+    const TimTaskArray& tasks = GetTTPointArray();
+    std::optional<std::size_t> chosen;
+    std::size_t entry = 0;
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        const TimTaskPoint_& task = tasks[i];
+        const bool wanted =
+            reapply ? task.ttEnable && task.runState == kTaskRunning : task.timID == timID;
+        if (!wanted) continue;
+        if (chosen && reapply && !startedLater(task, i, tasks[*chosen], *chosen)) continue;
+        // The device's last entry in the task, as a dispatch leaves it.
+        for (std::size_t k = task.devList.size(); k-- > 0;) {
+            if (task.devList[k].devID != devID) continue;
+            chosen = i;
+            entry = k;
+            break;
+        }
+        if (chosen && !reapply) break;
+    }
+    if (!chosen) return std::nullopt;
+    return makeDeviceJob(tasks[*chosen], tasks[*chosen].devList[entry]);
+}
+
+std::string deviceName(std::uint16_t devID) {
+    DevMapGuard guard;
+    const DeviceInfoMap& table = GetDeviceInfoMap();
+    const auto found = table.find(devID);
+    return found != table.end() ? found->second->GetDeviceName() : std::to_string(devID);
+}
+
+}  // namespace
+
+bool Runner::apply(std::int32_t timID, std::uint16_t devID, bool reapply) {
+    const std::optional<DeviceJob> job = chooseJob(timID, devID, reapply);
+    if (!job) return false;
+    std::lock_guard lock(m_mutex);
+    if (!m_session) return false;
+    if (reapply) {
+        InsertLogOb("%d,%d,'定时任务[%s]重新应用到设备[%s]'", logcode::kRun, logcode::kTimedTask,
+                    jobName(*job).c_str(), deviceName(devID).c_str());
+    }
+    m_session->jobs.submit(*job);
+    return true;
 }
 
 void Runner::setOptions(const ChronrunOptions& options) {

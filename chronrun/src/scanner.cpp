@@ -9,11 +9,12 @@
 #include <string>
 #include <system_error>
 
+#include "chronrun/task_rules.h"
 #include "chronstore/chronstore.h"
+#include "chronstore/holidays.h"
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "runner_log.h"
-#include "task_rules.h"
 
 namespace chronrun {
 
@@ -77,6 +78,17 @@ void Scanner::check(TimTaskPoint_& task, const ChronrunLocalTime& now) {
     // Idle or ended. The enable flag is not looked at here: a disabled task goes through its
     // run states too, and the dispatcher drops its copy.
     if (!startTestHolds(task, now)) return;
+    if (task.skipHolidays && IsHoliday(now.year, now.month, now.day)) {
+        // The task stays as it is; the skip is logged once per task and day.
+        const HolidayDate today = MakeHolidayDate(now.year, now.month, now.day);
+        auto [entry, inserted] = m_holidayLogged.try_emplace(task.timID, today);
+        if (inserted || entry->second != today) {
+            entry->second = today;
+            InsertLogOb("%d,%d,'节假日跳过定时任务:%s'", logcode::kSystem, logcode::kTimedTask,
+                        GetTimNameUtf8(task).c_str());
+        }
+        return;
+    }
     const std::string text = formatText("定时开始时间到:%u;%u", task.statime, seconds);
     InsertLogOb("%d,%d,'%s'", logcode::kSystem, logcode::kTimedTask, text.c_str());
     TimTaskPoint_ copy = task;  // deep: the copy owns its name and device list

@@ -2,6 +2,8 @@
 // and moves each task through its run states.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <thread>
 
 #include "chronrun/chronrun_options.h"
@@ -35,6 +37,8 @@ private:
     Dispatcher& m_dispatcher;
     DeviceJobs& m_jobs;
     StopSignal m_stop;  // stopped once the scan flag is cleared
+    // The day each task's holiday skip was last logged (scan thread only).
+    std::map<std::int32_t, std::int32_t> m_holidayLogged;
     std::thread m_thread;
 };
 
