@@ -72,6 +72,14 @@ void DeviceJobs::submit(DeviceJob job) {
     }
 }
 
+bool DeviceJobs::hasJob(std::uint16_t devID, std::int32_t timID) {
+    std::lock_guard lock(m_mutex);
+    const auto waiting = m_waiting.find(devID);
+    const auto busy = m_busy.find(devID);
+    return (waiting != m_waiting.end() && waiting->second.timID == timID) ||
+           (busy != m_busy.end() && busy->second == timID);
+}
+
 void DeviceJobs::taskEnded(std::int32_t timID) {
     std::vector<DeviceJob> expired;
     {
@@ -153,7 +161,7 @@ void DeviceJobs::watch() {
         for (const auto& [id, device] : online) {
             const auto entry = m_waiting.find(id);
             if (entry == m_waiting.end() || m_busy.contains(id)) continue;
-            m_busy.insert(id);
+            m_busy.emplace(id, entry->second.timID);
             m_ready.push_back(FoundJob{std::move(entry->second), device});
             m_waiting.erase(entry);
         }

@@ -10,7 +10,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -36,6 +35,8 @@ public:
 
     // Takes the job of one device of a dispatched (or re-applied) task.
     void submit(DeviceJob job);
+    // A job of task `timID` for the device still waits or is being sent.
+    bool hasJob(std::uint16_t devID, std::int32_t timID);
     // The window of task `timID` has closed: its jobs still waiting give up.
     void taskEnded(std::int32_t timID);
     // Ends every thread (a send in progress finishes that frame first); jobs still waiting
@@ -55,7 +56,7 @@ private:
     std::condition_variable m_sendWake;            // a job ready, stop
     std::map<std::uint16_t, DeviceJob> m_waiting;  // the newest job per device id
     std::deque<FoundJob> m_ready;                  // devices found online, not yet sent to
-    std::set<std::uint16_t> m_busy;                // ids ready or being sent to
+    std::map<std::uint16_t, std::int32_t> m_busy;  // ids ready or being sent to: their task
     bool m_lookAgain = false;
     bool m_stopped = false;
     std::size_t m_freeSenders = 0;  // started senders not busy with a job
