@@ -12,7 +12,8 @@ dir=build-bench
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_SANITIZE= \
     -DVANTREL_BUILD_GUI=OFF -DVANTREL_BUILD_BENCH=ON >/dev/null
 cmake --build "$dir" -j "${VANTREL_JOBS:-$(nproc)}" \
-    --target e2e_bench e2e_fleet vantrel-sim logbase_bench chronrun_scan_bench
+    --target e2e_bench e2e_fleet vantrel-sim logbase_bench chronrun_scan_bench \
+    chronrun_task_view_bench
 bin=$dir/bin
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -23,6 +24,8 @@ echo "== log store: InsertLogOb from 8 threads, one-day query over 1,000,000 row
 "$bin/logbase_bench" 50000 1000000 | tee "$out/log.txt"
 echo "== timed-task scan, 1000 tasks"
 "$bin/chronrun_scan_bench" 10 1000 | tee "$out/scan.txt"
+echo "== timed tasks' should-be/is view, 1000 tasks x 10 devices"
+"$bin/chronrun_task_view_bench" 20 1000 | tee "$out/view.txt"
 
 # Rows from the log store and scan benchmarks, in the e2e table's format.
 {
@@ -42,6 +45,10 @@ echo "== timed-task scan, 1000 tasks"
         /share/ { for (i = 1; i <= NF; i++) if ($i == "share") { share = $(i + 1); if (share + 0 > worst + 0) worst = share } }
         END { printf "timed-task scan, 1000 tasks (worse of two runs)|%s %% of one core|< 5 %%|-|%s\n", worst, (worst + 0 < 5 ? "met" : "MISSED") }
     ' "$out/scan.txt"
+    awk '
+        /task view/ { for (i = 1; i <= NF; i++) { if ($i == "median") med = $(i + 1); if ($i == "max") mx = $(i + 1) } }
+        END { printf "timed-task view, 1000 tasks x 10 devices|median %s ms, max %s ms|-|-|measured\n", med, mx }
+    ' "$out/view.txt"
 } > "$out/table.txt"
 
 echo

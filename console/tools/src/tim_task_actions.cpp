@@ -9,14 +9,22 @@
 #include <stdexcept>
 
 #include "chronstore/chronstore.h"
+#include "consolecore/tim_task_rules.h"
 #include "consoletools/add_tim_device_dlg.h"
 #include "consoletools/tim_task_dlg.h"
-#include "consoletools/tim_task_rules.h"
 #include "consoleui/cell_icons.h"
 #include "consoleui/list_ctrl_wg.h"
 #include "platform/messages.h"
 
 namespace consoletools {
+
+using consolecore::buildTask;
+using consolecore::checkTaskForm;
+using consolecore::nextTaskNumber;
+using consolecore::TaskCheck;
+using consolecore::taskCheckMessage;
+using consolecore::TaskDate;
+using consolecore::TaskForm;
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <algorithm>
 
 #include "chronstore/chronstore.h"
-#include "consoletools/tim_task_rules.h"
+#include "consolecore/tim_task_rules.h"
 #include "consoletools/tool_layout.h"
 #include "consoleui/cell_icons.h"
 #include "consoleui/list_ctrl_wg.h"
@@ -24,6 +24,11 @@
 #include "platform/messages.h"
 
 namespace consoletools {
+
+using consolecore::taskDateText;
+using consolecore::taskTypeText;
+using consolecore::timeOfDayText;
+using consolecore::weekdayText;
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <QTimeEdit>
 
 #include "chronstore/task_file.h"
+#include "consolecore/tim_task_rules.h"
 #include "consoletools/add_tim_device_dlg.h"
 #include "consoletools/tim_task_dlg.h"
-#include "consoletools/tim_task_rules.h"
 #include "consoletools/tool_layout.h"
 #include "consoleui/cell_icons.h"
 #include "platform/messages.h"
@@ -107,7 +107,6 @@ const char* const kHandEdited =
 class TimTaskTest : public QObject {
     Q_OBJECT
 private slots:
-    void nextTaskNumberExamples();
     void windowControlsColumnsAndPlacement();
     void weekModeTaskShowsItsDaysAndNoDates();
     void dateModeTaskOfOneDayIsAcceptedAndShown();
@@ -124,18 +123,6 @@ private slots:
     void runStatesRefreshOnTheTimer();
     void savedFileIsWhatTheStoreLoadsBack();
 };
-
-void TimTaskTest::nextTaskNumberExamples() {
-    using consoletools::nextTaskNumber;
-    QCOMPARE(nextTaskNumber({}), 1);
-    QCOMPARE(nextTaskNumber({1, 2, 4}), 3);
-    QCOMPARE(nextTaskNumber({1, 2, 3}), 4);
-    QCOMPARE(nextTaskNumber({2, 3}), 4);
-    QCOMPARE(nextTaskNumber({3, 5}), 2);
-    QCOMPARE(nextTaskNumber({5, 3}), 2);  // sorted first
-    QCOMPARE(nextTaskNumber({1, 3}), 2);
-    QCOMPARE(nextTaskNumber({7}), 8);
-}
 
 void TimTaskTest::windowControlsColumnsAndPlacement() {
     TaskEnvironment env;

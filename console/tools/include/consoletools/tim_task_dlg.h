@@ -27,9 +27,11 @@ class CListCtrlWG;
 class QtPrompt;
 }  // namespace consoleui
 
-namespace consoletools {
-
+namespace consolecore {
 struct TaskForm;
+}
+
+namespace consoletools {
 
 class CTimTaskDlg : public consoleui::SkinDialog, public platform::MessageTarget {
     Q_OBJECT
@@ -116,7 +118,7 @@ private:
     void rebuildDeviceList();
     void setTaskEnabled(bool enabled);
     bool validateAndStore();
-    TaskForm readForm() const;
+    consolecore::TaskForm readForm() const;
 
     std::unique_ptr<consoleui::QtPrompt> m_ownPrompt;
     platform::Prompt* m_prompt;

@@ -9,7 +9,7 @@
 
 #include "chronstore/tim_task.h"
 
-namespace consoletools {
+namespace consolecore {
 
 // "%02d:%02d:%02d" of seconds after midnight.
 std::string timeOfDayText(std::uint32_t seconds);
@@ -61,4 +61,4 @@ const char* taskCheckMessage(TaskCheck check);
 // mode, and the devices given.
 TimTaskPoint_ buildTask(const TaskForm& form, const std::vector<DeviceOnOff_>& devices);
 
-}  // namespace consoletools
+}  // namespace consolecore

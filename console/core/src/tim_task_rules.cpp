@@ -1,11 +1,11 @@
 // Cell texts, form checks and task numbering of the timed-task editor.
-#include "consoletools/tim_task_rules.h"
+#include "consolecore/tim_task_rules.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <tuple>
 
-namespace consoletools {
+namespace consolecore {
 
 std::string timeOfDayText(std::uint32_t seconds) {
     char text[32];
@@ -108,4 +108,4 @@ TimTaskPoint_ buildTask(const TaskForm& form, const std::vector<DeviceOnOff_>& d
     return task;
 }
 
-}  // namespace consoletools
+}  // namespace consolecore
