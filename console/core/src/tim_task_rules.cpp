@@ -103,6 +103,7 @@ TimTaskPoint_ buildTask(const TaskForm& form, const std::vector<DeviceOnOff_>& d
     task.saturday = form.weekdays[6];
     task.statime = form.startTime;
     task.endtime = form.endTime;
+    task.skipHolidays = form.skipHolidays;
     task.devList = devices;
     task.devCount = static_cast<std::uint16_t>(task.devList.size());
     return task;

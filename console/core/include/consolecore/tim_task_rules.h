@@ -41,6 +41,7 @@ struct TaskForm {
     std::array<bool, 7> weekdays{};  // Sunday first
     std::uint32_t startTime = 0;     // seconds after midnight
     std::uint32_t endTime = 0;
+    bool skipHolidays = false;  // 节假日不执行
 };
 
 enum class TaskCheck {
