@@ -13,6 +13,14 @@ void ReleaseChronrun() {
     Runner::instance().release();
 }
 
+bool ApplyChronrunTask(std::int32_t timID, std::uint16_t devID) {
+    return Runner::instance().apply(timID, devID, false);
+}
+
+bool ReapplyChronrunTask(std::uint16_t devID) {
+    return Runner::instance().apply(0, devID, true);
+}
+
 void SetChronrunOptions(const ChronrunOptions& options) {
     Runner::instance().setOptions(options);
 }

@@ -1,7 +1,5 @@
-// The device worker: find the device in the registry, then switch its outlets one by one.
+// A device's 16 outlet frames, paced, with their log lines.
 #include "device_worker.h"
-
-#include <pthread.h>
 
 #include <algorithm>
 #include <iterator>
@@ -10,6 +8,7 @@
 
 #include "chronrun/chronrun_options.h"
 #include "devroster/devroster.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "protocol/console_frames.h"
 #include "public/nwstring.h"
@@ -17,44 +16,6 @@
 
 namespace chronrun {
 namespace {
-
-std::string jobName(const DeviceJob& job) {
-    const char16_t* end = std::find(std::begin(job.timName), std::end(job.timName), u'\0');
-    return Utf16ToUtf8(
-        std::u16string_view(job.timName, static_cast<std::size_t>(end - std::begin(job.timName))));
-}
-
-// Looks the device up once; null when it is not online. `retry` says when to look again:
-// soon while nothing at all is online, else after the usual interval.
-std::shared_ptr<CDeviceBase> lookUp(std::uint16_t id, std::chrono::milliseconds& retry) {
-    DevMapGuard guard;
-    const DeviceInfoMap& table = GetDeviceInfoMap();
-    if (table.empty()) {
-        retry = kChronrunEmptyRetry;
-        return nullptr;
-    }
-    retry = kChronrunDeviceRetry;
-    const auto found = table.find(id);
-    return found != table.end() ? found->second : nullptr;
-}
-
-// Waits until the device is in the id table. The registry announces nothing, so the table is
-// looked at again after each interval; the wait itself ends at once when the worker flag is
-// cleared. Null in that case.
-std::shared_ptr<CDeviceBase> waitForDevice(RunnerContext& context, std::uint16_t id) {
-    std::chrono::milliseconds retry = kChronrunDeviceRetry;
-    while (!context.workerStop.stopped()) {
-        if (auto device = lookUp(id, retry)) {
-            // A freshly registered device gets a moment before its first frame.
-            for (int step = 0; step < kChronrunSettleSteps; ++step) {
-                if (!context.workerStop.pauseFor(context.realPause(kChronrunSettleStep))) break;
-            }
-            return device;
-        }
-        context.workerStop.pauseFor(context.realPause(retry));
-    }
-    return nullptr;
-}
 
 // Sends outlet `outlet` (1..16) its state and logs it, all under the send lock so that frames
 // of different workers never interleave their log lines.
@@ -67,7 +28,7 @@ void sendOutlet(RunnerContext& context, const DeviceJob& job, const std::string&
     context.send(frame.data(), static_cast<std::uint32_t>(frame.size()), address);
     const std::string text =
         formatText("[%s][%s][%d-%d]", taskName.c_str(), deviceName.c_str(), outlet, int{state});
-    InsertLogOb("%d,%d,'%s.'", kLogRun, kLogTimedTask, text.c_str());
+    InsertLogOb("%d,%d,'%s.'", logcode::kRun, logcode::kTimedTask, text.c_str());
 }
 
 }  // namespace
@@ -75,26 +36,27 @@ void sendOutlet(RunnerContext& context, const DeviceJob& job, const std::string&
 DeviceJob makeDeviceJob(const TimTaskPoint_& task, const DeviceOnOff_& device) {
     DeviceJob job;
     job.devID = device.devID;
+    job.timID = task.timID;
     std::copy(std::begin(device.devLED), std::end(device.devLED), std::begin(job.devLED));
     std::copy(std::begin(task.timName), std::end(task.timName), std::begin(job.timName));
     job.timName[kTimNameUnits - 1] = u'\0';
     return job;
 }
 
-void runDeviceJob(RunnerContext& context, const DeviceJob& job) {
-    pthread_setname_np(pthread_self(), "chronrun-dev");
+std::string jobName(const DeviceJob& job) {
+    const char16_t* end = std::find(std::begin(job.timName), std::end(job.timName), u'\0');
+    return Utf16ToUtf8(
+        std::u16string_view(job.timName, static_cast<std::size_t>(end - std::begin(job.timName))));
+}
+
+void sendDeviceJob(RunnerContext& context, const DeviceJob& job,
+                   const std::shared_ptr<CDeviceBase>& device) {
+    // A freshly registered device gets a moment before its first frame.
+    for (int step = 0; step < kChronrunSettleSteps; ++step) {
+        if (!context.workerStop.pauseFor(context.realPause(kChronrunSettleStep))) break;
+    }
     const std::string taskName = jobName(job);
     const char* name = taskName.c_str();
-    const int id = job.devID;
-    InsertLogOb("%d,%d,'定时任务[%s]开始设备[%d]线程'", kLogRun, kLogTimedTask, name, id);
-    if (context.workerStop.stopped()) return;
-    InsertLogOb("%d,%d,'定时任务[%s]进入设备[%d]线程'", kLogRun, kLogTimedTask, name, id);
-
-    const std::shared_ptr<CDeviceBase> device = waitForDevice(context, job.devID);
-    if (!device) {
-        InsertLogOb("%d,%d,'定时任务[%s]找不到设备[%d]'", kLogFailure, kLogTimedTask, name, id);
-        return;
-    }
     std::string deviceName;
     sockaddr_in address{};
     {
@@ -103,7 +65,7 @@ void runDeviceJob(RunnerContext& context, const DeviceJob& job) {
         deviceName = device->GetDeviceName();
         address = device->GetDeviceSockIPAddr();
     }
-    InsertLogOb("%d,%d,'定时任务[%s]开始执行设备[%s]'", kLogRun, kLogTimedTask, name,
+    InsertLogOb("%d,%d,'定时任务[%s]开始执行设备[%s]'", logcode::kRun, logcode::kTimedTask, name,
                 deviceName.c_str());
 
     // Every outlet is sent, the ones to switch off included. The flag is looked at before each
@@ -114,7 +76,7 @@ void runDeviceJob(RunnerContext& context, const DeviceJob& job) {
         if (!context.workerStop.pauseFor(context.realPause(kChronrunOutletHold))) break;
         if (!context.workerStop.pauseFor(context.realPause(kChronrunOutletGap))) break;
     }
-    InsertLogOb("%d,%d,'定时任务[%s]执行设备[%s]完成.'", kLogRun, kLogTimedTask, name,
+    InsertLogOb("%d,%d,'定时任务[%s]执行设备[%s]完成.'", logcode::kRun, logcode::kTimedTask, name,
                 deviceName.c_str());
 }
 

@@ -9,19 +9,13 @@
 
 #include "chronrun/chronrun_options.h"
 #include "device_worker.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "runner_log.h"
 
 namespace chronrun {
-namespace {
-
-// A worker whose thread cannot be started is retried this often, then given up with a line.
-constexpr int kWorkerStartAttempts = 3;
-
-}  // namespace
-
-Dispatcher::Dispatcher(RunnerContext& context, WorkerPool& workers)
-    : m_context(context), m_workers(workers) {}
+Dispatcher::Dispatcher(RunnerContext& context, DeviceJobs& jobs)
+    : m_context(context), m_jobs(jobs) {}
 
 Dispatcher::~Dispatcher() {
     stop();
@@ -42,11 +36,12 @@ bool Dispatcher::wake() {
     }
     std::lock_guard threadLock(m_threadMutex);
     if (!m_thread.joinable()) {
-        InsertLogOb("%d,%d,'启动定时[%s]分派线程.'", kLogSystem, kLogTimedTask, headName.c_str());
+        InsertLogOb("%d,%d,'启动定时[%s]分派线程.'", logcode::kSystem, logcode::kTimedTask,
+                    headName.c_str());
         try {
             m_thread = std::thread([this] { run(); });
         } catch (const std::system_error&) {
-            InsertLogOb("%d,%d,'定时分派启动失败.'", kLogFailure, kLogTimedTask);
+            InsertLogOb("%d,%d,'定时分派启动失败.'", logcode::kFailure, logcode::kTimedTask);
             return false;
         }
         return true;
@@ -54,7 +49,8 @@ bool Dispatcher::wake() {
     // Waking cannot fail here: the flag is set under the queue's lock and the thread re-checks
     // it before it parks.
     m_wake.notify_one();
-    InsertLogOb("%d,%d,'开启定时[%s].唤醒分派线程.'", kLogSystem, kLogTimedTask, headName.c_str());
+    InsertLogOb("%d,%d,'开启定时[%s].唤醒分派线程.'", logcode::kSystem, logcode::kTimedTask,
+                headName.c_str());
     return true;
 }
 
@@ -103,21 +99,11 @@ void Dispatcher::run() {
 
 void Dispatcher::dispatch(const TimTaskPoint_& task) {
     const std::string name = GetTimNameUtf8(task);
-    InsertLogOb("%d,%d,'执行定时任务:%s'", kLogRun, kLogTimedTask, name.c_str());
+    InsertLogOb("%d,%d,'执行定时任务:%s'", logcode::kRun, logcode::kTimedTask, name.c_str());
     const std::string count = formatText("设备数量:%d", static_cast<int>(task.devList.size()));
-    InsertLogOb("%d,%d,'%s'", kLogRun, kLogTimedTask, count.c_str());
+    InsertLogOb("%d,%d,'%s'", logcode::kRun, logcode::kTimedTask, count.c_str());
     // All devices of one task start together; the dispatcher does not wait for them.
-    for (const DeviceOnOff_& device : task.devList) {
-        const DeviceJob job = makeDeviceJob(task, device);
-        bool started = false;
-        for (int attempt = 0; attempt < kWorkerStartAttempts && !started; ++attempt) {
-            started = m_workers.start([this, job] { runDeviceJob(m_context, job); });
-        }
-        if (!started) {
-            InsertLogOb("%d,%d,'定时任务[%s]设备[%d]线程启动失败.'", kLogFailure, kLogTimedTask,
-                        name.c_str(), int{device.devID});
-        }
-    }
+    for (const DeviceOnOff_& device : task.devList) m_jobs.submit(makeDeviceJob(task, device));
 }
 
 }  // namespace chronrun

@@ -1,5 +1,5 @@
 // The dispatch queue and its thread: takes the copies of due tasks in order, drops disabled
-// ones, starts one device worker per device and keeps tasks 3 s apart.
+// ones, hands one job per device to the device jobs and keeps tasks 3 s apart.
 #pragma once
 
 #include <condition_variable>
@@ -8,14 +8,14 @@
 #include <thread>
 
 #include "chronstore/tim_task.h"
+#include "device_jobs.h"
 #include "runner_context.h"
-#include "worker_pool.h"
 
 namespace chronrun {
 
 class Dispatcher {
 public:
-    Dispatcher(RunnerContext& context, WorkerPool& workers);
+    Dispatcher(RunnerContext& context, DeviceJobs& jobs);
     ~Dispatcher();
     Dispatcher(const Dispatcher&) = delete;
     Dispatcher& operator=(const Dispatcher&) = delete;
@@ -40,7 +40,7 @@ private:
     void pause(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds delay);
 
     RunnerContext& m_context;
-    WorkerPool& m_workers;
+    DeviceJobs& m_jobs;
 
     std::mutex m_mutex;  // guards the queue and the flag
     std::condition_variable m_wake;

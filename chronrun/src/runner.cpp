@@ -3,13 +3,22 @@
 // is waited for.
 #include "runner.h"
 
+#include <optional>
+#include <string>
+#include "device_jobs.h"
+
+#include "chronrun/task_rules.h"
+#include "chronstore/chronstore.h"
+#include "device_jobs.h"
+#include "device_worker.h"
+#include "devroster/devroster.h"
 #include "dispatcher.h"
 #include "lanwire/lanwire.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "runner_context.h"
 #include "runner_log.h"
 #include "scanner.h"
-#include "worker_pool.h"
 
 namespace chronrun {
 
@@ -26,13 +35,13 @@ struct Runner::Session {
         context.workerStop.stop();
         scanner.stop();
         dispatcher.stop();
-        workers.joinAll();
+        jobs.stop();
     }
 
     RunnerContext context;
-    WorkerPool workers;
-    Dispatcher dispatcher{context, workers};
-    Scanner scanner{context, dispatcher};
+    DeviceJobs jobs{context};
+    Dispatcher dispatcher{context, jobs};
+    Scanner scanner{context, dispatcher, jobs};
 };
 
 Runner& Runner::instance() {
@@ -51,22 +60,73 @@ bool Runner::init() {
     if (!m_session) {
         auto session = std::make_unique<Session>(m_options);
         if (!session->scanner.start()) {
-            InsertLogOb("%d,%d,'定时任务线程启动失败.'", kLogFailure, kLogTimedTask);
+            InsertLogOb("%d,%d,'定时任务线程启动失败.'", logcode::kFailure, logcode::kTimedTask);
             return false;
         }
         m_session = std::move(session);
     }
-    InsertLogOb("%d,%d,'定时任务模块初始化成功.'", kLogSystem, kLogTimedTask);
+    InsertLogOb("%d,%d,'定时任务模块初始化成功.'", logcode::kSystem, logcode::kTimedTask);
     return true;
 }
 
 void Runner::release() {
     std::lock_guard lock(m_mutex);
-    InsertLogOb("%d,%d,'退出定时任务模块.'", kLogSystem, kLogTimedTask);
+    InsertLogOb("%d,%d,'退出定时任务模块.'", logcode::kSystem, logcode::kTimedTask);
     if (m_session) {
         m_session->stop();
         m_session.reset();
     }
+}
+
+namespace {
+
+// The job for `devID` from the task chosen, copied under the store lock.
+std::optional<DeviceJob> chooseJob(std::int32_t timID, std::uint16_t devID, bool reapply) {
+    TimTaskGuard guard;
+    const TimTaskArray& tasks = GetTTPointArray();
+    std::optional<std::size_t> chosen;
+    std::size_t entry = 0;
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        const TimTaskPoint_& task = tasks[i];
+        const bool wanted =
+            reapply ? task.ttEnable && task.runState == kTaskRunning : task.timID == timID;
+        if (!wanted) continue;
+        if (chosen && reapply && !startedLater(task, i, tasks[*chosen], *chosen)) continue;
+        // The device's last entry in the task, as a dispatch leaves it.
+        for (std::size_t k = task.devList.size(); k-- > 0;) {
+            if (task.devList[k].devID != devID) continue;
+            chosen = i;
+            entry = k;
+            break;
+        }
+        if (chosen && !reapply) break;
+    }
+    if (!chosen) return std::nullopt;
+    return makeDeviceJob(tasks[*chosen], tasks[*chosen].devList[entry]);
+}
+
+std::string deviceName(std::uint16_t devID) {
+    DevMapGuard guard;
+    const DeviceInfoMap& table = GetDeviceInfoMap();
+    const auto found = table.find(devID);
+    return found != table.end() ? found->second->GetDeviceName() : std::to_string(devID);
+}
+
+}  // namespace
+
+bool Runner::apply(std::int32_t timID, std::uint16_t devID, bool reapply) {
+    const std::optional<DeviceJob> job = chooseJob(timID, devID, reapply);
+    if (!job) return false;
+    std::lock_guard lock(m_mutex);
+    if (!m_session) return false;
+    if (reapply) {
+        // A device that registers while its dispatched job still waits for it gets that job.
+        if (m_session->jobs.hasJob(devID, job->timID)) return false;
+        InsertLogOb("%d,%d,'定时任务[%s]重新应用到设备[%s]'", logcode::kRun, logcode::kTimedTask,
+                    jobName(*job).c_str(), deviceName(devID).c_str());
+    }
+    m_session->jobs.submit(*job);
+    return true;
 }
 
 void Runner::setOptions(const ChronrunOptions& options) {

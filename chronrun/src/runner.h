@@ -16,6 +16,9 @@ public:
 
     bool init();
     void release();
+    // Hands one device job to the running session; `reapply` picks the running task that
+    // started last instead of task `timID`.
+    bool apply(std::int32_t timID, std::uint16_t devID, bool reapply);
 
     void setOptions(const ChronrunOptions& options);
     ChronrunOptions options();

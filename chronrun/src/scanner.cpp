@@ -9,15 +9,17 @@
 #include <string>
 #include <system_error>
 
+#include "chronrun/task_rules.h"
 #include "chronstore/chronstore.h"
+#include "chronstore/holidays.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "runner_log.h"
-#include "task_rules.h"
 
 namespace chronrun {
 
-Scanner::Scanner(RunnerContext& context, Dispatcher& dispatcher)
-    : m_context(context), m_dispatcher(dispatcher) {}
+Scanner::Scanner(RunnerContext& context, Dispatcher& dispatcher, DeviceJobs& jobs)
+    : m_context(context), m_dispatcher(dispatcher), m_jobs(jobs) {}
 
 Scanner::~Scanner() {
     stop();
@@ -39,7 +41,7 @@ void Scanner::stop() {
 
 void Scanner::run() {
     pthread_setname_np(pthread_self(), "chronrun-scan");
-    InsertLogOb("%d,%d,'进入定时任务线程'", kLogSystem, kLogTimedTask);
+    InsertLogOb("%d,%d,'进入定时任务线程'", logcode::kSystem, logcode::kTimedTask);
     while (!m_stop.stopped()) {
         sweep();
         m_stop.pauseFor(m_context.realPause(kChronrunScanPeriod));
@@ -67,16 +69,28 @@ void Scanner::check(TimTaskPoint_& task, const ChronrunLocalTime& now) {
     if (task.runState == kTaskRunning) {
         if (endTestHolds(task, seconds)) {
             const std::string text = formatText("定时结束时间到:%u;%u", task.endtime, seconds);
-            InsertLogOb("%d,%d,'%s'", kLogSystem, kLogTimedTask, text.c_str());
+            InsertLogOb("%d,%d,'%s'", logcode::kSystem, logcode::kTimedTask, text.c_str());
             task.runState = kTaskEnded;
+            m_jobs.taskEnded(task.timID);  // its jobs still waiting give up
         }
         return;
     }
     // Idle or ended. The enable flag is not looked at here: a disabled task goes through its
     // run states too, and the dispatcher drops its copy.
     if (!startTestHolds(task, now)) return;
+    if (task.skipHolidays && IsHoliday(now.year, now.month, now.day)) {
+        // The task stays as it is; the skip is logged once per task and day.
+        const HolidayDate today = MakeHolidayDate(now.year, now.month, now.day);
+        auto [entry, inserted] = m_holidayLogged.try_emplace(task.timID, today);
+        if (inserted || entry->second != today) {
+            entry->second = today;
+            InsertLogOb("%d,%d,'节假日跳过定时任务:%s'", logcode::kSystem, logcode::kTimedTask,
+                        GetTimNameUtf8(task).c_str());
+        }
+        return;
+    }
     const std::string text = formatText("定时开始时间到:%u;%u", task.statime, seconds);
-    InsertLogOb("%d,%d,'%s'", kLogSystem, kLogTimedTask, text.c_str());
+    InsertLogOb("%d,%d,'%s'", logcode::kSystem, logcode::kTimedTask, text.c_str());
     TimTaskPoint_ copy = task;  // deep: the copy owns its name and device list
     copy.runState = kTaskRunning;
     m_dispatcher.append(std::move(copy));

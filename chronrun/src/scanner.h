@@ -2,10 +2,13 @@
 // and moves each task through its run states.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <thread>
 
 #include "chronrun/chronrun_options.h"
 #include "chronstore/tim_task.h"
+#include "device_jobs.h"
 #include "dispatcher.h"
 #include "runner_context.h"
 #include "stop_signal.h"
@@ -14,7 +17,7 @@ namespace chronrun {
 
 class Scanner {
 public:
-    Scanner(RunnerContext& context, Dispatcher& dispatcher);
+    Scanner(RunnerContext& context, Dispatcher& dispatcher, DeviceJobs& jobs);
     ~Scanner();
     Scanner(const Scanner&) = delete;
     Scanner& operator=(const Scanner&) = delete;
@@ -32,7 +35,10 @@ private:
 
     RunnerContext& m_context;
     Dispatcher& m_dispatcher;
+    DeviceJobs& m_jobs;
     StopSignal m_stop;  // stopped once the scan flag is cleared
+    // The day each task's holiday skip was last logged (scan thread only).
+    std::map<std::int32_t, std::int32_t> m_holidayLogged;
     std::thread m_thread;
 };
 

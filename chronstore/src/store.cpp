@@ -8,6 +8,8 @@
 #include <string>
 
 #include "chronstore/chronstore.h"
+#include "chronstore/holidays.h"
+#include "holiday_file_io.h"
 #include "platform/ini_profile.h"
 #include "public/data_path.h"
 #include "task_file_io.h"
@@ -18,6 +20,8 @@ struct Store {
     std::recursive_mutex mutex;
     TimTaskArray tasks;
     std::string filePath;
+    std::string holidayPath;
+    HolidayList holidays;
     std::int32_t nextId = 1;    // numbers tasks loaded from the file
     std::atomic<int> count{0};  // readable without the lock
 };
@@ -62,6 +66,10 @@ bool InitChronstoreAt(const std::string& folder) {
         s.nextId = static_cast<std::int32_t>(static_cast<std::uint32_t>(s.nextId) +
                                              static_cast<std::uint32_t>(s.tasks.size()));
     }
+    s.holidayPath = folder + "/Holidays.ini";
+    s.holidays.clear();
+    if (const auto doc = platform::loadIniFile(s.holidayPath))
+        s.holidays = chronstore::loadHolidays(*doc);
     publishCount(s);
     return true;
 }
@@ -133,5 +141,34 @@ bool SaveTimPointToFile() {
     platform::IniBatchWriter batch(s.filePath);
     if (!batch.loaded()) return false;
     chronstore::writeTimTasks(batch.document(), s.tasks);
+    return batch.commit();
+}
+
+HolidayList GetHolidays() {
+    Store& s = store();
+    std::lock_guard lock(s.mutex);
+    return s.holidays;
+}
+
+void SetHolidays(HolidayList dates) {
+    dates = NormaliseHolidays(std::move(dates));
+    Store& s = store();
+    std::lock_guard lock(s.mutex);
+    s.holidays = std::move(dates);
+}
+
+bool IsHoliday(int year, int month, int day) {
+    Store& s = store();
+    std::lock_guard lock(s.mutex);
+    return ListHasHoliday(s.holidays, year, month, day);
+}
+
+bool SaveHolidaysToFile() {
+    Store& s = store();
+    std::lock_guard lock(s.mutex);
+    if (s.holidayPath.empty()) return false;
+    platform::IniBatchWriter batch(s.holidayPath);
+    if (!batch.loaded()) return false;
+    chronstore::writeHolidays(batch.document(), s.holidays);
     return batch.commit();
 }

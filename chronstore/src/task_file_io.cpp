@@ -15,6 +15,7 @@ namespace {
 constexpr const char* kMainSection = "TimingTask";
 constexpr const char* kCountKey = "ttCount";
 constexpr const char* kDefaultName = "tim";
+constexpr const char* kSkipHolidaysKey = "skipHolidays";
 constexpr const char* kDefaultLeds = "0000000000000000";
 // How much of a text value a load looks at, as the fixed read buffer always did.
 constexpr std::size_t kMaxValueUnits = 259;
@@ -62,6 +63,7 @@ std::vector<TimTaskPoint_> loadTimTasks(const platform::IniDocument& doc, std::i
             *weekdayField(task, day) = static_cast<std::uint8_t>(readInt(kWeekdayKeys[day])) != 0;
         task.statime = static_cast<std::uint32_t>(readInt("statime"));
         task.endtime = static_cast<std::uint32_t>(readInt("endtime"));
+        task.skipHolidays = readInt(kSkipHolidaysKey) != 0;
 
         // A damaged file may claim huge device counts; the budget bounds the memory a load
         // can take. Well-formed files stay far below it.
@@ -72,6 +74,9 @@ std::vector<TimTaskPoint_> loadTimTasks(const platform::IniDocument& doc, std::i
         for (std::size_t k = 1; k <= devCount; ++k) {
             DeviceOnOff_ device;
             const std::string index = std::to_string(k);
+            // An entry without its id is not a device 0: a count larger than the entries
+            // written would otherwise switch one device many times.
+            if (!doc.get(section, "devID_" + index)) continue;
             device.devID = static_cast<std::uint16_t>(doc.getInt(section, "devID_" + index, 0));
             const std::u16string leds =
                 utf8ToUtf16(doc.getString(section, "devLED_" + index, kDefaultLeds));
@@ -107,6 +112,10 @@ void writeTimTasks(platform::IniDocument& doc, const std::vector<TimTaskPoint_>&
         for (int day = 0; day < 7; ++day) doc.setInt(section, kWeekdayKeys[day], days[day] ? 1 : 0);
         doc.setInt(section, "statime", asWritten(task.statime));
         doc.setInt(section, "endtime", asWritten(task.endtime));
+        // Written only when set (or to clear an earlier 1), so a file without holidays stays
+        // exactly as before; readers that do not know the key ignore it.
+        if (task.skipHolidays || doc.get(section, kSkipHolidaysKey))
+            doc.setInt(section, kSkipHolidaysKey, task.skipHolidays ? 1 : 0);
         doc.setInt(section, "devCount", static_cast<long long>(task.devList.size()));
         std::string leds(kDeviceOutletCount, '0');
         for (std::size_t k = 0; k < task.devList.size(); ++k) {

@@ -53,6 +53,15 @@ TEST(TaskFileLoad, OutletPatternForms) {
     for (int k = 0; k < 5; ++k) EXPECT_EQ(tasks[0].devList[k].devID, k + 1);
 }
 
+TEST(TaskFileLoad, DeviceEntriesWithoutAnIdKeyAreNotLoaded) {
+    const auto tasks = ParseTimTasks(
+        "[TimingTask]\nttCount=1\n[Timing_1]\ndevCount=3000\ndevLED_1=1\ndevID_7=7\n", 1);
+    ASSERT_EQ(tasks.size(), 1u);
+    ASSERT_EQ(tasks[0].devList.size(), 1u);
+    EXPECT_EQ(tasks[0].devList[0].devID, 7);
+    EXPECT_EQ(tasks[0].devCount, 1);
+}
+
 TEST(TaskFileLoad, NumbersKeepTheirLowBitsAndWeekdaysTestTheLowByte) {
     const auto tasks = ParseTimTasks(
         "[TimingTask]\nttCount=1\n[Timing_1]\nsunday=256\nmonday=257\ntuesday=-1\n"
@@ -93,9 +102,9 @@ TEST(TaskFileLoad, HandEditedFileWithMissingKeysJunkAndTooFewSections) {
     EXPECT_EQ(first.statime, 28800u);
     EXPECT_EQ(first.endtime, 0u);  // empty value: the default
     EXPECT_TRUE(first.wednesday);
-    ASSERT_EQ(first.devList.size(), 2u);
+    ASSERT_EQ(first.devList.size(), 1u);  // devID_2 is missing: no entry, not a device 0
     EXPECT_EQ(first.devList[0].devID, 0);
-    EXPECT_EQ(first.devList[1].devID, 0);
+    EXPECT_EQ(first.devCount, 1);
     for (const auto& task : {tasks[1], tasks[2]}) {
         // Sections that are not there: every default.
         EXPECT_EQ(GetTimNameUtf8(task), "tim");
@@ -120,18 +129,17 @@ TEST(TaskFileLoad, CountsFromADamagedFileAreBounded) {
     EXPECT_TRUE(ParseTimTasks(std::string("\0\xFF\n[\n=\n", 7), 1).empty());
     EXPECT_EQ(ParseTimTasks("[TimingTask]\nttCount=2147483647\n", 1).size(),
               static_cast<std::size_t>(kMaxLoadedTasks));
-    // devCount 65535 devices, all defaults; the device budget caps the total across tasks.
+    // devCount 65535 entries, of which only devID_1 is there; the device budget caps the
+    // entries looked at across tasks, so the sixth task gets none.
     std::string text = "[TimingTask]\nttCount=20\n";
-    for (int n = 1; n <= 20; ++n) text += "[Timing_" + std::to_string(n) + "]\ndevCount=65535\n";
+    for (int n = 1; n <= 20; ++n)
+        text += "[Timing_" + std::to_string(n) + "]\ndevCount=65535\ndevID_1=9\n";
     const auto tasks = ParseTimTasks(text, 1);
     ASSERT_EQ(tasks.size(), 20u);
-    EXPECT_EQ(tasks[0].devList.size(), 65535u);
-    std::size_t total = 0;
-    for (const auto& t : tasks) {
-        EXPECT_EQ(t.devCount, t.devList.size());
-        total += t.devList.size();
+    for (std::size_t n = 0; n < tasks.size(); ++n) {
+        EXPECT_EQ(tasks[n].devList.size(), n < 5 ? 1u : 0u) << n;
+        EXPECT_EQ(tasks[n].devCount, tasks[n].devList.size());
     }
-    EXPECT_EQ(total, kMaxLoadedDevices);
 }
 
 TEST(TaskFileWrite, KeysInOrderAndNoDeviceKeysForATaskWithoutDevices) {

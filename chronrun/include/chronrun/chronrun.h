@@ -2,6 +2,7 @@
 // start time is reached, switches every outlet of each of its devices to the stored pattern.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "chronrun/chronrun_export.h"
@@ -15,3 +16,13 @@ CHRONRUN_EXPORT bool InitChronrun(std::u16string_view unused = {});
 // send first) and queued copies are dropped. When it returns no runner thread touches the
 // store or the link any more. InitChronrun may be called again afterwards.
 CHRONRUN_EXPORT void ReleaseChronrun();
+
+// Sends device `devID` the pattern task `timID` holds for it, through the runner's device
+// jobs with the lines of a run (it replaces a job still waiting for that device). False when
+// the runner is not running or no such task names the device. Call without the store lock.
+CHRONRUN_EXPORT bool ApplyChronrunTask(std::int32_t timID, std::uint16_t devID);
+
+// A device has registered: when an enabled task naming it is running, sends it the pattern
+// of the one that started last, logged "定时任务[%s]重新应用到设备[%s]". False when nothing
+// was sent. Call without the store lock.
+CHRONRUN_EXPORT bool ReapplyChronrunTask(std::uint16_t devID);

@@ -45,6 +45,7 @@ struct TimTaskPoint_ {
     std::uint32_t endtime = 0;
     std::uint16_t devCount = 0;  // kept equal to devList.size() by the store
     std::vector<DeviceOnOff_> devList;
+    bool skipHolidays = false;  // does not start on a date of the holiday list
 };
 
 // Stores `name` in task.timName, cut to 19 UTF-16 units (never inside a surrogate pair).

@@ -7,6 +7,8 @@
 #include "chronrun/chronrun.h"
 #include "chronstore/chronstore.h"
 #include "consolecore/device_channel.h"
+#include "consolecore/register_observer.h"
+#include "consolecore/settings.h"
 #include "consolecore/switching_groups.h"
 #include "devroster/devroster.h"
 #include "logbase/log_codes.h"
@@ -52,11 +54,16 @@ void ConsoleSession::start() {
         InitChronstoreAt(m_options.taskFolder);
     }
     InitChronrun();
+    // A device that comes back while its task runs gets the task's pattern again.
+    if (loadSettingsAndLog(settingsPath()).tasks.reapplyOnRegister) {
+        setRegisterObserver([](std::uint16_t id) { ReapplyChronrunTask(id); });
+    }
 }
 
 void ConsoleSession::stop() {
     if (!m_running) return;
     m_running = false;
+    setRegisterObserver(nullptr);
     ReleaseChronrun();
     if (m_options.runnerGrace.count() > 0) std::this_thread::sleep_for(m_options.runnerGrace);
     ReleaseChronstore();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "consolecore/device_snapshot.h"
+#include "consolecore/register_observer.h"
 #include "consolecore/switching_groups.h"
 #include "devroster/devroster.h"
 #include "lanwire/lanwire.h"
@@ -78,6 +79,7 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
     // window never delays a device's heartbeats.
     DoNetReg(id, &peer);
     postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REGISTERED);
+    notifyDeviceRegistered(id);
     return 0;
 }
 

@@ -6,11 +6,11 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "consolecore/task_devices.h"
 #include "consoletools/tool_layout.h"
 #include "consoleui/cell_icons.h"
 #include "consoleui/list_ctrl_wg.h"
 #include "consoleui/ui_fonts.h"
-#include "devroster/devroster.h"
 
 namespace consoletools {
 
@@ -48,7 +48,10 @@ CAddTimDeviceDlg::CAddTimDeviceDlg(QWidget* parent) : SkinDialog(parent) {
     m_ok->setObjectName(QStringLiteral("okButton"));
     m_cancel = new QPushButton(QStringLiteral("取消"), this);
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
+    m_selectAll = new QPushButton(QStringLiteral("全选"), this);
+    m_selectAll->setObjectName(QStringLiteral("selectAllButton"));
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_selectAll);
     buttons->addStretch(1);
     buttons->addWidget(m_ok);
     buttons->addWidget(m_cancel);
@@ -56,6 +59,7 @@ CAddTimDeviceDlg::CAddTimDeviceDlg(QWidget* parent) : SkinDialog(parent) {
 
     connect(m_ok, &QPushButton::clicked, this, &CAddTimDeviceDlg::accept);
     connect(m_cancel, &QPushButton::clicked, this, &CAddTimDeviceDlg::reject);
+    connect(m_selectAll, &QPushButton::clicked, this, &CAddTimDeviceDlg::selectAll);
     connect(m_list, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
         if (index.isValid() && index.column() == kColTick) toggleRow(index.row());
     });
@@ -77,20 +81,12 @@ void CAddTimDeviceDlg::OnInitDialog() {
 void CAddTimDeviceDlg::buildRows() {
     m_list->deleteAllRows();
     std::vector<std::uint16_t> offered;
-    DevArrayGuard arrayLock;
-    for (const std::uint16_t id : GetDeviceArray()) {
+    // Devices without a record in the id table are not in this list, so not offered.
+    for (const auto& [id, name] : consolecore::registeredDevices()) {
         // The id list may hold an id twice; offer each device once.
         if (std::find(idList.begin(), idList.end(), id) != idList.end() ||
             std::find(offered.begin(), offered.end(), id) != offered.end()) {
             continue;
-        }
-        std::string name;
-        {
-            DevMapGuard mapLock;
-            const auto& map = GetDeviceInfoMap();
-            const auto it = map.find(id);
-            if (it == map.end() || !it->second) continue;  // not offered without a record
-            name = it->second->GetDeviceName();
         }
         offered.push_back(id);
         const int row = m_list->insertRowWithNumber(m_list->rowCount(), id);
@@ -106,6 +102,12 @@ void CAddTimDeviceDlg::toggleRow(int row) {
     m_list->registerSingleIcon(row, kColTick,
                                ticked ? consoleui::kIconTickOn : consoleui::kIconTickOff, 0);
     m_list->setItemText(row, kColYesNo, ticked ? kYes : kNo);
+}
+
+void CAddTimDeviceDlg::selectAll() {
+    for (int row = 0; row < m_list->rowCount(); ++row) {
+        if (m_list->itemText(row, kColYesNo) == kNo) toggleRow(row);
+    }
 }
 
 void CAddTimDeviceDlg::accept() {

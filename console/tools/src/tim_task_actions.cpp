@@ -9,14 +9,24 @@
 #include <stdexcept>
 
 #include "chronstore/chronstore.h"
+#include "consolecore/tim_task_rules.h"
 #include "consoletools/add_tim_device_dlg.h"
 #include "consoletools/tim_task_dlg.h"
-#include "consoletools/tim_task_rules.h"
+#include "consoletools/tim_task_holiday_dlg.h"
+#include "consoletools/tim_task_state_dlg.h"
 #include "consoleui/cell_icons.h"
 #include "consoleui/list_ctrl_wg.h"
 #include "platform/messages.h"
 
 namespace consoletools {
+
+using consolecore::buildTask;
+using consolecore::checkTaskForm;
+using consolecore::nextTaskNumber;
+using consolecore::TaskCheck;
+using consolecore::taskCheckMessage;
+using consolecore::TaskDate;
+using consolecore::TaskForm;
 
 namespace {
 
@@ -43,6 +53,7 @@ void CTimTaskDlg::post(std::uint32_t message, std::uintptr_t wParam, std::intptr
 void CTimTaskDlg::selectTask(int index) {
     if (index < 0) return;
     m_selectedTask = index;
+    m_selectedDevice = -1;  // the device list is rebuilt for the task shown
     TimTaskPoint_ copy;
     {
         TimTaskGuard lock;
@@ -73,6 +84,22 @@ void CTimTaskDlg::onEditTask() {
 
 void CTimTaskDlg::onCancel() {
     m_editMode = EditNone;
+    // The fields show the selected task again rather than the dropped edits.
+    if (m_selectedTask >= 0) {
+        TimTaskPoint_ copy;
+        bool found = false;
+        {
+            TimTaskGuard lock;
+            if (m_selectedTask < GetTTPointCount()) {
+                copy = GetTTPointByIndex(m_selectedTask);
+                found = true;
+            }
+        }
+        if (found) {
+            m_selectedDevice = -1;
+            showTask(copy);
+        }
+    }
     applyButtonState(0);
 }
 
@@ -80,12 +107,16 @@ void CTimTaskDlg::onSave() {
     if (!validateAndStore()) return;
     SaveTimPointToFile();
     m_editMode = EditNone;
+    m_selectedTask = -1;  // the rebuilt list has no selection
+    m_selectedDevice = -1;
     applyButtonState(0);
     rebuildTaskList();
 }
 
 void CTimTaskDlg::onDeleteTask() {
     if (m_selectedTask < 0 || m_selectedTask >= GetTTPointCount()) return;
+    const QString name = m_taskList->itemText(m_selectedTask, ColName);
+    if (m_confirm && !m_confirm(QStringLiteral("确定要删除定时任务[%1]吗?").arg(name))) return;
     try {
         RemoveTTPointByIdx(m_selectedTask);
     } catch (const std::invalid_argument&) {
@@ -93,6 +124,8 @@ void CTimTaskDlg::onDeleteTask() {
     }
     SaveTimPointToFile();
     m_editMode = EditNone;
+    m_selectedTask = -1;
+    m_selectedDevice = -1;
     applyButtonState(0);
     rebuildTaskList();
 }
@@ -156,7 +189,33 @@ void CTimTaskDlg::onOutletClicked(int row, int outlet) {
     m_deviceList->redrawCell(row, ColOutlets);
 }
 
+void CTimTaskDlg::setAllOutlets(bool on) {
+    if (m_selectedDevice < 0 || m_selectedDevice >= static_cast<int>(m_devices.size()) ||
+        m_selectedDevice >= m_deviceList->rowCount()) {
+        return;
+    }
+    DeviceOnOff_& device = m_devices[static_cast<std::size_t>(m_selectedDevice)];
+    std::fill(std::begin(device.devLED), std::end(device.devLED),
+              static_cast<std::uint8_t>(on ? 1 : 0));
+    for (int k = 0; k < static_cast<int>(kDeviceOutletCount); ++k) {
+        m_deviceList->setStripIcon(m_selectedDevice, k,
+                                   on ? consoleui::kIconLedOn : consoleui::kIconLedOff);
+    }
+    m_deviceList->redrawCell(m_selectedDevice, ColOutlets);
+}
+
+void CTimTaskDlg::onHolidays() {
+    CTimTaskHolidayDlg dialog(this);
+    if (dialog.exec() == QDialog::Accepted) refreshNextRuns();
+}
+
+void CTimTaskDlg::onStateView() {
+    CTimTaskStateDlg dialog(this);
+    dialog.exec();
+}
+
 void CTimTaskDlg::refreshRunStates() {
+    refreshNextRuns();
     TimTaskGuard lock;
     const TimTaskArray& tasks = GetTTPointArray();
     for (int row = 0; row < m_taskList->rowCount(); ++row) {
@@ -184,6 +243,7 @@ TaskForm CTimTaskDlg::readForm() const {
     }
     form.startTime = secondsOf(m_startTime);
     form.endTime = secondsOf(m_endTime);
+    form.skipHolidays = m_skipHolidays->isChecked();
     return form;
 }
 

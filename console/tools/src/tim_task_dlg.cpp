@@ -9,21 +9,30 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimeEdit>
 #include <algorithm>
 
+#include "chronrun/task_rules.h"
 #include "chronstore/chronstore.h"
-#include "consoletools/tim_task_rules.h"
+#include "chronstore/holidays.h"
+#include "consolecore/task_devices.h"
+#include "consolecore/task_view.h"
+#include "consolecore/tim_task_rules.h"
 #include "consoletools/tool_layout.h"
 #include "consoleui/cell_icons.h"
 #include "consoleui/list_ctrl_wg.h"
 #include "consoleui/qt_prompt.h"
 #include "consoleui/ui_fonts.h"
-#include "devroster/devroster.h"
 #include "platform/messages.h"
 
 namespace consoletools {
+
+using consolecore::taskDateText;
+using consolecore::taskTypeText;
+using consolecore::timeOfDayText;
+using consolecore::weekdayText;
 
 namespace {
 
@@ -98,19 +107,20 @@ void CTimTaskDlg::buildControls() {
         return l;
     };
 
-    // The task list: 12 columns in 33rds of the client width, the last two hidden.
+    // The task list: 12 columns in 33rds of the client width, the last two hidden, then the
+    // next start in 4 more 33rds (the list scrolls sideways when it does not fit).
     m_taskList = new consoleui::CListCtrlWG(this);
     m_taskList->setObjectName(QStringLiteral("taskList"));
     m_taskList->setRowHeight(22);
     m_taskList->setRowFont(15, true, false, false, QStringLiteral("宋体"));
     m_taskList->setHeaderFont(12, false, QStringLiteral("宋体"));
-    const QStringList taskTitles{"任务号",   "任务名",   "开始时间", "结束时间",
-                                 "任务类型", "开始日期", "结束日期", "星期",
-                                 "运行状态", "是否启用", "runstate", "enable"};
+    const QStringList taskTitles{"任务号",   "任务名",   "开始时间", "结束时间", "任务类型",
+                                 "开始日期", "结束日期", "星期",     "运行状态", "是否启用",
+                                 "runstate", "enable",   "下次运行"};
     for (int c = 0; c < taskTitles.size(); ++c) {
         m_taskList->insertColumnWithHeader(c, taskTitles[c], 0, 0);
     }
-    new ColumnLayout(*m_taskList, unitWidths(33, {1, 4, 4, 4, 2, 4, 4, 6, 2, 2, 0, 0}));
+    new ColumnLayout(*m_taskList, unitWidths(33, {1, 4, 4, 4, 2, 4, 4, 6, 2, 2, 0, 0, 4}));
 
     // The device list: 23rds; the outlet column is a strip of 16 dots.
     m_deviceList = new consoleui::CListCtrlWG(this);
@@ -151,7 +161,9 @@ void CTimTaskDlg::buildControls() {
     m_startTime->setObjectName(QStringLiteral("startTime"));
     m_endTime = makeTimeEdit(this);
     m_endTime->setObjectName(QStringLiteral("endTime"));
-    label(QStringLiteral("起止时间:"))->hide();
+    m_skipHolidays = new QCheckBox(QStringLiteral("节假日不执行"), this);
+    m_skipHolidays->setObjectName(QStringLiteral("skipHolidays"));
+    m_skipHolidays->setFont(labelFont);
 
     m_addTask = makeButton(this, QStringLiteral("添加"), 16, "addTask");
     m_editTask = makeButton(this, QStringLiteral("编辑"), 16, "editTask");
@@ -162,6 +174,10 @@ void CTimTaskDlg::buildControls() {
     m_disable = makeButton(this, QStringLiteral("禁用"), 12, "disableTask");
     m_addDevice = makeButton(this, QStringLiteral("添加"), 12, "addDevice");
     m_removeDevice = makeButton(this, QStringLiteral("删除"), 12, "removeDevice");
+    m_allOn = makeButton(this, QStringLiteral("全开"), 12, "allOn");
+    m_allOff = makeButton(this, QStringLiteral("全关"), 12, "allOff");
+    m_holidays = makeButton(this, QStringLiteral("节假日"), 12, "holidays");
+    m_stateView = makeButton(this, QStringLiteral("状态对照"), 12, "stateView");
 
     auto* form = new QGridLayout;
     form->addWidget(label(QStringLiteral("任务名称:")), 0, 0);
@@ -177,6 +193,11 @@ void CTimTaskDlg::buildControls() {
     form->addWidget(m_startTime, 3, 1);
     form->addWidget(label(QStringLiteral("结束时间:")), 3, 2);
     form->addWidget(m_endTime, 3, 3);
+    form->addWidget(m_skipHolidays, 4, 1);
+    auto* viewButtons = new QHBoxLayout;
+    viewButtons->addWidget(m_holidays);
+    viewButtons->addWidget(m_stateView);
+    form->addLayout(viewButtons, 4, 3);
     form->setColumnStretch(1, 1);
     form->setColumnStretch(3, 1);
     auto* taskButtons = new QHBoxLayout;
@@ -192,6 +213,8 @@ void CTimTaskDlg::buildControls() {
     left->addLayout(taskButtons);
 
     auto* deviceButtons = new QHBoxLayout;
+    deviceButtons->addWidget(m_allOn);
+    deviceButtons->addWidget(m_allOff);
     deviceButtons->addStretch(1);
     deviceButtons->addWidget(m_addDevice);
     deviceButtons->addWidget(m_removeDevice);
@@ -222,6 +245,14 @@ void CTimTaskDlg::buildControls() {
     connect(m_disable, &QPushButton::clicked, this, &CTimTaskDlg::onDisable);
     connect(m_addDevice, &QPushButton::clicked, this, &CTimTaskDlg::onAddDevices);
     connect(m_removeDevice, &QPushButton::clicked, this, &CTimTaskDlg::onRemoveDevice);
+    connect(m_allOn, &QPushButton::clicked, this, [this] { setAllOutlets(true); });
+    connect(m_allOff, &QPushButton::clicked, this, [this] { setAllOutlets(false); });
+    connect(m_holidays, &QPushButton::clicked, this, &CTimTaskDlg::onHolidays);
+    connect(m_stateView, &QPushButton::clicked, this, &CTimTaskDlg::onStateView);
+    m_confirm = [this](const QString& question) {
+        return QMessageBox::question(this, QStringLiteral("定时任务"), question) ==
+               QMessageBox::Yes;
+    };
     showModeControls(kTaskDateMode);
 }
 
@@ -291,6 +322,7 @@ void CTimTaskDlg::showTask(const TimTaskPoint_& task) {
     }
     m_startTime->setTime(pickerTime(task.statime));
     m_endTime->setTime(pickerTime(task.endtime));
+    m_skipHolidays->setChecked(task.skipHolidays);
     m_devices = task.devList;
     // A type only a hand-edited file holds shows as date mode.
     const int type = task.ttType == kTaskWeekMode ? kTaskWeekMode : kTaskDateMode;
@@ -329,7 +361,29 @@ void CTimTaskDlg::rebuildTaskList() {
             ++row;
         }
     }
+    refreshNextRuns();
     m_taskList->setUpdatesEnabled(true);
+}
+
+void CTimTaskDlg::refreshNextRuns() {
+    const ChronrunLocalTime now = consolecore::runnerNow();
+    const HolidayList holidays = GetHolidays();
+    TimTaskGuard lock;
+    const TimTaskArray& tasks = GetTTPointArray();
+    for (int row = 0; row < m_taskList->rowCount(); ++row) {
+        const int number = m_taskList->cellNumber(row, ColNumber);
+        QString text;
+        for (const TimTaskPoint_& task : tasks) {
+            if (task.timID != number) continue;
+            if (const auto next = chronrun::nextStart(task, now, holidays)) {
+                text = QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", next->year, next->month,
+                                         next->day, next->hour, next->minute, next->second);
+            }
+            break;
+        }
+        if (m_taskList->itemText(row, ColNextRun) != text)
+            m_taskList->setItemText(row, ColNextRun, text);
+    }
 }
 
 void CTimTaskDlg::rebuildDeviceList() {
@@ -337,13 +391,7 @@ void CTimTaskDlg::rebuildDeviceList() {
     for (std::size_t i = 0; i < m_devices.size(); ++i) {
         const DeviceOnOff_& device = m_devices[i];
         const int row = m_deviceList->insertRowWithNumber(static_cast<int>(i), device.devID);
-        std::string name;
-        {
-            DevMapGuard lock;
-            const auto& map = GetDeviceInfoMap();
-            const auto it = map.find(device.devID);
-            if (it != map.end() && it->second) name = it->second->GetDeviceName();
-        }
+        const std::string name = consolecore::registeredDeviceName(device.devID);
         m_deviceList->setItemText(row, ColDeviceName, QString::fromStdString(name));
         // Strip k belongs to row index k: register the strips of new row indexes once.
         while (m_deviceList->stripCount() <= row) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "chronrun/chronrun_options.h"
 #include "chronstore/chronstore.h"
 #include "consolecore/device_channel.h"
 #include "devroster/devroster.h"
@@ -58,6 +59,25 @@ private:
     testkit::TempDir m_dir;
 };
 
+// The runner's clock fixed at one local time (its pauses 200 times shorter) while in scope.
+class RunnerClockAt : public ChronrunClock {
+public:
+    explicit RunnerClockAt(ChronrunLocalTime now) : m_now(now) {}
+    ChronrunLocalTime localNow() override { return m_now; }
+    std::chrono::nanoseconds realPause(std::chrono::milliseconds delay) override {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(delay) / 200;
+    }
+    static std::shared_ptr<RunnerClockAt> install(ChronrunLocalTime now) {
+        auto clock = std::make_shared<RunnerClockAt>(now);
+        SetChronrunOptions({clock, {}});
+        return clock;
+    }
+    static void uninstall() { SetChronrunOptions({}); }
+
+private:
+    const ChronrunLocalTime m_now;
+};
+
 // Files a device record directly (id table and id list), as a registration does.
 inline void registerDevice(std::uint16_t id, const std::string& name) {
     auto device = std::make_shared<CDeviceBase>();
@@ -104,6 +124,14 @@ public:
             if (!testkit::waitFor([id] { return inDeviceArray(id); })) return false;
         }
         return true;
+    }
+
+    // Adds one device and connects it.
+    simtcp::SimDevice& add(const simtcp::DeviceConfig& config) {
+        simtcp::SimDevice& device = m_fleet->add(config);
+        ++m_next;
+        m_fleet->start();
+        return device;
     }
 
     bool started = false;

@@ -11,9 +11,9 @@
 #include <QTimeEdit>
 
 #include "chronstore/task_file.h"
+#include "consolecore/tim_task_rules.h"
 #include "consoletools/add_tim_device_dlg.h"
 #include "consoletools/tim_task_dlg.h"
-#include "consoletools/tim_task_rules.h"
 #include "consoletools/tool_layout.h"
 #include "consoleui/cell_icons.h"
 #include "platform/messages.h"
@@ -107,7 +107,6 @@ const char* const kHandEdited =
 class TimTaskTest : public QObject {
     Q_OBJECT
 private slots:
-    void nextTaskNumberExamples();
     void windowControlsColumnsAndPlacement();
     void weekModeTaskShowsItsDaysAndNoDates();
     void dateModeTaskOfOneDayIsAcceptedAndShown();
@@ -123,19 +122,8 @@ private slots:
     void outletDoubleClickAndDeviceRemovalKeepTheDotsRight();
     void runStatesRefreshOnTheTimer();
     void savedFileIsWhatTheStoreLoadsBack();
+    void cancelDeleteSelectionsAndOutletShortcuts();
 };
-
-void TimTaskTest::nextTaskNumberExamples() {
-    using consoletools::nextTaskNumber;
-    QCOMPARE(nextTaskNumber({}), 1);
-    QCOMPARE(nextTaskNumber({1, 2, 4}), 3);
-    QCOMPARE(nextTaskNumber({1, 2, 3}), 4);
-    QCOMPARE(nextTaskNumber({2, 3}), 4);
-    QCOMPARE(nextTaskNumber({3, 5}), 2);
-    QCOMPARE(nextTaskNumber({5, 3}), 2);  // sorted first
-    QCOMPARE(nextTaskNumber({1, 3}), 2);
-    QCOMPARE(nextTaskNumber({7}), 8);
-}
 
 void TimTaskTest::windowControlsColumnsAndPlacement() {
     TaskEnvironment env;
@@ -151,12 +139,13 @@ void TimTaskTest::windowControlsColumnsAndPlacement() {
     QCOMPARE(consoletools::placeToolWindow({1280, 700}, {6, 7, 1100, 500}),
              QRect(0, 100, 1100, 500));
 
-    QCOMPARE(tooltest::headerTitles(*dialog.taskList()),
-             (QStringList{"任务号", "任务名", "开始时间", "结束时间", "任务类型", "开始日期",
-                          "结束日期", "星期", "运行状态", "是否启用", "runstate", "enable"}));
+    QCOMPARE(
+        tooltest::headerTitles(*dialog.taskList()),
+        (QStringList{"任务号", "任务名", "开始时间", "结束时间", "任务类型", "开始日期", "结束日期",
+                     "星期", "运行状态", "是否启用", "runstate", "enable", "下次运行"}));
     const int taskUnit = dialog.taskList()->contentsRect().width() / 33;
-    const int taskWidths[] = {1, 4, 4, 4, 2, 4, 4, 6, 2, 2, 0, 0};
-    for (int c = 0; c < 12; ++c)
+    const int taskWidths[] = {1, 4, 4, 4, 2, 4, 4, 6, 2, 2, 0, 0, 4};
+    for (int c = 0; c < 13; ++c)
         QCOMPARE(dialog.taskList()->columnWidth(c), taskUnit * taskWidths[c]);
     QCOMPARE(tooltest::headerTitles(*dialog.deviceList()), (QStringList{"ID", "名称", "开关"}));
     const int deviceUnit = dialog.deviceList()->contentsRect().width() / 23;
@@ -187,6 +176,8 @@ void TimTaskTest::windowControlsColumnsAndPlacement() {
 
 void TimTaskTest::weekModeTaskShowsItsDaysAndNoDates() {
     TaskEnvironment env;
+    // Monday 2024-01-29 09:00: the next start is Wednesday's.
+    tooltest::RunnerClockAt::install({2024, 1, 29, 1, 9, 0, 0});
     RecordingPrompt prompt;
     CTimTaskDlg dialog(nullptr, &prompt);
     dialog.OnInitDialog();
@@ -200,7 +191,8 @@ void TimTaskTest::weekModeTaskShowsItsDaysAndNoDates() {
     QCOMPARE(dialog.taskList()->rowCount(), 1);
     const QStringList row = tooltest::rowTexts(*dialog.taskList(), 0);
     QCOMPARE(row, (QStringList{"1", "周任务", "08:00:00", "08:00:01", "周模式", "", "", "一三",
-                               "空闲", "启用", "0", "1"}));
+                               "空闲", "启用", "0", "1", "2024-01-31 08:00:00"}));
+    tooltest::RunnerClockAt::uninstall();
     const TimTaskPoint_ task = storedTask(0);
     QVERIFY(task.monday && task.wednesday && !task.sunday && !task.tuesday);
     QCOMPARE(task.ttType, std::uint8_t{1});
@@ -422,6 +414,7 @@ void TimTaskTest::enableAndDisableChangeTheRowAndTheFile() {
 void TimTaskTest::deletingTheSecondOfThreeKeepsNumbersAndFillsTheGap() {
     TaskEnvironment env;
     CTimTaskDlg dialog(nullptr, nullptr);
+    dialog.setConfirm([](const QString&) { return true; });  // the question says yes
     dialog.OnInitDialog();
     dialog.show();
     for (const char* name : {"one", "two", "three"}) {
@@ -433,7 +426,7 @@ void TimTaskTest::deletingTheSecondOfThreeKeepsNumbersAndFillsTheGap() {
     QTest::mouseClick(dialog.deleteTaskButton(), Qt::LeftButton);  // disabled: nothing
     QCOMPARE(GetTTPointCount(), 3);
     clickRow(dialog.taskList(), 1);
-    QTest::mouseClick(dialog.deleteTaskButton(), Qt::LeftButton);  // no question asked
+    QTest::mouseClick(dialog.deleteTaskButton(), Qt::LeftButton);
     QCOMPARE(columnTexts(*dialog.taskList(), 0), (QStringList{"1", "3"}));
     QCOMPARE(columnTexts(*dialog.taskList(), 1), (QStringList{"one", "three"}));
     QVERIFY(env.fileText().find("ttCount=2") != std::string::npos);
@@ -680,4 +673,85 @@ void TimTaskTest::savedFileIsWhatTheStoreLoadsBack() {
 }
 
 QTEST_MAIN(TimTaskTest)
+void TimTaskTest::cancelDeleteSelectionsAndOutletShortcuts() {
+    TaskEnvironment env;
+    tooltest::registerDevice(4, "Dev4");
+    tooltest::registerDevice(6, "Dev6");
+    RecordingPrompt prompt;
+    CTimTaskDlg dialog(nullptr, &prompt);
+    dialog.OnInitDialog();
+    dialog.show();
+    FormInput input;
+    input.name = QStringLiteral("甲");
+    addTask(dialog, input);
+    input.name = QStringLiteral("乙");
+    addTask(dialog, input);
+
+    // Cancel shows the stored task again, not the dropped edits.
+    clickRow(dialog.taskList(), 0);
+    QTest::mouseClick(dialog.editTaskButton(), Qt::LeftButton);
+    dialog.nameEdit()->setText(QStringLiteral("改过"));
+    dialog.skipHolidaysBox()->setChecked(true);
+    QTest::mouseClick(dialog.cancelButton(), Qt::LeftButton);
+    QCOMPARE(dialog.nameEdit()->text(), QStringLiteral("甲"));
+    QVERIFY(!dialog.skipHolidaysBox()->isChecked());
+
+    // Deleting asks first; No keeps the task, Yes deletes it and clears the selection.
+    QStringList asked;
+    bool answer = false;
+    dialog.setConfirm([&](const QString& question) {
+        asked << question;
+        return answer;
+    });
+    clickRow(dialog.taskList(), 1);
+    QTest::mouseClick(dialog.deleteTaskButton(), Qt::LeftButton);
+    QCOMPARE(asked, QStringList{QStringLiteral("确定要删除定时任务[乙]吗?")});
+    QCOMPARE(GetTTPointCount(), 2);
+    answer = true;
+    QTest::mouseClick(dialog.deleteTaskButton(), Qt::LeftButton);
+    QCOMPARE(GetTTPointCount(), 1);
+    QCOMPARE(dialog.selectedTaskIndex(), -1);
+
+    // Edit: the picker's select-all adds both devices; all-off and all-on act on the device
+    // selected; Save stores the holiday opt-in and clears the selections.
+    clickRow(dialog.taskList(), 0);
+    QTest::mouseClick(dialog.editTaskButton(), Qt::LeftButton);
+    {
+        tooltest::ModalWatch watch([](QWidget* modal) {
+            auto* picker = qobject_cast<CAddTimDeviceDlg*>(modal);
+            QVERIFY(picker);
+            QTest::mouseClick(picker->selectAllButton(), Qt::LeftButton);
+            QTest::mouseClick(picker->okButton(), Qt::LeftButton);
+        });
+        QTest::mouseClick(dialog.addDeviceButton(), Qt::LeftButton);
+        QVERIFY(watch.seen());
+    }
+    QCOMPARE(dialog.devices().size(), std::size_t{2});
+    clickRow(dialog.deviceList(), 1);
+    QTest::mouseClick(dialog.allOffButton(), Qt::LeftButton);
+    const QList<int> offIcons(16, consoleui::kIconLedOff);
+    const QList<int> onIcons(16, consoleui::kIconLedOn);
+    QCOMPARE(stripIcons(*dialog.deviceList(), 1), offIcons);
+    QCOMPARE(stripIcons(*dialog.deviceList(), 0), onIcons);
+    dialog.skipHolidaysBox()->setChecked(true);
+    QTest::mouseClick(dialog.saveButton(), Qt::LeftButton);
+    QVERIFY(prompt.messages.empty());
+    const TimTaskPoint_ saved = storedTask(0);
+    QVERIFY(saved.skipHolidays);
+    QCOMPARE(saved.devList.size(), std::size_t{2});
+    QCOMPARE(int{saved.devList[1].devLED[0]} + int{saved.devList[1].devLED[15]}, 0);
+    QCOMPARE(int{saved.devList[0].devLED[15]}, 1);
+    QCOMPARE(dialog.selectedTaskIndex(), -1);
+    QCOMPARE(dialog.selectedDeviceIndex(), -1);
+
+    // Loading a task forgets the device selected before; all-on then changes nothing.
+    clickRow(dialog.taskList(), 0);
+    clickRow(dialog.deviceList(), 1);
+    QCOMPARE(dialog.selectedDeviceIndex(), 1);
+    dialog.selectTask(0);
+    QCOMPARE(dialog.selectedDeviceIndex(), -1);
+    QTest::mouseClick(dialog.allOnButton(), Qt::LeftButton);
+    QCOMPARE(stripIcons(*dialog.deviceList(), 1), offIcons);
+}
+
 #include "tim_task_test.moc"

@@ -32,8 +32,11 @@ public:
     consoleui::CListCtrlWG* deviceList() const { return m_list; }
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
+    QPushButton* selectAllButton() const { return m_selectAll; }
     // Flips the tick of a row ("No" <-> "Yes" with its icon).
     void toggleRow(int row);
+    // Ticks every row.
+    void selectAll();
 
 private:
     void buildRows();
@@ -41,6 +44,7 @@ private:
     consoleui::CListCtrlWG* m_list;
     QPushButton* m_ok;
     QPushButton* m_cancel;
+    QPushButton* m_selectAll;
     bool m_initialised = false;
 };
 

@@ -3,9 +3,11 @@
 // to the task store and its file at once; run states are refreshed every 2 s.
 #pragma once
 
+#include <QString>
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -27,9 +29,11 @@ class CListCtrlWG;
 class QtPrompt;
 }  // namespace consoleui
 
-namespace consoletools {
-
+namespace consolecore {
 struct TaskForm;
+}
+
+namespace consoletools {
 
 class CTimTaskDlg : public consoleui::SkinDialog, public platform::MessageTarget {
     Q_OBJECT
@@ -49,6 +53,7 @@ public:
         ColEnabled,
         ColHiddenRunState,
         ColHiddenEnabled,
+        ColNextRun,  // the next start by the runner's rules, after the two hidden columns
         TaskColumnCount
     };
     enum DeviceColumn : int { ColDeviceId = 0, ColDeviceName, ColOutlets, DeviceColumnCount };
@@ -88,6 +93,13 @@ public:
     QPushButton* disableButton() const { return m_disable; }
     QPushButton* addDeviceButton() const { return m_addDevice; }
     QPushButton* removeDeviceButton() const { return m_removeDevice; }
+    QPushButton* allOnButton() const { return m_allOn; }
+    QPushButton* allOffButton() const { return m_allOff; }
+    QPushButton* holidaysButton() const { return m_holidays; }
+    QPushButton* stateViewButton() const { return m_stateView; }
+    QCheckBox* skipHolidaysBox() const { return m_skipHolidays; }
+    // Asks before a task is deleted; true goes ahead (default: a question box).
+    void setConfirm(std::function<bool(const QString&)> confirm) { m_confirm = std::move(confirm); }
     QTimer& runStateTimer() { return m_runStateTimer; }
 
 public slots:
@@ -105,6 +117,10 @@ public slots:
     void onRemoveDevice();
     // Flips outlet `outlet` (0..15) of device row `row`.
     void onOutletClicked(int row, int outlet);
+    // Every outlet of the selected device on / off.
+    void setAllOutlets(bool on);
+    void onHolidays();
+    void onStateView();
     void refreshRunStates();
 
 private:
@@ -114,9 +130,10 @@ private:
     void showTask(const TimTaskPoint_& task);
     void rebuildTaskList();
     void rebuildDeviceList();
+    void refreshNextRuns();
     void setTaskEnabled(bool enabled);
     bool validateAndStore();
-    TaskForm readForm() const;
+    consolecore::TaskForm readForm() const;
 
     std::unique_ptr<consoleui::QtPrompt> m_ownPrompt;
     platform::Prompt* m_prompt;
@@ -145,6 +162,12 @@ private:
     QPushButton* m_disable = nullptr;
     QPushButton* m_addDevice = nullptr;
     QPushButton* m_removeDevice = nullptr;
+    QPushButton* m_allOn = nullptr;
+    QPushButton* m_allOff = nullptr;
+    QPushButton* m_holidays = nullptr;
+    QPushButton* m_stateView = nullptr;
+    QCheckBox* m_skipHolidays = nullptr;
+    std::function<bool(const QString&)> m_confirm;
     consoleui::CListCtrlWG* m_taskList = nullptr;
     consoleui::CListCtrlWG* m_deviceList = nullptr;
     QTimer m_runStateTimer;

@@ -1,11 +1,11 @@
 // Cell texts, form checks and task numbering of the timed-task editor.
-#include "consoletools/tim_task_rules.h"
+#include "consolecore/tim_task_rules.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <tuple>
 
-namespace consoletools {
+namespace consolecore {
 
 std::string timeOfDayText(std::uint32_t seconds) {
     char text[32];
@@ -103,9 +103,10 @@ TimTaskPoint_ buildTask(const TaskForm& form, const std::vector<DeviceOnOff_>& d
     task.saturday = form.weekdays[6];
     task.statime = form.startTime;
     task.endtime = form.endTime;
+    task.skipHolidays = form.skipHolidays;
     task.devList = devices;
     task.devCount = static_cast<std::uint16_t>(task.devList.size());
     return task;
 }
 
-}  // namespace consoletools
+}  // namespace consolecore

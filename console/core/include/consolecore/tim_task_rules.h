@@ -9,7 +9,7 @@
 
 #include "chronstore/tim_task.h"
 
-namespace consoletools {
+namespace consolecore {
 
 // "%02d:%02d:%02d" of seconds after midnight.
 std::string timeOfDayText(std::uint32_t seconds);
@@ -41,6 +41,7 @@ struct TaskForm {
     std::array<bool, 7> weekdays{};  // Sunday first
     std::uint32_t startTime = 0;     // seconds after midnight
     std::uint32_t endTime = 0;
+    bool skipHolidays = false;  // 节假日不执行
 };
 
 enum class TaskCheck {
@@ -61,4 +62,4 @@ const char* taskCheckMessage(TaskCheck check);
 // mode, and the devices given.
 TimTaskPoint_ buildTask(const TaskForm& form, const std::vector<DeviceOnOff_>& devices);
 
-}  // namespace consoletools
+}  // namespace consolecore

@@ -1,0 +1,199 @@
+// Waiting jobs are looked up by one watcher thread; found ones go to a few sender threads.
+#include "device_jobs.h"
+
+#include <pthread.h>
+
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include "chronrun/chronrun_options.h"
+#include "devroster/devroster.h"
+#include "logbase/log_codes.h"
+#include "logbase/logbase.h"
+
+namespace chronrun {
+namespace {
+
+// The records of the ids that are online now; `retry` says when to look again: soon while
+// nothing at all is online, else after the usual interval.
+std::vector<std::pair<std::uint16_t, std::shared_ptr<CDeviceBase>>> lookUp(
+    const std::vector<std::uint16_t>& ids, std::chrono::milliseconds& retry) {
+    std::vector<std::pair<std::uint16_t, std::shared_ptr<CDeviceBase>>> online;
+    DevMapGuard guard;
+    const DeviceInfoMap& table = GetDeviceInfoMap();
+    retry = table.empty() ? kChronrunEmptyRetry : kChronrunDeviceRetry;
+    for (const std::uint16_t id : ids) {
+        const auto found = table.find(id);
+        if (found != table.end()) online.emplace_back(id, found->second);
+    }
+    return online;
+}
+
+}  // namespace
+
+DeviceJobs::DeviceJobs(RunnerContext& context) : m_context(context) {}
+
+DeviceJobs::~DeviceJobs() {
+    stop();
+}
+
+void DeviceJobs::submit(DeviceJob job) {
+    const std::string name = jobName(job);
+    const int id = job.devID;
+    InsertLogOb("%d,%d,'定时任务[%s]开始设备[%d]线程'", logcode::kRun, logcode::kTimedTask,
+                name.c_str(), id);
+    if (m_context.workerStop.stopped()) return;
+    InsertLogOb("%d,%d,'定时任务[%s]进入设备[%d]线程'", logcode::kRun, logcode::kTimedTask,
+                name.c_str(), id);
+    std::string replaced;
+    bool started = true;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopped) return;
+        auto [entry, inserted] = m_waiting.try_emplace(job.devID, job);
+        if (!inserted) {
+            replaced = jobName(entry->second);
+            entry->second = job;
+        }
+        m_lookAgain = true;
+        if (!m_watcher.joinable()) started = startWatcher();
+    }
+    m_watchWake.notify_one();
+    if (!replaced.empty() || !started) {
+        if (!started) {
+            InsertLogOb("%d,%d,'定时任务[%s]设备[%d]线程启动失败.'", logcode::kFailure,
+                        logcode::kTimedTask, name.c_str(), id);
+        }
+        if (!replaced.empty()) {
+            InsertLogOb("%d,%d,'定时任务[%s]取代设备[%d]等待中的定时任务[%s]'", logcode::kSystem,
+                        logcode::kTimedTask, name.c_str(), id, replaced.c_str());
+        }
+    }
+}
+
+bool DeviceJobs::hasJob(std::uint16_t devID, std::int32_t timID) {
+    std::lock_guard lock(m_mutex);
+    const auto waiting = m_waiting.find(devID);
+    const auto busy = m_busy.find(devID);
+    return (waiting != m_waiting.end() && waiting->second.timID == timID) ||
+           (busy != m_busy.end() && busy->second == timID);
+}
+
+void DeviceJobs::taskEnded(std::int32_t timID) {
+    std::vector<DeviceJob> expired;
+    {
+        std::lock_guard lock(m_mutex);
+        std::erase_if(m_waiting, [&](const auto& entry) {
+            if (entry.second.timID != timID) return false;
+            expired.push_back(entry.second);
+            return true;
+        });
+    }
+    for (const DeviceJob& job : expired) {
+        InsertLogOb("%d,%d,'定时任务[%s]结束时间已到,放弃设备[%d]'", logcode::kFailure,
+                    logcode::kTimedTask, jobName(job).c_str(), int{job.devID});
+    }
+}
+
+void DeviceJobs::stop() {
+    std::thread watcher;
+    std::vector<std::thread> senders;
+    std::map<std::uint16_t, DeviceJob> waiting;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopped = true;
+        watcher.swap(m_watcher);
+        senders.swap(m_senders);
+    }
+    m_watchWake.notify_all();
+    m_sendWake.notify_all();
+    if (watcher.joinable()) watcher.join();
+    for (std::thread& sender : senders) sender.join();
+    {
+        std::lock_guard lock(m_mutex);
+        waiting.swap(m_waiting);
+    }
+    for (const auto& [id, job] : waiting) {
+        InsertLogOb("%d,%d,'定时任务[%s]找不到设备[%d]'", logcode::kFailure, logcode::kTimedTask,
+                    jobName(job).c_str(), int{id});
+    }
+}
+
+bool DeviceJobs::startWatcher() {
+    try {
+        m_watcher = std::thread([this] { watch(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void DeviceJobs::startSenders() {
+    // After a stop the thread list has been handed to stop() for joining: start no more.
+    while (!m_stopped && m_freeSenders < m_ready.size() && m_senders.size() < kMaxSenderThreads) {
+        try {
+            m_senders.emplace_back([this] { sendLoop(); });
+        } catch (const std::system_error&) {
+            return;  // the running senders take the jobs; with none, the next find tries again
+        }
+        ++m_freeSenders;
+    }
+}
+
+void DeviceJobs::watch() {
+    pthread_setname_np(pthread_self(), "chronrun-wait");
+    std::unique_lock lock(m_mutex);
+    while (!m_stopped) {
+        m_lookAgain = false;
+        std::vector<std::uint16_t> ids;
+        for (const auto& [id, job] : m_waiting) {
+            if (!m_busy.contains(id)) ids.push_back(id);
+        }
+        if (ids.empty()) {
+            m_watchWake.wait(lock, [this] { return m_stopped || m_lookAgain; });
+            continue;
+        }
+        lock.unlock();
+        std::chrono::milliseconds retry = kChronrunDeviceRetry;
+        const auto online = lookUp(ids, retry);
+        lock.lock();
+        for (const auto& [id, device] : online) {
+            const auto entry = m_waiting.find(id);
+            if (entry == m_waiting.end() || m_busy.contains(id)) continue;
+            m_busy.emplace(id, entry->second.timID);
+            m_ready.push_back(FoundJob{std::move(entry->second), device});
+            m_waiting.erase(entry);
+        }
+        if (!online.empty()) {
+            startSenders();
+            m_sendWake.notify_all();
+        }
+        m_watchWake.wait_for(lock, m_context.realPause(retry),
+                             [this] { return m_stopped || m_lookAgain; });
+    }
+}
+
+void DeviceJobs::sendLoop() {
+    pthread_setname_np(pthread_self(), "chronrun-dev");
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_sendWake.wait(lock, [this] { return m_stopped || !m_ready.empty(); });
+        // Jobs found before a stop still end with their lines; they send nothing.
+        if (m_ready.empty()) return;
+        FoundJob found = std::move(m_ready.front());
+        m_ready.pop_front();
+        --m_freeSenders;
+        lock.unlock();
+        sendDeviceJob(m_context, found.job, found.device);
+        lock.lock();
+        ++m_freeSenders;
+        m_busy.erase(found.job.devID);
+        if (m_waiting.contains(found.job.devID)) {
+            m_lookAgain = true;
+            m_watchWake.notify_one();
+        }
+    }
+}
+
+}  // namespace chronrun

@@ -1,0 +1,109 @@
+// Timed tasks in a running console: a console started inside a task's window runs it at once,
+// a disabled task never sends, and with [Tasks] ReapplyOnRegister=1 a device that registers
+// again while its task runs gets the task's pattern again.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "chronrun/chronrun.h"
+#include "chronrun/chronrun_options.h"
+#include "chronstore/chronstore.h"
+#include "consolecore/console_session.h"
+#include "consolecore/device_channel.h"
+#include "core_test_support.h"
+#include "devroster/devroster.h"
+#include "lanwire/lanwire.h"
+#include "lanwire/lanwire_options.h"
+#include "protocol/console_frames.h"
+#include "public/data_path.h"
+#include "simtcp/sim_device.h"
+#include "simtcp/sim_fleet.h"
+#include "testkit/wait_for.h"
+
+using namespace consolecore;
+
+namespace {
+
+// Monday 2024-01-29 08:30:00, the runner's pauses 200 times shorter.
+class MidWindowClock : public ChronrunClock {
+public:
+    ChronrunLocalTime localNow() override { return {2024, 1, 29, 1, 8, 30, 0}; }
+    std::chrono::nanoseconds realPause(std::chrono::milliseconds delay) override {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(delay) / 200;
+    }
+};
+
+TimTaskPoint_ task(const char* name, bool enabled, std::uint16_t id, std::uint8_t outlet) {
+    TimTaskPoint_ t;
+    SetTimNameUtf8(t, name);
+    t.ttEnable = enabled ? 1 : 0;
+    t.ttType = kTaskWeekMode;
+    t.monday = true;
+    t.statime = 8 * 3600;
+    t.endtime = 9 * 3600;
+    DeviceOnOff_ device;
+    device.devID = id;
+    device.devLED[outlet - 1] = 1;
+    t.devList = {device};
+    return t;
+}
+
+std::vector<simtcp::ReceivedFrame> channelFrames(const simtcp::SimDevice& device) {
+    return device.frames(protocol::NET_CMD_CHANNEL);
+}
+
+TEST(TimedTaskSession, StartedInTheWindowRunsAtOnceAndReappliesOnRegistration) {
+    testkit::TempDir dir;
+    const std::string folder = dir.path().string() + "/";
+    SetDataPath(folder);
+    std::ofstream(folder + "Vantrel.ini") << "[Tasks]\nReapplyOnRegister=1\n";
+    ASSERT_TRUE(InitChronstoreAt(dir.file("TimingTask")));
+    PlusTTPoint(task("开灯", true, 7, 3));
+    PlusTTPoint(task("停用", false, 8, 1));
+    ASSERT_TRUE(SaveTimPointToFile());
+    ReleaseChronstore();
+    SetChronrunOptions({std::make_shared<MidWindowClock>(), {}});
+
+    CDeviceChannel channel;
+    beginApplication();
+    SessionOptions options;
+    options.programFolder = folder;
+    options.taskFolder = dir.file("TimingTask");
+    options.port = 0;
+    options.runnerGrace = std::chrono::milliseconds(0);
+    LanwireOptions link;
+    link.programFolder = folder;
+    SetLanwireOptions(link);
+    {
+        ConsoleSession session(channel, options);
+        session.start();
+        ASSERT_TRUE(session.linkStarted());
+        simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
+        simtcp::SimDevice& seven = fleet.add(simtcp::makeDeviceConfig(0, 7));
+        simtcp::SimDevice& eight = fleet.add(simtcp::makeDeviceConfig(1, 8));
+        fleet.start();
+
+        ASSERT_TRUE(seven.waitCommand(protocol::NET_CMD_CHANNEL, 16));
+        for (const auto& frame : channelFrames(seven))
+            EXPECT_EQ(frame.param(1), frame.param(0) == 3 ? 1 : 0) << int{frame.param(0)};
+        EXPECT_TRUE(testkit::waitFor([] { return FindDevice(8) != nullptr; }));
+        EXPECT_EQ(coretest::countLog({2, 7, "执行定时任务:停用"}), 0);
+
+        // The device is dropped and registers anew while the task runs.
+        RemoveDevFromObjDevInfoMap(7);
+        RemoveFromDevArray(7);
+        seven.sendRegistration();
+        ASSERT_TRUE(seven.waitCommand(protocol::NET_CMD_CHANNEL, 32));
+        EXPECT_EQ(
+            coretest::countLog({2, 7, "定时任务[开灯]重新应用到设备[" + seven.config().name + "]"}),
+            1);
+        session.stop();
+        EXPECT_TRUE(channelFrames(eight).empty());
+        fleet.stop();
+    }
+    endApplication();
+    SetChronrunOptions({});
+    SetDataPath("");
+}
+
+}  // namespace
