@@ -3,8 +3,9 @@
 # What building and testing needs.
 VANTREL_TEST_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libasio-dev libsqlite3-dev
                        googletest libgtest-dev libgmock-dev libbenchmark-dev)
-# What running the console needs on top: the CJK font the dialogs are drawn with.
-VANTREL_RUN_PACKAGES=("${VANTREL_TEST_PACKAGES[@]}" fonts-noto-cjk)
+# What running the console needs on top: the CJK font the dialogs are drawn with and Qt's own
+# translations (Chinese message-box buttons).
+VANTREL_RUN_PACKAGES=("${VANTREL_TEST_PACKAGES[@]}" fonts-noto-cjk qt6-translations-l10n)
 
 # vantrel_ensure_packages pkg...: installs those of the given packages that are not installed.
 vantrel_ensure_packages() {

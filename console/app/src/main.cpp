@@ -9,6 +9,7 @@
 
 #include "consoleapp/vantrel_app.h"
 #include "consoleui/cell_icons.h"
+#include "consoleui/qt_translations.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
     QApplication::setWindowIcon(consoleui::windowIcon());
+    consoleui::installQtTranslations(application);
 
     consoleapp::AppOptions options;
     for (int i = 1; i < argc; ++i) {
