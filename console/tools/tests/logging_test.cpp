@@ -116,6 +116,7 @@ void LoggingTest::controlsColumnsAndDefaults() {
     QVERIFY(dialog.deleteCombo()->isHidden());
     QVERIFY(dialog.deleteButton()->isHidden());
     QCOMPARE(dialog.queryButton()->text(), QStringLiteral("查询"));
+    QVERIFY(dialog.findChild<QPushButton*>(QStringLiteral("closeDialogButton")));
     QCOMPARE(dialog.resultList()->rowCount(), 0);  // empty until the first query
     QCOMPARE(tooltest::headerTitles(*dialog.resultList()),
              (QStringList{"序号", "日期", "时间", "类型", "运行类型", "内容", "模式"}));

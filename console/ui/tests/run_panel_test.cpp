@@ -96,9 +96,12 @@ public:
     }
     // Clicks a switching button and picks group row `groupRow` in the selection dialog.
     void startRun(const QString& button, int groupRow, std::function<void()> afterOk = {}) {
-        uitest::ModalWatch watch([groupRow, afterOk](QWidget* modal) {
+        uitest::ModalWatch watch([button, groupRow, afterOk](QWidget* modal) {
             auto* dialog = qobject_cast<consoleui::GroupSelectDialog*>(modal);
             QVERIFY(dialog);
+            // The dialog says which kind of group it is for.
+            QCOMPARE(dialog->kindLabel()->text(),
+                     button.left(2) + QStringLiteral("分组 (") + button + QStringLiteral(")"));
             QTest::mouseClick(dialog->groupList()->viewport(), Qt::LeftButton, Qt::NoModifier,
                               dialog->groupList()->cellRect(groupRow, 0).center());
             if (afterOk) afterOk();
