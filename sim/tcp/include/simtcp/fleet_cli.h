@@ -20,11 +20,12 @@ struct FleetOptions {
     unsigned threads = 1;
     std::chrono::milliseconds stepDelay{100};
     std::chrono::milliseconds heartbeatDelay{0};
-    bool silent = false;  // never answer heartbeats (the console reports them offline)
-    std::vector<std::uint16_t> noStepDone;  // devices that never confirm a switching step
-    bool verbose = false;                   // print every frame received
-    unsigned seconds = 0;                   // run time; 0 until interrupted
+    bool silent = false;   // never answer heartbeats (the console reports them offline)
+    bool verbose = false;  // print every frame received
+    unsigned seconds = 0;  // run time; 0 until interrupted
     bool help = false;
+    // Devices that carry out switching orders but never report the step done.
+    std::vector<std::uint16_t> noStepDone;
     std::string error;  // set when the command line is not understood
 };
 

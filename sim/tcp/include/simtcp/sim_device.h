@@ -35,14 +35,15 @@ struct Knobs {
     std::chrono::milliseconds heartbeatDelay{0};  // answer each heartbeat this late
     std::chrono::milliseconds stepDelay{20};      // parallel/serial: time per outlet
     bool statusEachStep = true;                   // a status report after every outlet step
-    bool reportStepDone = true;  // false: carries out switching orders, never confirms the step
-    std::size_t splitSize = 0;   // > 0: frames leave in pieces of this size
-    std::chrono::milliseconds pieceDelay{3};  // pause between two pieces
-    bool coalesce = false;                    // frames of one reaction leave in one write
-    std::size_t garbageBefore = 0;            // random non-marker bytes before each frame
-    bool reconnect = true;                    // connect again when the console closes
+    std::size_t splitSize = 0;                    // > 0: frames leave in pieces of this size
+    std::chrono::milliseconds pieceDelay{3};      // pause between two pieces
+    bool coalesce = false;                        // frames of one reaction leave in one write
+    std::size_t garbageBefore = 0;                // random non-marker bytes before each frame
+    bool reconnect = true;                        // connect again when the console closes
     std::chrono::milliseconds reconnectDelay{200};
     bool recordFrames = true;  // keep every received frame (counts always)
+    // False: carries out switching orders but never reports the step done.
+    bool reportStepDone = true;
 };
 
 struct DeviceState {
