@@ -283,6 +283,9 @@ void SwitchingController::onSerialStepDone(std::uint16_t deviceId, bool on) {
     auto& devices = groups.devices(GroupKind::Serial, group);
     markHandled(devices, deviceId);
     const std::size_t count = devices.size();
+    // A reply queued before its run ended (timed out, cancelled, device lost) finds no record:
+    // nothing more is sent for a run nobody follows.
+    if (!groups.findSerialRecord(group)) return;
 
     GroupRun* run = findRun(GroupKind::Serial, group);
     if (run && run->current == deviceId) {
@@ -332,13 +335,10 @@ void SwitchingController::onSerialStepDone(std::uint16_t deviceId, bool on) {
         }
         return;
     }
-    const bool hadRecord = groups.findSerialRecord(group) != nullptr;
-    if (hadRecord) groups.eraseSerialRecord(group);
+    groups.eraseSerialRecord(group);
     guard.unlock();
-    if (hadRecord) {
-        InsertLogOb(target == 1 ? "%d,%d,'串行开分组%d结束!'" : "%d,%d,'串行关分组%d结束!'",
-                    logcode::kRun, logcode::kSerial, group);
-    }
+    InsertLogOb(target == 1 ? "%d,%d,'串行开分组%d结束!'" : "%d,%d,'串行关分组%d结束!'",
+                logcode::kRun, logcode::kSerial, group);
     if (run) endRun(run->id, RunOutcome::Completed);
 }
 

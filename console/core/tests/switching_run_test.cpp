@@ -236,9 +236,13 @@ TEST_F(SwitchingRunTest, SerialStepWithoutReplyTimesOutAndDropsTheRecord) {
     EXPECT_NE(runStatusText(last, {}).find("设备41未确认"), std::string::npos);
     EXPECT_EQ(countLog({logcode::kFailure, logcode::kSerial, "串行开分组5超时:设备41"}), 1);
     EXPECT_EQ(next.received(protocol::NET_CMD_SERIAL), 0u);
-    // The late reply finds no run and no record: nothing more is sent.
-    mute.sendStepDone();
-    console->onGui([&] { console->switching.onSerialStepDone(41, true); });
+    // A reply queued before the time-out finds no run and no record: nothing more is sent.
+    // The on/off order behind it reaches the device after anything sent before it.
+    console->onGui([&] {
+        console->switching.onSerialStepDone(41, true);
+        console->channel.SendSetOnOff(42, 1);
+    });
+    ASSERT_TRUE(next.waitCommand(protocol::NET_CMD_SET_ONOFF));
     EXPECT_EQ(next.received(protocol::NET_CMD_SERIAL), 0u);
 }
 
