@@ -69,5 +69,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
     ${CMAKE_INSTALL_PREFIX}/${VANTREL_INSTALL_LIBDIR})
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk")
+# Qt's own Chinese texts for message-box buttons; the console runs without them.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 include(CPack)

@@ -11,6 +11,7 @@
 #include "consoleapp/unix_signals.h"
 #include "consoleapp/vantrel_app.h"
 #include "consoleui/cell_icons.h"
+#include "consoleui/qt_translations.h"
 #include "gui_probe.h"
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
     QApplication::setWindowIcon(consoleui::windowIcon());
+    consoleui::installQtTranslations(application);
 
     consoleapp::UnixSignalStop stopOnSignal;  // SIGTERM/SIGINT/SIGHUP close like the window
     // Measures the GUI thread for benchmarks; absent unless VANTREL_GUI_PROBE is set.

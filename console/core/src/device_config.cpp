@@ -8,6 +8,7 @@
 
 #include "consolecore/device_snapshot.h"
 #include "devroster/devroster.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 
 namespace consolecore {
@@ -71,12 +72,12 @@ void DeviceConfig::read() {
             m_openedPort.store(0);
             showMessage("打开串口失败!");
         } else {
-            InsertLogOb("%d,%d,'成功打开串口.'", 2, 8);
+            InsertLogOb("%d,%d,'成功打开串口.'", logcode::kRun, logcode::kOther);
             m_portOpen = true;
         }
     }
     const auto request = buildReadRequest();
-    InsertLogOb("%d,%d,'串口读取信息.'", 2, 8);
+    InsertLogOb("%d,%d,'串口读取信息.'", logcode::kRun, logcode::kOther);
     // Dropped by the link when the port is not open.
     m_port.WriteToPort(request.data(), static_cast<int>(request.size()), false);
 }
@@ -93,12 +94,13 @@ void DeviceConfig::onSerialChunk(serialPortInfo& info, const unsigned char* byte
         text += hex;
     }
     text += "len:" + std::to_string(length);
-    InsertLogOb("%d,%d,'%s'", 2, 8, text.c_str());
+    InsertLogOb("%d,%d,'%s'", logcode::kRun, logcode::kOther, text.c_str());
 
     auto reply = m_assembler.feed(std::span(bytes, length));
     if (!reply) return;
     const std::size_t replyLength = reply->size();
-    InsertLogOb("%d,%d,'0串口数据:revlen:%d'", 2, 8, static_cast<int>(replyLength));
+    InsertLogOb("%d,%d,'0串口数据:revlen:%d'", logcode::kRun, logcode::kOther,
+                static_cast<int>(replyLength));
     {
         std::lock_guard lock(m_replyLock);
         if (m_replies.size() == kMaxQueuedReplies) m_replies.pop_front();
@@ -116,14 +118,14 @@ bool DeviceConfig::handleSerialReply() {
         m_replies.pop_front();
     }
     const std::string text = "串口读取信息返回:len:" + std::to_string(reply.size());
-    InsertLogOb("%d,%d,'%s.'", 2, 8, text.c_str());
+    InsertLogOb("%d,%d,'%s.'", logcode::kRun, logcode::kOther, text.c_str());
     const ParsedReply parsed = parseParameterReply(reply);
     if (parsed.check == ReplyCheck::TooShort || parsed.check == ReplyCheck::BadHeader) {
         return false;
     }
-    InsertLogOb("%d,%d,'解析头通过.'", 2, 8);
+    InsertLogOb("%d,%d,'解析头通过.'", logcode::kRun, logcode::kOther);
     if (parsed.check == ReplyCheck::BadFunction) return false;
-    InsertLogOb("%d,%d,'功能码通过.len:%d'", 2, 8, parsed.lengthByte);
+    InsertLogOb("%d,%d,'功能码通过.len:%d'", logcode::kRun, logcode::kOther, parsed.lengthByte);
     fillForm(parsed.parameters);
     return true;
 }
@@ -203,14 +205,17 @@ bool DeviceConfig::collectWriteParameters(DeviceNetworkParameters& out) {
 
 bool DeviceConfig::write() {
     DeviceNetworkParameters parameters;
-    const bool valid = collectWriteParameters(parameters);
-    if (valid) {
-        const auto frame = buildWriteRequest(parameters);
-        m_port.WriteToPort(frame.data(), static_cast<int>(frame.size()), false);
+    if (!collectWriteParameters(parameters)) return false;
+    if (!m_portOpen || !m_port.IsHandleValid()) {
+        showMessage("串口未打开,请先读取设备信息!");
+        return false;
     }
-    // The device takes its new settings and registers again; its old entry goes either way.
+    const auto frame = buildWriteRequest(parameters);
+    m_port.WriteToPort(frame.data(), static_cast<int>(frame.size()), false);
+    // The device takes its new settings and registers again: its old entry goes. Only now,
+    // so a refused form or a closed port leaves the device in the console.
     removeCurrentDevice(numberOf(m_current.deviceNumber).value_or(0));
-    return valid;
+    return true;
 }
 
 void DeviceConfig::removeCurrentDevice(std::uint16_t id) {
@@ -224,7 +229,7 @@ void DeviceConfig::removeCurrentDevice(std::uint16_t id) {
 
 void DeviceConfig::close() {
     m_port.ReleaseCmdSerialPort();
-    InsertLogOb("%d,%d,'串口已关闭.'", 2, 8);
+    InsertLogOb("%d,%d,'串口已关闭.'", logcode::kRun, logcode::kOther);
     m_portOpen = false;
     m_openedPort.store(0);
     // The monitor thread has ended: nothing else touches the assembler now.

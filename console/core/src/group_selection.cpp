@@ -33,7 +33,7 @@ const std::vector<GroupSelectionModel::DeviceRowEntry>& GroupSelectionModel::sel
     auto& groups = switchingGroups();
     auto guard = groups.lock();
     for (const auto& entry : groups.devices(m_kind, index + 1)) {
-        if (entry.onOff != m_direction) {
+        if (!isInState(entry.onOff, m_direction)) {
             m_devices.push_back({static_cast<int>(m_devices.size()) + 1, entry.deviceId});
         }
     }

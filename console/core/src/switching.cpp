@@ -3,11 +3,13 @@
 #include "consolecore/switching.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "consolecore/device_channel.h"
 #include "consolecore/group_selection.h"
 #include "consolecore/switching_groups.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "platform/prompt.h"
 
@@ -18,27 +20,44 @@ namespace {
 const char* const kNoGroupChosen = "未选择分组";
 const char* const kNoParallelDevices = "当前无平行操作的设备!";
 
-// The group's entries sorted by number: ascending to switch on, descending to switch off.
-// A stable sort keeps devices with equal numbers in list order, as a neighbour-swapping
-// bubble sort that swaps only strictly out-of-order pairs does.
-std::vector<stLocDevInfo_> sortedForSwitching(std::vector<stLocDevInfo_> entries,
-                                              std::uint8_t target) {
+std::uint8_t countByte(std::size_t n) {
+    return static_cast<std::uint8_t>(n);
+}
+
+void markHandled(std::vector<stLocDevInfo_>& devices, std::uint32_t id) {
+    for (auto& e : devices) {
+        if (e.deviceId == id) {
+            e.handled = 1;
+            return;
+        }
+    }
+}
+
+bool contains(const std::vector<std::uint32_t>& ids, std::uint32_t id) {
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+// The ids of the sorted entries that still need a command.
+std::vector<std::uint32_t> idsToSwitch(const std::vector<stLocDevInfo_>& sorted,
+                                       std::uint8_t target) {
+    std::vector<std::uint32_t> ids;
+    for (const auto& e : sorted) {
+        if (!isInState(e.onOff, target)) ids.push_back(e.deviceId);
+    }
+    return ids;
+}
+
+}  // namespace
+
+std::vector<stLocDevInfo_> switchingOrder(std::vector<stLocDevInfo_> entries, std::uint8_t target) {
+    // Stable, as a neighbour-swapping bubble sort that swaps only strictly out-of-order
+    // pairs is: equal numbers keep their list order.
     std::stable_sort(entries.begin(), entries.end(),
                      [target](const stLocDevInfo_& a, const stLocDevInfo_& b) {
                          return target == 1 ? a.number < b.number : a.number > b.number;
                      });
     return entries;
 }
-
-bool inState(const stLocDevInfo_& entry, std::uint8_t target) {
-    return target == 1 ? entry.onOff != 0 : entry.onOff == 0;
-}
-
-std::uint8_t countByte(std::size_t n) {
-    return static_cast<std::uint8_t>(n);
-}
-
-}  // namespace
 
 SwitchingController::SwitchingController(CDeviceChannel& channel, GroupChooser& chooser,
                                          platform::Prompt& prompt,
@@ -47,6 +66,80 @@ SwitchingController::SwitchingController(CDeviceChannel& channel, GroupChooser& 
       m_chooser(chooser),
       m_prompt(prompt),
       m_deviceRowCount(std::move(deviceRowCount)) {}
+
+GroupRun* SwitchingController::findRun(GroupKind kind, int group) {
+    for (auto& [id, run] : m_runs) {
+        if (run.kind == kind && run.group == group) return &run;
+    }
+    return nullptr;
+}
+
+std::vector<GroupRun> SwitchingController::activeRuns() const {
+    std::vector<GroupRun> runs;
+    for (const auto& [id, run] : m_runs) runs.push_back(run);
+    return runs;
+}
+
+bool SwitchingController::refuseWhileRunning(GroupKind kind, int group) {
+    if (!findRun(kind, group)) return false;
+    const std::string text = "分组" + std::to_string(group) +
+                             (kind == GroupKind::Serial ? "的串行操作" : "的平行操作") +
+                             "正在进行,请等待其结束或取消后再试";
+    m_prompt.showMessage(text);
+    return true;
+}
+
+bool SwitchingController::confirmOff(int group, const std::vector<std::uint32_t>& order) {
+    if (!m_options.confirmGroupOff || !m_options.confirm || order.empty()) return true;
+    char question[128];
+    std::snprintf(question, sizeof question, "确定要关闭分组%d的%d台设备吗?", group,
+                  static_cast<int>(order.size()));
+    return m_options.confirm(question, order);
+}
+
+GroupRun& SwitchingController::beginRun(GroupKind kind, std::uint8_t target, int group,
+                                        std::vector<std::uint32_t> planned) {
+    GroupRun run;
+    run.id = m_nextRunId++;
+    run.kind = kind;
+    run.target = target;
+    run.group = group;
+    run.planned = std::move(planned);
+    run.started = m_options.clock();
+    return m_runs.emplace(run.id, std::move(run)).first->second;
+}
+
+void SwitchingController::armTimeout(const GroupRun& run) {
+    if (!m_options.timer) return;
+    const std::uint64_t id = run.id;
+    m_options.timer->arm(id, m_options.stepTimeout, [this, id] { onTimeout(id); });
+}
+
+void SwitchingController::notify(const GroupRun& run) {
+    if (m_observer) m_observer(run);
+}
+
+void SwitchingController::endRun(std::uint64_t runId, RunOutcome outcome) {
+    auto it = m_runs.find(runId);
+    if (it == m_runs.end()) return;
+    GroupRun run = std::move(it->second);
+    m_runs.erase(it);
+    if (m_options.timer) m_options.timer->disarm(runId);
+    run.outcome = outcome;
+    run.ended = m_options.clock();
+    run.current.reset();
+    if (run.unconfirmed.empty() && outcome != RunOutcome::Completed) {
+        for (std::uint32_t id : run.switched) {
+            if (!contains(run.confirmed, id) && !contains(run.lost, id)) {
+                run.unconfirmed.push_back(id);
+            }
+        }
+    }
+    InsertLogOb("%d,%d,'%s'", logcode::kRun,
+                run.kind == GroupKind::Serial ? logcode::kSerial : logcode::kParallel,
+                auditText(run, m_options.userName).c_str());
+    notify(run);
+}
 
 void SwitchingController::startParallel(std::uint8_t target) {
     if (m_deviceRowCount() == 0) return;
@@ -57,7 +150,17 @@ void SwitchingController::startParallel(std::uint8_t target) {
         return;
     }
     const int group = *chosen;
+    if (refuseWhileRunning(GroupKind::Parallel, group)) return;
     auto& groups = switchingGroups();
+    if (target == 0) {
+        std::vector<std::uint32_t> order;
+        {
+            auto guard = groups.lock();
+            order = idsToSwitch(switchingOrder(groups.devices(GroupKind::Parallel, group), 0), 0);
+        }
+        if (!confirmOff(group, order)) return;
+    }
+
     auto guard = groups.lock();
     auto& devices = groups.devices(GroupKind::Parallel, group);
     const std::size_t count = devices.size();
@@ -66,7 +169,7 @@ void SwitchingController::startParallel(std::uint8_t target) {
         m_prompt.showMessage(kNoParallelDevices);
         return;
     }
-    const auto sorted = sortedForSwitching(devices, target);
+    const auto sorted = switchingOrder(devices, target);
     if (!groups.findParallRecord(group)) {
         st_Parall_Record_ record;
         record.groupNumber = static_cast<std::uint8_t>(group);
@@ -74,30 +177,42 @@ void SwitchingController::startParallel(std::uint8_t target) {
         groups.parallRecordArray.push_back(std::move(record));
     }
     for (auto& e : devices) e.handled = 0;
+    auto planned = idsToSwitch(sorted, target);
+    if (planned.empty()) return;  // nothing to send, nothing to follow
+    GroupRun& run = beginRun(GroupKind::Parallel, target, group, planned);
     std::uint8_t position = 1;
-    for (const auto& e : sorted) {
-        if (inState(e, target)) continue;
-        m_channel.SendParallelSwitch(static_cast<std::uint16_t>(e.deviceId), target, position,
+    for (std::uint32_t id : planned) {
+        m_channel.SendParallelSwitch(static_cast<std::uint16_t>(id), target, position,
                                      countByte(count));
+        run.switched.push_back(id);
         ++position;
     }
+    guard.unlock();
+    armTimeout(run);
+    notify(run);
 }
 
 void SwitchingController::onParallelStepDone(std::uint16_t deviceId) {
     auto& groups = switchingGroups();
-    auto guard = groups.lock();
-    const auto group = groups.findGroupOf(GroupKind::Parallel, deviceId);
-    if (!group) return;
-    auto& devices = groups.devices(GroupKind::Parallel, *group);
-    for (auto& e : devices) {
-        if (e.deviceId == deviceId) {
-            e.handled = 1;
-            break;
-        }
+    std::optional<int> group;
+    {
+        auto guard = groups.lock();
+        group = groups.findGroupOf(GroupKind::Parallel, deviceId);
+        if (!group) return;
+        auto& devices = groups.devices(GroupKind::Parallel, *group);
+        markHandled(devices, deviceId);
+        const bool allHandled = std::all_of(devices.begin(), devices.end(),
+                                            [](const auto& e) { return e.handled == 1; });
+        if (allHandled) groups.eraseParallRecord(*group);
     }
-    const bool allHandled =
-        std::all_of(devices.begin(), devices.end(), [](const auto& e) { return e.handled == 1; });
-    if (allHandled) groups.eraseParallRecord(*group);
+    GroupRun* run = findRun(GroupKind::Parallel, *group);
+    if (!run || !contains(run->switched, deviceId) || contains(run->confirmed, deviceId)) return;
+    run->confirmed.push_back(deviceId);
+    if (run->confirmed.size() + run->lost.size() < run->switched.size()) {
+        notify(*run);
+        return;
+    }
+    endRun(run->id, run->lost.empty() ? RunOutcome::Completed : RunOutcome::DeviceLost);
 }
 
 void SwitchingController::startSerial(std::uint8_t target) {
@@ -108,38 +223,52 @@ void SwitchingController::startSerial(std::uint8_t target) {
         return;
     }
     const int group = *chosen;
-    InsertLogOb(target == 1 ? "%d,%d,'点击串行开%d'" : "%d,%d,'点击串行关%d'", 2, 6, group);
+    if (refuseWhileRunning(GroupKind::Serial, group)) return;
+    InsertLogOb(target == 1 ? "%d,%d,'点击串行开%d'" : "%d,%d,'点击串行关%d'", logcode::kRun,
+                logcode::kSerial, group);
 
     auto& groups = switchingGroups();
+    if (target == 0) {
+        std::vector<std::uint32_t> order;
+        {
+            auto guard = groups.lock();
+            order = idsToSwitch(switchingOrder(groups.devices(GroupKind::Serial, group), 0), 0);
+        }
+        if (!confirmOff(group, order)) return;
+    }
+
     auto guard = groups.lock();
     auto& devices = groups.devices(GroupKind::Serial, group);
-    const auto sorted = sortedForSwitching(devices, target);
+    const auto sorted = switchingOrder(devices, target);
     const std::size_t count = sorted.size();
-    if (!groups.findSerialRecord(group)) {
-        st_Serial_Record_ record;
-        record.groupNumber = static_cast<std::uint8_t>(group);
-        for (const auto& e : sorted) record.deviceIds.push_back(e.deviceId);
-        record.lastDeviceId = record.deviceIds.empty() ? 0 : record.deviceIds.back();
-        record.progress = 0;
-        groups.serialRecordArray.push_back(std::move(record));
-    }
+    // The run follows its own order: a record left by an earlier run that stalled is
+    // replaced, never continued.
+    groups.eraseSerialRecord(group);
+    st_Serial_Record_ record;
+    record.groupNumber = static_cast<std::uint8_t>(group);
+    for (const auto& e : sorted) record.deviceIds.push_back(e.deviceId);
+    record.lastDeviceId = record.deviceIds.empty() ? 0 : record.deviceIds.back();
+    record.progress = 0;
+    groups.serialRecordArray.push_back(std::move(record));
     for (auto& e : devices) e.handled = 0;
 
     for (const auto& e : sorted) {
-        if (inState(e, target)) {
+        if (isInState(e.onOff, target)) {
             // Passed over: mark the device's own entry, not whatever stands at its position.
-            for (auto& own : devices) {
-                if (own.deviceId == e.deviceId) {
-                    own.handled = 1;
-                    break;
-                }
-            }
+            markHandled(devices, e.deviceId);
             continue;
         }
         m_channel.SendSerialSwitch(static_cast<std::uint16_t>(e.deviceId), target,
                                    static_cast<std::uint8_t>(group), 1, countByte(count));
         groups.serialGroupArray[group - 1].direction = target;
-        InsertLogOb(target == 1 ? "%d,%d,'串行开'" : "%d,%d,'串行关'", 2, 6);
+        GroupRun& run = beginRun(GroupKind::Serial, target, group, idsToSwitch(sorted, target));
+        run.switched.push_back(e.deviceId);
+        run.current = e.deviceId;
+        guard.unlock();
+        InsertLogOb(target == 1 ? "%d,%d,'串行开'" : "%d,%d,'串行关'", logcode::kRun,
+                    logcode::kSerial);
+        armTimeout(run);
+        notify(run);
         return;
     }
 }
@@ -152,23 +281,32 @@ void SwitchingController::onSerialStepDone(std::uint16_t deviceId, bool on) {
     if (!found) return;
     const int group = *found;
     auto& devices = groups.devices(GroupKind::Serial, group);
-    for (auto& e : devices) {
-        if (e.deviceId == deviceId) {
-            e.handled = 1;
-            break;
+    markHandled(devices, deviceId);
+    const std::size_t count = devices.size();
+    // A reply queued before its run ended (timed out, cancelled, device lost) finds no record:
+    // nothing more is sent for a run nobody follows.
+    if (!groups.findSerialRecord(group)) return;
+
+    GroupRun* run = findRun(GroupKind::Serial, group);
+    if (run && run->current == deviceId) {
+        run->confirmed.push_back(deviceId);
+        run->current.reset();
+        if (run->cancelRequested) {
+            groups.eraseSerialRecord(group);
+            guard.unlock();
+            endRun(run->id, RunOutcome::Cancelled);
+            return;
         }
     }
-    const std::size_t count = devices.size();
 
-    // Continue in the run's number order (kept in the run record), then with any device that
-    // joined the group after the run started, in list order; skip devices already handled or
-    // already in the wanted state.
+    // Continue in the run's own number order (kept in the run record), then with any device
+    // that joined the group after the run started, in list order; skip devices already
+    // handled or already in the wanted state.
     const auto qualifies = [target](const stLocDevInfo_& e) {
-        return e.handled == 0 && e.onOff != target;
+        return e.handled == 0 && !isInState(e.onOff, target);
     };
     const stLocDevInfo_* next = nullptr;
-    auto* record = groups.findSerialRecord(group);
-    if (record) {
+    if (auto* record = groups.findSerialRecord(group)) {
         for (std::uint32_t id : record->deviceIds) {
             auto it = std::find_if(devices.begin(), devices.end(),
                                    [id](const auto& e) { return e.deviceId == id; });
@@ -184,15 +322,86 @@ void SwitchingController::onSerialStepDone(std::uint16_t deviceId, bool on) {
     }
 
     if (next) {
-        m_channel.SendSerialSwitch(static_cast<std::uint16_t>(next->deviceId), target,
+        const std::uint32_t nextId = next->deviceId;
+        m_channel.SendSerialSwitch(static_cast<std::uint16_t>(nextId), target,
                                    static_cast<std::uint8_t>(group), 1, countByte(count));
+        guard.unlock();
+        if (run) {
+            run->switched.push_back(nextId);
+            if (!contains(run->planned, nextId)) run->planned.push_back(nextId);
+            run->current = nextId;
+            armTimeout(*run);
+            notify(*run);
+        }
         return;
     }
-    if (record) {
-        groups.eraseSerialRecord(group);
-        InsertLogOb(target == 1 ? "%d,%d,'串行开分组%d结束!'" : "%d,%d,'串行关分组%d结束!'", 2, 6,
-                    group);
+    groups.eraseSerialRecord(group);
+    guard.unlock();
+    InsertLogOb(target == 1 ? "%d,%d,'串行开分组%d结束!'" : "%d,%d,'串行关分组%d结束!'",
+                logcode::kRun, logcode::kSerial, group);
+    if (run) endRun(run->id, RunOutcome::Completed);
+}
+
+void SwitchingController::onTimeout(std::uint64_t runId) {
+    auto it = m_runs.find(runId);
+    if (it == m_runs.end()) return;
+    GroupRun& run = it->second;
+    if (run.kind == GroupKind::Serial) {
+        {
+            auto& groups = switchingGroups();
+            auto guard = groups.lock();
+            groups.eraseSerialRecord(run.group);
+        }
+        if (run.current) {
+            InsertLogOb("%d,%d,'串行%s分组%d超时:设备%d'", logcode::kFailure, logcode::kSerial,
+                        run.target != 0 ? "开" : "关", run.group, static_cast<int>(*run.current));
+            run.unconfirmed = {*run.current};
+        }
+    } else {
+        for (std::uint32_t id : run.switched) {
+            if (contains(run.confirmed, id) || contains(run.lost, id)) continue;
+            run.unconfirmed.push_back(id);
+            InsertLogOb("%d,%d,'平行%s分组%d超时:设备%d'", logcode::kFailure, logcode::kParallel,
+                        run.target != 0 ? "开" : "关", run.group, static_cast<int>(id));
+        }
     }
+    endRun(runId, RunOutcome::TimedOut);
+}
+
+void SwitchingController::onDeviceRemoved(std::uint16_t deviceId) {
+    std::vector<std::uint64_t> ended;
+    for (auto& [id, run] : m_runs) {
+        if (!contains(run.switched, deviceId) || contains(run.confirmed, deviceId) ||
+            contains(run.lost, deviceId)) {
+            continue;
+        }
+        run.lost.push_back(deviceId);
+        if (run.kind == GroupKind::Serial) {
+            // The step reply will never come: the run and its record end here.
+            auto& groups = switchingGroups();
+            auto guard = groups.lock();
+            groups.eraseSerialRecord(run.group);
+            ended.push_back(id);
+        } else if (run.confirmed.size() + run.lost.size() >= run.switched.size()) {
+            ended.push_back(id);
+        } else {
+            notify(run);
+        }
+    }
+    for (std::uint64_t id : ended) endRun(id, RunOutcome::DeviceLost);
+}
+
+bool SwitchingController::cancelRun(std::uint64_t runId) {
+    auto it = m_runs.find(runId);
+    if (it == m_runs.end()) return false;
+    GroupRun& run = it->second;
+    if (run.kind == GroupKind::Parallel || !run.current) {
+        endRun(runId, RunOutcome::Cancelled);
+        return true;
+    }
+    run.cancelRequested = true;
+    notify(run);
+    return true;
 }
 
 }  // namespace consolecore

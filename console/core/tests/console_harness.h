@@ -101,6 +101,7 @@ private:
         const auto id = static_cast<std::uint16_t>(wParam & 0xFFFF);
         if (message == platform::WM_DEVICE_EVENT) {
             table.OnDeviceEvent(id, static_cast<int>(lParam & 0xFF));
+            if ((lParam & 0xFF) == platform::DEV_EVENT_REMOVED) switching.onDeviceRemoved(id);
         } else if (message == platform::WM_SERIAL_STEP_DONE) {
             switching.onSerialStepDone(id, lParam != 0);
         } else if (message == platform::WM_PARALLEL_STEP_DONE) {

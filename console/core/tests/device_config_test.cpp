@@ -198,12 +198,11 @@ TEST_F(DeviceConfigTest, CloseCompletesWhileACompletedReplyWaitsForTheDialog) {
     EXPECT_EQ(m_config->current().deviceNumber, "0");
 }
 
-TEST_F(DeviceConfigTest, WriteBeforeAnyReadAsksForAReadAndStillRemovesTheDevice) {
+TEST_F(DeviceConfigTest, WriteBeforeAnyReadAsksForAReadAndRemovesNothing) {
     EXPECT_FALSE(m_config->write());
     EXPECT_EQ(m_prompt.messages, std::vector<std::string>{"请先读取设备信息!"});
-    EXPECT_EQ(m_mainWindow.next(std::chrono::milliseconds(0)),
-              (PostedMessage{platform::WM_DEVICE_EVENT, 0, platform::DEV_EVENT_REMOVED}));
-    EXPECT_EQ(m_groupRemovals, std::vector<std::uint16_t>{0});
+    EXPECT_FALSE(m_mainWindow.next(std::chrono::milliseconds(0)).has_value());
+    EXPECT_TRUE(m_groupRemovals.empty());
 
     // With the port open and nothing read (the device is silent) nothing is sent either: a
     // later read request is the only frame behind the first.
@@ -247,8 +246,21 @@ TEST_F(DeviceConfigTest, ValidationMessagesStopTheFrame) {
     EXPECT_EQ(writes[0][4], 0xFF);
     EXPECT_EQ(writes[0][5], 0xFE);
     EXPECT_EQ(Bytes(writes[0].begin() + 28, writes[0].begin() + 34), (Bytes{1, 2, 3, 4, 5, 6}));
-    // Every attempt, refused or sent, removed the device it was about.
-    EXPECT_EQ(m_groupRemovals, std::vector<std::uint16_t>(9, 300));
+    // Only the write handed to the port removed the device it was about.
+    EXPECT_EQ(m_groupRemovals, std::vector<std::uint16_t>{300});
+}
+
+TEST_F(DeviceConfigTest, ValidFormWithThePortClosedSendsAndRemovesNothing) {
+    auto record = std::make_shared<CDeviceBase>();
+    record->SetDeviceID(300);
+    ASSERT_TRUE(PlusDevice(record));
+    ASSERT_TRUE(readAndShow());
+    m_config->close();
+    EXPECT_FALSE(m_config->write());
+    EXPECT_EQ(m_prompt.messages.back(), "串口未打开,请先读取设备信息!");
+    EXPECT_TRUE(FindDevice(300));
+    EXPECT_TRUE(m_groupRemovals.empty());
+    EXPECT_FALSE(m_mainWindow.next(std::chrono::milliseconds(0)).has_value());
 }
 
 TEST_F(DeviceConfigTest, LongNewNameIsSentAsItsFirstTenCharacters) {

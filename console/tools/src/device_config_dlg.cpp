@@ -8,6 +8,7 @@
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include "consolecore/device_channel.h"
@@ -53,12 +54,20 @@ constexpr FormRow kRows[] = {
 }  // namespace
 
 CDeviceConfigDlg::CDeviceConfigDlg(QWidget* parent, platform::Prompt* prompt,
-                                   platform::MessageTarget* mainWindow)
+                                   platform::MessageTarget* mainWindow, ConfirmWrite confirmWrite)
     : SkinDialog(parent),
       m_ownPrompt(prompt ? nullptr : std::make_unique<consoleui::QtPrompt>(this)),
       m_config(configOptions(prompt ? prompt : m_ownPrompt.get(), this, mainWindow)) {
     setObjectName(QStringLiteral("CDeviceConfigDlg"));
     setCaption(QStringLiteral("设备配置"));
+    m_confirmWrite = std::move(confirmWrite);
+    if (!m_confirmWrite) {
+        m_confirmWrite = [this](const QString& question) {
+            return QMessageBox::question(this, QStringLiteral("设备配置"), question,
+                                         QMessageBox::Yes | QMessageBox::No,
+                                         QMessageBox::No) == QMessageBox::Yes;
+        };
+    }
     buildForm();
 }
 
@@ -130,7 +139,18 @@ void CDeviceConfigDlg::buildForm() {
     auto* grid = new QGridLayout;
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(3, 1);
-    int row = 0;
+    // Column titles: the values read from the device, the boxes that choose a new value,
+    // and the new values.
+    const auto title = [&](const QString& text, const char* name) {
+        auto* label = new QLabel(text, this);
+        label->setObjectName(QString::fromLatin1(name));
+        label->setFont(labelFont);
+        return label;
+    };
+    grid->addWidget(title(QStringLiteral("当前值"), "currentTitle"), 0, 1);
+    grid->addWidget(title(QStringLiteral("修改"), "useNewTitle"), 0, 2);
+    grid->addWidget(title(QStringLiteral("新值"), "newTitle"), 0, 3);
+    int row = 1;
     for (const FormRow& formRow : kRows) {
         auto* label = new QLabel(QString::fromUtf8(formRow.label), this);
         label->setFont(labelFont);
@@ -145,6 +165,7 @@ void CDeviceConfigDlg::buildForm() {
             case ConfigField::Name:
                 current = m_currentName = new QLineEdit(this);
                 proposed = m_newName = new QLineEdit(this);
+                m_newName->setMaxLength(10);  // what the device's name field holds
                 break;
             case ConfigField::MacAddress:
                 current = m_currentMac = new QLineEdit(this);
@@ -157,7 +178,8 @@ void CDeviceConfigDlg::buildForm() {
                 break;
             }
         }
-        auto* box = new QCheckBox(this);
+        auto* box = new QCheckBox(QStringLiteral("修改"), this);
+        box->setToolTip(QStringLiteral("写入新的") + label->text().chopped(1));
         m_useNew[static_cast<std::size_t>(formRow.field)] = box;
         current->setEnabled(false);
         proposed->setEnabled(false);
@@ -182,10 +204,15 @@ void CDeviceConfigDlg::buildForm() {
     m_writeButton = new QPushButton(QStringLiteral("设置设备参数"), this);
     m_writeButton->setObjectName(QStringLiteral("writeButton"));
     m_writeButton->setAutoDefault(false);
+    m_closeButton = new QPushButton(QStringLiteral("关闭"), this);
+    m_closeButton->setObjectName(QStringLiteral("closeDialogButton"));
+    m_closeButton->setAutoDefault(false);
     buttons->addStretch(1);
     buttons->addWidget(m_readButton);
     buttons->addWidget(m_writeButton);
+    buttons->addWidget(m_closeButton);
     body()->addLayout(buttons);
+    connect(m_closeButton, &QPushButton::clicked, this, &QDialog::reject);
 
     connect(m_portCombo, &QComboBox::currentIndexChanged, this, &CDeviceConfigDlg::onPortChanged);
     connect(m_readButton, &QPushButton::clicked, this, &CDeviceConfigDlg::onRead);
@@ -220,10 +247,18 @@ void CDeviceConfigDlg::post(std::uint32_t message, std::uintptr_t, std::intptr_t
 void CDeviceConfigDlg::onRead() {
     storeNewValues();
     m_config.read();
+    // The port stays fixed while it is open: the combo says so.
+    m_portCombo->setEnabled(!m_config.isPortOpen());
+    if (m_config.isPortOpen()) {
+        m_portDevice->setText(
+            QStringLiteral("%1 (已打开)")
+                .arg(m_portCombo->itemData(m_portCombo->currentIndex()).toString()));
+    }
 }
 
 void CDeviceConfigDlg::onWrite() {
     storeNewValues();
+    if (!m_confirmWrite(QStringLiteral("确定要将新参数写入设备吗?"))) return;
     m_config.write();
 }
 

@@ -1,13 +1,19 @@
 // The event log viewer: its controls, the query through the log store and the hidden delete.
 #include "consoletools/logging_dlg.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFileDialog>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QScrollBar>
 #include <memory>
 
 #include "consoletools/log_query.h"
@@ -27,8 +33,9 @@ const QStringList kSubTypeEntries{
     QStringLiteral("设备连接"),   QStringLiteral("平行操作"), QStringLiteral("串行操作"),
     QStringLiteral("定时任务"),   QStringLiteral("其它"),     QStringLiteral("所有")};
 
-// "内容" takes what the fixed columns leave of the client width.
-constexpr int kFixedColumnsWidth = 468;
+// "内容" takes what the fixed columns leave of the client width ("序号" included).
+constexpr int kFixedColumnsWidthBesidesNumber = 468 - 40;
+constexpr int kNumberColumnMinimum = 40;
 
 // The store-wide lock for one query or change.
 class LogbaseGuard {
@@ -65,8 +72,8 @@ bool askYesNo(QWidget* parent, const QString& text, const QString& caption) {
 
 }  // namespace
 
-CLoggingDlg::CLoggingDlg(QWidget* parent, Confirm confirm)
-    : SkinDialog(parent), m_confirm(std::move(confirm)) {
+CLoggingDlg::CLoggingDlg(QWidget* parent, Confirm confirm, SavePath savePath)
+    : SkinDialog(parent), m_confirm(std::move(confirm)), m_savePath(std::move(savePath)) {
     setObjectName(QStringLiteral("CLoggingDlg"));
     setCaption(QStringLiteral("日志记录"));
     if (!m_confirm) {
@@ -91,7 +98,21 @@ CLoggingDlg::CLoggingDlg(QWidget* parent, Confirm confirm)
     m_endDate->setObjectName(QStringLiteral("endDate"));
     m_queryButton = new QPushButton(QStringLiteral("查询"), this);
     m_queryButton->setObjectName(QStringLiteral("queryButton"));
-    m_queryButton->setAutoDefault(false);
+    // Enter anywhere in the dialog runs the query.
+    m_queryButton->setDefault(true);
+    m_exportButton = new QPushButton(QStringLiteral("导出CSV"), this);
+    m_exportButton->setObjectName(QStringLiteral("exportButton"));
+    m_exportButton->setAutoDefault(false);
+    m_newestButton = new QPushButton(QStringLiteral("最新记录"), this);
+    m_newestButton->setObjectName(QStringLiteral("newestButton"));
+    m_newestButton->setAutoDefault(false);
+    if (!m_savePath) {
+        m_savePath = [this] {
+            return QFileDialog::getSaveFileName(this, QStringLiteral("导出CSV"),
+                                                QStringLiteral("Vantrel_log.csv"),
+                                                QStringLiteral("CSV (*.csv)"));
+        };
+    }
     m_deleteCombo = makeCombo(this, kSubTypeEntries);
     m_deleteCombo->setObjectName(QStringLiteral("deleteCombo"));
     m_deleteCombo->hide();
@@ -114,6 +135,8 @@ CLoggingDlg::CLoggingDlg(QWidget* parent, Confirm confirm)
     filters->addWidget(m_endDate);
     filters->addSpacing(12);
     filters->addWidget(m_queryButton);
+    filters->addWidget(m_newestButton);
+    filters->addWidget(m_exportButton);
     filters->addStretch(1);
     filters->addWidget(m_deleteCombo);
     filters->addWidget(m_deleteButton);
@@ -126,13 +149,33 @@ CLoggingDlg::CLoggingDlg(QWidget* parent, Confirm confirm)
                              QStringLiteral("运行类型"), QStringLiteral("内容"),
                              QStringLiteral("模式")};
     for (int c = 0; c < titles.size(); ++c) m_list->insertColumnWithHeader(c, titles[c], 0, 0);
-    new ColumnLayout(*m_list, [](int width) {
-        return std::vector<int>{40, 100, 90, 100, 100, width - kFixedColumnsWidth, 0};
+    // "序号" fits six digits in the list's own font.
+    const int numberWidth =
+        std::max(kNumberColumnMinimum,
+                 QFontMetrics(m_list->font()).horizontalAdvance(QStringLiteral("999999")) + 12);
+    new ColumnLayout(*m_list, [numberWidth](int width) {
+        return std::vector<int>{numberWidth,
+                                100,
+                                90,
+                                100,
+                                100,
+                                width - kFixedColumnsWidthBesidesNumber - numberWidth,
+                                0};
     });
     body()->addWidget(m_list, 1);
+    auto* closeRow = new QHBoxLayout;
+    auto* close = new QPushButton(QStringLiteral("关闭"), this);
+    close->setObjectName(QStringLiteral("closeDialogButton"));
+    close->setAutoDefault(false);
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    closeRow->addStretch(1);
+    closeRow->addWidget(close);
+    body()->addLayout(closeRow);
 
     connect(m_queryButton, &QPushButton::clicked, this, &CLoggingDlg::onQuery);
     connect(m_deleteButton, &QPushButton::clicked, this, &CLoggingDlg::onDeleteLog);
+    connect(m_exportButton, &QPushButton::clicked, this, &CLoggingDlg::onExport);
+    connect(m_newestButton, &QPushButton::clicked, this, &CLoggingDlg::onNewest);
 }
 
 int CLoggingDlg::exec() {
@@ -185,6 +228,45 @@ void CLoggingDlg::onDeleteLog() {
     LogObBeginTrans();
     LogObExecuteLogbase(*sql);
     LogObCommitTrans();
+}
+
+void CLoggingDlg::onNewest() {
+    const int last = m_list->rowCount() - 1;
+    if (last < 0) return;
+    m_list->scrollTo(m_list->model()->index(last, 0), QAbstractItemView::PositionAtBottom);
+}
+
+void CLoggingDlg::onExport() {
+    const QString path = m_savePath();
+    if (path.isEmpty()) return;
+    exportCsv(path);
+}
+
+bool CLoggingDlg::exportCsv(const QString& path) {
+    constexpr int kExportedColumns = 6;  // "模式" is never filled
+    std::vector<std::string> header;
+    for (int c = 0; c < kExportedColumns; ++c) {
+        header.push_back(m_list->model()->headerData(c, Qt::Horizontal).toString().toStdString());
+    }
+    std::vector<std::vector<std::string>> rows;
+    rows.reserve(static_cast<std::size_t>(m_list->rowCount()));
+    for (int r = 0; r < m_list->rowCount(); ++r) {
+        std::vector<std::string> row;
+        for (int c = 0; c < kExportedColumns; ++c)
+            row.push_back(m_list->itemText(r, c).toStdString());
+        rows.push_back(std::move(row));
+    }
+    const std::string bytes = logCsv(header, rows);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+            static_cast<qint64>(bytes.size()) ||
+        !file.commit()) {
+        QMessageBox::warning(this, QStringLiteral("导出CSV"),
+                             QStringLiteral("无法写入文件 %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    return true;
 }
 
 }  // namespace consoletools

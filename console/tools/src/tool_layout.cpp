@@ -57,7 +57,7 @@ ColumnLayout::ColumnLayout(consoleui::CListCtrlWG& list, Widths widths)
 void ColumnLayout::apply() {
     const std::vector<int> widths = m_widths(m_list.contentsRect().width());
     const int columns = std::min(static_cast<int>(widths.size()), m_list.columnCount());
-    for (int c = 0; c < columns; ++c) m_list.setColumnWidth(c, std::max(widths[c], 0));
+    for (int c = 0; c < columns; ++c) m_list.setLayoutWidth(c, widths[c]);
 }
 
 bool ColumnLayout::eventFilter(QObject* watched, QEvent* event) {

@@ -115,6 +115,10 @@ void tick(CDeviceConfigDlg& dialog, ConfigField field) {
     QTest::mouseClick(dialog.useNewBox(field), Qt::LeftButton);
 }
 
+bool yes(const QString&) {
+    return true;
+}
+
 }  // namespace
 
 class DeviceConfigDlgTest : public QObject {
@@ -123,15 +127,16 @@ private slots:
     void portsControlsAndTheirStartState();
     void readFillsTheForm();
     void writeReachesTheDeviceAndTheDeviceLeavesTheMainTable();
-    void writeBeforeReadIsRefusedButStillRemoves();
+    void writeBeforeReadIsRefusedAndRemovesNothing();
     void badInputsAndAPortThatCannotOpen();
     void closingTheDialogClosesThePort();
+    void declinedWriteSendsNothing();
 };
 
 void DeviceConfigDlgTest::portsControlsAndTheirStartState() {
     Bench bench;
     QVERIFY(bench.linked);
-    CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt);
+    CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt, nullptr, yes);
     dialog.OnInitDialog();
     dialog.show();
     QCOMPARE(dialog.caption(), QStringLiteral("设备配置"));
@@ -179,18 +184,29 @@ void DeviceConfigDlgTest::portsControlsAndTheirStartState() {
     edit->clear();
     QTest::keyClicks(edit, "300.1.2.3");  // the third digit of 300 is refused
     QCOMPARE(edit->text(), QStringLiteral("30.1.2.3"));
+
+    // Readable form: titled columns, labelled boxes, a ten-character name, a close button.
+    for (const char* name : {"currentTitle", "useNewTitle", "newTitle"})
+        QVERIFY(dialog.findChild<QLabel*>(QString::fromLatin1(name)));
+    QCOMPARE(dialog.useNewBox(ConfigField::Name)->text(), QStringLiteral("修改"));
+    QCOMPARE(dialog.newNameEdit()->maxLength(), 10);
+    QCOMPARE(dialog.closeDialogButton()->text(), QStringLiteral("关闭"));
+    dialog.closeDialogButton()->click();
+    QVERIFY(!dialog.isVisible());
 }
 
 void DeviceConfigDlgTest::readFillsTheForm() {
     Bench bench;
     QVERIFY(bench.linked);
-    CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt);
+    CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt, nullptr, yes);
     dialog.show();
     tick(dialog, ConfigField::Name);
     dialog.newNameEdit()->setText(QStringLiteral("Mine"));
     QTest::mouseClick(dialog.readButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(dialog.currentNumberEdit()->text(), QStringLiteral("300"), 10000);
     QVERIFY(dialog.config().isPortOpen());
+    QVERIFY(!dialog.portCombo()->isEnabled());  // the open port cannot be changed
+    QVERIFY(dialog.portDeviceLabel()->text().endsWith(QStringLiteral("(已打开)")));
     QCOMPARE(dialog.currentNameEdit()->text(), QStringLiteral("Rack-A"));
     QCOMPARE(dialog.currentAddressEdit(ConfigField::IpAddress)->text(),
              QStringLiteral("192.168.1.50"));
@@ -221,7 +237,8 @@ void DeviceConfigDlgTest::writeReachesTheDeviceAndTheDeviceLeavesTheMainTable() 
     QVERIFY(bench.linked);
     QVERIFY(bench.connectSequencer(300));
     QVERIFY(bench.inGroups(300));
-    CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt);  // main window: the console's
+    CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt, nullptr,
+                            yes);  // main window: the console's
     dialog.show();
     QTest::mouseClick(dialog.readButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(dialog.currentNumberEdit()->text(), QStringLiteral("300"), 10000);
@@ -259,11 +276,11 @@ void DeviceConfigDlgTest::writeReachesTheDeviceAndTheDeviceLeavesTheMainTable() 
     QCOMPARE(dialog.currentMacEdit()->text(), QStringLiteral("01.02.03.04.05.06"));
 }
 
-void DeviceConfigDlgTest::writeBeforeReadIsRefusedButStillRemoves() {
+void DeviceConfigDlgTest::writeBeforeReadIsRefusedAndRemovesNothing() {
     Bench bench;
     QVERIFY(bench.linked);
     QVERIFY(bench.connectSequencer(77));
-    CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt);
+    CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt, nullptr, yes);
     dialog.show();
     QTest::mouseClick(dialog.writeButton(), Qt::LeftButton);
     QCOMPARE(bench.prompt.messages, std::vector<std::string>{"请先读取设备信息!"});
@@ -277,7 +294,7 @@ void DeviceConfigDlgTest::badInputsAndAPortThatCannotOpen() {
     Bench bench;
     QVERIFY(bench.linked);
     {
-        CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt);
+        CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt, nullptr, yes);
         dialog.show();
         dialog.portCombo()->setCurrentIndex(15);  // COM16
         QTest::mouseClick(dialog.readButton(), Qt::LeftButton);
@@ -330,6 +347,25 @@ void DeviceConfigDlgTest::closingTheDialogClosesThePort() {
     QTest::mouseClick(again.readButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(again.currentNumberEdit()->text(), QStringLiteral("300"), 10000);
     QVERIFY(bench.prompt.messages.empty());
+}
+
+void DeviceConfigDlgTest::declinedWriteSendsNothing() {
+    Bench bench;
+    QVERIFY(bench.linked);
+    QVERIFY(bench.connectSequencer(300));
+    QStringList questions;
+    CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt, nullptr,
+                            [&](const QString& question) {
+                                questions << question;
+                                return false;
+                            });
+    dialog.show();
+    QTest::mouseClick(dialog.readButton(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.currentNumberEdit()->text(), QStringLiteral("300"), 10000);
+    QTest::mouseClick(dialog.writeButton(), Qt::LeftButton);
+    QCOMPARE(questions, QStringList{QStringLiteral("确定要将新参数写入设备吗?")});
+    QCOMPARE(bench.serial.requests().size(), std::size_t(1));  // the read request only
+    QVERIFY(FindDevice(300));
 }
 
 QTEST_MAIN(DeviceConfigDlgTest)

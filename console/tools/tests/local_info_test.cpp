@@ -2,6 +2,7 @@
 // only, an adapter without IPv4) and on this machine.
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 
@@ -56,6 +57,7 @@ void LocalInfoTest::twoWiredAdaptersListLastEnumeratedFirstWithOwnGateways() {
     // The last adapter of any type is the wireless one (ifindex 5).
     QCOMPARE(dialog.macEdit()->text(), QStringLiteral("A8-6D-AA-01-02-03"));
     QVERIFY(dialog.macEdit()->isReadOnly());
+    QVERIFY(dialog.findChild<QPushButton*>(QStringLiteral("closeDialogButton")));
 }
 
 void LocalInfoTest::wirelessOnlyHostShowsEmptyListsButAMac() {

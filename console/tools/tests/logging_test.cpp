@@ -2,7 +2,11 @@
 // sub-type filters, repeated queries and the hidden delete with its confirmation.
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFile>
+#include <QFontMetrics>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -92,6 +96,8 @@ private slots:
     void statementsAreTheStoresFourQueries();
     void deleteAsksAndRemovesOneSubTypeOrAll();
     void closedStoreShowsNothing();
+    void exportWritesTheListedRowsAsCsv();
+    void enterRunsTheQueryAndNewestRowIsOneClickAway();
 };
 
 void LoggingTest::controlsColumnsAndDefaults() {
@@ -110,13 +116,19 @@ void LoggingTest::controlsColumnsAndDefaults() {
     QVERIFY(dialog.deleteCombo()->isHidden());
     QVERIFY(dialog.deleteButton()->isHidden());
     QCOMPARE(dialog.queryButton()->text(), QStringLiteral("查询"));
+    QVERIFY(dialog.findChild<QPushButton*>(QStringLiteral("closeDialogButton")));
     QCOMPARE(dialog.resultList()->rowCount(), 0);  // empty until the first query
     QCOMPARE(tooltest::headerTitles(*dialog.resultList()),
              (QStringList{"序号", "日期", "时间", "类型", "运行类型", "内容", "模式"}));
-    const int widths[] = {40, 100, 90, 100, 100};
-    for (int c = 0; c < 5; ++c) QCOMPARE(dialog.resultList()->columnWidth(c), widths[c]);
+    // "序号" fits six digits; the others keep their widths and "内容" takes the rest.
+    const int numberWidth = dialog.resultList()->columnWidth(0);
+    QVERIFY(numberWidth >= 40);
+    QVERIFY(numberWidth >
+            QFontMetrics(dialog.resultList()->font()).horizontalAdvance(QStringLiteral("999999")));
+    const int widths[] = {100, 90, 100, 100};
+    for (int c = 1; c < 5; ++c) QCOMPARE(dialog.resultList()->columnWidth(c), widths[c - 1]);
     QCOMPARE(dialog.resultList()->columnWidth(5),
-             dialog.resultList()->contentsRect().width() - 468);
+             dialog.resultList()->contentsRect().width() - 428 - numberWidth);
     QCOMPARE(dialog.resultList()->columnWidth(6), 0);
     // At least 1100 x 500.
     QVERIFY(dialog.width() >= 1100);
@@ -269,6 +281,55 @@ void LoggingTest::closedStoreShowsNothing() {
     }
     dialog.onQuery();  // no statement: the list is emptied and stays empty
     QCOMPARE(dialog.resultList()->rowCount(), 0);
+}
+
+void LoggingTest::exportWritesTheListedRowsAsCsv() {
+    LogFixture store;
+    QVERIFY(store.ok);
+    logAt(2024, 3, 9, 2, 6, "say \"hi\", 设备7\nnext");
+    testkit::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("log.csv"));
+    CLoggingDlg dialog(nullptr, {}, [&] { return path; });
+    setRange(dialog, QDate(2024, 3, 8), QDate(2024, 3, 9));
+    dialog.onQuery();
+    dialog.exportButton()->click();
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray expected =
+        "\xEF\xBB\xBF"
+        "序号,日期,时间,类型,运行类型,内容\r\n"
+        "1,2024-03-08,12:30:45,运行日志,定时任务,it's a task on the 8th\r\n"
+        "2,2024-03-09,12:30:45,运行日志,串行操作,\"say \"\"hi\"\", 设备7\nnext\"\r\n";
+    QCOMPARE(file.readAll(), expected);
+    // An unwritable place is refused with a message, not reported as done.
+    QString warning;
+    tooltest::ModalWatch box([&](QWidget* modal) {
+        if (auto* b = qobject_cast<QMessageBox*>(modal)) warning = b->text();
+    });
+    QVERIFY(!dialog.exportCsv(QString::fromStdString(dir.file("missing/log.csv"))));
+    QVERIFY(box.seen());
+    QVERIFY(warning.startsWith(QStringLiteral("无法写入文件")));
+}
+
+void LoggingTest::enterRunsTheQueryAndNewestRowIsOneClickAway() {
+    LogFixture store;
+    QVERIFY(store.ok);
+    for (int i = 0; i < 300; ++i) logAt(2024, 3, 10, 2, 8, ("line " + std::to_string(i)).c_str());
+    CLoggingDlg dialog;
+    dialog.OnInitDialog();
+    dialog.show();
+    setRange(dialog, QDate(2024, 3, 10), QDate(2024, 3, 10));
+    dialog.startDateEdit()->setFocus();
+    QTest::keyClick(dialog.startDateEdit(), Qt::Key_Return);
+    QCOMPARE(dialog.resultList()->rowCount(), 300);
+    QVERIFY(dialog.isVisible());
+    QScrollBar* bar = dialog.resultList()->verticalScrollBar();
+    QTRY_VERIFY(bar->maximum() > 0);  // the list has laid out its rows
+    QCOMPARE(bar->value(), 0);
+    dialog.newestButton()->click();
+    QCOMPARE(bar->value(), bar->maximum());
+    const QRect last = dialog.resultList()->visualRect(dialog.resultList()->model()->index(299, 0));
+    QVERIFY(dialog.resultList()->viewport()->rect().intersects(last));
 }
 
 QTEST_MAIN(LoggingTest)

@@ -55,7 +55,7 @@ void DeviceListBinder::layoutColumns() {
     const int unit = m_list.contentsRect().width() / kWidthUnits;
     const auto& columns = deviceColumns();
     for (int c = 0; c < DeviceColumnCount && c < m_list.columnCount(); ++c) {
-        m_list.setColumnWidth(c, unit * columns[c].width144);
+        m_list.setLayoutWidth(c, unit * columns[c].width144);
     }
 }
 

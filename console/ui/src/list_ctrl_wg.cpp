@@ -1,6 +1,14 @@
 // The cell list control: registrations, hit tests, editor opening and closing, drawing.
 #include "consoleui/list_ctrl_wg.h"
 
+#include <QHeaderView>
+
+#include <QFontMetrics>
+
+#include <QToolTip>
+
+#include <QHelpEvent>
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -58,6 +66,15 @@ int leadingNumber(const QString& text) {
 
 }  // namespace
 
+namespace {
+// Operator-dragged column widths by window/list name, for the life of the process (GUI
+// thread only).
+std::map<QString, std::map<int, int>>& operatorWidths() {
+    static std::map<QString, std::map<int, int>> widths;
+    return widths;
+}
+}  // namespace
+
 CListCtrlWG::CListCtrlWG(QWidget* parent)
     : QTableView(parent),
       m_model(new CellTableModel(this)),
@@ -80,6 +97,53 @@ CListCtrlWG::CListCtrlWG(QWidget* parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_rowFont = font();
     setRowHeight(22);
+    // Widths the operator drags are remembered; widths set by code are not.
+    m_header->viewport()->installEventFilter(this);
+    connect(m_header, &QHeaderView::sectionResized, this, [this](int column, int, int width) {
+        if (m_headerDragging) operatorWidths()[widthKey()][column] = width;
+    });
+}
+
+QString CListCtrlWG::widthKey() const {
+    return window()->objectName() + QLatin1Char('/') + objectName();
+}
+
+int CListCtrlWG::operatorWidth(int column) const {
+    const auto& all = operatorWidths();
+    auto list = all.find(widthKey());
+    if (list == all.end()) return -1;
+    auto it = list->second.find(column);
+    return it == list->second.end() ? -1 : it->second;
+}
+
+void CListCtrlWG::setLayoutWidth(int column, int width) {
+    const int kept = operatorWidth(column);
+    setColumnWidth(column, std::max(kept >= 0 ? kept : width, 0));
+}
+
+bool CListCtrlWG::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_header->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress) m_headerDragging = true;
+        if (event->type() == QEvent::MouseButtonRelease) m_headerDragging = false;
+    }
+    return QTableView::eventFilter(watched, event);
+}
+
+bool CListCtrlWG::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = indexAt(help->pos());
+        const QString text = index.isValid() ? itemText(index.row(), index.column()) : QString();
+        const QRect rect = visualRect(index);
+        // 6 pixels: the cell's text margins.
+        if (!text.isEmpty() && QFontMetrics(m_rowFont).horizontalAdvance(text) + 6 > rect.width()) {
+            QToolTip::showText(help->globalPos(), text, viewport(), rect);
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
+    }
+    return QTableView::viewportEvent(event);
 }
 
 CListCtrlWG::~CListCtrlWG() {

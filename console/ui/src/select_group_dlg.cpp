@@ -32,6 +32,10 @@ GroupSelectDialog::GroupSelectDialog(consolecore::GroupKind kind, QWidget* paren
     setCaption(QStringLiteral("选择分组"));
     const QFont labelFont = uiFont(QStringLiteral("Arial"), 18);
 
+    m_kindLabel = new QLabel(this);
+    m_kindLabel->setObjectName(QStringLiteral("kindLabel"));
+    m_kindLabel->setFont(labelFont);
+    m_kindLabel->setStyleSheet(QStringLiteral("font-weight: bold; color: #1B3F66;"));
     auto* title = new QLabel(QStringLiteral("选择分组:"), this);
     title->setFont(labelFont);
     m_groupList = makeList(this, QStringLiteral("组号"), QStringLiteral("名称"));
@@ -51,6 +55,7 @@ GroupSelectDialog::GroupSelectDialog(consolecore::GroupKind kind, QWidget* paren
         if (row >= 0) selectGroupRow(row);
     });
 
+    body()->addWidget(m_kindLabel);
     auto* lists = new QHBoxLayout;
     auto* left = new QVBoxLayout;
     left->addWidget(title);
@@ -79,6 +84,11 @@ void GroupSelectDialog::onInitDialog() {
     m_model = std::make_unique<consolecore::GroupSelectionModel>(m_kind, direction);
     result = -1;
     m_hint->setText(QString::fromStdString(m_model->hintText()));
+    const QString kind =
+        m_kind == consolecore::GroupKind::Serial ? QStringLiteral("串行") : QStringLiteral("平行");
+    m_kindLabel->setText(
+        QStringLiteral("%1分组 (%1%2)")
+            .arg(kind, direction != 0 ? QStringLiteral("开") : QStringLiteral("关")));
     m_groupList->deleteAllRows();
     m_deviceList->deleteAllRows();
     int row = 0;

@@ -21,6 +21,7 @@
 #include "consoleui/device_list_binder.h"
 #include "consoleui/list_ctrl_wg.h"
 #include "consoleui/qt_prompt.h"
+#include "consoleui/run_panel.h"
 #include "consoleui/ui_fonts.h"
 #include "consoleui/window_placement.h"
 #include "lanwire/lanwire.h"
@@ -70,6 +71,16 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
     setObjectName(QStringLiteral("CVantrelDlg"));
     setWindowIcon(windowIcon());
     buildWindow();
+    consolecore::SwitchingOptions switching;
+    switching.timer = &m_runTimer;
+    switching.confirm = [this](const std::string& question,
+                               const std::vector<std::uint32_t>& order) {
+        return confirmGroupOff(question, order);
+    };
+    m_switching.configure(std::move(switching));
+    m_switching.setRunObserver(
+        [this](const consolecore::GroupRun& run) { m_runPanel->showRun(run); });
+    m_runPanel->setCancelHandler([this](std::uint64_t id) { m_switching.cancelRun(id); });
     // The receive path posts here from now on.
     consolecore::setMainWindow(this);
 }
@@ -152,6 +163,35 @@ void CVantrelDlg::buildWindow() {
     m_binder->setUpColumns();
     m_table.setObserver(m_binder);
     body()->addWidget(m_list, 1);
+
+    // Group runs in progress and notices, below the list.
+    m_runPanel = new RunPanel(this);
+    body()->addWidget(m_runPanel);
+}
+
+void CVantrelDlg::applySettings(const consolecore::ConsoleSettings& settings) {
+    auto options = m_switching.options();
+    options.stepTimeout = std::chrono::seconds(settings.stepTimeoutSec);
+    options.confirmGroupOff = settings.confirmGroupOff;
+    m_switching.configure(std::move(options));
+}
+
+bool CVantrelDlg::confirmGroupOff(const std::string& question,
+                                  const std::vector<std::uint32_t>& order) {
+    QStringList ids;
+    for (std::uint32_t id : order) ids << QStringLiteral("设备%1").arg(id);
+    QMessageBox box(this);
+    box.setObjectName(QStringLiteral("confirmGroupOff"));
+    box.setWindowTitle(QStringLiteral("Vantrel"));
+    box.setIcon(QMessageBox::Question);
+    box.setText(QString::fromStdString(question));
+    box.setInformativeText(QStringLiteral("切换顺序: ") + ids.join(QStringLiteral(" → ")));
+    QPushButton* yes = box.addButton(QStringLiteral("确定"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("取消"), QMessageBox::NoRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
 }
 
 QPushButton* CVantrelDlg::button(const QString& text) const {
@@ -174,6 +214,8 @@ bool CVantrelDlg::OnInitDialog() {
 
     // The list exists before the link starts, so the first device event finds it ready.
     m_session.start();
+    // The log store is open now: a bad setting gets its log line.
+    applySettings(consolecore::loadSettingsAndLog(consolecore::settingsPath()).console);
     return true;
 }
 
@@ -271,6 +313,13 @@ void CVantrelDlg::dispatchMessage(std::uint32_t message, std::uintptr_t wParam,
     switch (message) {
         case platform::WM_DEVICE_EVENT:
             m_table.OnDeviceEvent(low16(wParam), lowByte(lParam));
+            if (lowByte(lParam) == platform::DEV_EVENT_REMOVED) {
+                m_switching.onDeviceRemoved(low16(wParam));
+            }
+            break;
+        case platform::WM_DEVICE_ID_CONFLICT:
+            m_runPanel->showIdConflict(low16(wParam), platform::newcomerAddress(lParam),
+                                       platform::onlineAddress(lParam));
             break;
         case platform::WM_SERIAL_STEP_DONE:
             m_switching.onSerialStepDone(low16(wParam), lParam != 0);

@@ -2,10 +2,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <string>
 #include <vector>
@@ -111,6 +114,8 @@ private slots:
     void enterAndEscapeCloseTheEditorAlike();
     void dropDownArrowKeepsEditorOpenClickElsewhereCloses();
     void editorDestroyedWhileOpenIsForgotten();
+    void clippedCellsShowTheirTextAsTooltip();
+    void draggedWidthsOutliveTheLayoutAndTheList();
 };
 
 void ListCtrlTest::rowsAreTwentyTwoPixelsAndCellRectsFollow() {
@@ -443,6 +448,44 @@ void ListCtrlTest::editorDestroyedWhileOpenIsForgotten() {
     f.list->closeOpenEditor();  // nothing is open: no callback with a dead editor
     QCOMPARE(log.size(), size_t(1));
     QVERIFY(f.messagesOf(platform::WM_COMBO_CELL_CHANGED).empty());
+}
+
+void ListCtrlTest::clippedCellsShowTheirTextAsTooltip() {
+    ListFixture f;
+    QVERIFY(f.show());
+    const QString longText(60, QLatin1Char('W'));
+    f.list->setItemText(0, 2, longText);  // 80 pixels wide: clipped
+    f.list->setItemText(1, 3, QStringLiteral("ok"));
+    const auto tipAt = [&](int row, int column) {
+        const QPoint pos = f.list->cellRect(row, column).center();
+        QHelpEvent help(QEvent::ToolTip, pos, f.list->viewport()->mapToGlobal(pos));
+        QApplication::sendEvent(f.list->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    QCOMPARE(tipAt(1, 3), QString());  // fits: no tooltip
+    QCOMPARE(tipAt(0, 2), longText);
+}
+
+void ListCtrlTest::draggedWidthsOutliveTheLayoutAndTheList() {
+    for (int round = 0; round < 2; ++round) {
+        ListFixture f;
+        f.dialog.setObjectName(QStringLiteral("widthDialog"));
+        f.list->setObjectName(QStringLiteral("widthList"));
+        QVERIFY(f.show());
+        if (round == 0) {
+            QCOMPARE(f.list->operatorWidth(3), -1);
+            // The operator drags column 3; a width set by code is not remembered.
+            f.list->setLayoutWidth(4, 90);
+            QTest::mousePress(f.list->horizontalHeader()->viewport(), Qt::LeftButton);
+            f.list->horizontalHeader()->resizeSection(3, 234);
+            QTest::mouseRelease(f.list->horizontalHeader()->viewport(), Qt::LeftButton);
+        }
+        // The dialog's layout (on open and on every resize) keeps the dragged width.
+        f.list->setLayoutWidth(3, 120);
+        f.list->setLayoutWidth(4, 120);
+        QCOMPARE(f.list->columnWidth(3), 234);
+        QCOMPARE(f.list->columnWidth(4), 120);
+    }
 }
 
 QTEST_MAIN(ListCtrlTest)

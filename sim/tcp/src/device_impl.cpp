@@ -278,7 +278,9 @@ void SimDevice::Impl::step(unsigned stepGeneration, std::uint8_t command, bool o
     const Knobs knobs = currentKnobs();
     if (knobs.statusEachStep || last) emitStatus(command);
     if (last) {
-        emit(protocol::buildDeviceHeader(protocol::NET_CMD_STEP_DONE, m_config.id));
+        if (knobs.reportStepDone) {
+            emit(protocol::buildDeviceHeader(protocol::NET_CMD_STEP_DONE, m_config.id));
+        }
         flush();
         return;
     }

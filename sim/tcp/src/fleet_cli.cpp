@@ -47,6 +47,8 @@ options:
   --step-delay MS        time per outlet of a parallel or serial switching order (default 100)
   --heartbeat-delay MS   answer every heartbeat this late (default 0)
   --silent               never answer heartbeats, so the console reports the devices offline
+  --no-step-done ID      the device with this id carries out switching orders but never
+                         reports its step done (repeatable)
   --threads N            network threads of the simulator (default 1)
   --seconds N            stop after N seconds (default: run until interrupted)
   --verbose              print every frame received
@@ -85,6 +87,10 @@ FleetOptions parseFleetOptions(const std::vector<std::string>& args) {
             ok = value(text) && parseNumber<std::uint16_t>(text, options.firstId, 0, 65535);
         } else if (arg == "--groups") {
             ok = value(text) && parseNumber<unsigned>(text, options.groups, 0, 6);
+        } else if (arg == "--no-step-done") {
+            std::uint16_t id = 0;
+            ok = value(text) && parseNumber<std::uint16_t>(text, id, 0, 65535);
+            if (ok) options.noStepDone.push_back(id);
         } else if (arg == "--threads") {
             ok = value(text) && parseNumber<unsigned>(text, options.threads, 1, 64);
         } else if (arg == "--seconds") {

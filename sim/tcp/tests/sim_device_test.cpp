@@ -209,14 +209,17 @@ TEST(SimFleetLayout, DevicesSpreadRoundRobinOverGroupsWithRunningNumbers) {
 }
 
 TEST(FleetCommandLine, ParsesTheFleetModeAndRejectsBadValues) {
-    auto o = simtcp::parseFleetOptions(
-        {"--port", "6000", "--count", "40", "--groups", "6", "--mode", "serial", "--silent"});
+    auto o = simtcp::parseFleetOptions({"--port", "6000", "--count", "40", "--groups", "6",
+                                        "--mode", "serial", "--silent", "--no-step-done", "3",
+                                        "--no-step-done", "7"});
     EXPECT_TRUE(o.error.empty()) << o.error;
     EXPECT_EQ(o.port, 6000);
     EXPECT_EQ(o.count, 40u);
     EXPECT_EQ(o.groups, 6u);
     EXPECT_EQ(o.mode, simtcp::GroupMode::Serial);
     EXPECT_TRUE(o.silent);
+    EXPECT_EQ(o.noStepDone, (std::vector<std::uint16_t>{3, 7}));
+    EXPECT_FALSE(simtcp::parseFleetOptions({"--no-step-done", "x"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--groups", "7"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--port", "70000"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--count"}).error.empty());

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -49,7 +50,10 @@ int main(int argc, char** argv) {
     std::mutex printLock;
     for (const auto& config :
          simtcp::makeFleetConfigs(options.count, options.firstId, options.groups, options.mode)) {
-        simtcp::SimDevice& device = fleet.add(config, knobs);
+        simtcp::Knobs deviceKnobs = knobs;
+        deviceKnobs.reportStepDone = std::find(options.noStepDone.begin(), options.noStepDone.end(),
+                                               config.id) == options.noStepDone.end();
+        simtcp::SimDevice& device = fleet.add(config, deviceKnobs);
         if (options.verbose) {
             device.setFrameObserver([&printLock, id = config.id](const simtcp::ReceivedFrame& f) {
                 std::string hex;

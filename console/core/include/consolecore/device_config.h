@@ -88,9 +88,9 @@ public:
     // "读设备参数": opens the port on the first read ("打开串口失败!" when it cannot), then
     // sends the read request. The reply arrives later as WM_SERIAL_REPLY.
     void read();
-    // "设置设备参数": validates the form and sends the 38-byte write request (true when it was
-    // handed to the port). Either way the current device is then removed from the registry
-    // and the groups, and the main window is told.
+    // "设置设备参数": validates the form and hands the 38-byte write request to the open port
+    // (true when it was). Only then is the current device removed from the registry and the
+    // groups, and the main window told; a refused form or a closed port removes nothing.
     bool write();
     // WM_SERIAL_REPLY on the dialog's thread: parses the oldest completed reply and fills the
     // form. True when the form was filled.

@@ -52,6 +52,13 @@ struct st_Parall_Record_ {
 
 enum class GroupKind { Serial, Parallel };
 
+// Whether a device reporting `onOff` is already in the `target` state (1 on, 0 off): any
+// non-zero state counts as on. The one test used by the run start, the next-device choice
+// and the selection dialogs.
+inline bool isInState(std::uint8_t onOff, std::uint8_t target) {
+    return target != 0 ? onOff != 0 : onOff == 0;
+}
+
 // The four process-wide tables and the one lock that serialises every complete operation on
 // them between the receive-dispatch thread and the GUI thread. Callers take lock() for the
 // whole operation; the maintenance helpers below expect it to be held.

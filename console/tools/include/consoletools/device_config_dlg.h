@@ -2,8 +2,10 @@
 // writes new ones. The widgets are bound to consolecore::DeviceConfig, which holds the logic.
 #pragma once
 
+#include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "consolecore/device_config.h"
 #include "consoleui/skin_dialog.h"
@@ -28,8 +30,13 @@ class CDeviceConfigDlg : public consoleui::SkinDialog, public platform::MessageT
 public:
     // `prompt` shows the message boxes (null: QMessageBox); `mainWindow` is told when the
     // device is removed after a write (null: the console's main window).
+    // A Yes/No question before a write; true goes on.
+    using ConfirmWrite = std::function<bool(const QString& question)>;
+
+    // `confirmWrite` asks before the parameters are written (empty: a QMessageBox).
     explicit CDeviceConfigDlg(QWidget* parent = nullptr, platform::Prompt* prompt = nullptr,
-                              platform::MessageTarget* mainWindow = nullptr);
+                              platform::MessageTarget* mainWindow = nullptr,
+                              ConfirmWrite confirmWrite = {});
     // Closes the port ("串口已关闭.").
     ~CDeviceConfigDlg() override;
 
@@ -46,6 +53,7 @@ public:
     QLabel* portDeviceLabel() const { return m_portDevice; }
     QPushButton* readButton() const { return m_readButton; }
     QPushButton* writeButton() const { return m_writeButton; }
+    QPushButton* closeDialogButton() const { return m_closeButton; }
     QLineEdit* currentNumberEdit() const { return m_currentNumber; }
     QLineEdit* currentNameEdit() const { return m_currentName; }
     IpAddressEdit* currentAddressEdit(consolecore::ConfigField field) const;
@@ -87,6 +95,8 @@ private:
     QLineEdit* m_newMac = nullptr;
     std::array<QCheckBox*, consolecore::kConfigFieldCount> m_useNew{};
     QPushButton* m_readButton = nullptr;
+    QPushButton* m_closeButton = nullptr;
+    ConfirmWrite m_confirmWrite;
     QPushButton* m_writeButton = nullptr;
     bool m_initialised = false;
 };

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace consoletools {
 
@@ -22,5 +23,11 @@ std::optional<std::string> logQueryStatement(const std::string& startDate,
 
 // "delete From Log" for code 9, else the lines of that sub-type; none outside 1..9.
 std::optional<std::string> logDeleteStatement(int subTypeCode);
+
+// The rows as a CSV file's bytes: UTF-8 with a byte-order mark (spreadsheets then read the
+// Chinese text), the header row first, CRLF line ends, a field quoted (inner quotes doubled)
+// when it holds a comma, quote, CR or LF.
+std::string logCsv(const std::vector<std::string>& header,
+                   const std::vector<std::vector<std::string>>& rows);
 
 }  // namespace consoletools

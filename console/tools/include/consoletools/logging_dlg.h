@@ -23,8 +23,12 @@ public:
     // A Yes/No question; true for Yes.
     using Confirm = std::function<bool(const QString& text, const QString& caption)>;
 
-    // `confirm` asks before a deletion (empty: a QMessageBox with Yes and No).
-    explicit CLoggingDlg(QWidget* parent = nullptr, Confirm confirm = {});
+    // Asks where to save the export; an empty result cancels.
+    using SavePath = std::function<QString()>;
+
+    // `confirm` asks before a deletion (empty: a QMessageBox with Yes and No); `savePath`
+    // asks for the export file (empty: a file dialog).
+    explicit CLoggingDlg(QWidget* parent = nullptr, Confirm confirm = {}, SavePath savePath = {});
 
     // Placement; exec() runs it first.
     void OnInitDialog();
@@ -37,6 +41,8 @@ public:
     QPushButton* queryButton() const { return m_queryButton; }
     QComboBox* deleteCombo() const { return m_deleteCombo; }
     QPushButton* deleteButton() const { return m_deleteButton; }
+    QPushButton* exportButton() const { return m_exportButton; }
+    QPushButton* newestButton() const { return m_newestButton; }
     consoleui::CListCtrlWG* resultList() const { return m_list; }
 
 public slots:
@@ -44,9 +50,16 @@ public slots:
     void onQuery();
     // "删除日志": after the confirmation, deletes the lines of the delete combo's sub-type.
     void onDeleteLog();
+    // "导出CSV": the rows of the current query into a CSV file (replaced atomically).
+    void onExport();
+    // Writes the listed rows to `path`; false (with a message) when it cannot be written.
+    bool exportCsv(const QString& path);
+    // "最新记录": scrolls to the last (newest) row.
+    void onNewest();
 
 private:
     Confirm m_confirm;
+    SavePath m_savePath;
     QComboBox* m_typeCombo;
     QComboBox* m_subTypeCombo;
     QDateEdit* m_startDate;
@@ -54,6 +67,8 @@ private:
     QPushButton* m_queryButton;
     QComboBox* m_deleteCombo;
     QPushButton* m_deleteButton;
+    QPushButton* m_exportButton;
+    QPushButton* m_newestButton;
     consoleui::CListCtrlWG* m_list;
     bool m_initialised = false;
 };

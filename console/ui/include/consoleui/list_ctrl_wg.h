@@ -58,6 +58,12 @@ public:
     // --- columns and text -------------------------------------------------------------
     // Alignment 0 left, 1 right, 2 centre. Returns the column's index.
     int insertColumnWithHeader(int position, const QString& title, int alignment, int width);
+    // A width from the dialog's column layout; a column the operator has dragged keeps the
+    // operator's width instead, for as long as the program runs (in every list of the same
+    // window and name).
+    void setLayoutWidth(int column, int width);
+    // The width the operator dragged this column to, or -1.
+    int operatorWidth(int column) const;
     int columnCount() const;
     int rowCount() const;
     // A row whose first cell reads `value` in decimal. Returns the row's index.
@@ -153,6 +159,11 @@ private:
         EditorCloseCallback onClose;
     };
 
+    // A clipped cell shows its whole text as a tooltip.
+    bool viewportEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    QString widthKey() const;
+
     void paintCell(QPainter* painter, const QRect& rect, int row, int column) const;
     void setHighlightedRow(int row);
     void redrawRow(int row);
@@ -191,6 +202,7 @@ private:
     // Guards closing the open editor against re-entry from the close rules.
     std::recursive_mutex m_closeLock;
 
+    bool m_headerDragging = false;  // the operator is dragging a column edge
     int m_rowHeight = 22;
     QFont m_rowFont;
 };

@@ -29,6 +29,8 @@ public:
     CListCtrlWG* groupList() const { return m_groupList; }
     CListCtrlWG* deviceList() const { return m_deviceList; }
     QLabel* hintLabel() const { return m_hint; }
+    // Which kind of group and which operation the dialog is for ("串行分组 (串行开)").
+    QLabel* kindLabel() const { return m_kindLabel; }
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
 
@@ -47,6 +49,7 @@ private:
     CListCtrlWG* m_groupList;
     CListCtrlWG* m_deviceList;
     QLabel* m_hint;
+    QLabel* m_kindLabel;
     QPushButton* m_ok;
     QPushButton* m_cancel;
 };

@@ -9,7 +9,9 @@
 #include "consolecore/console_session.h"
 #include "consolecore/device_channel.h"
 #include "consolecore/device_table.h"
+#include "consolecore/settings.h"
 #include "consolecore/switching.h"
+#include "consoleui/qt_run_timer.h"
 #include "consoleui/select_group_dlg.h"
 #include "consoleui/skin_dialog.h"
 #include "platform/message_target.h"
@@ -24,6 +26,7 @@ namespace consoleui {
 class CListCtrlWG;
 class DeviceListBinder;
 class QtPrompt;
+class RunPanel;
 
 // Version shown in the caption.
 inline constexpr const char* kVersionText = "2023.03.02.01";
@@ -61,6 +64,10 @@ public:
     consolecore::CDeviceChannel& channel() { return m_channel; }
     const consolecore::ConsoleSession& session() const { return m_session; }
     const consolecore::DeviceTable& deviceTable() const { return m_table; }
+    consolecore::SwitchingController& switching() { return m_switching; }
+    RunPanel* runPanel() const { return m_runPanel; }
+    // Step time-out and the group-off question from the [Console] settings.
+    void applySettings(const consolecore::ConsoleSettings& settings);
 
     // The four tool dialogs live in a library built on top of this one, so the program
     // installs what each tool button opens. An empty handler makes its button do nothing.
@@ -99,6 +106,8 @@ private:
     void dispatchMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
     // Runner, store and link stop once, when the window closes.
     void shutdown();
+    // Asks before a group is switched off; true goes on.
+    bool confirmGroupOff(const std::string& question, const std::vector<std::uint32_t>& order);
 
     std::unique_ptr<QtPrompt> m_ownPrompt;
     platform::Prompt* m_prompt;
@@ -108,9 +117,11 @@ private:
     consolecore::DeviceTable m_table;
     DialogGroupChooser m_chooser;
     consolecore::SwitchingController m_switching;
+    QtRunTimer m_runTimer;
 
     CListCtrlWG* m_list = nullptr;
     DeviceListBinder* m_binder = nullptr;
+    RunPanel* m_runPanel = nullptr;
     QComboBox* m_groupCombo = nullptr;
     QComboBox* m_numberCombo = nullptr;
     QToolButton* m_menuButton = nullptr;

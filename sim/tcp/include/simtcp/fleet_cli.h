@@ -24,6 +24,8 @@ struct FleetOptions {
     bool verbose = false;  // print every frame received
     unsigned seconds = 0;  // run time; 0 until interrupted
     bool help = false;
+    // Devices that carry out switching orders but never report the step done.
+    std::vector<std::uint16_t> noStepDone;
     std::string error;  // set when the command line is not understood
 };
 

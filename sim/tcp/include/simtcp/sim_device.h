@@ -42,6 +42,8 @@ struct Knobs {
     bool reconnect = true;                        // connect again when the console closes
     std::chrono::milliseconds reconnectDelay{200};
     bool recordFrames = true;  // keep every received frame (counts always)
+    // False: carries out switching orders but never reports the step done.
+    bool reportStepDone = true;
 };
 
 struct DeviceState {
