@@ -42,6 +42,9 @@ struct Knobs {
     bool reconnect = true;                        // connect again when the console closes
     std::chrono::milliseconds reconnectDelay{200};
     bool recordFrames = true;  // keep every received frame (counts always)
+    // Further ids this device answers heartbeats for, as a gateway would.
+    std::vector<std::uint16_t> gatewayIds;
+    bool readPaused = false;  // stop reading from the console (its writes then back up)
 };
 
 struct DeviceState {
