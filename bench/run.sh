@@ -24,8 +24,16 @@ echo "== log store: InsertLogOb from 8 threads, one-day query over 1,000,000 row
 echo "== timed-task scan, 1000 tasks"
 "$bin/chronrun_scan_bench" 10 1000 | tee "$out/scan.txt"
 
+echo "== scale on the real console: vantrel (Release, offscreen) and the fleet in separate processes"
+gui=build-bench-gui
+cmake -S . -B "$gui" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_SANITIZE= \
+    -DVANTREL_BUILD_GUI=ON -DVANTREL_BUILD_BENCH=ON >/dev/null
+cmake --build "$gui" -j "${VANTREL_JOBS:-$(nproc)}" --target vantrel vantrel-sim link_id_flood
+BENCH_BIN=$gui/bin bench/link_scale.sh | tee "$out/scale.txt"
+
 # Rows from the log store and scan benchmarks, in the e2e table's format.
 {
+    cat "$out/scale.txt"
     sed -n '/^TABLE$/,$p' "$out/e2e.txt" | tail -n +2
     awk '
         /calls:/ { rate = $2 }

@@ -123,13 +123,17 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
 }
 
 bool CLinkService::cancel() {
-    std::lock_guard<std::mutex> lifecycle(m_lifecycle);
-    m_server.stop();
+    std::vector<sockaddr_in> closed;
     {
-        std::lock_guard<std::mutex> guard(m_tickLock);
-        m_tickTable.clear();
+        std::lock_guard<std::mutex> lifecycle(m_lifecycle);
+        closed = m_server.stop();
+        {
+            std::lock_guard<std::mutex> guard(m_tickLock);
+            m_tickTable.clear();
+        }
+        stopThreads();
     }
-    stopThreads();
+    for (const sockaddr_in& peer : closed) m_server.notifyClosed(peer);
     return true;
 }
 

@@ -124,8 +124,9 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
     return true;
 }
 
-void CTcpServer::stop() {
-    if (!m_running.exchange(false)) return;
+std::vector<sockaddr_in> CTcpServer::stop() {
+    std::vector<sockaddr_in> closedPeers;
+    if (!m_running.exchange(false)) return closedPeers;
     {
         std::lock_guard<std::mutex> guard(m_sendLock);
         m_acceptingSends = false;
@@ -143,7 +144,7 @@ void CTcpServer::stop() {
     }
     while (!closing.empty()) {
         closing.back()->closeNow();
-        notifyClosed(closing.back()->peer());
+        closedPeers.push_back(closing.back()->peer());
         closing.pop_back();
     }
     if (m_acceptor) {
@@ -160,6 +161,7 @@ void CTcpServer::stop() {
     for (auto& context : m_contexts) context.reset();
     m_contexts.clear();
     m_port = 0;
+    return closedPeers;
 }
 
 void CTcpServer::acceptNext() {

@@ -45,12 +45,15 @@ public:
     void setWindow(platform::MessageTarget* target) { m_target.store(target); }
     // Posts a message to the window, if any; never call with a lock held.
     void postToWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+    // Posts WM_LINK_SOCKET_CLOSED; never call with a lock held.
+    void notifyClosed(const sockaddr_in& peer);
 
     // False if already running or the port cannot be opened.
     bool start(std::uint16_t port, DataHandler handler, ServerConfig config);
-    // Joins the I/O threads, discards queued sends, closes every connection. Sends fail
-    // from now until the next start.
-    void stop();
+    // Joins the I/O threads, discards queued sends, closes every connection and returns
+    // their peers (for notifyClosed once the caller holds no lock). Sends fail from now until
+    // the next start.
+    std::vector<sockaddr_in> stop();
 
     // Copies the bytes onto the destination's write queue; false while stopped and when the
     // destination's outbox is full.
@@ -87,8 +90,6 @@ private:
     void onAccept(const std::error_code& error, asio::ip::tcp::socket socket);
     // Takes the connection off the send routes; called with the connection-list lock held.
     void removeRoute(const TcpConnection& connection);
-    // Posts WM_LINK_SOCKET_CLOSED; called with no lock held.
-    void notifyClosed(const sockaddr_in& peer);
     // Closes a connection that would eat into the descriptor reserve and logs the refusals,
     // at most once per period. Accept handler only.
     void refuseForDescriptors(asio::ip::tcp::socket& socket);
