@@ -210,6 +210,7 @@ bool CLinkService::doNetReg(std::uint32_t deviceId, const sockaddr_in* address) 
             entry.heartbeat = protocol::buildHeartbeatFrame(id);
             entry.address = *address;
             entry.counter = m_counterStart;
+            entry.connection = m_server.connectionSerial(*address);
             it = m_tickTable.emplace(id, entry).first;
             created = true;
         } else if (!sameIp(it->second.address, *address) &&
@@ -220,6 +221,7 @@ bool CLinkService::doNetReg(std::uint32_t deviceId, const sockaddr_in* address) 
             // A device back from a new address after its old connection went is taken over.
             it->second.address = *address;
             it->second.counter = m_counterStart;
+            it->second.connection = m_server.connectionSerial(*address);
         }
         heartbeat = it->second.heartbeat;
     }
@@ -235,25 +237,26 @@ bool CLinkService::doNetReg(std::uint32_t deviceId, const sockaddr_in* address) 
 }
 
 bool CLinkService::deleteTickDevice(std::uint16_t deviceId) {
-    std::optional<sockaddr_in> drop;
+    std::optional<std::pair<sockaddr_in, std::uint64_t>> drop;
     {
         std::lock_guard<std::mutex> guard(m_tickLock);
         const auto it = m_tickTable.find(deviceId);
         if (it == m_tickTable.end()) return true;
         const sockaddr_in address = it->second.address;
+        const std::uint64_t connection = it->second.connection;
         // Once its offline notice is out, the device's connection goes with it, unless another
         // supervised id still uses it.
         const bool reportedOffline = it->second.counter < 0;
         m_tickTable.erase(it);
-        if (reportedOffline && !addressInUse(address)) drop = address;
+        if (reportedOffline && !connectionInUse(connection)) drop = {address, connection};
     }
-    if (drop) m_server.dropConnection(*drop);
+    if (drop) m_server.dropConnection(drop->first, drop->second);
     return true;
 }
 
-bool CLinkService::addressInUse(const sockaddr_in& address) const {
+bool CLinkService::connectionInUse(std::uint64_t serial) const {
     return std::any_of(m_tickTable.begin(), m_tickTable.end(),
-                       [&](const auto& entry) { return sameIp(entry.second.address, address); });
+                       [&](const auto& entry) { return entry.second.connection == serial; });
 }
 
 void CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer) {
@@ -354,7 +357,7 @@ void CLinkService::heartbeatLoop(LanwireOptions options,
 void CLinkService::runTick() {
     std::vector<RecvRecord> notices;
     std::vector<std::uint16_t> removed;
-    std::vector<sockaddr_in> drops;
+    std::vector<std::pair<sockaddr_in, std::uint64_t>> drops;
     {
         std::lock_guard<std::mutex> guard(m_tickLock);
         for (auto it = m_tickTable.begin(); it != m_tickTable.end() && m_running;) {
@@ -365,7 +368,7 @@ void CLinkService::runTick() {
                 entry.counter = -1;
                 ++it;
             } else if (entry.counter < 0) {
-                drops.push_back(entry.address);
+                drops.emplace_back(entry.address, entry.connection);
                 removed.push_back(id);
                 it = m_tickTable.erase(it);
             } else {
@@ -374,7 +377,7 @@ void CLinkService::runTick() {
             }
         }
         // A connection still used by a supervised id stays.
-        std::erase_if(drops, [this](const sockaddr_in& address) { return addressInUse(address); });
+        std::erase_if(drops, [this](const auto& drop) { return connectionInUse(drop.second); });
     }
     // Every notice reaches the console: they are few per device, so they pass the queue's
     // cap, and nothing the handler needs is held while queueing them.
@@ -383,7 +386,7 @@ void CLinkService::runTick() {
                     logcode::kDeviceLink, static_cast<int>(record.deviceId));
         m_recvQueue.pushNotice(std::move(record));
     }
-    for (const sockaddr_in& address : drops) m_server.dropConnection(address);
+    for (const auto& [address, connection] : drops) m_server.dropConnection(address, connection);
     for (const std::uint16_t id : removed) {
         InsertLogOb("%d,%d,'AllMap计时移除设备:%d'", logcode::kFailure, logcode::kDeviceLink, id);
     }

@@ -27,6 +27,7 @@ struct TickEntry {
     protocol::ConsoleFrame heartbeat{};  // built once when the entry is created
     sockaddr_in address{};               // where every heartbeat of this device goes
     int counter = 0;                     // heartbeats still allowed to go unanswered
+    std::uint64_t connection = 0;        // serial of the connection it registered on
 };
 
 class CLinkService {
@@ -57,8 +58,8 @@ private:
     std::optional<sockaddr_in> onlineElsewhere(std::uint16_t id, const sockaddr_in& peer) const;
     // Logs the refused registration and posts WM_DEVICE_ID_CONFLICT; no lock held.
     void reportConflict(std::uint16_t id, const sockaddr_in& newcomer, const sockaddr_in& online);
-    // True when a supervised id uses the address; m_tickLock held.
-    bool addressInUse(const sockaddr_in& address) const;
+    // True when a supervised id uses the connection; m_tickLock held.
+    bool connectionInUse(std::uint64_t serial) const;
     void onAddress(const sockaddr_in& peer);
     void dispatchLoop();
     void heartbeatLoop(LanwireOptions options, std::chrono::steady_clock::time_point started);

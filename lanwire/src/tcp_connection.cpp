@@ -6,12 +6,13 @@
 namespace lanwire {
 
 TcpConnection::TcpConnection(CTcpServer& server, asio::ip::tcp::socket socket,
-                             const sockaddr_in& peer)
+                             const sockaddr_in& peer, std::uint64_t serial)
     : m_server(server),
       m_socket(std::move(socket)),
       m_executor(m_socket.get_executor()),
       m_timer(m_executor),
       m_peer(peer),
+      m_serial(serial),
       m_stallTimer(m_executor) {}
 
 TcpConnection::~TcpConnection() {

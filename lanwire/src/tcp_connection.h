@@ -24,10 +24,13 @@ class CTcpServer;
 
 class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
 public:
-    TcpConnection(CTcpServer& server, asio::ip::tcp::socket socket, const sockaddr_in& peer);
+    TcpConnection(CTcpServer& server, asio::ip::tcp::socket socket, const sockaddr_in& peer,
+                  std::uint64_t serial);
     ~TcpConnection();
 
     const sockaddr_in& peer() const { return m_peer; }
+    // Tells this connection apart from earlier and later ones from the same address.
+    std::uint64_t serial() const { return m_serial; }
 
     // Starts reading. Any thread.
     void start();
@@ -60,6 +63,7 @@ private:
     asio::any_io_executor m_executor;
     asio::steady_timer m_timer;
     const sockaddr_in m_peer;
+    const std::uint64_t m_serial;
 
     // Reading.
     std::array<std::uint8_t, 8192> m_readBuffer{};

@@ -221,7 +221,8 @@ void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
     socket.set_option(asio::socket_base::send_buffer_size(65535), ignored);
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
     enableKeepalive(socket);
-    auto connection = std::make_shared<TcpConnection>(*this, std::move(socket), peer);
+    auto connection =
+        std::make_shared<TcpConnection>(*this, std::move(socket), peer, m_nextSerial++);
     InsertLogOb("%d,%d,'添加用户:%s'", logcode::kRun, logcode::kDeviceLink, ip.c_str());
     {
         std::scoped_lock guard(m_connectionLock, m_sendLock);
@@ -269,14 +270,23 @@ void CTcpServer::removeRoute(const TcpConnection& connection) {
     if (route != m_routes.end() && route->second.get() == &connection) m_routes.erase(route);
 }
 
-void CTcpServer::dropConnection(const sockaddr_in& peer) {
+void CTcpServer::dropConnection(const sockaddr_in& peer, std::uint64_t serial) {
     std::lock_guard<std::mutex> guard(m_connectionLock);
-    auto it = std::find_if(m_connections.begin(), m_connections.end(),
-                           [&](const auto& c) { return sameIp(c->peer(), peer); });
+    auto it = std::find_if(m_connections.begin(), m_connections.end(), [&](const auto& c) {
+        return sameIp(c->peer(), peer) && c->serial() == serial;
+    });
     if (it == m_connections.end()) return;
     if (m_running) (*it)->close();
     removeRoute(**it);
     m_connections.erase(it);
+}
+
+std::uint64_t CTcpServer::connectionSerial(const sockaddr_in& peer) const {
+    std::lock_guard<std::mutex> guard(m_connectionLock);
+    for (const auto& c : m_connections) {
+        if (sameIp(c->peer(), peer)) return c->serial();
+    }
+    return 0;
 }
 
 bool CTcpServer::hasConnection(const sockaddr_in& peer) const {

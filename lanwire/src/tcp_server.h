@@ -58,8 +58,11 @@ public:
     // Copies the bytes onto the destination's write queue; false while stopped and when the
     // destination's outbox is full.
     bool queueSend(std::span<const std::uint8_t> bytes, const sockaddr_in& destination);
-    // Removes the first connection with the peer's IP from the list and closes it.
-    void dropConnection(const sockaddr_in& peer);
+    // Removes the listed connection with the peer's IP and `serial` and closes it; a later
+    // connection from the same address stays.
+    void dropConnection(const sockaddr_in& peer, std::uint64_t serial);
+    // The serial of the listed connection with the peer's IP; 0 if none.
+    std::uint64_t connectionSerial(const sockaddr_in& peer) const;
     // True while a connection from the peer's IP is listed.
     bool hasConnection(const sockaddr_in& peer) const;
 
@@ -131,6 +134,7 @@ private:
     std::atomic<std::uint64_t> m_bytesDiscarded{0};
     std::atomic<std::uint64_t> m_bytesPending{0};
     std::atomic<std::uint64_t> m_connectionsRefused{0};
+    std::uint64_t m_nextSerial = 1;  // accept handler only
 };
 
 }  // namespace lanwire
