@@ -41,7 +41,9 @@ start_console() {
     rm -f "$db" "$bin/testNote.ini" "$bin/sendNote.ini"
     mkdir -p "$work/lock"
     (
-        ulimit -Hn "$2" && ulimit -Sn "$1"
+        # The soft limit first: a hard limit below the current soft one is refused.
+        ulimit -Sn "$1" || exit 1
+        ulimit -Hn "$2" || exit 1
         QT_QPA_PLATFORM=offscreen exec "$bin/vantrel" --port="$port" --lock-dir="$work/lock"
     ) >"$work/console.txt" 2>&1 &
     console=$!
