@@ -37,8 +37,17 @@ echo "== MQTT bridge and a local broker, 1000 devices"
 echo "== timed tasks' should-be/is view, 1000 tasks x 10 devices"
 "$bin/chronrun_task_view_bench" 20 1000 | tee "$out/view.txt"
 
+echo "== scale on the real console: vantrel (Release, offscreen) and the fleet in separate processes"
+gui=build-bench-gui
+# GCC 12 at -O3 reports a false -Wrestrict inside std::string for console/core/src/settings.cpp.
+cmake -S . -B "$gui" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_SANITIZE= \
+    -DVANTREL_BUILD_GUI=ON -DVANTREL_BUILD_BENCH=ON -DCMAKE_CXX_FLAGS=-Wno-restrict >/dev/null
+cmake --build "$gui" -j "${VANTREL_JOBS:-$(nproc)}" --target vantrel vantrel-sim link_id_flood
+BENCH_BIN=$gui/bin bench/link_scale.sh | tee "$out/scale.txt"
+
 # Rows from the log store and scan benchmarks, in the e2e table's format.
 {
+    cat "$out/scale.txt"
     sed -n '/^TABLE$/,$p' "$out/e2e.txt" | tail -n +2
     sed -n '/^TABLE$/,$p' "$out/gui.txt" | tail -n +2
     awk '

@@ -1,25 +1,40 @@
 // Frame dump files with their key and value formats.
 #include "frame_dump.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 
 namespace lanwire {
 
 namespace {
 
-// True when the last section header of the file is `header` (our own file) and the file
-// ends with a line break, so appended keys land in our section.
-bool endsInSection(const std::string& path, const std::string& header, bool& endsWithNewline) {
-    std::ifstream in(path, std::ios::binary);
-    std::string line;
+// True when the last section header of the open file is `header` (our own file); tells
+// whether the file ends with a line break, so appended keys land in our section.
+bool endsInSection(int fd, const std::string& header, bool& endsWithNewline) {
+    std::string text;
+    char buffer[65536];
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, offset);
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+        offset += n;
+    }
+    endsWithNewline = text.empty() || text.back() == '\n';
     std::string lastHeader;
-    endsWithNewline = true;
-    while (std::getline(in, line)) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (!line.empty() && line.front() == '[') lastHeader = line;
-        endsWithNewline = !in.eof();
+        start = end + 1;
     }
     return lastHeader == header;
 }
@@ -33,13 +48,13 @@ FrameDump::~FrameDump() {
     close();
 }
 
-void FrameDump::open(const std::string& path, std::uintmax_t limit) {
+FrameDump::OpenResult FrameDump::open(const std::string& path, std::uintmax_t limit) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_file != nullptr) std::fclose(m_file);
     m_file = nullptr;
     m_path = path;
     m_limit = limit;
-    openLocked();
+    return openLocked();
 }
 
 void FrameDump::close() {
@@ -48,15 +63,21 @@ void FrameDump::close() {
     m_file = nullptr;
 }
 
-void FrameDump::openLocked() {
+FrameDump::OpenResult FrameDump::openLocked() {
     const std::string header = "[" + m_section + "]";
-    std::error_code ec;
-    const auto existing = std::filesystem::file_size(m_path, ec);
-    m_size = ec ? 0 : existing;
+    // A link planted in the file's place is refused, not followed.
+    const int fd =
+        ::open(m_path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return errno == ELOOP ? OpenResult::Symlink : OpenResult::Failed;
+    struct stat info {};
+    m_size = ::fstat(fd, &info) == 0 ? static_cast<std::uintmax_t>(info.st_size) : 0;
     bool endsWithNewline = true;
-    const bool ours = m_size > 0 && endsInSection(m_path, header, endsWithNewline);
-    m_file = std::fopen(m_path.c_str(), "ab");
-    if (m_file == nullptr) return;
+    const bool ours = m_size > 0 && endsInSection(fd, header, endsWithNewline);
+    m_file = ::fdopen(fd, "ab");
+    if (m_file == nullptr) {
+        ::close(fd);
+        return OpenResult::Failed;
+    }
     std::string prefix;
     if (!endsWithNewline) prefix += "\n";
     if (!ours) prefix += header + "\n";
@@ -65,6 +86,7 @@ void FrameDump::openLocked() {
         std::fflush(m_file);
         m_size += prefix.size();
     }
+    return OpenResult::Opened;
 }
 
 void FrameDump::rotateLocked() {

@@ -19,14 +19,16 @@ public:
     FrameDump(const FrameDump&) = delete;
     FrameDump& operator=(const FrameDump&) = delete;
 
-    // Opens (or creates) `path` for appending; a write failure later only loses lines.
-    void open(const std::string& path, std::uintmax_t limit);
+    enum class OpenResult { Opened, Symlink, Failed };
+    // Opens (or creates, mode 0666 less the umask) `path` for appending; never through a
+    // symbolic link. A write failure later only loses lines.
+    OpenResult open(const std::string& path, std::uintmax_t limit);
     void close();
     // Appends "<YYYYmmddHHMMSS>-<counter>=<bytes>" and increments the counter. Thread-safe.
     void write(std::span<const std::uint8_t> frame);
 
 private:
-    void openLocked();
+    OpenResult openLocked();
     void rotateLocked();
 
     const std::string m_section;

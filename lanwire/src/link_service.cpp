@@ -1,8 +1,11 @@
 // Receive path, heartbeat supervision and the service's start and stop.
 #include "link_service.h"
 
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "net_address.h"
+#include "platform/fd_limits.h"
+#include "platform/messages.h"
 #include "platform/prompt.h"
 #include "protocol/device_frames.h"
 #include "public/data_path.h"
@@ -13,6 +16,16 @@ namespace {
 
 void showPrompt(const char* text) {
     if (platform::Prompt* prompt = platform::defaultPrompt()) prompt->showMessage(text);
+}
+
+RecvRecord offlineRecord(std::uint16_t id, const sockaddr_in& address) {
+    const protocol::OfflineNotice notice = protocol::buildOfflineNotice(id);
+    RecvRecord record;
+    record.data.assign(notice.begin(), notice.end());
+    record.length = static_cast<std::int32_t>(notice.size());
+    record.peer = address;
+    record.deviceId = id;
+    return record;
 }
 
 }  // namespace
@@ -42,10 +55,12 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
     std::lock_guard<std::mutex> lifecycle(m_lifecycle);
     if (m_running) return false;
     const LanwireOptions options = this->options();
+    // A fleet of devices needs more descriptors than the common default soft limit allows.
+    platform::raiseDescriptorLimit();
     const std::string folder =
         options.programFolder.empty() ? GetDataPath() : options.programFolder;
-    m_recvDump.open(folder + "testNote.ini", options.dumpFileLimit);
-    m_sendDump.open(folder + "sendNote.ini", options.dumpFileLimit);
+    openDump(m_recvDump, folder + "testNote.ini", options.dumpFileLimit);
+    openDump(m_sendDump, folder + "sendNote.ini", options.dumpFileLimit);
     {
         std::lock_guard<std::mutex> guard(m_tickLock);
         m_counterStart = options.heartbeatCounterStart;
@@ -82,6 +97,10 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
     config.heartbeatGap = options.heartbeatGap;
     config.partialFrameTimeout = options.partialFrameTimeout;
     config.acceptBackoff = options.acceptBackoff;
+    config.outboxLimit = options.outboxLimit;
+    config.writeStallTimeout = options.writeStallTimeout;
+    config.descriptorReserve = options.descriptorReserve;
+    config.refusalLogPeriod = options.refusalLogPeriod;
     // A connection that never registered gets no heartbeat, so nothing would ever tell a dead
     // one apart: keepalive probes it on the supervision's own time scale. A device that
     // rebooted answers the first probe with a reset, which frees its address.
@@ -104,13 +123,17 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
 }
 
 bool CLinkService::cancel() {
-    std::lock_guard<std::mutex> lifecycle(m_lifecycle);
-    m_server.stop();
+    std::vector<sockaddr_in> closed;
     {
-        std::lock_guard<std::mutex> guard(m_tickLock);
-        m_tickTable.clear();
+        std::lock_guard<std::mutex> lifecycle(m_lifecycle);
+        closed = m_server.stop();
+        {
+            std::lock_guard<std::mutex> guard(m_tickLock);
+            m_tickTable.clear();
+        }
+        stopThreads();
     }
-    stopThreads();
+    for (const sockaddr_in& peer : closed) m_server.notifyClosed(peer);
     return true;
 }
 
@@ -136,64 +159,165 @@ void CLinkService::stopThreads() {
     m_sendDump.close();
 }
 
+void CLinkService::openDump(FrameDump& dump, const std::string& path, std::uintmax_t limit) {
+    if (dump.open(path, limit) == FrameDump::OpenResult::Symlink) {
+        InsertLogOb("%d,%d,'转储文件是符号链接,拒绝写入:%s'", logcode::kFailure, logcode::kOther,
+                    path.c_str());
+    }
+}
+
 bool CLinkService::send(const std::uint8_t* data, std::uint32_t length,
                         const sockaddr_in& destination) {
     if (data == nullptr && length > 0) return false;
+    if (!m_running) return false;
     return m_server.queueSend(std::span<const std::uint8_t>(data, length), destination);
+}
+
+void CLinkService::reportConflict(std::uint16_t id, const sockaddr_in& newcomer,
+                                  const sockaddr_in& online) {
+    InsertLogOb("%d,%d,'设备ID冲突:%d;新IP:%s;在线IP:%s'", logcode::kFailure, logcode::kDeviceLink,
+                id, ipText(newcomer).c_str(), ipText(online).c_str());
+    m_server.postToWindow(
+        platform::WM_DEVICE_ID_CONFLICT, id,
+        platform::packAddressPair(newcomer.sin_addr.s_addr, online.sin_addr.s_addr));
+}
+
+std::optional<sockaddr_in> CLinkService::onlineElsewhere(std::uint16_t id,
+                                                         const sockaddr_in& peer) const {
+    std::optional<sockaddr_in> supervised;
+    {
+        std::lock_guard<std::mutex> guard(m_tickLock);
+        const auto it = m_tickTable.find(id);
+        if (it != m_tickTable.end() && !sameIp(it->second.address, peer)) {
+            supervised = it->second.address;
+        }
+    }
+    if (supervised && m_server.hasConnection(*supervised)) return supervised;
+    return std::nullopt;
 }
 
 bool CLinkService::doNetReg(std::uint32_t deviceId, const sockaddr_in* address) {
     if (address == nullptr) return true;
     const auto id = static_cast<std::uint16_t>(deviceId);
-    std::lock_guard<std::mutex> guard(m_tickLock);
-    auto it = m_tickTable.find(id);
-    if (it == m_tickTable.end()) {
-        TickEntry entry;
-        entry.heartbeat = protocol::buildHeartbeatFrame(id);
-        entry.address = *address;
-        entry.counter = m_counterStart;
-        it = m_tickTable.emplace(id, entry).first;
-        InsertLogOb("%d,%d,'0注册成功发送一次心跳包:%d'", 2, 4, static_cast<int>(deviceId));
-    } else {
-        it->second.counter = m_counterStart;  // the stored address stays
-        InsertLogOb("%d,%d,'1注册成功发送一次心跳包:%d'", 2, 4, static_cast<int>(deviceId));
+    bool created = false;
+    std::optional<sockaddr_in> conflict;
+    protocol::ConsoleFrame heartbeat{};
+    {
+        std::lock_guard<std::mutex> guard(m_tickLock);
+        auto it = m_tickTable.find(id);
+        if (it == m_tickTable.end()) {
+            TickEntry entry;
+            entry.heartbeat = protocol::buildHeartbeatFrame(id);
+            entry.address = *address;
+            entry.counter = m_counterStart;
+            entry.connection = m_server.connectionSerial(*address);
+            it = m_tickTable.emplace(id, entry).first;
+            created = true;
+        } else if (!sameIp(it->second.address, *address) &&
+                   m_server.hasConnection(it->second.address)) {
+            // Still online at its own address: the newcomer does not take it over.
+            conflict = it->second.address;
+        } else {
+            // A device back from a new address after its old connection went is taken over.
+            it->second.address = *address;
+            it->second.counter = m_counterStart;
+            it->second.connection = m_server.connectionSerial(*address);
+        }
+        heartbeat = it->second.heartbeat;
     }
-    m_server.queueSend(it->second.heartbeat, *address);
+    if (conflict) {
+        reportConflict(id, *address, *conflict);
+        return false;
+    }
+    InsertLogOb(
+        created ? "%d,%d,'0注册成功发送一次心跳包:%d'" : "%d,%d,'1注册成功发送一次心跳包:%d'",
+        logcode::kRun, logcode::kDeviceLink, static_cast<int>(deviceId));
+    m_server.queueSend(heartbeat, *address);
     return true;
 }
 
 bool CLinkService::deleteTickDevice(std::uint16_t deviceId) {
-    std::lock_guard<std::mutex> guard(m_tickLock);
-    m_tickTable.erase(deviceId);
+    std::optional<std::pair<sockaddr_in, std::uint64_t>> drop;
+    {
+        std::lock_guard<std::mutex> guard(m_tickLock);
+        const auto it = m_tickTable.find(deviceId);
+        if (it == m_tickTable.end()) return true;
+        const sockaddr_in address = it->second.address;
+        const std::uint64_t connection = it->second.connection;
+        // Once its offline notice is out, the device's connection goes with it, unless another
+        // supervised id still uses it.
+        const bool reportedOffline = it->second.counter < 0;
+        m_tickTable.erase(it);
+        if (reportedOffline && !connectionInUse(connection)) drop = {address, connection};
+    }
+    if (drop) m_server.dropConnection(drop->first, drop->second);
     return true;
+}
+
+bool CLinkService::connectionInUse(std::uint64_t serial) const {
+    return std::any_of(m_tickTable.begin(), m_tickTable.end(),
+                       [&](const auto& entry) { return entry.second.connection == serial; });
 }
 
 void CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer) {
     // The framer guarantees the length field matches the bytes; the header must still decode.
     const auto header = protocol::decodeHeader(frame);
     if (!header) return;
+    const std::uint16_t id = header->deviceId;
     if (header->command == protocol::NET_CMD_HEARTBEAT_ACK) {
-        std::lock_guard<std::mutex> guard(m_tickLock);
-        auto it = m_tickTable.find(header->deviceId);
-        if (it == m_tickTable.end()) return;
-        it->second.counter = m_counterStart;
-        m_server.queueSend(it->second.heartbeat, it->second.address);
+        std::optional<protocol::ConsoleFrame> heartbeat;
+        sockaddr_in address{};
+        {
+            std::lock_guard<std::mutex> guard(m_tickLock);
+            auto it = m_tickTable.find(id);
+            if (it == m_tickTable.end()) return;
+            // Only the supervised address speaks for the device.
+            if (sameIp(it->second.address, peer)) {
+                it->second.counter = m_counterStart;
+                heartbeat = it->second.heartbeat;
+                address = it->second.address;
+            }
+        }
+        if (heartbeat) {
+            m_server.queueSend(*heartbeat, address);
+        } else {
+            ++m_framesForged;
+        }
         return;
     }
     m_recvDump.write(frame);
+    if (header->command == protocol::NET_CMD_OFFLINE) {
+        // Only the link itself reports a device offline.
+        ++m_framesForged;
+        InsertLogOb("%d,%d,'丢弃网络上收到的离线包:%d;IP:%s'", logcode::kFailure,
+                    logcode::kDeviceLink, id, ipText(peer).c_str());
+        return;
+    }
+    if (header->command == protocol::NET_CMD_REGISTER) {
+        // Refused before the console sees it, so its record stays as it is.
+        if (const auto online = onlineElsewhere(id, peer)) {
+            ++m_framesForged;
+            reportConflict(id, peer, *online);
+            return;
+        }
+    }
     RecvRecord record;
     record.data.assign(frame.begin(), frame.end());
     record.length = static_cast<std::int32_t>(frame.size());
     record.peer = peer;
-    record.deviceId = header->deviceId;
+    record.deviceId = id;
     m_recvQueue.push(std::move(record));  // a full queue drops the frame silently
 }
 
 void CLinkService::onAddress(const sockaddr_in& peer) {
-    std::lock_guard<std::mutex> guard(m_tickLock);
-    for (const auto& [id, entry] : m_tickTable) {
-        if (sameIp(entry.address, peer)) m_server.queueSend(entry.heartbeat, entry.address);
+    std::vector<protocol::ConsoleFrame> heartbeats;
+    {
+        std::lock_guard<std::mutex> guard(m_tickLock);
+        for (const auto& [id, entry] : m_tickTable) {
+            if (sameIp(entry.address, peer)) heartbeats.push_back(entry.heartbeat);
+        }
     }
+    for (const auto& heartbeat : heartbeats) m_server.queueSend(heartbeat, peer);
 }
 
 void CLinkService::dispatchLoop() {
@@ -208,7 +332,7 @@ void CLinkService::dispatchLoop() {
 
 void CLinkService::heartbeatLoop(LanwireOptions options,
                                  std::chrono::steady_clock::time_point started) {
-    InsertLogOb("%d,%d,'进入心跳计数线程'", 3, 4);
+    InsertLogOb("%d,%d,'进入心跳计数线程'", logcode::kFailure, logcode::kDeviceLink);
     Clock clock = options.clock;
     if (!clock) clock = [] { return std::chrono::steady_clock::now(); };
     auto noted = started;
@@ -227,35 +351,44 @@ void CLinkService::heartbeatLoop(LanwireOptions options,
             ++m_ticks;  // counted after noting the time, so a reader of the count sees both
         }
     }
-    InsertLogOb("%d,%d,'退出心跳计数线程'", 3, 4);
+    InsertLogOb("%d,%d,'退出心跳计数线程'", logcode::kFailure, logcode::kDeviceLink);
 }
 
 void CLinkService::runTick() {
+    std::vector<RecvRecord> notices;
+    std::vector<std::uint16_t> removed;
+    std::vector<std::pair<sockaddr_in, std::uint64_t>> drops;
     {
         std::lock_guard<std::mutex> guard(m_tickLock);
         for (auto it = m_tickTable.begin(); it != m_tickTable.end() && m_running;) {
             TickEntry& entry = it->second;
             const std::uint16_t id = it->first;
             if (entry.counter == 0) {
-                const protocol::OfflineNotice notice = protocol::buildOfflineNotice(id);
-                InsertLogOb("%d,%d,'心跳计数为零,离线包加入处理数组:%d'", 3, 4, id);
-                RecvRecord record;
-                record.data.assign(notice.begin(), notice.end());
-                record.length = static_cast<std::int32_t>(notice.size());
-                record.peer = entry.address;
-                record.deviceId = id;
-                m_recvQueue.push(std::move(record));
+                notices.push_back(offlineRecord(id, entry.address));
                 entry.counter = -1;
                 ++it;
             } else if (entry.counter < 0) {
-                m_server.dropConnection(entry.address);
+                drops.emplace_back(entry.address, entry.connection);
+                removed.push_back(id);
                 it = m_tickTable.erase(it);
-                InsertLogOb("%d,%d,'AllMap计时移除设备:%d'", 3, 4, id);
             } else {
                 --entry.counter;
                 ++it;
             }
         }
+        // A connection still used by a supervised id stays.
+        std::erase_if(drops, [this](const auto& drop) { return connectionInUse(drop.second); });
+    }
+    // Every notice reaches the console: they are few per device, so they pass the queue's
+    // cap, and nothing the handler needs is held while queueing them.
+    for (auto& record : notices) {
+        InsertLogOb("%d,%d,'心跳计数为零,离线包加入处理数组:%d'", logcode::kFailure,
+                    logcode::kDeviceLink, static_cast<int>(record.deviceId));
+        m_recvQueue.pushNotice(std::move(record));
+    }
+    for (const auto& [address, connection] : drops) m_server.dropConnection(address, connection);
+    for (const std::uint16_t id : removed) {
+        InsertLogOb("%d,%d,'AllMap计时移除设备:%d'", logcode::kFailure, logcode::kDeviceLink, id);
     }
 }
 
@@ -274,6 +407,8 @@ LanwireStats CLinkService::stats() const {
     stats.bytesDiscarded = m_server.bytesDiscarded();
     stats.bytesPending = m_server.bytesPending();
     stats.ticks = m_ticks;
+    stats.connectionsRefused = m_server.connectionsRefused();
+    stats.framesForged = m_framesForged;
     return stats;
 }
 

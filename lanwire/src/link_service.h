@@ -9,6 +9,8 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -25,6 +27,7 @@ struct TickEntry {
     protocol::ConsoleFrame heartbeat{};  // built once when the entry is created
     sockaddr_in address{};               // where every heartbeat of this device goes
     int counter = 0;                     // heartbeats still allowed to go unanswered
+    std::uint64_t connection = 0;        // serial of the connection it registered on
 };
 
 class CLinkService {
@@ -37,6 +40,7 @@ public:
     bool init(std::uint16_t port, LanwireRecvCallback callback);
     bool cancel();
     bool send(const std::uint8_t* data, std::uint32_t length, const sockaddr_in& destination);
+    // False when the id is online at another address (the registration is refused).
     bool doNetReg(std::uint32_t deviceId, const sockaddr_in* address);
     bool deleteTickDevice(std::uint16_t deviceId);
     void setWindow(platform::MessageTarget* target) { m_server.setWindow(target); }
@@ -48,7 +52,14 @@ public:
     std::vector<LanwireTickEntry> tickTable() const;
 
 private:
+    void openDump(FrameDump& dump, const std::string& path, std::uintmax_t limit);
     void onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer);
+    // The supervised address of `id` when it differs from `peer` and is still connected.
+    std::optional<sockaddr_in> onlineElsewhere(std::uint16_t id, const sockaddr_in& peer) const;
+    // Logs the refused registration and posts WM_DEVICE_ID_CONFLICT; no lock held.
+    void reportConflict(std::uint16_t id, const sockaddr_in& newcomer, const sockaddr_in& online);
+    // True when a supervised id uses the connection; m_tickLock held.
+    bool connectionInUse(std::uint64_t serial) const;
     void onAddress(const sockaddr_in& peer);
     void dispatchLoop();
     void heartbeatLoop(LanwireOptions options, std::chrono::steady_clock::time_point started);
@@ -79,6 +90,7 @@ private:
     CTcpServer m_server{m_sendDump};
 
     std::atomic<std::uint64_t> m_ticks{0};
+    std::atomic<std::uint64_t> m_framesForged{0};
 };
 
 // The process-wide link.

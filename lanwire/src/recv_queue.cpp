@@ -17,6 +17,15 @@ bool RecvQueue::push(RecvRecord record) {
     return true;
 }
 
+void RecvQueue::pushNotice(RecvRecord record) {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ++m_accepted;
+        m_records.push_back(std::move(record));
+    }
+    m_ready.notify_one();
+}
+
 std::optional<RecvRecord> RecvQueue::take() {
     std::unique_lock<std::mutex> lock(m_lock);
     m_ready.wait(lock, [this] { return m_stopped || !m_records.empty(); });

@@ -27,6 +27,9 @@ public:
 
     // Appends unless the queue holds kCapacity records (the one being handled counts).
     bool push(RecvRecord record);
+    // Appends whatever the queue holds: for the link's own offline notices, which must never
+    // be lost (at most one per supervised device and tick).
+    void pushNotice(RecvRecord record);
     // Blocks until a record is available (returned and counted until done()) or stop().
     std::optional<RecvRecord> take();
     // The record returned by take() has been handled.

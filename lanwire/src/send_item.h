@@ -16,6 +16,11 @@ struct SendItem {
 
     // Heartbeats are neither dumped nor paced like other frames (command byte at offset 8).
     bool isHeartbeat() const { return bytes.size() > 8 && bytes[8] == protocol::NET_CMD_HEARTBEAT; }
+    // The device id of a console frame (little-endian at offset 16).
+    std::uint16_t deviceId() const {
+        if (bytes.size() < 18) return 0;
+        return static_cast<std::uint16_t>(bytes[16] | (bytes[17] << 8));
+    }
 };
 
 }  // namespace lanwire

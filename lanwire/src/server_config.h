@@ -17,6 +17,14 @@ struct ServerConfig {
     std::chrono::milliseconds heartbeatGap{100};
     std::chrono::milliseconds partialFrameTimeout{5000};
     std::chrono::milliseconds acceptBackoff{100};
+    // Commands waiting for one connection at most; more are refused.
+    std::size_t outboxLimit = 1000;
+    // A connection whose write has made no progress this long is closed.
+    std::chrono::milliseconds writeStallTimeout{10000};
+    // Descriptors kept free for the rest of the program; a connection that would take one of
+    // them is closed at once, and the refusals are logged at most once per refusalLogPeriod.
+    std::uint64_t descriptorReserve = 64;
+    std::chrono::milliseconds refusalLogPeriod{60000};
     // TCP keepalive on every accepted connection: first probe after `keepaliveIdle` of silence,
     // then every `keepaliveIdle`, given up after `keepaliveProbes` unanswered probes.
     std::chrono::seconds keepaliveIdle{3};

@@ -6,12 +6,14 @@
 namespace lanwire {
 
 TcpConnection::TcpConnection(CTcpServer& server, asio::ip::tcp::socket socket,
-                             const sockaddr_in& peer)
+                             const sockaddr_in& peer, std::uint64_t serial)
     : m_server(server),
       m_socket(std::move(socket)),
       m_executor(m_socket.get_executor()),
       m_timer(m_executor),
-      m_peer(peer) {}
+      m_peer(peer),
+      m_serial(serial),
+      m_stallTimer(m_executor) {}
 
 TcpConnection::~TcpConnection() {
     // A connection dropped while the server stops may never have run its close.
@@ -60,37 +62,71 @@ void TcpConnection::onRead(const std::error_code& error, std::size_t count) {
     readNext();
 }
 
-void TcpConnection::enqueue(SendItem item) {
-    asio::post(m_executor, [self = shared_from_this(), item = std::move(item)]() mutable {
-        if (self->m_closed) return;
-        if (item.isHeartbeat()) {
-            if (self->m_heartbeat) return;  // one waiting heartbeat is enough
-            self->m_heartbeat = std::move(item);
-        } else {
-            self->m_outbox.push_back(std::move(item));
-            // A timer armed for a paced heartbeat must not hold a command back: cut it short,
-            // and its handler pumps again with the command's own (shorter) gap.
-            const auto commandDue = self->m_lastWrite + self->m_server.config().sendGap;
-            if (self->m_timerArmed && self->m_timer.expiry() > commandDue) self->m_timer.cancel();
-        }
-        self->pump();
-    });
+bool TcpConnection::enqueue(SendItem item) {
+    const bool heartbeat = item.isHeartbeat();
+    if (!heartbeat && m_commandsQueued.fetch_add(1) >= m_server.config().outboxLimit) {
+        --m_commandsQueued;
+        return false;
+    }
+    asio::post(m_executor,
+               [self = shared_from_this(), item = std::move(item), heartbeat]() mutable {
+                   if (self->m_closed) {
+                       if (!heartbeat) --self->m_commandsQueued;
+                       return;
+                   }
+                   if (heartbeat) {
+                       self->addHeartbeat(std::move(item));
+                   } else {
+                       self->addCommand(std::move(item));
+                   }
+                   // A timer armed for a later frame must not hold this one back: cut it short, and
+                   // its handler pumps again with the earliest due time.
+                   TimePoint due;
+                   bool nextIsHeartbeat = false;
+                   if (self->m_timerArmed && self->nextDue(due, nextIsHeartbeat) &&
+                       self->m_timer.expiry() > due) {
+                       self->m_timer.cancel();
+                   }
+                   self->pump();
+               });
+    return true;
+}
+
+void TcpConnection::addHeartbeat(SendItem item) {
+    const std::uint16_t id = item.deviceId();
+    if (m_heartbeats.count(id) != 0) return;  // one waiting heartbeat per id is enough
+    const auto last = m_lastHeartbeat.find(id);
+    const TimePoint due = last == m_lastHeartbeat.end()
+                              ? TimePoint::min()
+                              : last->second + m_server.config().heartbeatGap;
+    m_heartbeatsDue.emplace(due, id);
+    m_heartbeats.emplace(id, std::move(item));
+}
+
+void TcpConnection::addCommand(SendItem item) {
+    m_outbox.push_back(std::move(item));
+}
+
+bool TcpConnection::nextDue(TimePoint& due, bool& heartbeat) const {
+    const TimePoint gapEnd = m_lastWrite + m_server.config().sendGap;
+    if (!m_outbox.empty()) {
+        due = gapEnd;
+        heartbeat = false;
+        return true;
+    }
+    if (m_heartbeatsDue.empty()) return false;
+    due = std::max(gapEnd, m_heartbeatsDue.begin()->first);
+    heartbeat = true;
+    return true;
 }
 
 void TcpConnection::pump() {
     if (m_closed || m_writeActive || m_timerArmed) return;
-    const ServerConfig& config = m_server.config();
     TimePoint due;
     bool heartbeat = false;
-    if (!m_outbox.empty()) {
-        due = m_lastWrite + config.sendGap;
-    } else if (m_heartbeat) {
-        heartbeat = true;
-        due = std::max(m_lastWrite + config.sendGap, m_lastHeartbeat + config.heartbeatGap);
-    } else {
-        return;
-    }
-    if (std::chrono::steady_clock::now() < due) {
+    if (!nextDue(due, heartbeat)) return;
+    const TimePoint now = std::chrono::steady_clock::now();
+    if (now < due) {
         m_timerArmed = true;
         m_timer.expires_at(due);
         m_timer.async_wait([self = shared_from_this()](const std::error_code&) {
@@ -99,22 +135,30 @@ void TcpConnection::pump() {
         });
         return;
     }
+    std::uint16_t heartbeatId = 0;
     if (heartbeat) {
-        m_writing = std::move(*m_heartbeat);
-        m_heartbeat.reset();
+        heartbeatId = m_heartbeatsDue.begin()->second;
+        m_heartbeatsDue.erase(m_heartbeatsDue.begin());
+        const auto waiting = m_heartbeats.find(heartbeatId);
+        m_writing = std::move(waiting->second);
+        m_heartbeats.erase(waiting);
     } else {
         m_writing = std::move(m_outbox.front());
         m_outbox.pop_front();
+        --m_commandsQueued;
     }
     m_writeActive = true;
-    asio::async_write(
-        m_socket, asio::buffer(m_writing.bytes),
-        [self = shared_from_this(), heartbeat](const std::error_code& error, std::size_t) {
-            self->onWritten(error, heartbeat);
-        });
+    m_writeStarted = now;
+    if (!m_stallArmed) armStallCheck(now + m_server.config().writeStallTimeout);
+    asio::async_write(m_socket, asio::buffer(m_writing.bytes),
+                      [self = shared_from_this(), heartbeat, heartbeatId](
+                          const std::error_code& error, std::size_t) {
+                          self->onWritten(error, heartbeat, heartbeatId);
+                      });
 }
 
-void TcpConnection::onWritten(const std::error_code& error, bool heartbeat) {
+void TcpConnection::onWritten(const std::error_code& error, bool heartbeat,
+                              std::uint16_t heartbeatId) {
     m_writeActive = false;
     if (m_closed) return;
     if (error) {
@@ -122,10 +166,30 @@ void TcpConnection::onWritten(const std::error_code& error, bool heartbeat) {
         return;
     }
     m_lastWrite = std::chrono::steady_clock::now();
-    if (heartbeat) m_lastHeartbeat = m_lastWrite;
+    if (heartbeat) m_lastHeartbeat[heartbeatId] = m_lastWrite;
     m_server.frameWritten(m_writing, m_peer, m_lastWrite);
     m_writing.bytes.clear();
     pump();
+}
+
+void TcpConnection::armStallCheck(TimePoint at) {
+    m_stallArmed = true;
+    m_stallTimer.expires_at(at);
+    m_stallTimer.async_wait([self = shared_from_this()](const std::error_code&) {
+        self->m_stallArmed = false;
+        self->checkStall();
+    });
+}
+
+void TcpConnection::checkStall() {
+    if (m_closed || !m_writeActive) return;
+    const TimePoint deadline = m_writeStarted + m_server.config().writeStallTimeout;
+    if (std::chrono::steady_clock::now() >= deadline) {
+        // The peer has stopped reading: its kernel buffers are full and nothing moves.
+        fail("sd2");
+        return;
+    }
+    armStallCheck(deadline);
 }
 
 void TcpConnection::fail(const char* tag) {
@@ -146,8 +210,11 @@ void TcpConnection::closeNow() {
     m_socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     m_socket.close(ignored);
     m_timer.cancel();
+    m_stallTimer.cancel();
+    m_commandsQueued -= m_outbox.size();
     m_outbox.clear();
-    m_heartbeat.reset();
+    m_heartbeats.clear();
+    m_heartbeatsDue.clear();
 }
 
 }  // namespace lanwire

@@ -7,10 +7,13 @@
 
 #include <array>
 #include <asio.hpp>
+#include <atomic>
 #include <chrono>
 #include <deque>
+#include <map>
 #include <memory>
-#include <optional>
+#include <set>
+#include <unordered_map>
 
 #include "protocol/stream_framer.h"
 #include "send_item.h"
@@ -21,16 +24,20 @@ class CTcpServer;
 
 class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
 public:
-    TcpConnection(CTcpServer& server, asio::ip::tcp::socket socket, const sockaddr_in& peer);
+    TcpConnection(CTcpServer& server, asio::ip::tcp::socket socket, const sockaddr_in& peer,
+                  std::uint64_t serial);
     ~TcpConnection();
 
     const sockaddr_in& peer() const { return m_peer; }
+    // Tells this connection apart from earlier and later ones from the same address.
+    std::uint64_t serial() const { return m_serial; }
 
     // Starts reading. Any thread.
     void start();
-    // Queues a frame: order kept, at least the send gap between two writes; a heartbeat
-    // waits for the heartbeat gap and replaces nothing already queued. Any thread.
-    void enqueue(SendItem item);
+    // Queues a frame: order kept, at least the send gap between two writes. Heartbeats are
+    // paced per device id: at most one waits per id, and it waits for the heartbeat gap since
+    // the last heartbeat to that id. False when the command outbox is full. Any thread.
+    bool enqueue(SendItem item);
     // Closes the socket without further notices (the entry has left the list). Any thread.
     void close();
     // The same, directly; only while no I/O thread runs.
@@ -41,8 +48,14 @@ private:
 
     void readNext();
     void onRead(const std::error_code& error, std::size_t count);
+    void addHeartbeat(SendItem item);
+    void addCommand(SendItem item);
+    // The time the next frame may be written, and whether it is a heartbeat; false if none.
+    bool nextDue(TimePoint& due, bool& heartbeat) const;
     void pump();
-    void onWritten(const std::error_code& error, bool heartbeat);
+    void onWritten(const std::error_code& error, bool heartbeat, std::uint16_t heartbeatId);
+    void armStallCheck(TimePoint at);
+    void checkStall();
     void fail(const char* tag);
 
     CTcpServer& m_server;
@@ -50,6 +63,7 @@ private:
     asio::any_io_executor m_executor;
     asio::steady_timer m_timer;
     const sockaddr_in m_peer;
+    const std::uint64_t m_serial;
 
     // Reading.
     std::array<std::uint8_t, 8192> m_readBuffer{};
@@ -58,12 +72,18 @@ private:
 
     // Writing.
     std::deque<SendItem> m_outbox;
-    std::optional<SendItem> m_heartbeat;  // at most one heartbeat waits
-    SendItem m_writing;                   // the frame being written
+    std::atomic<std::size_t> m_commandsQueued{0};  // commands handed in and not yet written
+    std::unordered_map<std::uint16_t, SendItem> m_heartbeats;       // at most one waits per id
+    std::set<std::pair<TimePoint, std::uint16_t>> m_heartbeatsDue;  // waiting ids by due time
+    std::unordered_map<std::uint16_t, TimePoint> m_lastHeartbeat;   // per id
+    SendItem m_writing;                                             // the frame being written
     bool m_writeActive = false;
     bool m_timerArmed = false;
     TimePoint m_lastWrite = TimePoint::min();
-    TimePoint m_lastHeartbeat = TimePoint::min();
+    // Write progress: a write pending since m_writeStarted for the stall time-out closes.
+    asio::steady_timer m_stallTimer;
+    bool m_stallArmed = false;
+    TimePoint m_writeStarted{};
 
     bool m_closed = false;
 };

@@ -8,8 +8,10 @@
 #include <sys/socket.h>
 
 #include "frame_dump.h"
+#include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "net_address.h"
+#include "platform/fd_limits.h"
 #include "platform/message_target.h"
 #include "platform/messages.h"
 #include "tcp_connection.h"
@@ -96,8 +98,10 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
         m_routes.clear();
         m_nextContext = 0;
         m_acceptingSends = true;
+        m_refusalsUnlogged = 0;
+        m_refusalsLogged.reset();
     }
-    InsertLogOb("%d,%d,'进入TCP监听线程!%d'", 1, 1, 1);
+    InsertLogOb("%d,%d,'进入TCP监听线程!%d'", logcode::kSystem, logcode::kStartup, 1);
 
     for (auto& context : m_contexts) {
         try {
@@ -120,8 +124,9 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
     return true;
 }
 
-void CTcpServer::stop() {
-    if (!m_running.exchange(false)) return;
+std::vector<sockaddr_in> CTcpServer::stop() {
+    std::vector<sockaddr_in> closedPeers;
+    if (!m_running.exchange(false)) return closedPeers;
     {
         std::lock_guard<std::mutex> guard(m_sendLock);
         m_acceptingSends = false;
@@ -131,14 +136,16 @@ void CTcpServer::stop() {
     for (auto& context : m_contexts) context->stop();
     for (auto& thread : m_threads) thread.join();
     m_threads.clear();
+    if (m_refusalsUnlogged > 0) logRefusals();
+    std::vector<std::shared_ptr<TcpConnection>> closing;
     {
         std::lock_guard<std::mutex> guard(m_connectionLock);
-        while (!m_connections.empty()) {
-            const std::shared_ptr<TcpConnection> connection = m_connections.back();
-            connection->closeNow();
-            notifyClosed(connection->peer());
-            m_connections.pop_back();
-        }
+        closing.swap(m_connections);
+    }
+    while (!closing.empty()) {
+        closing.back()->closeNow();
+        closedPeers.push_back(closing.back()->peer());
+        closing.pop_back();
     }
     if (m_acceptor) {
         std::error_code ignored;
@@ -154,6 +161,7 @@ void CTcpServer::stop() {
     for (auto& context : m_contexts) context.reset();
     m_contexts.clear();
     m_port = 0;
+    return closedPeers;
 }
 
 void CTcpServer::acceptNext() {
@@ -179,6 +187,11 @@ void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
         });
         return;
     }
+    if (platform::intoDescriptorReserve(socket.native_handle(), m_config.descriptorReserve)) {
+        refuseForDescriptors(socket);
+        acceptNext();
+        return;
+    }
     std::error_code endpointError;
     const sockaddr_in peer = toSockaddr(socket.remote_endpoint(endpointError));
     const std::string ip = ipText(peer);
@@ -194,7 +207,8 @@ void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
     }
     if (duplicate) {
         if (m_addressHandler) m_addressHandler(peer);
-        InsertLogOb("%d,%d,'carraySocket列表中已有设备:%s'", 3, 4, ip.c_str());
+        InsertLogOb("%d,%d,'carraySocket列表中已有设备:%s'", logcode::kFailure,
+                    logcode::kDeviceLink, ip.c_str());
         // Refused: close it so that the device notices and tries again later.
         std::error_code ignored;
         socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
@@ -207,8 +221,9 @@ void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
     socket.set_option(asio::socket_base::send_buffer_size(65535), ignored);
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
     enableKeepalive(socket);
-    auto connection = std::make_shared<TcpConnection>(*this, std::move(socket), peer);
-    InsertLogOb("%d,%d,'添加用户:%s'", 2, 4, ip.c_str());
+    auto connection =
+        std::make_shared<TcpConnection>(*this, std::move(socket), peer, m_nextSerial++);
+    InsertLogOb("%d,%d,'添加用户:%s'", logcode::kRun, logcode::kDeviceLink, ip.c_str());
     {
         std::scoped_lock guard(m_connectionLock, m_sendLock);
         m_connections.push_back(connection);
@@ -228,8 +243,25 @@ bool CTcpServer::queueSend(std::span<const std::uint8_t> bytes, const sockaddr_i
         ++m_sendsDropped;
         return true;
     }
-    route->second->enqueue(std::move(item));
-    return true;
+    return route->second->enqueue(std::move(item));
+}
+
+void CTcpServer::refuseForDescriptors(asio::ip::tcp::socket& socket) {
+    std::error_code ignored;
+    socket.close(ignored);
+    ++m_connectionsRefused;
+    ++m_refusalsUnlogged;
+    const auto now = m_config.clock();
+    if (!m_refusalsLogged || now - *m_refusalsLogged >= m_config.refusalLogPeriod) {
+        m_refusalsLogged = now;
+        logRefusals();
+    }
+}
+
+void CTcpServer::logRefusals() {
+    InsertLogOb("%d,%d,'描述符余量不足,拒绝设备连接:%llu'", logcode::kFailure, logcode::kDeviceLink,
+                static_cast<unsigned long long>(m_refusalsUnlogged));
+    m_refusalsUnlogged = 0;
 }
 
 void CTcpServer::removeRoute(const TcpConnection& connection) {
@@ -238,14 +270,29 @@ void CTcpServer::removeRoute(const TcpConnection& connection) {
     if (route != m_routes.end() && route->second.get() == &connection) m_routes.erase(route);
 }
 
-void CTcpServer::dropConnection(const sockaddr_in& peer) {
+void CTcpServer::dropConnection(const sockaddr_in& peer, std::uint64_t serial) {
     std::lock_guard<std::mutex> guard(m_connectionLock);
-    auto it = std::find_if(m_connections.begin(), m_connections.end(),
-                           [&](const auto& c) { return sameIp(c->peer(), peer); });
+    auto it = std::find_if(m_connections.begin(), m_connections.end(), [&](const auto& c) {
+        return sameIp(c->peer(), peer) && c->serial() == serial;
+    });
     if (it == m_connections.end()) return;
     if (m_running) (*it)->close();
     removeRoute(**it);
     m_connections.erase(it);
+}
+
+std::uint64_t CTcpServer::connectionSerial(const sockaddr_in& peer) const {
+    std::lock_guard<std::mutex> guard(m_connectionLock);
+    for (const auto& c : m_connections) {
+        if (sameIp(c->peer(), peer)) return c->serial();
+    }
+    return 0;
+}
+
+bool CTcpServer::hasConnection(const sockaddr_in& peer) const {
+    std::lock_guard<std::mutex> guard(m_connectionLock);
+    return std::any_of(m_connections.begin(), m_connections.end(),
+                       [&](const auto& c) { return sameIp(c->peer(), peer); });
 }
 
 std::size_t CTcpServer::connectionCount() const {
@@ -258,14 +305,17 @@ void CTcpServer::deliverFrame(std::span<const std::uint8_t> frame, const sockadd
 }
 
 void CTcpServer::connectionFailed(const TcpConnection& connection, const char* tag) {
-    std::lock_guard<std::mutex> guard(m_connectionLock);
-    auto it = std::find_if(m_connections.begin(), m_connections.end(),
-                           [&](const auto& c) { return c.get() == &connection; });
-    if (it == m_connections.end()) return;  // already dropped by supervision or stop
-    InsertLogOb("%d,%d,'用户断开[%s]:%s'", 2, 4, tag, ipText(connection.peer()).c_str());
+    {
+        std::lock_guard<std::mutex> guard(m_connectionLock);
+        auto it = std::find_if(m_connections.begin(), m_connections.end(),
+                               [&](const auto& c) { return c.get() == &connection; });
+        if (it == m_connections.end()) return;  // already dropped by supervision or stop
+        removeRoute(connection);
+        m_connections.erase(it);
+    }
+    InsertLogOb("%d,%d,'用户断开[%s]:%s'", logcode::kRun, logcode::kDeviceLink, tag,
+                ipText(connection.peer()).c_str());
     notifyClosed(connection.peer());
-    removeRoute(connection);
-    m_connections.erase(it);
 }
 
 void CTcpServer::frameWritten(const SendItem& item, const sockaddr_in& peer,
@@ -277,11 +327,13 @@ void CTcpServer::frameWritten(const SendItem& item, const sockaddr_in& peer,
     if (!item.isHeartbeat()) m_sendDump.write(item.bytes);
 }
 
+void CTcpServer::postToWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (platform::MessageTarget* target = m_target.load()) target->post(message, wParam, lParam);
+}
+
 void CTcpServer::notifyClosed(const sockaddr_in& peer) {
-    platform::MessageTarget* target = m_target.load();
-    if (target == nullptr) return;
-    sockaddr_in copy = peer;
-    target->send(platform::WM_LINK_SOCKET_CLOSED, 0, reinterpret_cast<std::intptr_t>(&copy));
+    postToWindow(platform::WM_LINK_SOCKET_CLOSED, 0,
+                 static_cast<std::intptr_t>(static_cast<std::uint32_t>(peer.sin_addr.s_addr)));
 }
 
 }  // namespace lanwire

@@ -43,17 +43,28 @@ public:
     // Called for every accepted connection and every refused duplicate, never under a lock.
     void setAddressHandler(AddressHandler handler);
     void setWindow(platform::MessageTarget* target) { m_target.store(target); }
+    // Posts a message to the window, if any; never call with a lock held.
+    void postToWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+    // Posts WM_LINK_SOCKET_CLOSED; never call with a lock held.
+    void notifyClosed(const sockaddr_in& peer);
 
     // False if already running or the port cannot be opened.
     bool start(std::uint16_t port, DataHandler handler, ServerConfig config);
-    // Joins the I/O threads, discards queued sends, closes every connection. Sends fail
-    // from now until the next start.
-    void stop();
+    // Joins the I/O threads, discards queued sends, closes every connection and returns
+    // their peers (for notifyClosed once the caller holds no lock). Sends fail from now until
+    // the next start.
+    std::vector<sockaddr_in> stop();
 
-    // Copies the bytes onto the destination's write queue; false once stopped.
+    // Copies the bytes onto the destination's write queue; false while stopped and when the
+    // destination's outbox is full.
     bool queueSend(std::span<const std::uint8_t> bytes, const sockaddr_in& destination);
-    // Removes the first connection with the peer's IP from the list and closes it.
-    void dropConnection(const sockaddr_in& peer);
+    // Removes the listed connection with the peer's IP and `serial` and closes it; a later
+    // connection from the same address stays.
+    void dropConnection(const sockaddr_in& peer, std::uint64_t serial);
+    // The serial of the listed connection with the peer's IP; 0 if none.
+    std::uint64_t connectionSerial(const sockaddr_in& peer) const;
+    // True while a connection from the peer's IP is listed.
+    bool hasConnection(const sockaddr_in& peer) const;
 
     std::uint16_t port() const { return m_port.load(); }
     std::size_t connectionCount() const;
@@ -61,6 +72,7 @@ public:
     std::uint64_t sendsDropped() const { return m_sendsDropped.load(); }
     std::uint64_t bytesDiscarded() const { return m_bytesDiscarded.load(); }
     std::uint64_t bytesPending() const { return m_bytesPending.load(); }
+    std::uint64_t connectionsRefused() const { return m_connectionsRefused.load(); }
 
     // For connections, on their I/O thread.
     const ServerConfig& config() const { return m_config; }
@@ -81,8 +93,10 @@ private:
     void onAccept(const std::error_code& error, asio::ip::tcp::socket socket);
     // Takes the connection off the send routes; called with the connection-list lock held.
     void removeRoute(const TcpConnection& connection);
-    // Sends WM_LINK_SOCKET_CLOSED; called with the connection-list lock held.
-    void notifyClosed(const sockaddr_in& peer);
+    // Closes a connection that would eat into the descriptor reserve and logs the refusals,
+    // at most once per period. Accept handler only.
+    void refuseForDescriptors(asio::ip::tcp::socket& socket);
+    void logRefusals();
 
     FrameDump& m_sendDump;
     AddressHandler m_addressHandler;
@@ -100,6 +114,10 @@ private:
     std::unique_ptr<asio::steady_timer> m_acceptRetry;
     std::vector<std::thread> m_threads;
     std::size_t m_nextContext = 0;  // round robin of new connections; accept handler only
+    // Refusals for the descriptor reserve not yet logged, and when they were last logged;
+    // accept handler (and stop, once the loops have ended) only.
+    std::uint64_t m_refusalsUnlogged = 0;
+    std::optional<std::chrono::steady_clock::time_point> m_refusalsLogged;
 
     // Connection list. Lock order: the link's heartbeat table, this, the send routes.
     mutable std::mutex m_connectionLock;
@@ -109,12 +127,14 @@ private:
     // to its connection's write queue; this lock never waits for the connection list.
     std::mutex m_sendLock;
     std::unordered_map<in_addr_t, std::shared_ptr<TcpConnection>> m_routes;
-    bool m_acceptingSends = true;
+    bool m_acceptingSends = false;  // true only while running
 
     std::atomic<std::uint64_t> m_framesSent{0};
     std::atomic<std::uint64_t> m_sendsDropped{0};
     std::atomic<std::uint64_t> m_bytesDiscarded{0};
     std::atomic<std::uint64_t> m_bytesPending{0};
+    std::atomic<std::uint64_t> m_connectionsRefused{0};
+    std::uint64_t m_nextSerial = 1;  // accept handler only
 };
 
 }  // namespace lanwire

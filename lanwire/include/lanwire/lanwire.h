@@ -20,8 +20,10 @@ class MessageTarget;
 using LanwireRecvCallback = std::function<int(std::uint32_t deviceId, sockaddr_in peer,
                                               const std::uint8_t* data, std::int32_t length)>;
 
-// Starts the link: listens on `port` of every local address (0 picks a free port, see
-// GetLanwirePort) and hands frames to `callback`. False when already running or when the
+// Starts the link: raises the soft descriptor limit to the hard one, listens on `port` of
+// every local address (0 picks a free port, see GetLanwirePort) and hands frames to
+// `callback`. Offline frames from the network and registrations for an id online at another
+// address are dropped (and logged) before the callback. False when already running or when the
 // server cannot start. May be called again after CancelLanwire.
 LANWIRE_EXPORT bool InitLanwire(std::uint16_t port, LanwireRecvCallback callback);
 
@@ -30,18 +32,21 @@ LANWIRE_EXPORT bool InitLanwire(std::uint16_t port, LanwireRecvCallback callback
 LANWIRE_EXPORT bool CancelLanwire();
 
 // Queues a copy of `length` bytes for the connection whose peer IP equals the destination's.
-// True when queued (also when no such connection exists: the frame is then dropped), false
-// once the link has been stopped.
+// True when queued (also when no such connection exists: the frame is then dropped); false
+// while the link is not running and when that connection's outbox is full.
 LANWIRE_EXPORT bool TCPSend(const std::uint8_t* data, std::uint32_t length,
                             sockaddr_in destination);
 
 // Puts the device under heartbeat supervision (or refreshes it) and sends it one heartbeat
-// to `address`. Always true.
+// to `address`; a device back from a new address whose old connection is gone moves there.
+// False, with a log line and WM_DEVICE_ID_CONFLICT to the window, when the id is online at
+// another address: the entry stays as it is and `address` gets no heartbeat.
 LANWIRE_EXPORT bool DoNetReg(std::uint32_t deviceId, const sockaddr_in* address);
 
-// Ends the heartbeat supervision of a device. Always true.
+// Ends the heartbeat supervision of a device. After its offline notice this also drops and
+// closes its connection, unless another supervised id uses it. Always true.
 LANWIRE_EXPORT bool DeleteTickDevice(std::uint16_t deviceId);
 
-// The receiver of WM_LINK_SOCKET_CLOSED (platform/messages.h), sent synchronously with
-// lParam pointing to the peer sockaddr_in of the lost connection. Null: no notices.
+// The receiver of WM_LINK_SOCKET_CLOSED (lParam the lost peer's s_addr) and
+// WM_DEVICE_ID_CONFLICT (platform/messages.h), both posted. Null: no notices.
 LANWIRE_EXPORT void SetWindowHand(platform::MessageTarget* target);

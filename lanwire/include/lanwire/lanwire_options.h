@@ -30,6 +30,15 @@ struct LanwireOptions {
     std::chrono::milliseconds partialFrameTimeout{5000};
     // Pause before accepting again when accept fails (out of file descriptors).
     std::chrono::milliseconds acceptBackoff{100};
+    // Commands (not heartbeats) waiting for one connection at most; TCPSend refuses more.
+    std::size_t outboxLimit = 1000;
+    // A connection whose pending write makes no progress this long is closed.
+    std::chrono::milliseconds writeStallTimeout{10000};
+    // Descriptors left free for the rest of the program (GUI, database, files): a device
+    // connection that would use one of them is closed at once. Refusals are logged at most
+    // once per refusalLogPeriod.
+    std::uint64_t descriptorReserve = 64;
+    std::chrono::milliseconds refusalLogPeriod{60000};
     // Folder of testNote.ini and sendNote.ini, ending in '/'; empty: GetDataPath().
     std::string programFolder;
     // A dump file that would grow beyond this is moved to "<name>.1" and started afresh.
@@ -51,16 +60,18 @@ LANWIRE_EXPORT LanwireOptions GetLanwireOptions();
 LANWIRE_EXPORT std::uint16_t GetLanwirePort();
 
 struct LanwireStats {
-    std::size_t connections = 0;       // connections in the connection list
-    std::size_t tickEntries = 0;       // devices under heartbeat supervision
-    std::size_t receiveQueue = 0;      // records waiting for the receive callback
-    std::uint64_t framesQueued = 0;    // frames put on the receive queue (offline notices too)
-    std::uint64_t framesDropped = 0;   // frames and notices dropped on a full receive queue
-    std::uint64_t framesSent = 0;      // frames written to a connection (heartbeats too)
-    std::uint64_t sendsDropped = 0;    // sends with no connection for their address
-    std::uint64_t bytesDiscarded = 0;  // stream bytes skipped or dropped as stale
-    std::uint64_t bytesPending = 0;    // bytes of incomplete frames waiting for the rest
-    std::uint64_t ticks = 0;           // heartbeat ticks run since InitLanwire
+    std::size_t connections = 0;           // connections in the connection list
+    std::size_t tickEntries = 0;           // devices under heartbeat supervision
+    std::size_t receiveQueue = 0;          // records waiting for the receive callback
+    std::uint64_t framesQueued = 0;        // frames put on the receive queue (offline notices too)
+    std::uint64_t framesDropped = 0;       // frames and notices dropped on a full receive queue
+    std::uint64_t framesSent = 0;          // frames written to a connection (heartbeats too)
+    std::uint64_t sendsDropped = 0;        // sends with no connection for their address
+    std::uint64_t bytesDiscarded = 0;      // stream bytes skipped or dropped as stale
+    std::uint64_t bytesPending = 0;        // bytes of incomplete frames waiting for the rest
+    std::uint64_t ticks = 0;               // heartbeat ticks run since InitLanwire
+    std::uint64_t connectionsRefused = 0;  // connections closed at once to keep the reserve
+    std::uint64_t framesForged = 0;        // offline notices, answers and registrations refused
 };
 LANWIRE_EXPORT LanwireStats GetLanwireStats();
 

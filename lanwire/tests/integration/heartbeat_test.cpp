@@ -136,19 +136,19 @@ TEST_F(HeartbeatTest, AnswerForAnIdWithoutEntryIsDroppedWithoutAHeartbeat) {
     EXPECT_EQ(device.received(NET_CMD_HEARTBEAT), 0u);
 }
 
-TEST_F(HeartbeatTest, DoNetRegAgainKeepsTheStoredAddressButSendsToTheNewOne) {
+TEST_F(HeartbeatTest, DoNetRegAgainRefreshesTheCounterAndSendsAnotherHeartbeat) {
+    useManualClock();
     ASSERT_TRUE(startLink());
     auto& first = addDevice(5, 406, silent());
-    auto& second = addDevice(6, 407, silent());
     expectRegistered(first);
-    expectRegistered(second);
     const sockaddr_in a = address(first.config().sourceAddress);
-    const sockaddr_in b = address(second.config().sourceAddress);
     DoNetReg(406, &a);
     ASSERT_TRUE(first.waitCommand(NET_CMD_HEARTBEAT, 1));
-    DoNetReg(406, &b);
-    ASSERT_TRUE(second.waitCommand(NET_CMD_HEARTBEAT, 1));
-    const auto heartbeat = second.frames(NET_CMD_HEARTBEAT).front().bytes;
+    advanceTick();
+    EXPECT_EQ(counterOf(406), 2);
+    DoNetReg(406, &a);
+    ASSERT_TRUE(first.waitCommand(NET_CMD_HEARTBEAT, 2));
+    const auto heartbeat = first.frames(NET_CMD_HEARTBEAT).back().bytes;
     const ConsoleFrame expected = buildHeartbeatFrame(406);
     EXPECT_EQ(heartbeat, std::vector<std::uint8_t>(expected.begin(), expected.end()));
     const auto table = GetLanwireTickTable();

@@ -111,11 +111,33 @@ void Recorder::setHook(std::function<void(const Delivery&)> hook) {
     m_hook = std::move(hook);
 }
 
+namespace {
+
+std::string ipOfWord(std::uint32_t sAddr) {
+    sockaddr_in a{};
+    a.sin_addr.s_addr = sAddr;
+    return ipOf(a);
+}
+
+}  // namespace
+
 void ClosedNotices::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    if (message != platform::WM_LINK_SOCKET_CLOSED || wParam != 0 || lParam == 0) return;
-    const auto* peer = reinterpret_cast<const sockaddr_in*>(lParam);
     std::lock_guard<std::mutex> guard(m_lock);
-    m_peers.push_back(ipOf(*peer));
+    if (message == platform::WM_LINK_SOCKET_CLOSED && wParam == 0) {
+        m_peers.push_back(ipOfWord(static_cast<std::uint32_t>(lParam)));
+    } else if (message == platform::WM_DEVICE_ID_CONFLICT) {
+        m_conflicts.push_back({wParam, ipOfWord(platform::newcomerAddress(lParam)),
+                               ipOfWord(platform::onlineAddress(lParam))});
+    }
+}
+
+void ClosedNotices::send(std::uint32_t, std::uintptr_t, std::intptr_t) {
+    ++m_sends;
+}
+
+std::vector<ClosedNotices::Conflict> ClosedNotices::conflicts() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_conflicts;
 }
 
 std::vector<std::string> ClosedNotices::peers() const {
@@ -126,7 +148,9 @@ std::vector<std::string> ClosedNotices::peers() const {
 void WriteLog::add(const sockaddr_in& peer, const std::uint8_t* data, std::size_t length,
                    std::chrono::steady_clock::time_point at) {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_writes.push_back({ipOf(peer), length > 8 ? data[8] : std::uint8_t{0}, at});
+    const auto id = length > 17 ? static_cast<std::uint16_t>(data[16] | (data[17] << 8)) : 0;
+    m_writes.push_back(
+        {ipOf(peer), length > 8 ? data[8] : std::uint8_t{0}, static_cast<std::uint16_t>(id), at});
 }
 
 std::vector<Written> WriteLog::to(const std::string& ip, std::uint8_t command) const {

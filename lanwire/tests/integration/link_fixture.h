@@ -56,15 +56,26 @@ private:
     std::function<void(const Delivery&)> m_hook;
 };
 
-// WM_LINK_SOCKET_CLOSED notices, with the peer copied out during the call.
+// Messages the link posts to its window: WM_LINK_SOCKET_CLOSED peers and
+// WM_DEVICE_ID_CONFLICT notices; a synchronous send is counted apart.
 class ClosedNotices : public platform::MessageTarget {
 public:
     void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+    void send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
     std::vector<std::string> peers() const;
+    struct Conflict {
+        std::uintptr_t id;
+        std::string newcomer;
+        std::string online;
+    };
+    std::vector<Conflict> conflicts() const;
+    int sends() const { return m_sends.load(); }
 
 private:
     mutable std::mutex m_lock;
     std::vector<std::string> m_peers;
+    std::vector<Conflict> m_conflicts;
+    std::atomic<int> m_sends{0};
 };
 
 // Every frame the link wrote, with the time the write completed (link-side timing, free of
@@ -72,6 +83,7 @@ private:
 struct Written {
     std::string ip;
     std::uint8_t command = 0;
+    std::uint16_t deviceId = 0;
     std::chrono::steady_clock::time_point at;
 };
 class WriteLog {

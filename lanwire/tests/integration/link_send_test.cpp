@@ -57,11 +57,21 @@ TEST_F(LinkTest, FramesToOneDeviceKeepOrderAndGapWhileAnotherDeviceIsNotDelayed)
     EXPECT_LT(other.frames(NET_CMD_CHANNEL).front().at, frames.back().at);
 }
 
-TEST_F(LinkTest, AFrameForAnAddressWithoutConnectionIsDropped) {
+TEST_F(LinkTest, AFrameForAnAddressWithoutConnectionIsDroppedAndReachesNoOtherDevice) {
     ASSERT_TRUE(startLink());
+    auto& bystander = addDevice(40, 1, silent());
+    expectRegistered(bystander);
     const std::uint64_t dropped = GetLanwireStats().sendsDropped;
+    const std::uint64_t sent = GetLanwireStats().framesSent;
     EXPECT_TRUE(send(buildConsoleFrame(NET_CMD_CHANNEL, 1, 1, 1), address("127.0.0.250")));
     EXPECT_TRUE(testkit::waitFor([&] { return GetLanwireStats().sendsDropped == dropped + 1; }));
+    // A misrouted frame would reach the only connection before this probe.
+    EXPECT_TRUE(send(buildConsoleFrame(NET_CMD_SET_GROUP, 1, 2),
+                     address(bystander.config().sourceAddress)));
+    ASSERT_TRUE(bystander.waitCommand(NET_CMD_SET_GROUP));
+    EXPECT_EQ(bystander.received(NET_CMD_CHANNEL), 0u);
+    EXPECT_TRUE(testkit::waitFor([&] { return GetLanwireStats().framesSent >= sent + 1; }));
+    EXPECT_EQ(GetLanwireStats().framesSent, sent + 1);
 }
 
 TEST_F(LinkTest, SentFramesAreDumpedButHeartbeatsAreNot) {

@@ -1,6 +1,8 @@
 // Frame dump files: line format, appending to an existing file, rotation, concurrent writers.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -126,10 +128,38 @@ TEST(FrameDump, ConcurrentWritersNeverShareOrLoseAKey) {
     EXPECT_EQ(*counters.rbegin(), 1999);
 }
 
-TEST(FrameDump, AnUnwritableFolderLosesLinesWithoutFailing) {
+TEST(FrameDump, AnUnwritableFolderLosesLinesButKeepsCounting) {
+    testkit::TempDir dir;
     FrameDump dump("NetData", ' ');
-    dump.open("/nonexistent-folder-for-vantrel/testNote.ini", 1000);
+    EXPECT_EQ(dump.open("/nonexistent-folder-for-vantrel/testNote.ini", 1000),
+              FrameDump::OpenResult::Failed);
     dump.write(std::vector<std::uint8_t>{1, 2, 3});
+    const std::string path = dir.path().string() + "/testNote.ini";
+    ASSERT_EQ(dump.open(path, 1000), FrameDump::OpenResult::Opened);
+    dump.write(std::vector<std::uint8_t>{4});
     dump.close();
-    SUCCEED();
+    const auto all = lines(slurp(path));
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_TRUE(std::regex_match(all[1], std::regex(R"(\d{14}-1=04 )"))) << all[1];
+}
+
+TEST(FrameDump, APlantedSymlinkIsRefusedAndNewFilesFollowTheUmask) {
+    testkit::TempDir dir;
+    const std::string target = dir.path().string() + "/target";
+    { std::ofstream(target) << "keep\n"; }
+    const std::string planted = dir.path().string() + "/testNote.ini";
+    std::filesystem::create_symlink(target, planted);
+    FrameDump dump("NetData", ' ');
+    EXPECT_EQ(dump.open(planted, 1000), FrameDump::OpenResult::Symlink);
+    dump.write(std::vector<std::uint8_t>{1});
+    EXPECT_EQ(slurp(target), "keep\n");
+
+    const mode_t saved = ::umask(027);
+    const std::string fresh = dir.path().string() + "/sendNote.ini";
+    const auto result = dump.open(fresh, 1000);
+    ::umask(saved);
+    ASSERT_EQ(result, FrameDump::OpenResult::Opened);
+    dump.close();
+    const auto perms = std::filesystem::status(fresh).permissions();
+    EXPECT_EQ(static_cast<unsigned>(perms), 0640u);
 }

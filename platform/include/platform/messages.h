@@ -16,7 +16,8 @@ constexpr std::intptr_t DEV_EVENT_REGISTERED = 1;
 constexpr std::intptr_t DEV_EVENT_STATUS = 2;
 constexpr std::intptr_t DEV_EVENT_REMOVED = 3;
 
-// Sent by the TCP server when a connection is lost; lParam points to the peer sockaddr_in.
+// Posted by the TCP server when a connection is lost, never while the link holds a lock;
+// lParam is the peer's IPv4 address by value (s_addr, network byte order), wParam 0.
 constexpr std::uint32_t WM_LINK_SOCKET_CLOSED = WM_USER + 133;
 // Posted by the link when a registration is refused because its id is online at another
 // address: wParam the device id, lParam packs both IPv4 addresses by value (see

@@ -162,7 +162,7 @@ void SimDevice::Impl::scheduleReconnect() {
 }
 
 void SimDevice::Impl::readNext(unsigned generation) {
-    if (!m_socket) return;
+    if (!m_socket || currentKnobs().readPaused) return;
     m_socket->async_read_some(
         asio::buffer(m_readBuffer),
         [self = shared_from_this(), generation](const std::error_code& error, std::size_t count) {
@@ -197,6 +197,13 @@ void SimDevice::Impl::onFrame(std::span<const std::uint8_t> bytes) {
     if (m_fleetSignal) m_fleetSignal->bump();
     // Frames for another device are not ours to act on.
     if (command && command->deviceId == m_config.id) react(command->command, command->params);
+    if (command && command->command == protocol::NET_CMD_HEARTBEAT) {
+        const Knobs knobs = currentKnobs();
+        for (const std::uint16_t id : knobs.gatewayIds) {
+            if (id == command->deviceId && knobs.answerHeartbeats)
+                answerHeartbeat(m_generation, id);
+        }
+    }
 }
 
 void SimDevice::Impl::react(std::uint8_t command, const std::array<std::uint8_t, 4>& params) {
@@ -205,13 +212,13 @@ void SimDevice::Impl::react(std::uint8_t command, const std::array<std::uint8_t,
             const Knobs knobs = currentKnobs();
             if (!knobs.answerHeartbeats) return;
             if (knobs.heartbeatDelay.count() <= 0) {
-                answerHeartbeat(m_generation);
+                answerHeartbeat(m_generation, m_config.id);
                 return;
             }
             auto timer = std::make_shared<asio::steady_timer>(m_strand, knobs.heartbeatDelay);
             timer->async_wait([self = shared_from_this(), timer,
                                generation = m_generation](const std::error_code& error) {
-                if (!error) self->answerHeartbeat(generation);
+                if (!error) self->answerHeartbeat(generation, self->m_config.id);
             });
             return;
         }
@@ -248,9 +255,9 @@ void SimDevice::Impl::react(std::uint8_t command, const std::array<std::uint8_t,
     flush();
 }
 
-void SimDevice::Impl::answerHeartbeat(unsigned generation) {
+void SimDevice::Impl::answerHeartbeat(unsigned generation, std::uint16_t id) {
     if (generation != m_generation || m_stopped || !currentKnobs().answerHeartbeats) return;
-    emit(protocol::buildDeviceHeader(protocol::NET_CMD_HEARTBEAT_ACK, m_config.id));
+    emit(protocol::buildDeviceHeader(protocol::NET_CMD_HEARTBEAT_ACK, id));
     flush();
 }
 

@@ -58,7 +58,7 @@ private:
     void readNext(unsigned generation);
     void onFrame(std::span<const std::uint8_t> bytes);
     void react(std::uint8_t command, const std::array<std::uint8_t, 4>& params);
-    void answerHeartbeat(unsigned generation);
+    void answerHeartbeat(unsigned generation, std::uint16_t id);
     void startSteps(std::uint8_t command, bool on);
     void step(unsigned stepGeneration, std::uint8_t command, bool on, int index);
     void emit(std::vector<std::uint8_t> frame);

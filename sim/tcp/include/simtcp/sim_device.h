@@ -44,6 +44,9 @@ struct Knobs {
     bool recordFrames = true;  // keep every received frame (counts always)
     // False: carries out switching orders but never reports the step done.
     bool reportStepDone = true;
+    // Further ids this device answers heartbeats for, as a gateway would.
+    std::vector<std::uint16_t> gatewayIds;
+    bool readPaused = false;  // stop reading from the console (its writes then back up)
 };
 
 struct DeviceState {

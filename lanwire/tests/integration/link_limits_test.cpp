@@ -1,0 +1,151 @@
+// Limits of the link: the descriptor reserve, the bounded write side, sends while stopped,
+// the posted socket-closed notice and dump files that refuse planted links.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <asio.hpp>
+#include <filesystem>
+#include <fstream>
+
+#include "link_fixture.h"
+#include "protocol/console_frames.h"
+#include "protocol/device_frames.h"
+
+using namespace linktest;
+using namespace protocol;
+
+namespace {
+
+// Restores the descriptor limit however the test ends.
+class SoftLimit {
+public:
+    SoftLimit() { getrlimit(RLIMIT_NOFILE, &m_saved); }
+    ~SoftLimit() { setrlimit(RLIMIT_NOFILE, &m_saved); }
+    // Leaves `spare` descriptors above the lowest free one.
+    bool leave(int spare) {
+        const int probe = dup(0);
+        if (probe < 0) return false;
+        close(probe);
+        rlimit limit = m_saved;
+        limit.rlim_cur = static_cast<rlim_t>(probe + spare);
+        return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+    }
+
+private:
+    rlimit m_saved{};
+};
+
+bool send(const ConsoleFrame& frame, const sockaddr_in& to) {
+    return TCPSend(frame.data(), static_cast<std::uint32_t>(frame.size()), to);
+}
+
+}  // namespace
+
+TEST_F(LinkTest, WhenOnlyTheDescriptorReserveIsLeftNewConnectionsAreClosedAndCounted) {
+    options.descriptorReserve = 64;
+    ASSERT_TRUE(startLink());
+    auto& first = addDevice(0, 1221);
+    expectRegistered(first);
+    SoftLimit limit;
+    // Room for the reserve and a few more: a device's own socket and the accepted one each
+    // take a descriptor of this process.
+    ASSERT_TRUE(limit.leave(64 + 4));
+    std::size_t admitted = 0;
+    std::size_t refused = 0;
+    for (std::size_t i = 1; i <= 6; ++i) {
+        simtcp::Knobs knobs;
+        knobs.reconnect = false;
+        auto& device = addDevice(i, static_cast<std::uint16_t>(1221 + i), knobs);
+        ASSERT_TRUE(testkit::waitFor([&] {
+            return !recorder.from(device.id(), NET_CMD_REGISTER).empty() ||
+                   device.state().closedByPeer > 0;
+        })) << i;
+        (device.state().closedByPeer > 0 ? refused : admitted) += 1;
+    }
+    EXPECT_GE(admitted, 1u);
+    EXPECT_GE(refused, 1u);
+    EXPECT_EQ(GetLanwireStats().connectionsRefused, refused);
+    // The reserve is still there for the rest of the program.
+    std::vector<int> spare;
+    for (int i = 0; i < 60; ++i) spare.push_back(dup(0));
+    for (int fd : spare) {
+        EXPECT_GE(fd, 0);
+        if (fd >= 0) close(fd);
+    }
+    // Refusals are logged once per period, the first at once.
+    const auto rows = logRowsWith("描述符余量不足,拒绝设备连接:1");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].type, 3);
+    EXPECT_EQ(rows[0].childType, 4);
+}
+
+TEST_F(LinkTest, AFullOutboxRefusesSendsAndAStalledConnectionIsClosedWithoutHoldingOthers) {
+    options.sendGap = 0ms;
+    options.outboxLimit = 8;
+    options.writeStallTimeout = 1s;
+    ASSERT_TRUE(startLink());
+    simtcp::Knobs knobs;
+    knobs.reconnect = false;
+    auto& stuck = addDevice(1, 1231, knobs);
+    auto& other = addDevice(2, 1232);
+    expectRegistered(stuck);
+    expectRegistered(other);
+    knobs.readPaused = true;
+    stuck.setKnobs(knobs);
+    // One more frame to let the device's pending read complete; after it, it reads no more.
+    ASSERT_TRUE(
+        send(buildConsoleFrame(NET_CMD_SET_GROUP, 1231, 1), address(stuck.config().sourceAddress)));
+    ASSERT_TRUE(stuck.waitCommand(NET_CMD_SET_GROUP));
+    // Large blocks fill the kernel buffers; then the outbox fills and sends are refused.
+    const std::vector<std::uint8_t> block(256 * 1024, 0x55);
+    bool refused = false;
+    for (int i = 0; i < 200 && !refused; ++i) {
+        refused = !TCPSend(block.data(), static_cast<std::uint32_t>(block.size()),
+                           address(stuck.config().sourceAddress));
+        if (!refused) std::this_thread::yield();
+    }
+    EXPECT_TRUE(refused) << "the outbox of a device that reads nothing has no bound";
+    // The other device is served meanwhile.
+    ASSERT_TRUE(
+        send(buildConsoleFrame(NET_CMD_SET_GROUP, 1232, 3), address(other.config().sourceAddress)));
+    EXPECT_TRUE(other.waitCommand(NET_CMD_SET_GROUP));
+    // The stalled connection is closed after the time-out.
+    EXPECT_TRUE(testkit::waitFor([] { return GetLanwireStats().connections == 1; }));
+    EXPECT_EQ(logRowsWith("用户断开[sd2]:" + stuck.config().sourceAddress).size(), 1u);
+}
+
+TEST_F(LinkTest, ALinkThatIsNotRunningRefusesSends) {
+    asio::io_context io;
+    asio::ip::tcp::acceptor taken(io, {asio::ip::tcp::v4(), 0});
+    EXPECT_FALSE(startLink(taken.local_endpoint().port()));
+    EXPECT_FALSE(send(buildConsoleFrame(NET_CMD_PARALLEL, 5, 1, 0, 1, 1), address("127.0.0.2")));
+    ASSERT_TRUE(startLink());
+    EXPECT_TRUE(send(buildConsoleFrame(NET_CMD_PARALLEL, 5, 1, 0, 1, 1), address("127.0.0.2")));
+    CancelLanwire();
+    EXPECT_FALSE(send(buildConsoleFrame(NET_CMD_PARALLEL, 5, 1, 0, 1, 1), address("127.0.0.2")));
+}
+
+TEST_F(LinkTest, TheSocketClosedNoticeIsPostedWithTheAddressByValue) {
+    SetWindowHand(&notices);
+    ASSERT_TRUE(startLink());
+    simtcp::Knobs knobs;
+    knobs.reconnect = false;
+    auto& device = addDevice(3, 1241, knobs);
+    expectRegistered(device);
+    device.disconnect();
+    ASSERT_TRUE(testkit::waitFor([&] { return notices.peers().size() == 1; }));
+    EXPECT_EQ(notices.peers()[0], device.config().sourceAddress);
+    EXPECT_EQ(notices.sends(), 0) << "a synchronous send can deadlock the window";
+}
+
+TEST_F(LinkTest, DumpFilesPlantedAsSymlinksAreRefusedAndLogged) {
+    const std::string target = folder() + "elsewhere.txt";
+    { std::ofstream(target) << "keep\n"; }
+    std::filesystem::create_symlink(target, folder() + "testNote.ini");
+    ASSERT_TRUE(startLink());
+    auto& device = addDevice(4, 1251);
+    expectRegistered(device);
+    EXPECT_EQ(readFile("elsewhere.txt"), "keep\n");
+    EXPECT_EQ(logRowsWith("转储文件是符号链接,拒绝写入:" + folder() + "testNote.ini").size(), 1u);
+    EXPECT_NE(readFile("sendNote.ini"), "");  // the other dump still opens
+}
