@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release) in build-bench/ and prints one table: scenario, figure, goal,
-# the described design's figure, and whether the goal is met.
+# the described design's figure, and whether the goal is met. The rows starting "vantrel:" are
+# the real program; the others are harnesses around the libraries.
 #   bench/run.sh [--devices N] [--idle-seconds S] [--offline N]   (defaults 1000, 60, 50)
 # The console side runs in e2e_bench, the simulated fleet in separate processes; the real
 # program vantrel (Release, offscreen) is measured by gui_offline_bench through its probe.
@@ -14,7 +15,7 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_SANITIZE= \
     -DVANTREL_BUILD_GUI=OFF -DVANTREL_BUILD_BENCH=ON >/dev/null
 cmake --build "$dir" -j "${VANTREL_JOBS:-$(nproc)}" \
     --target e2e_bench e2e_fleet vantrel-sim logbase_bench chronrun_scan_bench mqtt_bench \
-    gui_offline_bench chronrun_task_view_bench
+    gui_offline_bench gui_load_bench chronrun_task_view_bench
 bin=$dir/bin
 # The real program, with its window, in a build of its own (with the scale tools beside it).
 gui_dir=build-bench-gui
@@ -28,6 +29,8 @@ echo "== end to end: console process + fleet process"
 "$bin/e2e_bench" "$@" | tee "$out/e2e.txt"
 echo "== the real program (Release, offscreen): devices offline at once"
 "$bin/gui_offline_bench" "$gui_dir/bin/vantrel" "$bin/vantrel-sim" | tee "$out/gui.txt"
+echo "== the real program (Release, offscreen): 1000 and 5000 devices, 2000 status frames/s"
+"$bin/gui_load_bench" "$gui_dir/bin/vantrel" | tee "$out/load.txt"
 echo "== log store: InsertLogOb from 8 threads, one-day query over 1,000,000 rows"
 "$bin/logbase_bench" 50000 1000000 | tee "$out/log.txt"
 echo "== timed-task scan, 1000 tasks"
@@ -45,6 +48,7 @@ BENCH_BIN=$gui_dir/bin bench/link_scale.sh | tee "$out/scale.txt"
     cat "$out/scale.txt"
     sed -n '/^TABLE$/,$p' "$out/e2e.txt" | tail -n +2
     sed -n '/^TABLE$/,$p' "$out/gui.txt" | tail -n +2
+    sed -n '/^TABLE$/,$p' "$out/load.txt" | tail -n +2
     awk '
         /calls:/ { rate = $2 }
         /time per call:/ { for (i = 1; i <= NF; i++) if ($i == "p99") p99 = $(i + 1) }

@@ -2,11 +2,7 @@
 // the program's own probe) and how soon devices registering meanwhile get their first
 // heartbeat.
 //   gui_offline_bench VANTREL VANTREL_SIM [--gone N (2000)] [--stay N (500)]
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,96 +12,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench_process.h"
 #include "protocol/frame_types.h"
 #include "simtcp/sim_fleet.h"
 
-extern char** environ;
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
+using namespace guibench;
 using namespace std::chrono_literals;
-
-long long nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
-        .count();
-}
-
-// Starts a program with `extraEnv` added to this one's environment; its output is discarded.
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<std::string> env(extraEnv);
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int failed =
-        posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) {
-        std::fprintf(stderr, "cannot start %s\n", args[0].c_str());
-        std::exit(1);
-    }
-    return pid;
-}
-
-std::uint16_t freePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t length = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-struct ProbeLine {
-    long long ms = 0;
-    int rows = -1;
-    double lagMs = 0;
-};
-
-std::vector<ProbeLine> readProbe(const std::string& path) {
-    std::vector<ProbeLine> lines;
-    std::ifstream in(path);
-    std::string text;
-    while (std::getline(in, text)) {
-        ProbeLine line;
-        if (std::sscanf(text.c_str(), "%lld rows=%d lag_max_ms=%lf", &line.ms, &line.rows,
-                        &line.lagMs) == 3) {
-            lines.push_back(line);
-        }
-    }
-    return lines;
-}
-
-// Waits until the latest probe line satisfies `condition`; false after `timeout`.
-template <typename Condition>
-bool waitProbe(const std::string& path, Condition condition, std::chrono::seconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (Clock::now() < deadline) {
-        const auto lines = readProbe(path);
-        if (!lines.empty() && condition(lines.back())) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -192,7 +109,7 @@ int main(int argc, char** argv) {
         device.connect();
         newcomers.push_back(std::move(newcomer));
         std::this_thread::sleep_for(100ms);
-        const auto lines = readProbe(probe);
+        const auto lines = readProbe(probe).lines;
         if (removedAt == 0 && !lines.empty() && lines.back().ms > killedAt &&
             lines.back().rows <= stay + static_cast<int>(newcomers.size())) {
             removedAt = lines.back().ms;
@@ -204,7 +121,7 @@ int main(int argc, char** argv) {
     double stall = 0;
     long long firstRemovalAt = 0;
     int before = all;
-    for (const auto& line : readProbe(probe)) {
+    for (const auto& line : readProbe(probe).lines) {
         if (line.ms <= killedAt) continue;
         stall = std::max(stall, line.lagMs);
         if (firstRemovalAt == 0 && line.rows < before) firstRemovalAt = line.ms;

@@ -84,13 +84,18 @@ void DeviceListBinder::registerRowCells(int row) {
     m_list.registerIconStrip(row, ColLeds, kIconLedOff, 0, 0, kOutlets, 0);
 }
 
-void DeviceListBinder::syncRow(int row) {
+int DeviceListBinder::shownRowCount() const {
+    return m_list.rowCount();
+}
+
+void DeviceListBinder::syncRow(int row, bool appended) {
     if (row < 0 || row >= m_table.rowCount() || row >= m_list.rowCount()) return;
     const DeviceRow& device = m_table.row(row);
     for (int c = 0; c < DeviceColumnCount; ++c) {
         m_list.setItemText(row, c, QString::fromStdString(deviceCellText(device, c)));
     }
     syncIndexedCells(row);
+    if (m_rowShown) m_rowShown(device, appended);
 }
 
 void DeviceListBinder::syncIndexedCells(int row) {
@@ -110,7 +115,7 @@ void DeviceListBinder::rowAppended(int row) {
         for (int r = m_registeredRows; r <= row; ++r) registerRowCells(r);
         m_registeredRows = row + 1;
     }
-    syncRow(row);
+    syncRow(row, true);
 }
 
 void DeviceListBinder::rowChanged(int row) {

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "consolecore/console_session.h"
+#include "consolecore/device_snapshot.h"
 #include "consolecore/device_table.h"
+#include "consoleui/device_list_binder.h"
 #include "consoleui/list_ctrl_wg.h"
 #include "consoleui/select_group_dlg.h"
 #include "consoleui/ui_fonts.h"
@@ -27,6 +29,7 @@
 #include "logbase/logbase.h"
 #include "modal_helper.h"
 #include "platform/prompt.h"
+#include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
 #include "simtcp/sim_fleet.h"
 #include "testkit/wait_for.h"
@@ -157,6 +160,7 @@ class ConsoleWindowTest : public QObject {
 private slots:
     void windowFrameButtonsAndColumns();
     void rowsShowTheRegisteredDevices();
+    void rowShownListenerHearsAppendsAndReports();
     void onOffCellSendsTheOppositeAndWaitsForTheReport();
     void modeCellAndOutletDotSendTheirCommands();
     void groupEditorLeftUnchangedStillSendsTheGroup();
@@ -272,6 +276,39 @@ void ConsoleWindowTest::rowsShowTheRegisteredDevices() {
     QVERIFY(console.list()->isEditorCell(ra, DeviceColumn::ColGroup));
     QVERIFY(console.list()->isEditorCell(ra, DeviceColumn::ColNumber));
     QVERIFY(console.list()->isIconStripCell(ra, DeviceColumn::ColLeds));
+}
+
+void ConsoleWindowTest::rowShownListenerHearsAppendsAndReports() {
+    Console console;
+    struct Heard {
+        std::uint16_t id;
+        std::uint16_t mask;
+        bool appended;
+    };
+    std::vector<Heard> heard;
+    auto* binder = console.window->findChild<consoleui::DeviceListBinder*>();
+    QVERIFY(binder);
+    binder->setRowShownListener([&heard](const consolecore::DeviceRow& row, bool appended) {
+        heard.push_back({row.id, consolecore::ledMask(row.leds), appended});
+    });
+    QVERIFY(console.connect({device(0, 301, 0, 0, 1, false, 0x8001)}));  // outlets 1 and 16
+    QCOMPARE(binder->shownRowCount(), 1);
+    QVERIFY(!heard.empty());
+    QCOMPARE(heard[0].id, std::uint16_t(301));
+    QCOMPARE(heard[0].mask, std::uint16_t(0x8001));
+    QVERIFY(heard[0].appended);
+
+    // A report with outlets 1 and 2 on: outlet 1 is the mask's top bit.
+    protocol::StatusPayload status;
+    status.header.deviceId = 301;
+    status.number = 1;
+    status.outlets = protocol::expandChannelWord(0x0003);
+    console.fleet->device(0).sendFrame(
+        protocol::buildStatusFrame(protocol::NET_CMD_STATUS, status));
+    QTRY_VERIFY_WITH_TIMEOUT(heard.back().mask == 0xC000, 10000);
+    QCOMPARE(heard.back().id, std::uint16_t(301));
+    QVERIFY(!heard.back().appended);
+    binder->setRowShownListener(nullptr);
 }
 
 void ConsoleWindowTest::onOffCellSendsTheOppositeAndWaitsForTheReport() {

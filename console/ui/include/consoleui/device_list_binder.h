@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 
 #include "consolecore/device_table.h"
 
@@ -25,6 +26,13 @@ public:
     // Column widths in 144ths of the list's client width (integer unit).
     void layoutColumns();
 
+    // Told after a row's cells were written from the table (`appended`: a new row); for
+    // measuring probes. Empty (the default): nothing is called.
+    using RowShownListener = std::function<void(const consolecore::DeviceRow&, bool appended)>;
+    void setRowShownListener(RowShownListener listener) { m_rowShown = std::move(listener); }
+    // Rows the list shows.
+    int shownRowCount() const;
+
     void rowAppended(int row) override;
     void rowChanged(int row) override;
     void rowsRemoved(const std::vector<int>& rows) override;
@@ -35,7 +43,7 @@ protected:
 private:
     void registerRowCells(int row);
     // Copies a row of the core table into the list: texts, outlet dots, editor values.
-    void syncRow(int row);
+    void syncRow(int row, bool appended = false);
     // The outlet dots and editor values, which the list keys by row index.
     void syncIndexedCells(int row);
 
@@ -45,6 +53,7 @@ private:
     QComboBox& m_numberCombo;
     // Row indices whose cells are registered; a row index is registered once and reused.
     int m_registeredRows = 0;
+    RowShownListener m_rowShown;
 };
 
 }  // namespace consoleui

@@ -1,0 +1,372 @@
+// The real program at scale: vantrel (Release, offscreen) in its own process, the simulated
+// fleet in this one. Measures, through the program's probe and /proc:
+//   - for each fleet size: time until every device has its row, idle CPU share, RSS, and the
+//     console's CPU per heartbeat round trip (idle CPU above the empty program's, divided by
+//     the heartbeats the devices answered);
+//   - under status load: the GUI thread's lag (a 5 ms timer's lateness) and the time from a
+//     status frame leaving a device to its row holding the new outlets.
+//   gui_load_bench VANTREL [--sizes 1000,5000] [--idle-seconds 20] [--load-devices 1000]
+//                  [--rate 2000] [--load-seconds 10]
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "bench_process.h"
+#include "protocol/device_frames.h"
+#include "protocol/frame_types.h"
+#include "simtcp/sim_fleet.h"
+
+using namespace guibench;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Options {
+    std::string vantrel;
+    std::vector<int> sizes{1000, 5000};
+    int idleSeconds = 20;
+    int loadDevices = 1000;
+    int rate = 2000;
+    int loadSeconds = 10;
+};
+
+// One vantrel process with its probe, in a folder of its own; ended on destruction.
+class Program {
+public:
+    Program(const std::string& vantrel, int lagTickMs) {
+        m_folder = std::filesystem::temp_directory_path() /
+                   ("gui_load_bench." + std::to_string(getpid()) + "." + std::to_string(++s_count));
+        std::filesystem::create_directories(m_folder / "data");
+        m_probe = (m_folder / "probe.txt").string();
+        port = freePort();
+        pid = spawn({vantrel, "--port=" + std::to_string(port), "--lock-dir=" + m_folder.string(),
+                     "--data-dir=" + (m_folder / "data").string()},
+                    {"QT_QPA_PLATFORM=offscreen", "VANTREL_GUI_PROBE=" + m_probe,
+                     "VANTREL_GUI_PROBE_TICK_MS=" + std::to_string(lagTickMs)});
+    }
+    ~Program() {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        std::filesystem::remove_all(m_folder);
+    }
+    const std::string& probe() const { return m_probe; }
+    bool waitRows(int rows, std::chrono::seconds timeout) const {
+        return waitProbe(
+            m_probe, [rows](const ProbeLine& l) { return l.rows == rows; }, timeout);
+    }
+
+    pid_t pid = 0;
+    std::uint16_t port = 0;
+
+private:
+    static inline int s_count = 0;
+    std::filesystem::path m_folder;
+    std::string m_probe;
+};
+
+// A fleet of `count` devices against the program, ids from 1, not yet started.
+std::unique_ptr<simtcp::SimFleet> makeFleet(const Program& program, int count) {
+    auto fleet = std::make_unique<simtcp::SimFleet>("127.0.0.1", program.port, 2);
+    simtcp::Knobs knobs;
+    knobs.recordFrames = false;
+    for (int i = 0; i < count; ++i) {
+        fleet->add(simtcp::makeDeviceConfig(static_cast<std::size_t>(i),
+                                            static_cast<std::uint16_t>(1 + i)),
+                   knobs);
+    }
+    return fleet;
+}
+
+std::uint64_t heartbeats(simtcp::SimFleet& fleet) {
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < fleet.size(); ++i) {
+        total += fleet.device(i).received(protocol::NET_CMD_HEARTBEAT);
+    }
+    return total;
+}
+
+// CPU share of one core over `seconds`, in percent.
+double cpuShare(pid_t pid, int seconds) {
+    const double before = cpuSeconds(pid);
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    return 100.0 * (cpuSeconds(pid) - before) / elapsed;
+}
+
+// The program's threads with the CPU each used over `seconds`, busiest first.
+std::string threadShares(pid_t pid, int seconds) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::vector<std::pair<pid_t, double>> before;
+    for (const auto& entry : std::filesystem::directory_iterator(tasks)) {
+        const pid_t tid = std::atoi(entry.path().filename().c_str());
+        before.emplace_back(tid, cpuSeconds(pid, tid));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    std::vector<std::pair<double, std::string>> used;
+    for (const auto& [tid, seconds0] : before) {
+        std::string name;
+        std::ifstream comm(tasks + "/" + std::to_string(tid) + "/comm");
+        std::getline(comm, name);
+        const double share = 100.0 * (cpuSeconds(pid, tid) - seconds0) / seconds;
+        if (share > 0) used.emplace_back(share, name + "/" + std::to_string(tid));
+    }
+    std::sort(used.rbegin(), used.rend());
+    std::ostringstream text;
+    for (const auto& [share, name] : used) {
+        char figure[32];
+        std::snprintf(figure, sizeof figure, " %.2f%%", share);
+        text << ' ' << name << figure;
+    }
+    return text.str();
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1));
+    return values[index];
+}
+
+struct SizeResult {
+    int devices = 0;
+    bool registered = false;
+    long long registerMs = 0;
+    double emptyCpu = 0;
+    double idleCpu = 0;
+    double rss = 0;
+    double roundTripsPerSecond = 0;
+};
+
+SizeResult measureSize(const Options& options, int devices) {
+    SizeResult result;
+    result.devices = devices;
+    Program program(options.vantrel, 0);
+    if (!program.waitRows(0, 60s)) {
+        std::fprintf(stderr, "the program did not come up\n");
+        return result;
+    }
+    std::this_thread::sleep_for(2s);
+    result.emptyCpu = cpuShare(program.pid, std::max(options.idleSeconds / 2, 5));
+    auto fleet = makeFleet(program, devices);
+    const long long startedMs = nowMs();
+    fleet->start();
+    result.registered = program.waitRows(devices, 180s);
+    if (!result.registered) {
+        std::fprintf(stderr, "%d devices: not every device registered\n", devices);
+        return result;
+    }
+    result.registerMs = readProbe(program.probe()).lines.back().appendedMs - startedMs;
+    std::this_thread::sleep_for(3s);  // past the registration burst
+    const std::uint64_t beats = heartbeats(*fleet);
+    const auto start = Clock::now();
+    result.idleCpu = cpuShare(program.pid, options.idleSeconds);
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    result.roundTripsPerSecond = static_cast<double>(heartbeats(*fleet) - beats) / elapsed;
+    result.rss = rssMb(program.pid);
+    std::printf("%d devices: threads over 5 s:%s\n", devices, threadShares(program.pid, 5).c_str());
+    std::printf(
+        "%d devices: registered in %lld ms; idle CPU %.2f %% of one core (empty program %.2f %%); "
+        "RSS %.1f MB; %.0f heartbeat round trips/s\n",
+        devices, result.registerMs, result.idleCpu, result.emptyCpu, result.rss,
+        result.roundTripsPerSecond);
+    std::fflush(stdout);
+    fleet->stop();
+    return result;
+}
+
+struct LoadResult {
+    bool ran = false;
+    std::size_t sent = 0;
+    double lagP50 = 0, lagP99 = 0, lagMax = 0;
+    std::size_t lagSamples = 0;
+    std::size_t matched = 0;
+    double showP50 = 0, showP99 = 0, showMax = 0;
+};
+
+// Outlet 1 in bit 15 down to outlet 16 in bit 0, as the list's hidden column keeps it.
+unsigned rowMask(const protocol::OutletStates& outlets) {
+    unsigned mask = 0;
+    for (bool on : outlets) mask = mask * 2 + (on ? 1 : 0);
+    return mask;
+}
+
+LoadResult measureLoad(const Options& options) {
+    LoadResult result;
+    Program program(options.vantrel, 5);
+    if (!program.waitRows(0, 60s)) return result;
+    auto fleet = makeFleet(program, options.loadDevices);
+    fleet->start();
+    if (!program.waitRows(options.loadDevices, 180s)) {
+        std::fprintf(stderr, "load: not every device registered\n");
+        return result;
+    }
+    std::this_thread::sleep_for(3s);
+
+    // Every 5 ms a slice of the rate, round-robin over the devices, each frame with outlets
+    // the device has not reported before.
+    struct Sent {
+        long long ns;
+        bool matched;
+    };
+    std::unordered_map<std::uint64_t, Sent> sent;
+    std::vector<std::uint32_t> reports(fleet->size(), 0);
+    const int perTick = std::max(options.rate / 200, 1);
+    const long long loadStartMs = nowMs();
+    const auto end = Clock::now() + std::chrono::seconds(options.loadSeconds);
+    auto next = Clock::now();
+    std::size_t device = 0;
+    while (Clock::now() < end) {
+        for (int i = 0; i < perTick; ++i) {
+            simtcp::SimDevice& d = fleet->device(device);
+            const std::uint16_t word = static_cast<std::uint16_t>(++reports[device] * 40503u);
+            protocol::StatusPayload status;
+            status.header.deviceId = d.id();
+            status.group = d.config().group;
+            status.mode = d.config().mode;
+            status.number = d.config().number;
+            status.onOff = d.config().onOff;
+            status.outlets = protocol::expandChannelWord(word);
+            auto frame = protocol::buildStatusFrame(protocol::NET_CMD_STATUS, status);
+            const std::uint64_t key = (std::uint64_t{d.id()} << 16) | rowMask(status.outlets);
+            sent[key] = {nowNs(), false};
+            d.sendFrame(std::move(frame));
+            device = (device + 1) % fleet->size();
+        }
+        next += 5ms;
+        std::this_thread::sleep_until(next);
+    }
+    const long long loadEndMs = nowMs();
+    std::this_thread::sleep_for(2s);  // the last rows and probe lines
+    result.sent = sent.size();
+
+    const ProbeFile probe = readProbe(program.probe(), true);
+    std::vector<double> lags;
+    for (const auto& lag : probe.lags) {
+        if (lag.lineMs > loadStartMs && lag.lineMs <= loadEndMs + 250) lags.push_back(lag.us / 1e3);
+    }
+    std::vector<double> shows;
+    for (const auto& shown : probe.shown) {
+        const auto it = sent.find((std::uint64_t{shown.id} << 16) | shown.mask);
+        if (it == sent.end() || it->second.matched || shown.ns < it->second.ns) continue;
+        it->second.matched = true;
+        shows.push_back(static_cast<double>(shown.ns - it->second.ns) / 1e6);
+    }
+    fleet->stop();
+    result.ran = true;
+    result.lagSamples = lags.size();
+    result.lagP50 = percentile(lags, 50);
+    result.lagP99 = percentile(lags, 99);
+    result.lagMax = lags.empty() ? 0 : *std::max_element(lags.begin(), lags.end());
+    result.matched = shows.size();
+    result.showP50 = percentile(shows, 50);
+    result.showP99 = percentile(shows, 99);
+    result.showMax = shows.empty() ? 0 : *std::max_element(shows.begin(), shows.end());
+    std::printf(
+        "load: %zu status frames in %d s from %d devices; GUI lag over %zu ticks: p50 %.2f ms, "
+        "p99 %.2f ms, max %.2f ms; frame to row: %zu matched, p50 %.2f ms, p99 %.2f ms, max "
+        "%.2f ms\n",
+        result.sent, options.loadSeconds, options.loadDevices, result.lagSamples, result.lagP50,
+        result.lagP99, result.lagMax, result.matched, result.showP50, result.showP99,
+        result.showMax);
+    std::fflush(stdout);
+    return result;
+}
+
+const char* verdict(bool met) {
+    return met ? "met" : "MISSED";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr,
+                     "usage: %s VANTREL [--sizes 1000,5000] [--idle-seconds S] [--load-devices N] "
+                     "[--rate R] [--load-seconds S]\n",
+                     argv[0]);
+        return 2;
+    }
+    Options options;
+    options.vantrel = argv[1];
+    for (int i = 2; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        const std::string value = argv[i + 1];
+        if (option == "--sizes") {
+            options.sizes.clear();
+            std::istringstream list(value);
+            std::string size;
+            while (std::getline(list, size, ',')) options.sizes.push_back(std::atoi(size.c_str()));
+        } else if (option == "--idle-seconds") {
+            options.idleSeconds = std::max(std::atoi(value.c_str()), 2);
+        } else if (option == "--load-devices") {
+            options.loadDevices = std::max(std::atoi(value.c_str()), 1);
+        } else if (option == "--rate") {
+            options.rate = std::max(std::atoi(value.c_str()), 1);
+        } else if (option == "--load-seconds") {
+            options.loadSeconds = std::max(std::atoi(value.c_str()), 1);
+        } else {
+            std::fprintf(stderr, "unknown option %s\n", option.c_str());
+            return 2;
+        }
+    }
+
+    std::vector<SizeResult> sizes;
+    for (const int devices : options.sizes) sizes.push_back(measureSize(options, devices));
+    const LoadResult load = measureLoad(options);
+
+    std::printf("\nTABLE\n");
+    for (const SizeResult& r : sizes) {
+        if (!r.registered) {
+            std::printf("vantrel: %d devices registered (rows)|not all registered|-|-|MISSED\n",
+                        r.devices);
+            continue;
+        }
+        const bool big = r.devices >= 5000;
+        std::printf("vantrel: %d devices registered (rows)|%lld ms|%s|-|%s\n", r.devices,
+                    r.registerMs, big ? "< 3 s" : "-",
+                    big ? verdict(r.registerMs < 3000) : "measured");
+        const double idleGoal = r.devices <= 1000 ? 5 : 20;
+        std::printf(
+            "vantrel: idle CPU, %d devices|%.2f %% of one core (empty: %.2f %%)|< %.0f "
+            "%%|-|%s\n",
+            r.devices, r.idleCpu, r.emptyCpu, idleGoal, verdict(r.idleCpu < idleGoal));
+        std::printf("vantrel: RSS, %d devices|%.1f MB|%s|-|%s\n", r.devices, r.rss,
+                    r.devices <= 1000 ? "< 100 MB" : "-",
+                    r.devices <= 1000 ? verdict(r.rss < 100) : "measured");
+        const double perRoundTripUs = r.roundTripsPerSecond > 0 ? (r.idleCpu - r.emptyCpu) / 100.0 /
+                                                                      r.roundTripsPerSecond * 1e6
+                                                                : 0;
+        std::printf(
+            "vantrel: CPU per heartbeat round trip, %d devices|%.1f us (%.0f/s; %.0f %% "
+            "of idle CPU)|-|-|measured\n",
+            r.devices, perRoundTripUs, r.roundTripsPerSecond,
+            r.idleCpu > 0 ? 100.0 * (r.idleCpu - r.emptyCpu) / r.idleCpu : 0);
+    }
+    if (load.ran) {
+        std::printf(
+            "vantrel: GUI lag at %d status/s, %d rows|p50 %.2f ms, p99 %.2f ms, max %.1f "
+            "ms|p99 < 16 ms, max < 100 ms|-|%s\n",
+            options.rate, options.loadDevices, load.lagP50, load.lagP99, load.lagMax,
+            verdict(load.lagSamples > 0 && load.lagP99 < 16 && load.lagMax < 100));
+        std::printf(
+            "vantrel: status frame to row updated|p50 %.2f ms, p99 %.2f ms (%zu/%zu "
+            "shown)|p99 < 50 ms|-|%s\n",
+            load.showP50, load.showP99, load.matched, load.sent,
+            verdict(load.matched > 0 && load.showP99 < 50 && load.matched * 100 >= load.sent * 99));
+    } else {
+        std::printf("vantrel: GUI lag under status load|did not run|p99 < 16 ms|-|MISSED\n");
+    }
+    return 0;
+}
