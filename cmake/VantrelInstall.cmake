@@ -19,6 +19,10 @@ set(gen ${PROJECT_BINARY_DIR}/packaging)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/Lumatrel_Note.html ${pack}/copyright
         DESTINATION ${VANTREL_INSTALL_DOCDIR})
 install(FILES ${pack}/vantrel.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+if(VANTREL_BUILD_GUI)
+  # `vantrel --headless` as a service (not enabled by the package).
+  install(FILES ${pack}/vantrel.service DESTINATION lib/systemd/system)
+endif()
 configure_file(${pack}/vantrel.metainfo.xml ${gen}/vantrel.metainfo.xml @ONLY)
 install(FILES ${gen}/vantrel.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
 foreach(size 16 24 32 48 64 128 256)

@@ -29,6 +29,10 @@ const OptionSpec kOptions[] = {
      "Folder of the database, dumps, timed tasks and settings (default: beside the program "
      "when its folder is writable, else $XDG_DATA_HOME/vantrel).",
      "DIR"},
+    {{QStringLiteral("headless")},
+     "Run without a window (a service): the devices, timed tasks, log and MQTT bridge only; "
+     "SIGTERM stops it.",
+     nullptr},
 };
 
 bool parsePort(const QString& text, std::uint16_t& port) {
@@ -42,10 +46,11 @@ bool parsePort(const QString& text, std::uint16_t& port) {
 CommandLine usageError(const QString& message) {
     CommandLine result;
     result.action = CommandLine::Action::UsageError;
-    result.text = (kProgram + QStringLiteral(": ") + message + QStringLiteral("\nUsage: ") +
-                   kProgram + QStringLiteral(" [--port=N] [--lock-dir=DIR] [--data-dir=DIR]\n") +
-                   QStringLiteral("Try '") + kProgram + QStringLiteral(" --help' for more.\n"))
-                      .toStdString();
+    result.text =
+        (kProgram + QStringLiteral(": ") + message + QStringLiteral("\nUsage: ") + kProgram +
+         QStringLiteral(" [--port=N] [--lock-dir=DIR] [--data-dir=DIR] [--headless]\n") +
+         QStringLiteral("Try '") + kProgram + QStringLiteral(" --help' for more.\n"))
+            .toStdString();
     return result;
 }
 
@@ -93,6 +98,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     }
     result.options.lockFolder = parser.value(QStringLiteral("lock-dir")).toStdString();
     result.dataFolder = parser.value(QStringLiteral("data-dir")).toStdString();
+    result.headless = parser.isSet(QStringLiteral("headless"));
     return result;
 }
 

@@ -52,6 +52,15 @@ int main(int argc, char** argv) {
     // Kept until the log store opens, then stored as its first line.
     InsertLogOb("%d,%d,'数据文件夹:%s'", logcode::kSystem, logcode::kStartup, data.folder.c_str());
 
+    if (commandLine.headless) {
+        // No display: the core's event loop only.
+        QCoreApplication application(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Vantrel"));
+        consoleapp::UnixSignalStop stopOnSignal;  // SIGTERM/SIGINT/SIGHUP end the loop
+        consoleapp::CVantrelApp app(commandLine.options);
+        return app.runHeadless();
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
     QApplication::setWindowIcon(consoleui::windowIcon());

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "consoleapp/headless_console.h"
 #include "consoleapp/single_instance.h"
 #include "consoletools/device_config_dlg.h"
 #include "consoletools/local_mac_info_dlg.h"
@@ -41,18 +42,7 @@ consoleui::CVantrelDlg::ToolHandlers toolDialogs() {
 
 CVantrelApp::CVantrelApp(AppOptions options) : m_options(std::move(options)) {}
 
-bool CVantrelApp::InitInstance() {
-    m_refused = false;
-    m_lockRefused = false;
-    std::unique_ptr<consoleui::QtPrompt> ownPrompt;
-    platform::Prompt* prompt = m_options.prompt;
-    if (!prompt) {
-        ownPrompt = std::make_unique<consoleui::QtPrompt>();
-        prompt = ownPrompt.get();
-    }
-
-    // 1. Single instance: nothing else may have started when a second copy gives up.
-    SingleInstanceLock lock;
+bool CVantrelApp::takeLock(SingleInstanceLock& lock, platform::Prompt& prompt) {
     std::string problem;
     const std::string folder =
         m_options.lockFolder.empty() ? defaultLockFolder(problem) : m_options.lockFolder;
@@ -64,7 +54,7 @@ bool CVantrelApp::InitInstance() {
             break;
         case LockResult::Busy:
             m_refused = true;
-            prompt->showMessage("软件已经运行!");
+            prompt.showMessage("软件已经运行!");
             return false;
         case LockResult::Refused:
             // Another user may have planted it: start nothing rather than trust it.
@@ -79,6 +69,22 @@ bool CVantrelApp::InitInstance() {
                          problem.c_str());
             break;
     }
+    return true;
+}
+
+bool CVantrelApp::InitInstance() {
+    m_refused = false;
+    m_lockRefused = false;
+    std::unique_ptr<consoleui::QtPrompt> ownPrompt;
+    platform::Prompt* prompt = m_options.prompt;
+    if (!prompt) {
+        ownPrompt = std::make_unique<consoleui::QtPrompt>();
+        prompt = ownPrompt.get();
+    }
+
+    // 1. Single instance: nothing else may have started when a second copy gives up.
+    SingleInstanceLock lock;
+    if (!takeLock(lock, *prompt)) return false;
 
     // Libraries without a window of their own show their message boxes through this one.
     platform::setDefaultPrompt(prompt);
@@ -99,6 +105,25 @@ bool CVantrelApp::InitInstance() {
     consolecore::endApplication();
     platform::setDefaultPrompt(nullptr);
     return false;
+}
+
+int CVantrelApp::runHeadless() {
+    m_refused = false;
+    m_lockRefused = false;
+    StderrPrompt ownPrompt;
+    platform::Prompt& prompt = m_options.prompt ? *m_options.prompt : ownPrompt;
+    SingleInstanceLock lock;
+    if (!takeLock(lock, prompt)) return 1;
+    platform::setDefaultPrompt(&prompt);
+    consolecore::beginApplication();
+    int code = 0;
+    {
+        HeadlessConsole console(m_options.session);
+        code = console.run();
+    }
+    consolecore::endApplication();
+    platform::setDefaultPrompt(nullptr);
+    return code;
 }
 
 }  // namespace consoleapp

@@ -149,7 +149,23 @@ void SwitchingController::startParallel(std::uint8_t target) {
         m_prompt.showMessage(kNoGroupChosen);
         return;
     }
-    const int group = *chosen;
+    runParallel(*chosen, target);
+}
+
+void SwitchingController::startGroupRun(GroupKind kind, int group, std::uint8_t target) {
+    if (group <= 0 || group > MAX_GROUP_NUMBER) {
+        m_prompt.showMessage(kNoGroupChosen);
+        return;
+    }
+    if (kind == GroupKind::Parallel) {
+        if (m_deviceRowCount() == 0) return;
+        runParallel(group, target);
+    } else {
+        runSerial(group, target);
+    }
+}
+
+void SwitchingController::runParallel(int group, std::uint8_t target) {
     if (refuseWhileRunning(GroupKind::Parallel, group)) return;
     auto& groups = switchingGroups();
     if (target == 0) {
@@ -222,7 +238,10 @@ void SwitchingController::startSerial(std::uint8_t target) {
         m_prompt.showMessage(kNoGroupChosen);
         return;
     }
-    const int group = *chosen;
+    runSerial(*chosen, target);
+}
+
+void SwitchingController::runSerial(int group, std::uint8_t target) {
     if (refuseWhileRunning(GroupKind::Serial, group)) return;
     InsertLogOb(target == 1 ? "%d,%d,'点击串行开%d'" : "%d,%d,'点击串行关%d'", logcode::kRun,
                 logcode::kSerial, group);

@@ -350,3 +350,30 @@ TEST_F(SwitchingRunTest, DeviceGoingOfflineMidRunEndsItAsLost) {
 }
 
 }  // namespace
+
+// A run of a given group (an MQTT command): no dialog, the same frames, log lines and run
+// state as the buttons; a group outside 1..6 sends nothing.
+TEST_F(SwitchingRunTest, GivenGroupRunsWithoutTheDialogLikeTheButtons) {
+    auto& parallel = addDevice(81, 4, 0, 1, false);
+    auto& serial = addDevice(82, 5, 1, 1, false);
+    fleet->start();
+    ASSERT_TRUE(console->waitRows(2));
+    console->onGui([&] {
+        console->switching.startGroupRun(GroupKind::Parallel, 4, 1);
+        console->switching.startGroupRun(GroupKind::Serial, 5, 1);
+        console->switching.startGroupRun(GroupKind::Serial, 7, 1);
+    });
+    ASSERT_TRUE(parallel.waitCommand(protocol::NET_CMD_PARALLEL));
+    ASSERT_TRUE(serial.waitCommand(protocol::NET_CMD_SERIAL));
+    EXPECT_EQ(parallel.frames(protocol::NET_CMD_PARALLEL)[0].param(0), 1);
+    EXPECT_EQ(serial.frames(protocol::NET_CMD_SERIAL)[0].param(0), 1);
+    EXPECT_TRUE(testkit::waitFor([&] {
+        int completed = 0;
+        for (const auto& r : runs()) completed += r.outcome == RunOutcome::Completed;
+        return completed == 2;
+    }));
+    EXPECT_EQ(console->chooser.opened, 0);
+    EXPECT_EQ(console->prompt.messages.size(), 1u);  // group 7: none chosen
+    EXPECT_EQ(countLog({logcode::kRun, logcode::kSerial, "点击串行开5"}), 1);
+    EXPECT_EQ(timer.m_armed.size(), 0u);  // both runs ended and disarmed their time-outs
+}

@@ -60,10 +60,8 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
     : SkinDialog(parent),
       m_ownPrompt(prompt ? nullptr : std::make_unique<QtPrompt>(this)),
       m_prompt(prompt ? prompt : m_ownPrompt.get()),
-      m_session(m_channel, std::move(options)),
-      m_table(m_channel),
       m_chooser(this),
-      m_switching(m_channel, m_chooser, *m_prompt, [this] { return m_table.rowCount(); }),
+      m_engine(std::move(options), m_chooser, *m_prompt, engineHooks()),
       m_helpOpener([](const QString& path) {
           // A missing guide is not reported, like any failed open.
           QDesktopServices::openUrl(QUrl::fromLocalFile(path));
@@ -77,18 +75,29 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
                                const std::vector<std::uint32_t>& order) {
         return confirmGroupOff(question, order);
     };
-    m_switching.configure(std::move(switching));
-    m_switching.setRunObserver(
+    m_engine.switching().configure(std::move(switching));
+    m_engine.switching().setRunObserver(
         [this](const consolecore::GroupRun& run) { m_runPanel->showRun(run); });
-    m_runPanel->setCancelHandler([this](std::uint64_t id) { m_switching.cancelRun(id); });
+    m_runPanel->setCancelHandler([this](std::uint64_t id) { m_engine.switching().cancelRun(id); });
     // The receive path posts here from now on.
     consolecore::setMainWindow(this);
 }
 
 CVantrelDlg::~CVantrelDlg() {
     shutdown();
-    m_table.setObserver(nullptr);
+    m_engine.table().setObserver(nullptr);
     if (consolecore::mainWindow() == this) consolecore::setMainWindow(nullptr);
+}
+
+consolecore::EngineHooks CVantrelDlg::engineHooks() {
+    consolecore::EngineHooks hooks;
+    hooks.postToEngine = [this](std::function<void()> task) {
+        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+    };
+    hooks.onIdConflict = [this](std::uint16_t id, std::uint32_t newcomer, std::uint32_t online) {
+        m_runPanel->showIdConflict(id, newcomer, online);
+    };
+    return hooks;
 }
 
 QPushButton* CVantrelDlg::addToolButton(const QString& text, std::function<void()> handler) {
@@ -142,13 +151,15 @@ void CVantrelDlg::buildWindow() {
     tools->addWidget(addToolButton(QStringLiteral("日志记录"), [this] { onLogViewer(); }));
     tools->addWidget(addToolButton(QStringLiteral("定时任务"), [this] { onTimedTasks(); }));
     tools->addStretch(1);
+    auto& switching = m_engine.switching();
     tools->addWidget(
-        addToolButton(QStringLiteral("平行开"), [this] { m_switching.OnParallelOn(); }));
+        addToolButton(QStringLiteral("平行开"), [&switching] { switching.OnParallelOn(); }));
     tools->addWidget(
-        addToolButton(QStringLiteral("平行关"), [this] { m_switching.OnParallelOff(); }));
-    tools->addWidget(addToolButton(QStringLiteral("串行开"), [this] { m_switching.OnSerialOn(); }));
+        addToolButton(QStringLiteral("平行关"), [&switching] { switching.OnParallelOff(); }));
     tools->addWidget(
-        addToolButton(QStringLiteral("串行关"), [this] { m_switching.OnSerialOff(); }));
+        addToolButton(QStringLiteral("串行开"), [&switching] { switching.OnSerialOn(); }));
+    tools->addWidget(
+        addToolButton(QStringLiteral("串行关"), [&switching] { switching.OnSerialOff(); }));
     body()->addLayout(tools);
 
     // The device list and its two in-cell editors.
@@ -159,21 +170,14 @@ void CVantrelDlg::buildWindow() {
     m_groupCombo->setObjectName(QStringLiteral("groupCombo"));
     m_numberCombo = new QComboBox(this);
     m_numberCombo->setObjectName(QStringLiteral("numberCombo"));
-    m_binder = new DeviceListBinder(*m_list, m_table, *m_groupCombo, *m_numberCombo);
+    m_binder = new DeviceListBinder(*m_list, m_engine.table(), *m_groupCombo, *m_numberCombo);
     m_binder->setUpColumns();
-    m_table.setObserver(m_binder);
+    m_engine.table().setObserver(m_binder);
     body()->addWidget(m_list, 1);
 
     // Group runs in progress and notices, below the list.
     m_runPanel = new RunPanel(this);
     body()->addWidget(m_runPanel);
-}
-
-void CVantrelDlg::applySettings(const consolecore::ConsoleSettings& settings) {
-    auto options = m_switching.options();
-    options.stepTimeout = std::chrono::seconds(settings.stepTimeoutSec);
-    options.confirmGroupOff = settings.confirmGroupOff;
-    m_switching.configure(std::move(options));
 }
 
 bool CVantrelDlg::confirmGroupOff(const std::string& question,
@@ -213,9 +217,7 @@ bool CVantrelDlg::OnInitDialog() {
     m_binder->layoutColumns();
 
     // The list exists before the link starts, so the first device event finds it ready.
-    m_session.start();
-    // The log store is open now: a bad setting gets its log line.
-    applySettings(consolecore::loadSettingsAndLog(consolecore::settingsPath()).console);
+    m_engine.start();
     return true;
 }
 
@@ -227,7 +229,7 @@ int CVantrelDlg::exec() {
 void CVantrelDlg::shutdown() {
     // A closed console sends nothing more: an editor still open closes without a command.
     m_list->setOwner(nullptr);
-    m_session.stop();  // does nothing when not running
+    m_engine.stop();  // does nothing when not running
 }
 
 void CVantrelDlg::done(int result) {
@@ -310,28 +312,13 @@ void CVantrelDlg::send(std::uint32_t message, std::uintptr_t wParam, std::intptr
 
 void CVantrelDlg::dispatchMessage(std::uint32_t message, std::uintptr_t wParam,
                                   std::intptr_t lParam) {
+    consolecore::DeviceTable& table = m_engine.table();
     switch (message) {
-        case platform::WM_DEVICE_EVENT:
-            m_table.OnDeviceEvent(low16(wParam), lowByte(lParam));
-            if (lowByte(lParam) == platform::DEV_EVENT_REMOVED) {
-                m_switching.onDeviceRemoved(low16(wParam));
-            }
-            break;
-        case platform::WM_DEVICE_ID_CONFLICT:
-            m_runPanel->showIdConflict(low16(wParam), platform::newcomerAddress(lParam),
-                                       platform::onlineAddress(lParam));
-            break;
-        case platform::WM_SERIAL_STEP_DONE:
-            m_switching.onSerialStepDone(low16(wParam), lParam != 0);
-            break;
-        case platform::WM_PARALLEL_STEP_DONE:
-            m_switching.onParallelStepDone(low16(wParam));
-            break;
         case platform::WM_LED_CELL_CLICKED:
-            m_table.onLedCellClicked(low16(wParam), lowByte(lParam));
+            table.onLedCellClicked(low16(wParam), lowByte(lParam));
             break;
         case platform::WM_BUTTON_CELL_CLICKED:
-            m_table.onButtonCellClicked(static_cast<int>(wParam), lowByte(lParam));
+            table.onButtonCellClicked(static_cast<int>(wParam), lowByte(lParam));
             break;
         case platform::WM_COMBO_CELL_CHANGED: {
             const int column = lowByte(lParam);
@@ -340,11 +327,12 @@ void CVantrelDlg::dispatchMessage(std::uint32_t message, std::uintptr_t wParam,
                     ? m_groupCombo
                     : (column == consolecore::ColNumber ? m_numberCombo : nullptr);
             if (combo) {
-                m_table.onComboCellChanged(static_cast<int>(wParam), column, combo->currentIndex());
+                table.onComboCellChanged(static_cast<int>(wParam), column, combo->currentIndex());
             }
             break;
         }
         default:
+            m_engine.handleMessage(message, wParam, lParam);
             break;
     }
 }

@@ -16,6 +16,7 @@ struct CommandLine {
     std::string text;
     AppOptions options;      // --port, --lock-dir
     std::string dataFolder;  // --data-dir; empty when not given
+    bool headless = false;   // --headless
 };
 
 // Parses the arguments (the first is the program). Options are declared in one table in

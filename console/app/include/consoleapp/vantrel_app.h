@@ -18,6 +18,8 @@ class CVantrelDlg;
 
 namespace consoleapp {
 
+class SingleInstanceLock;
+
 struct AppOptions {
     std::string lockFolder;   // empty: defaultLockFolder()
     std::string programName;  // names the lock file; empty: the executable's file name
@@ -39,12 +41,19 @@ public:
     // case: the process ends when it returns.
     bool InitInstance();
 
+    // The console without a window under the running QCoreApplication, until its event loop
+    // exits (a stop signal). The same single-instance rule first. Returns the exit code.
+    int runHeadless();
+
     // Whether the last InitInstance stopped at the single-instance rule.
     bool refusedAsSecondInstance() const { return m_refused; }
     // Whether it stopped because the lock file or folder was unsafe (told on stderr).
     bool lockRefused() const { return m_lockRefused; }
 
 private:
+    // Takes the single-instance lock; false (and the reason told) when the program must stop.
+    bool takeLock(SingleInstanceLock& lock, platform::Prompt& prompt);
+
     AppOptions m_options;
     bool m_refused = false;
     bool m_lockRefused = false;

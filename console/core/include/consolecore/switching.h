@@ -60,6 +60,10 @@ public:
     void OnSerialOn() { startSerial(1); }
     void OnSerialOff() { startSerial(0); }
 
+    // A run of a given group (1..6) without asking for one: the same checks, question, log
+    // lines, run state and time-out as the buttons after their group dialog. `target` 1: on.
+    void startGroupRun(GroupKind kind, int group, std::uint8_t target);
+
     // WM_PARALLEL_STEP_DONE.
     void onParallelStepDone(std::uint16_t deviceId);
     // WM_SERIAL_STEP_DONE; `on` is the direction the receive path posted.
@@ -76,6 +80,9 @@ public:
 private:
     void startParallel(std::uint8_t target);
     void startSerial(std::uint8_t target);
+    // The runs once the group is known.
+    void runParallel(int group, std::uint8_t target);
+    void runSerial(int group, std::uint8_t target);
     // A run of this group already in progress: tells the operator and returns true.
     bool refuseWhileRunning(GroupKind kind, int group);
     bool confirmOff(int group, const std::vector<std::uint32_t>& order);

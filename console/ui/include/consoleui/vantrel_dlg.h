@@ -6,11 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "consolecore/console_session.h"
-#include "consolecore/device_channel.h"
-#include "consolecore/device_table.h"
-#include "consolecore/settings.h"
-#include "consolecore/switching.h"
+#include "consolecore/console_engine.h"
 #include "consoleui/qt_run_timer.h"
 #include "consoleui/select_group_dlg.h"
 #include "consoleui/skin_dialog.h"
@@ -61,13 +57,16 @@ public:
     QPushButton* button(const QString& text) const;
     QToolButton* menuButton() const { return m_menuButton; }
     QMenu* helpMenu() const { return m_helpMenu; }
-    consolecore::CDeviceChannel& channel() { return m_channel; }
-    const consolecore::ConsoleSession& session() const { return m_session; }
-    const consolecore::DeviceTable& deviceTable() const { return m_table; }
-    consolecore::SwitchingController& switching() { return m_switching; }
+    consolecore::ConsoleEngine& engine() { return m_engine; }
+    consolecore::CDeviceChannel& channel() { return m_engine.channel(); }
+    const consolecore::ConsoleSession& session() const { return m_engine.session(); }
+    const consolecore::DeviceTable& deviceTable() const { return m_engine.table(); }
+    consolecore::SwitchingController& switching() { return m_engine.switching(); }
     RunPanel* runPanel() const { return m_runPanel; }
     // Step time-out and the group-off question from the [Console] settings.
-    void applySettings(const consolecore::ConsoleSettings& settings);
+    void applySettings(const consolecore::ConsoleSettings& settings) {
+        m_engine.applySettings(settings);
+    }
 
     // The four tool dialogs live in a library built on top of this one, so the program
     // installs what each tool button opens. An empty handler makes its button do nothing.
@@ -102,7 +101,9 @@ private:
     // Asks "确定要退出吗?"; true when the operator confirms.
     bool confirmExit();
     QPushButton* addToolButton(const QString& text, std::function<void()> handler);
-    // The window procedure's part: the six messages of the core and the list.
+    // Bridge commands queued onto this thread; id conflicts shown in the run panel.
+    consolecore::EngineHooks engineHooks();
+    // The window procedure's part: the list's messages here, the core's to the engine.
     void dispatchMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
     // Runner, store and link stop once, when the window closes.
     void shutdown();
@@ -112,12 +113,9 @@ private:
     std::unique_ptr<QtPrompt> m_ownPrompt;
     platform::Prompt* m_prompt;
 
-    consolecore::CDeviceChannel m_channel;
-    consolecore::ConsoleSession m_session;
-    consolecore::DeviceTable m_table;
     DialogGroupChooser m_chooser;
-    consolecore::SwitchingController m_switching;
     QtRunTimer m_runTimer;
+    consolecore::ConsoleEngine m_engine;
 
     CListCtrlWG* m_list = nullptr;
     DeviceListBinder* m_binder = nullptr;

@@ -1,0 +1,50 @@
+// The console without a window: the engine under a QCoreApplication's event loop, for the
+// service. Core messages and bridge commands are queued onto the main thread like the
+// window's; a stop signal ends the loop and the engine stops in order.
+#pragma once
+
+#include <QObject>
+
+#include "consolecore/console_engine.h"
+#include "consolecore/group_selection.h"
+#include "consoleui/qt_run_timer.h"
+#include "platform/message_target.h"
+#include "platform/prompt.h"
+
+namespace consoleapp {
+
+// Messages meant for the operator go to stderr (the service's journal).
+class StderrPrompt : public platform::Prompt {
+public:
+    void showMessage(const std::string& text, const std::string& caption,
+                     platform::PromptIcon icon) override;
+};
+
+// Groups come from bridge commands only: the dialog path chooses none.
+class NoGroupChooser : public consolecore::GroupChooser {
+public:
+    std::optional<int> chooseGroup(consolecore::GroupKind, std::uint8_t) override {
+        return std::nullopt;
+    }
+};
+
+class HeadlessConsole : public QObject, public platform::MessageTarget {
+public:
+    explicit HeadlessConsole(consolecore::SessionOptions options);
+    ~HeadlessConsole() override;
+
+    // Starts the engine, runs the event loop until QCoreApplication::exit, stops the engine.
+    // Returns the loop's exit code.
+    int run();
+
+    void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+    void send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+private:
+    StderrPrompt m_prompt;
+    NoGroupChooser m_chooser;
+    consoleui::QtRunTimer m_runTimer;
+    consolecore::ConsoleEngine m_engine;
+};
+
+}  // namespace consoleapp

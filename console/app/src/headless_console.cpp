@@ -1,0 +1,57 @@
+// The window-less console: the same engine, its messages queued onto the main thread.
+#include "consoleapp/headless_console.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <cstdio>
+
+namespace consoleapp {
+
+void StderrPrompt::showMessage(const std::string& text, const std::string&, platform::PromptIcon) {
+    std::fprintf(stderr, "vantrel: %s\n", text.c_str());
+}
+
+HeadlessConsole::HeadlessConsole(consolecore::SessionOptions options)
+    : m_engine(std::move(options), m_chooser, m_prompt, [this] {
+          consolecore::EngineHooks hooks;
+          hooks.postToEngine = [this](std::function<void()> task) {
+              QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+          };
+          return hooks;
+      }()) {
+    consolecore::SwitchingOptions switching;
+    switching.timer = &m_runTimer;
+    switching.confirm = nullptr;  // nobody to ask: a group-off command is the decision
+    m_engine.switching().configure(std::move(switching));
+    consolecore::setMainWindow(this);
+}
+
+HeadlessConsole::~HeadlessConsole() {
+    m_engine.stop();
+    if (consolecore::mainWindow() == this) consolecore::setMainWindow(nullptr);
+}
+
+int HeadlessConsole::run() {
+    m_engine.start();
+    const int code = QCoreApplication::exec();
+    m_engine.stop();
+    return code;
+}
+
+void HeadlessConsole::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    QMetaObject::invokeMethod(
+        this, [this, message, wParam, lParam] { m_engine.handleMessage(message, wParam, lParam); },
+        Qt::QueuedConnection);
+}
+
+void HeadlessConsole::send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (QThread::currentThread() == thread()) {
+        m_engine.handleMessage(message, wParam, lParam);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this, [this, message, wParam, lParam] { m_engine.handleMessage(message, wParam, lParam); },
+        Qt::BlockingQueuedConnection);
+}
+
+}  // namespace consoleapp

@@ -1,0 +1,75 @@
+// The console without its window: command channel, session, device table, group switching,
+// the [Console] settings and the optional MQTT bridge. The window and the headless service
+// both own one and forward the core's window messages to it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "consolecore/console_session.h"
+#include "consolecore/device_channel.h"
+#include "consolecore/device_table.h"
+#include "consolecore/settings.h"
+#include "consolecore/switching.h"
+
+namespace mqttbridge {
+class MqttBridge;
+}
+
+namespace consolecore {
+
+struct EngineHooks {
+    // Runs `task` later on the engine's thread (the bridge's commands arrive on its own
+    // thread). Required for the bridge; without it commands are dropped.
+    std::function<void(std::function<void()> task)> postToEngine;
+    // WM_DEVICE_ID_CONFLICT: an id already online was claimed from another address.
+    std::function<void(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online)>
+        onIdConflict;
+};
+
+class ConsoleEngine {
+public:
+    ConsoleEngine(SessionOptions options, GroupChooser& chooser, platform::Prompt& prompt,
+                  EngineHooks hooks = {});
+    ~ConsoleEngine();  // stop()
+    ConsoleEngine(const ConsoleEngine&) = delete;
+    ConsoleEngine& operator=(const ConsoleEngine&) = delete;
+
+    // Log store, link, timed tasks; then "Vantrel.ini" (its log lines go to the open store)
+    // applied, and the MQTT bridge started when [Mqtt] Host is set.
+    void start();
+    // Bridge first (it only reads), then the session's modules. Safe to call twice.
+    void stop();
+
+    // The core's messages: device events, id conflicts, step replies. False for any other.
+    bool handleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+
+    // Step time-out and the group-off question from the [Console] settings.
+    void applySettings(const ConsoleSettings& settings);
+    // One outlet of one registered device, as a click on its cell sends it. False when the
+    // id is not registered or the outlet is outside 1..16.
+    bool switchOutlet(std::uint16_t id, int outlet, bool on);
+
+    CDeviceChannel& channel() { return m_channel; }
+    const ConsoleSession& session() const { return m_session; }
+    DeviceTable& table() { return m_table; }
+    const DeviceTable& table() const { return m_table; }
+    SwitchingController& switching() { return m_switching; }
+    bool bridgeRunning() const { return m_bridge != nullptr; }
+
+private:
+    void startBridge(const MqttSettings& settings);
+    void publish(std::uint16_t id, std::intptr_t event);
+
+    CDeviceChannel m_channel;
+    ConsoleSession m_session;
+    DeviceTable m_table;
+    SwitchingController m_switching;
+    EngineHooks m_hooks;
+    std::unique_ptr<mqttbridge::MqttBridge> m_bridge;
+    // Cleared on stop(): a command the bridge queued before that finds nothing to run.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+}  // namespace consolecore
