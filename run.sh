@@ -19,10 +19,8 @@ vantrel_build build-release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_SANITIZE
 
 bin=build-release/bin
 if [ ! -x "$bin/vantrel" ]; then
-    echo "Built the libraries and tools in $bin:"
-    ls "$bin"
-    echo "The console program is not part of this build yet; run the tests with ./test.sh"
-    exit 0
+    echo "The build finished without $bin/vantrel; see the build output above" >&2
+    exit 1
 fi
 if [ "$demo" -eq 1 ]; then
     exec scripts/demo.sh "$bin"

@@ -30,19 +30,28 @@ function(vantrel_library name kind)
   endif()
 endfunction()
 
-# vantrel_test(<name> SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s])
-# One GoogleTest executable registered with CTest.
+# vantrel_test(<name> SOURCES ... [QT] [LIBS ...] [INCLUDES ...] [LABELS ...] [TIMEOUT s])
+# One test executable registered with CTest: a GoogleTest program, or with QT a QTest program
+# (its own main, moc run, default label gui). Widgets always run offscreen.
 function(vantrel_test name)
-  cmake_parse_arguments(arg "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(arg "QT" "TIMEOUT" "SOURCES;LIBS;INCLUDES;LABELS" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
-  target_link_libraries(${name} PRIVATE vantrel_build vantrel_testkit ${arg_LIBS}
-                        GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${arg_INCLUDES})
+  if(arg_QT)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    target_link_libraries(${name} PRIVATE vantrel_build vantrel_testkit ${arg_LIBS} Qt6::Test)
+    set(default_label gui)
+  else()
+    target_link_libraries(${name} PRIVATE vantrel_build vantrel_testkit ${arg_LIBS}
+                          GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+    set(default_label unit)
+  endif()
   add_test(NAME ${name} COMMAND ${name})
   if(NOT arg_TIMEOUT)
     set(arg_TIMEOUT 300)
   endif()
   if(NOT arg_LABELS)
-    set(arg_LABELS unit)
+    set(arg_LABELS ${default_label})
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${arg_LABELS}" TIMEOUT ${arg_TIMEOUT}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

@@ -53,6 +53,7 @@ Runner& Runner::instance() {
 Runner::~Runner() = default;
 
 bool Runner::init() {
+    std::lock_guard lifecycle(m_lifecycle);
     std::lock_guard lock(m_mutex);
     // A new session starts with an empty dispatch queue. A running one keeps its queue: the
     // copies in it belong to tasks already marked running, which would not be queued again
@@ -70,12 +71,16 @@ bool Runner::init() {
 }
 
 void Runner::release() {
-    std::lock_guard lock(m_mutex);
-    InsertLogOb("%d,%d,'退出定时任务模块.'", logcode::kSystem, logcode::kTimedTask);
-    if (m_session) {
-        m_session->stop();
-        m_session.reset();
+    std::lock_guard lifecycle(m_lifecycle);
+    std::unique_ptr<Session> session;
+    {
+        std::lock_guard lock(m_mutex);
+        InsertLogOb("%d,%d,'退出定时任务模块.'", logcode::kSystem, logcode::kTimedTask);
+        session = std::move(m_session);
     }
+    // The threads are joined outside m_mutex, so a device registering meanwhile is not held
+    // up in apply() (it finds no session and applies nothing).
+    if (session) session->stop();
 }
 
 namespace {

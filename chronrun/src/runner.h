@@ -27,7 +27,8 @@ private:
     Runner() = default;
     struct Session;
 
-    std::mutex m_mutex;  // serialises init, release and the options
+    std::mutex m_lifecycle;  // serialises init and release; taken before m_mutex
+    std::mutex m_mutex;      // guards the options and the session pointer
     ChronrunOptions m_options;
     std::unique_ptr<Session> m_session;
 };

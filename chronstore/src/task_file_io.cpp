@@ -6,7 +6,7 @@
 #include <string>
 
 #include "chronstore/task_file.h"
-#include "utf16_text.h"
+#include "platform/utf_codec.h"
 
 namespace chronstore {
 
@@ -47,7 +47,8 @@ std::vector<TimTaskPoint_> loadTimTasks(const platform::IniDocument& doc, std::i
     for (int n = 1; n <= count; ++n) {
         const std::string section = taskSection(static_cast<std::size_t>(n));
         TimTaskPoint_ task;
-        std::u16string name = utf8ToUtf16(doc.getString(section, "timName", kDefaultName));
+        std::u16string name =
+            platform::utf8ToUtf16(doc.getString(section, "timName", kDefaultName));
         SetTimName(task, std::u16string_view(name).substr(0, kMaxValueUnits));
 
         auto readInt = [&](const char* key) { return doc.getInt(section, key, 0); };
@@ -79,7 +80,7 @@ std::vector<TimTaskPoint_> loadTimTasks(const platform::IniDocument& doc, std::i
             if (!doc.get(section, "devID_" + index)) continue;
             device.devID = static_cast<std::uint16_t>(doc.getInt(section, "devID_" + index, 0));
             const std::u16string leds =
-                utf8ToUtf16(doc.getString(section, "devLED_" + index, kDefaultLeds));
+                platform::utf8ToUtf16(doc.getString(section, "devLED_" + index, kDefaultLeds));
             const std::size_t used = std::min({leds.size(), kDeviceOutletCount, kMaxValueUnits});
             for (std::size_t j = 0; j < used; ++j) device.devLED[j] = leds[j] == u'1' ? 1 : 0;
             task.devList.push_back(device);

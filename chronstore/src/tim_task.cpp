@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "utf16_text.h"
+#include "platform/utf_codec.h"
 
 void SetTimName(TimTaskPoint_& task, std::u16string_view name) {
     name = name.substr(0, std::min(name.find(u'\0'), name.size()));
@@ -17,7 +17,7 @@ void SetTimName(TimTaskPoint_& task, std::u16string_view name) {
 }
 
 void SetTimNameUtf8(TimTaskPoint_& task, std::string_view utf8Name) {
-    SetTimName(task, chronstore::utf8ToUtf16(utf8Name));
+    SetTimName(task, platform::utf8ToUtf16(utf8Name));
 }
 
 std::u16string GetTimName(const TimTaskPoint_& task) {
@@ -26,7 +26,7 @@ std::u16string GetTimName(const TimTaskPoint_& task) {
 }
 
 std::string GetTimNameUtf8(const TimTaskPoint_& task) {
-    return chronstore::utf16ToUtf8(GetTimName(task));
+    return platform::utf16ToUtf8(GetTimName(task));
 }
 
 bool TaskRunsOnWeekday(const TimTaskPoint_& task, int weekday) {

@@ -1,8 +1,9 @@
 // CDeviceBase operations and the dotted-address helpers.
 #include "devroster/device_base.h"
 
-#include <cstdio>
 #include <cstring>
+
+#include "platform/ipv4_text.h"
 
 CDeviceBase::CDeviceBase() = default;
 
@@ -17,19 +18,11 @@ void CDeviceBase::SetMacAddr(const std::uint8_t* mac) {
 }
 
 std::string FormatSockIPAddr(const sockaddr_in& addr) {
-    unsigned char bytes[4];
-    std::memcpy(bytes, &addr.sin_addr.s_addr, sizeof bytes);
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
-    return text;
+    return platform::formatIpv4(addr.sin_addr);
 }
 
 std::string FormatHostOrderAddr(const sockaddr_in& addr) {
-    const std::uint32_t word = addr.sin_addr.s_addr;
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (word >> 24) & 0xFFu, (word >> 16) & 0xFFu,
-                  (word >> 8) & 0xFFu, word & 0xFFu);
-    return text;
+    return platform::formatIpv4HostOrder(addr.sin_addr.s_addr);
 }
 
 sockaddr_in MakeHostOrderAddr(std::uint32_t value) {

@@ -1,10 +1,11 @@
 // Small helpers for peer addresses: connections are known by their peer IP alone.
 #pragma once
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 
 #include <string>
+
+#include "platform/ipv4_text.h"
 
 namespace lanwire {
 
@@ -14,9 +15,7 @@ inline bool sameIp(const sockaddr_in& a, const sockaddr_in& b) {
 
 // Dotted text of the IP address ("127.0.0.2").
 inline std::string ipText(const sockaddr_in& address) {
-    char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) == nullptr) return {};
-    return text;
+    return platform::formatIpv4(address.sin_addr);
 }
 
 }  // namespace lanwire

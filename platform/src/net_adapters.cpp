@@ -1,7 +1,6 @@
 // Reading the local adapters from sysfs, getifaddrs and the kernel's route table.
 #include "platform/net_adapters.h"
 
-#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
 
@@ -9,6 +8,8 @@
 #include <charconv>
 #include <fstream>
 #include <system_error>
+
+#include "platform/ipv4_text.h"
 
 namespace platform {
 
@@ -167,9 +168,7 @@ std::vector<RouteEntry> parseRouteTable(std::string_view text) {
 std::string formatRawIpv4(std::uint32_t networkOrderWord) {
     in_addr address{};
     address.s_addr = networkOrderWord;
-    char text[INET_ADDRSTRLEN] = {};
-    if (!inet_ntop(AF_INET, &address, text, sizeof text)) return {};
-    return text;
+    return formatIpv4(address);
 }
 
 std::vector<Ipv4Assignment> collectIpv4Addresses(const ifaddrs* list) {

@@ -67,7 +67,6 @@ consoleapp::AppOptions optionsFor(const testkit::TempDir& folder, RecordingPromp
     options.session.programFolder = folder.path().string() + "/";
     options.session.taskFolder = folder.file("TimingTask");
     options.session.port = 0;
-    options.session.runnerGrace = 0ms;
     options.prompt = &prompt;
     return options;
 }

@@ -2,8 +2,6 @@
 // stopped first so no timed task sends after the link or the store is gone.
 #include "consolecore/console_session.h"
 
-#include <thread>
-
 #include "chronrun/chronrun.h"
 #include "chronstore/chronstore.h"
 #include "consolecore/device_channel.h"
@@ -64,8 +62,7 @@ void ConsoleSession::stop() {
     if (!m_running) return;
     m_running = false;
     setRegisterObserver(nullptr);
-    ReleaseChronrun();
-    if (m_options.runnerGrace.count() > 0) std::this_thread::sleep_for(m_options.runnerGrace);
+    ReleaseChronrun();  // returns once every runner thread has ended
     ReleaseChronstore();
     m_channel.Stop();
     m_linkStarted = false;

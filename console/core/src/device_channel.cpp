@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -113,18 +114,23 @@ int onStatus(std::span<const std::uint8_t> frame, std::uint16_t id) {
 int onStepDone(std::span<const std::uint8_t> frame, std::uint16_t id) {
     if (!protocol::decodeStepDone(frame)) return -1;
     if (!FindDevice(id)) return 0;
-    auto& groups = switchingGroups();
-    auto guard = groups.lock();
-    if (const auto group = groups.findGroupOf(GroupKind::Serial, id)) {
-        if (groups.findSerialRecord(*group)) {
-            postToMainWindow(platform::WM_SERIAL_STEP_DONE, id,
-                             groups.direction(GroupKind::Serial, *group) == 1 ? 1 : 0);
+    // The messages are chosen under the groups lock and posted after it is released.
+    std::optional<std::intptr_t> serialOn;
+    std::optional<std::intptr_t> parallelOn;
+    {
+        auto& groups = switchingGroups();
+        auto guard = groups.lock();
+        if (const auto group = groups.findGroupOf(GroupKind::Serial, id)) {
+            if (groups.findSerialRecord(*group)) {
+                serialOn = groups.direction(GroupKind::Serial, *group) == 1 ? 1 : 0;
+            }
+        }
+        if (const auto group = groups.findGroupOf(GroupKind::Parallel, id)) {
+            parallelOn = groups.direction(GroupKind::Parallel, *group) == 1 ? 1 : 0;
         }
     }
-    if (const auto group = groups.findGroupOf(GroupKind::Parallel, id)) {
-        postToMainWindow(platform::WM_PARALLEL_STEP_DONE, id,
-                         groups.direction(GroupKind::Parallel, *group) == 1 ? 1 : 0);
-    }
+    if (serialOn) postToMainWindow(platform::WM_SERIAL_STEP_DONE, id, *serialOn);
+    if (parallelOn) postToMainWindow(platform::WM_PARALLEL_STEP_DONE, id, *parallelOn);
     return 0;
 }
 

@@ -106,7 +106,7 @@ void DeviceConfig::onSerialChunk(serialPortInfo& info, const unsigned char* byte
         if (m_replies.size() == kMaxQueuedReplies) m_replies.pop_front();
         m_replies.push_back(std::move(*reply));
     }
-    if (m_options.dialog) m_options.dialog->post(WM_SERIAL_REPLY, replyLength, 0);
+    if (m_options.dialog) m_options.dialog->post(platform::WM_SERIAL_REPLY, replyLength, 0);
 }
 
 bool DeviceConfig::handleSerialReply() {

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 
 #include "protocol/device_text.h"
 
@@ -137,12 +136,6 @@ MacTextError parseMacText(std::string_view text, MacBytes& mac) {
     }
     mac = parsed;
     return MacTextError::None;
-}
-
-std::string formatIpv4(const Ipv4Octets& a) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
-    return text;
 }
 
 std::optional<Ipv4Octets> parseIpv4(std::string_view text) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "devroster/devroster.h"
+#include "platform/ipv4_text.h"
 
 namespace consolecore {
 
@@ -26,23 +27,17 @@ std::optional<DeviceSnapshot> snapshotDevice(std::uint16_t id) {
     s.number = record.GetNumber();
     s.onOff = record.GetOnOff();
     s.online = record.GetOnLine();
-    for (std::uint8_t k = 0; k < 16; ++k) s.leds[k] = record.GetLed(k);
+    for (std::uint8_t k = 0; k < CDeviceBase::kLedCount; ++k) s.leds[k] = record.GetLed(k);
     s.record = it->second;
     return s;
 }
 
 std::string formatIpAddress(const sockaddr_in& address) {
-    const auto* b = reinterpret_cast<const unsigned char*>(&address.sin_addr.s_addr);
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-    return text;
+    return platform::formatIpv4(address.sin_addr);
 }
 
 std::string formatHostOrderAddress(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (value >> 24) & 0xFFu, (value >> 16) & 0xFFu,
-                  (value >> 8) & 0xFFu, value & 0xFFu);
-    return text;
+    return platform::formatIpv4HostOrder(value);
 }
 
 std::string formatMac(const std::array<std::uint8_t, 6>& mac) {

@@ -14,13 +14,9 @@ std::vector<GroupSelectionModel::GroupRow> GroupSelectionModel::groupRows() cons
     auto& groups = switchingGroups();
     auto guard = groups.lock();
     std::vector<GroupRow> rows;
-    for (int i = 0; i < MAX_GROUP_NUMBER; ++i) {
-        if (m_kind == GroupKind::Serial) {
-            rows.push_back(
-                {groups.serialGroupArray[i].groupNumber, groups.serialGroupArray[i].name});
-        } else {
-            rows.push_back({groups.plGroupArray[i].groupNumber, groups.plGroupArray[i].name});
-        }
+    for (int g = 1; g <= MAX_GROUP_NUMBER; ++g) {
+        const st_Group_Info_& entry = groups.group(m_kind, g);
+        rows.push_back({entry.groupNumber, entry.name});
     }
     return rows;
 }

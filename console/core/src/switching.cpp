@@ -3,7 +3,6 @@
 #include "consolecore/switching.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 #include "consolecore/device_channel.h"
@@ -91,9 +90,8 @@ bool SwitchingController::refuseWhileRunning(GroupKind kind, int group) {
 
 bool SwitchingController::confirmOff(int group, const std::vector<std::uint32_t>& order) {
     if (!m_options.confirmGroupOff || !m_options.confirm || order.empty()) return true;
-    char question[128];
-    std::snprintf(question, sizeof question, "确定要关闭分组%d的%d台设备吗?", group,
-                  static_cast<int>(order.size()));
+    const std::string question = "确定要关闭分组" + std::to_string(group) + "的" +
+                                 std::to_string(order.size()) + "台设备吗?";
     return m_options.confirm(question, order);
 }
 
@@ -190,20 +188,19 @@ void SwitchingController::runParallel(int group, std::uint8_t target) {
         st_Parall_Record_ record;
         record.groupNumber = static_cast<std::uint8_t>(group);
         for (const auto& e : sorted) record.deviceIds.push_back(e.deviceId);
-        groups.parallRecordArray.push_back(std::move(record));
+        groups.addParallRecord(std::move(record));
     }
     for (auto& e : devices) e.handled = 0;
     auto planned = idsToSwitch(sorted, target);
     if (planned.empty()) return;  // nothing to send, nothing to follow
     GroupRun& run = beginRun(GroupKind::Parallel, target, group, planned);
+    run.switched = planned;
+    guard.unlock();  // the frames go out after the groups lock is released
     std::uint8_t position = 1;
     for (std::uint32_t id : planned) {
-        m_channel.SendParallelSwitch(static_cast<std::uint16_t>(id), target, position,
+        m_channel.SendParallelSwitch(static_cast<std::uint16_t>(id), target, position++,
                                      countByte(count));
-        run.switched.push_back(id);
-        ++position;
     }
-    guard.unlock();
     armTimeout(run);
     notify(run);
 }
@@ -268,7 +265,7 @@ void SwitchingController::runSerial(int group, std::uint8_t target) {
     for (const auto& e : sorted) record.deviceIds.push_back(e.deviceId);
     record.lastDeviceId = record.deviceIds.empty() ? 0 : record.deviceIds.back();
     record.progress = 0;
-    groups.serialRecordArray.push_back(std::move(record));
+    groups.addSerialRecord(std::move(record));
     for (auto& e : devices) e.handled = 0;
 
     for (const auto& e : sorted) {
@@ -277,13 +274,13 @@ void SwitchingController::runSerial(int group, std::uint8_t target) {
             markHandled(devices, e.deviceId);
             continue;
         }
-        m_channel.SendSerialSwitch(static_cast<std::uint16_t>(e.deviceId), target,
-                                   static_cast<std::uint8_t>(group), 1, countByte(count));
-        groups.serialGroupArray[group - 1].direction = target;
+        groups.setDirection(GroupKind::Serial, group, target);
         GroupRun& run = beginRun(GroupKind::Serial, target, group, idsToSwitch(sorted, target));
         run.switched.push_back(e.deviceId);
         run.current = e.deviceId;
-        guard.unlock();
+        guard.unlock();  // the frame goes out after the groups lock is released
+        m_channel.SendSerialSwitch(static_cast<std::uint16_t>(e.deviceId), target,
+                                   static_cast<std::uint8_t>(group), 1, countByte(count));
         InsertLogOb(target == 1 ? "%d,%d,'串行开'" : "%d,%d,'串行关'", logcode::kRun,
                     logcode::kSerial);
         armTimeout(run);
@@ -342,9 +339,9 @@ void SwitchingController::onSerialStepDone(std::uint16_t deviceId, bool on) {
 
     if (next) {
         const std::uint32_t nextId = next->deviceId;
+        guard.unlock();  // the frame goes out after the groups lock is released
         m_channel.SendSerialSwitch(static_cast<std::uint16_t>(nextId), target,
                                    static_cast<std::uint8_t>(group), 1, countByte(count));
-        guard.unlock();
         if (run) {
             run->switched.push_back(nextId);
             if (!contains(run->planned, nextId)) run->planned.push_back(nextId);

@@ -50,7 +50,6 @@ protected:
         o.programFolder = m_dir.path().string() + "/";
         o.taskFolder = m_dir.file("TimingTask");
         o.port = port;
-        o.runnerGrace = std::chrono::milliseconds(0);
         LanwireOptions link;
         link.programFolder = o.programFolder;
         SetLanwireOptions(link);

@@ -3,6 +3,13 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
 #include "consolecore/device_channel.h"
 #include "consolecore/switching_groups.h"
 #include "core_test_support.h"
@@ -58,6 +65,33 @@ int feed(const std::vector<std::uint8_t>& frame, const char* ip = "127.0.0.2") {
                                      static_cast<std::int32_t>(frame.size()));
 }
 
+// A main window that notes, for each posted message, whether another thread could take the
+// groups lock while the message was being posted.
+class GroupsLockProbe : public platform::MessageTarget {
+public:
+    ~GroupsLockProbe() override { join(); }
+    void post(std::uint32_t message, std::uintptr_t, std::intptr_t) override {
+        auto taken = std::make_shared<std::promise<void>>();
+        std::future<void> done = taken->get_future();
+        std::lock_guard lock(m_mutex);
+        m_threads.emplace_back([taken] {
+            auto guard = switchingGroups().lock();
+            taken->set_value();
+        });
+        const bool free = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        m_posts.emplace_back(message, free);
+    }
+    void join() {
+        for (std::thread& t : m_threads) t.join();
+        m_threads.clear();
+    }
+    std::vector<std::pair<std::uint32_t, bool>> m_posts;
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::thread> m_threads;
+};
+
 class DeviceChannelTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -92,7 +126,7 @@ TEST_F(DeviceChannelTest, RegistrationFillsRecordFilesGroupAndLogs) {
     EXPECT_EQ(record->GetDeviceSockIPAddr().sin_addr.s_addr, inet_addr("127.0.0.2"));
     EXPECT_TRUE(record->GetOnLine());
     EXPECT_EQ(record->GetNumber(), 4);
-    ASSERT_EQ(switchingGroups().serialGroupArray[2].devices.size(), 1u);
+    ASSERT_EQ(switchingGroups().devices(GroupKind::Serial, 3).size(), 1u);
     DevArrayGuard guard;
     EXPECT_EQ(GetDeviceArray(), std::vector<std::uint16_t>{21});
     EXPECT_EQ(coretest::countLog({2, 4, "设备注册:21"}), 1);
@@ -107,7 +141,7 @@ TEST_F(DeviceChannelTest, SecondRegistrationChangesNothingAndPostsNothing) {
     EXPECT_EQ(coretest::countLog({2, 4, "已经注册过了:21"}), 1);
     EXPECT_FALSE(m_window.next(std::chrono::milliseconds(50)));
     EXPECT_EQ(CopyDevice(21)->GetDeviceName(), "Rack21");
-    EXPECT_TRUE(switchingGroups().plGroupArray[4].devices.empty());
+    EXPECT_TRUE(switchingGroups().devices(GroupKind::Parallel, 5).empty());
 }
 
 TEST_F(DeviceChannelTest, RegistrationWithModeTwoFilesNoGroup) {
@@ -178,11 +212,23 @@ TEST_F(DeviceChannelTest, StepDoneOfSerialDeviceNeedsARunRecord) {
     EXPECT_TRUE(m_window.drain().empty());
     {
         auto guard = switchingGroups().lock();
-        switchingGroups().serialRecordArray.push_back({2, 61, 0, {61}});
-        switchingGroups().serialGroupArray[1].direction = 1;
+        switchingGroups().addSerialRecord({2, 61, 0, {61}});
+        switchingGroups().setDirection(GroupKind::Serial, 2, 1);
     }
     feed(protocol::buildDeviceHeader(protocol::NET_CMD_STEP_DONE, 61));
     EXPECT_EQ(m_window.next(), (PostedMessage{platform::WM_SERIAL_STEP_DONE, 61, 1}));
+}
+
+TEST_F(DeviceChannelTest, StepDoneIsPostedAfterTheGroupsLockIsReleased) {
+    registerDevice(62, 1, 0);
+    GroupsLockProbe probe;
+    setMainWindow(&probe);
+    feed(protocol::buildDeviceHeader(protocol::NET_CMD_STEP_DONE, 62));
+    setMainWindow(&m_window);
+    probe.join();
+    EXPECT_EQ(
+        probe.m_posts,
+        (std::vector<std::pair<std::uint32_t, bool>>{{platform::WM_PARALLEL_STEP_DONE, true}}));
 }
 
 TEST_F(DeviceChannelTest, OfflineNoticeForUnknownIdStillLogsAndPostsRemoval) {

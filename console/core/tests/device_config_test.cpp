@@ -54,7 +54,7 @@ protected:
     bool readAndShow() {
         m_config->read();
         const auto message = m_dialog.next();
-        if (!message || message->message != consolecore::WM_SERIAL_REPLY) return false;
+        if (!message || message->message != platform::WM_SERIAL_REPLY) return false;
         return m_config->handleSerialReply();
     }
     // The requests the device has received once it holds `count` of them.
@@ -141,7 +141,7 @@ TEST_F(DeviceConfigTest, FortyByteReplyIsParsedFromItsFirstThirtyEight) {
     m_config->read();
     const auto message = m_dialog.next();
     ASSERT_TRUE(message);
-    EXPECT_EQ(*message, (PostedMessage{consolecore::WM_SERIAL_REPLY, 40, 0}));
+    EXPECT_EQ(*message, (PostedMessage{platform::WM_SERIAL_REPLY, 40, 0}));
     ASSERT_TRUE(m_config->handleSerialReply());
     EXPECT_EQ(countLog({2, 8, "串口读取信息返回:len:40."}), 1);
     EXPECT_EQ(m_config->current().serverIp, (Ipv4Octets{192, 168, 1, 10}));

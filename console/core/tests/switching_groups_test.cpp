@@ -16,21 +16,20 @@ protected:
     static SwitchingGroups& groups() { return switchingGroups(); }
     static int entriesOf(std::uint32_t id) {
         int n = 0;
-        for (const auto& g : groups().serialGroupArray)
-            for (const auto& e : g.devices) n += e.deviceId == id;
-        for (const auto& g : groups().plGroupArray)
-            for (const auto& e : g.devices) n += e.deviceId == id;
+        for (GroupKind kind : {GroupKind::Serial, GroupKind::Parallel})
+            for (int g = 1; g <= MAX_GROUP_NUMBER; ++g)
+                for (const auto& e : groups().devices(kind, g)) n += e.deviceId == id;
         return n;
     }
 };
 
 TEST_F(SwitchingGroupsTest, GroupsAreNumberedAndNamedLink1ToLink6) {
     for (int i = 0; i < MAX_GROUP_NUMBER; ++i) {
-        EXPECT_EQ(groups().serialGroupArray[i].groupNumber, i + 1);
-        EXPECT_EQ(groups().plGroupArray[i].groupNumber, i + 1);
-        EXPECT_EQ(groups().serialGroupArray[i].name, "Link" + std::to_string(i + 1));
-        EXPECT_EQ(groups().plGroupArray[i].name, "Link" + std::to_string(i + 1));
-        EXPECT_EQ(groups().serialGroupArray[i].direction, 0);
+        EXPECT_EQ(groups().group(GroupKind::Serial, i + 1).groupNumber, i + 1);
+        EXPECT_EQ(groups().group(GroupKind::Parallel, i + 1).groupNumber, i + 1);
+        EXPECT_EQ(groups().group(GroupKind::Serial, i + 1).name, "Link" + std::to_string(i + 1));
+        EXPECT_EQ(groups().group(GroupKind::Parallel, i + 1).name, "Link" + std::to_string(i + 1));
+        EXPECT_EQ(groups().group(GroupKind::Serial, i + 1).direction, 0);
     }
 }
 
@@ -40,22 +39,22 @@ TEST_F(SwitchingGroupsTest, RegistrationFilesByModeAndIgnoresBadGroupOrMode) {
     groups().fileRegistered(12, 3, 2, 1, 0);  // mode 2: no group list
     groups().fileRegistered(13, 0, 0, 1, 0);
     groups().fileRegistered(14, 7, 1, 1, 0);
-    ASSERT_EQ(groups().serialGroupArray[2].devices.size(), 1u);
-    EXPECT_EQ(groups().serialGroupArray[2].devices[0].deviceId, 10u);
-    EXPECT_EQ(groups().serialGroupArray[2].devices[0].number, 2);
-    ASSERT_EQ(groups().plGroupArray[2].devices.size(), 1u);
-    EXPECT_EQ(groups().plGroupArray[2].devices[0].onOff, 1);
+    ASSERT_EQ(groups().devices(GroupKind::Serial, 3).size(), 1u);
+    EXPECT_EQ(groups().devices(GroupKind::Serial, 3)[0].deviceId, 10u);
+    EXPECT_EQ(groups().devices(GroupKind::Serial, 3)[0].number, 2);
+    ASSERT_EQ(groups().devices(GroupKind::Parallel, 3).size(), 1u);
+    EXPECT_EQ(groups().devices(GroupKind::Parallel, 3)[0].onOff, 1);
     EXPECT_EQ(entriesOf(12) + entriesOf(13) + entriesOf(14), 0);
 }
 
 TEST_F(SwitchingGroupsTest, StatusMovesSerialDeviceToParallelWithFreshEntry) {
     groups().fileRegistered(10, 3, 1, 2, 0);
-    groups().serialGroupArray[2].devices[0].handled = 1;
+    groups().devices(GroupKind::Serial, 3)[0].handled = 1;
     groups().refileOnStatus(10, 3, 0, 2, 1, 0);
-    EXPECT_TRUE(groups().serialGroupArray[2].devices.empty());
-    ASSERT_EQ(groups().plGroupArray[2].devices.size(), 1u);
-    EXPECT_EQ(groups().plGroupArray[2].devices[0].handled, 0);
-    EXPECT_EQ(groups().plGroupArray[2].devices[0].onOff, 1);
+    EXPECT_TRUE(groups().devices(GroupKind::Serial, 3).empty());
+    ASSERT_EQ(groups().devices(GroupKind::Parallel, 3).size(), 1u);
+    EXPECT_EQ(groups().devices(GroupKind::Parallel, 3)[0].handled, 0);
+    EXPECT_EQ(groups().devices(GroupKind::Parallel, 3)[0].onOff, 1);
 }
 
 TEST_F(SwitchingGroupsTest, StatusWithGroupZeroOrSevenRemovesEverywhere) {
@@ -71,7 +70,7 @@ TEST_F(SwitchingGroupsTest, StatusMovesDeviceToEndAndKeepsOneEntry) {
     groups().fileRegistered(1, 2, 1, 1, 0);
     groups().fileRegistered(2, 2, 1, 2, 0);
     groups().refileOnStatus(1, 2, 1, 1, 1, 3);
-    const auto& list = groups().serialGroupArray[1].devices;
+    const auto& list = groups().devices(GroupKind::Serial, 2);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].deviceId, 2u);
     EXPECT_EQ(list[1].deviceId, 1u);
@@ -80,18 +79,18 @@ TEST_F(SwitchingGroupsTest, StatusMovesDeviceToEndAndKeepsOneEntry) {
 
 TEST_F(SwitchingGroupsTest, SerialProgressFollowsDirection) {
     groups().fileRegistered(1, 2, 1, 1, 0);
-    groups().serialRecordArray.push_back({2, 1, 0, {1}});
-    groups().serialGroupArray[1].direction = 1;
+    groups().addSerialRecord({2, 1, 0, {1}});
+    groups().setDirection(GroupKind::Serial, 2, 1);
     groups().refileOnStatus(1, 2, 1, 1, 1, 16);
     EXPECT_EQ(groups().findSerialRecord(2)->progress, 16);
-    groups().serialGroupArray[1].direction = 0;
+    groups().setDirection(GroupKind::Serial, 2, 0);
     groups().refileOnStatus(1, 2, 1, 1, 0, 0);
     EXPECT_EQ(groups().findSerialRecord(2)->progress, 1);
 }
 
 TEST_F(SwitchingGroupsTest, FindGroupOfTakesFirstGroupInTableOrder) {
-    groups().serialGroupArray[4].devices.push_back({9, 0, 1, 0});
-    groups().serialGroupArray[1].devices.push_back({9, 0, 1, 0});
+    groups().devices(GroupKind::Serial, 5).push_back({9, 0, 1, 0});
+    groups().devices(GroupKind::Serial, 2).push_back({9, 0, 1, 0});
     EXPECT_EQ(groups().findGroupOf(GroupKind::Serial, 9), 2);
     EXPECT_FALSE(groups().findGroupOf(GroupKind::Parallel, 9).has_value());
 }
@@ -146,8 +145,8 @@ TEST_F(SwitchingGroupsTest, ConcurrentRefilingAndSelectionStayConsistent) {
     });
     for (int i = 0; i < 300; ++i) {
         auto guard = groups().lock();
-        const auto total =
-            groups().serialGroupArray[0].devices.size() + groups().plGroupArray[0].devices.size();
+        const auto total = groups().devices(GroupKind::Serial, 1).size() +
+                           groups().devices(GroupKind::Parallel, 1).size();
         ASSERT_EQ(total, 20u);
     }
     stop = true;

@@ -183,7 +183,7 @@ TEST_F(SwitchingRunTest, StaleRecordOfAnEarlierRunDoesNotSteerTheNewOne) {
     console->onGui([] {
         auto& groups = switchingGroups();
         auto guard = groups.lock();
-        groups.serialRecordArray.push_back({2, 21, 0, {23, 22, 21}});
+        groups.addSerialRecord({2, 21, 0, {23, 22, 21}});
     });
     console->chooser.groupIndex = 1;
     console->onGui([&] { console->switching.OnSerialOn(); });

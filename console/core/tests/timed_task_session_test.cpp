@@ -70,7 +70,6 @@ TEST(TimedTaskSession, StartedInTheWindowRunsAtOnceAndReappliesOnRegistration) {
     options.programFolder = folder;
     options.taskFolder = dir.file("TimingTask");
     options.port = 0;
-    options.runnerGrace = std::chrono::milliseconds(0);
     LanwireOptions link;
     link.programFolder = folder;
     SetLanwireOptions(link);

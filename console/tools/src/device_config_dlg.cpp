@@ -239,7 +239,7 @@ void CDeviceConfigDlg::onPortChanged(int index) {
 }
 
 void CDeviceConfigDlg::post(std::uint32_t message, std::uintptr_t, std::intptr_t) {
-    if (message != consolecore::WM_SERIAL_REPLY) return;
+    if (message != platform::WM_SERIAL_REPLY) return;
     QMetaObject::invokeMethod(
         this, [this] { onSerialReply(); }, Qt::QueuedConnection);
 }

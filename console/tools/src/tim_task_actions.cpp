@@ -61,7 +61,7 @@ void CTimTaskDlg::selectTask(int index) {
         copy = GetTTPointByIndex(index);
     }
     showTask(copy);
-    applyButtonState(3);
+    applyButtonState(ButtonState::TaskSelected);
 }
 
 void CTimTaskDlg::selectDevice(int index) {
@@ -72,14 +72,14 @@ void CTimTaskDlg::onAddTask() {
     m_editMode = EditAdding;
     m_devices.clear();
     m_deviceList->deleteAllRows();
-    applyButtonState(1);
+    applyButtonState(ButtonState::Adding);
 }
 
 void CTimTaskDlg::onEditTask() {
     if (m_selectedTask < 0 || m_selectedTask >= m_taskList->rowCount()) return;
     m_editTaskNumber = m_taskList->cellNumber(m_selectedTask, ColNumber);
     m_editMode = EditEditing;
-    applyButtonState(2);
+    applyButtonState(ButtonState::Editing);
 }
 
 void CTimTaskDlg::onCancel() {
@@ -100,7 +100,7 @@ void CTimTaskDlg::onCancel() {
             showTask(copy);
         }
     }
-    applyButtonState(0);
+    applyButtonState(ButtonState::Idle);
 }
 
 void CTimTaskDlg::onSave() {
@@ -109,7 +109,7 @@ void CTimTaskDlg::onSave() {
     m_editMode = EditNone;
     m_selectedTask = -1;  // the rebuilt list has no selection
     m_selectedDevice = -1;
-    applyButtonState(0);
+    applyButtonState(ButtonState::Idle);
     rebuildTaskList();
 }
 
@@ -126,7 +126,7 @@ void CTimTaskDlg::onDeleteTask() {
     m_editMode = EditNone;
     m_selectedTask = -1;
     m_selectedDevice = -1;
-    applyButtonState(0);
+    applyButtonState(ButtonState::Idle);
     rebuildTaskList();
 }
 

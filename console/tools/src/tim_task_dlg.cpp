@@ -265,34 +265,32 @@ void CTimTaskDlg::OnInitDialog() {
     if (m_initialised) return;
     m_initialised = true;
     placeOnScreen(*this, PlacementRule{6, 7, 1100, 500});
-    applyButtonState(0);
+    applyButtonState(ButtonState::Idle);
     rebuildTaskList();
     m_runStateTimer.start();
 }
 
-void CTimTaskDlg::applyButtonState(int state) {
+void CTimTaskDlg::applyButtonState(ButtonState state) {
     for (QWidget* w :
          std::initializer_list<QWidget*>{m_addTask, m_editTask, m_cancel, m_save, m_deleteTask,
                                          m_type, m_addDevice, m_removeDevice}) {
         w->setEnabled(false);
     }
     switch (state) {
-        case 0:
+        case ButtonState::Idle:
             m_addTask->setEnabled(true);
             break;
-        case 1:
-        case 2:
+        case ButtonState::Adding:
+        case ButtonState::Editing:
             for (QWidget* w : std::initializer_list<QWidget*>{m_save, m_cancel, m_type, m_addDevice,
                                                               m_removeDevice}) {
                 w->setEnabled(true);
             }
             break;
-        case 3:
+        case ButtonState::TaskSelected:
             m_addTask->setEnabled(true);
             m_editTask->setEnabled(true);
             m_deleteTask->setEnabled(true);
-            break;
-        default:
             break;
     }
 }

@@ -64,7 +64,6 @@ public:
         options.programFolder = m_folder.path().string() + "/";
         options.taskFolder = m_folder.file("TimingTask");
         options.port = 0;
-        options.runnerGrace = std::chrono::milliseconds(0);
         consolecore::beginApplication();
         window = std::make_unique<consoleui::CVantrelDlg>(options, &prompt);
         window->OnInitDialog();

@@ -488,7 +488,6 @@ void CListCtrlWG::openEditor(int row, int column) {
 }
 
 void CListCtrlWG::closeOpenEditor() {
-    std::lock_guard<std::recursive_mutex> guard(m_closeLock);
     if (!m_openCell) return;
     // Forget the open cell and hide the editor first: hiding moves the focus, and the close
     // rules must not close the same editor a second time from inside this call.

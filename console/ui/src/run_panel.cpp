@@ -1,13 +1,13 @@
 // Run rows and conflict notices of the main window's run panel.
 #include "consoleui/run_panel.h"
 
-#include <arpa/inet.h>
-
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include "platform/ipv4_text.h"
 
 namespace consoleui {
 
@@ -16,9 +16,7 @@ namespace {
 QString ipv4Text(std::uint32_t sAddr) {
     in_addr address{};
     address.s_addr = sAddr;
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return QString::fromLatin1(text);
+    return QString::fromStdString(platform::formatIpv4(address));
 }
 
 QString colourOf(consolecore::RunOutcome outcome) {

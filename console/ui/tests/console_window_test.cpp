@@ -101,7 +101,6 @@ public:
         options.programFolder = m_folder.path().string() + "/";
         options.taskFolder = m_folder.file("TimingTask");
         options.port = 0;
-        options.runnerGrace = 0ms;
         consolecore::beginApplication();
         window = std::make_unique<CVantrelDlg>(options, &prompt);
         window->OnInitDialog();

@@ -236,6 +236,8 @@ TEST_F(LinkTest, LostConnectionIsLoggedRemovedAndReportedToTheWindow) {
     device.setKnobs(knobs);
     device.disconnect();
     ASSERT_TRUE(testkit::waitFor([] { return GetLanwireStats().connections == 0; }));
+    // The notice is posted after the connection has left the list, outside its lock.
+    ASSERT_TRUE(testkit::waitFor([this] { return !notices.peers().empty(); }));
     EXPECT_EQ(notices.peers(), (std::vector<std::string>{"127.0.0.21"}))
         << ::testing::PrintToString(notices.peers());
     const auto rows = logRowsWith("用户断开[rev1]:127.0.0.21");

@@ -7,6 +7,10 @@ namespace platform {
 
 constexpr std::uint32_t WM_USER = 0x0400;
 
+// Posted by the device configuration to its dialog when a serial reply is complete; wParam
+// the reply length. The dialog answers with DeviceConfig::handleSerialReply().
+constexpr std::uint32_t WM_SERIAL_REPLY = WM_USER + 201;  // 1225
+
 // Posted by the command channel to the main window.
 constexpr std::uint32_t WM_DEVICE_EVENT = WM_USER + 202;        // 1226, wParam device id
 constexpr std::uint32_t WM_SERIAL_STEP_DONE = WM_USER + 203;    // 1227, wParam device id

@@ -1,7 +1,6 @@
 // The console's start-up and shutdown order of its modules.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -13,8 +12,6 @@ struct SessionOptions {
     std::string programFolder;  // where "Vantrel_DB.db3" lives; empty: the data folder
     std::uint16_t port = 6000;  // device link port; 0 picks a free one (tests)
     std::string taskFolder;     // folder of TimingTask.ini; empty: "TimingTask" in the data folder
-    // Time the runner's last device threads get before the task store is released.
-    std::chrono::milliseconds runnerGrace{1200};
 };
 
 // Process-wide tables before the main window runs: the six serial and six parallel groups

@@ -22,10 +22,6 @@
 
 namespace consolecore {
 
-// Posted to the dialog when a reply is complete; it answers with handleSerialReply().
-// wParam: the reply length.
-inline constexpr std::uint32_t WM_SERIAL_REPLY = platform::WM_USER + 201;  // 1225
-
 // The values that have a current and a new control, each new one with its check box.
 enum class ConfigField : int {
     DeviceNumber,

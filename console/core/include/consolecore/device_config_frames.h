@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ipv4_text.h"
+
 namespace consolecore {
 
 inline constexpr std::size_t kReadRequestSize = 6;
@@ -71,7 +73,7 @@ enum class MacTextError { None, BadFormat, NotHex };
 MacTextError parseMacText(std::string_view text, MacBytes& mac);
 
 // Dotted text of an address and back (four decimal octets 0..255).
-std::string formatIpv4(const Ipv4Octets& address);
+using platform::formatIpv4;
 std::optional<Ipv4Octets> parseIpv4(std::string_view text);
 
 }  // namespace consolecore

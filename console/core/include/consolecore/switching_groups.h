@@ -20,21 +20,15 @@ struct stLocDevInfo_ {
     std::uint8_t onOff = 0;    // on/off state (low byte) when the entry was filed
 };
 
-// A serial group.
+// A switching group, serial or parallel.
 struct st_Group_Info_ {
     std::uint8_t groupNumber = 0;  // 1..6
     std::string name;              // "Link1".."Link6"
     std::vector<stLocDevInfo_> devices;
-    std::uint8_t direction = 0;  // 1 when the last serial run started switched on
+    std::uint8_t direction = 0;  // serial: 1 when the last run started switched on; parallel: 0
 };
-
-// A parallel group (direction stays 0).
-struct st_plGroup_Info_ {
-    std::uint8_t groupNumber = 0;
-    std::string name;
-    std::vector<stLocDevInfo_> devices;
-    std::uint8_t direction = 0;
-};
+// A parallel group has the same record.
+using st_plGroup_Info_ = st_Group_Info_;
 
 // A running serial operation.
 struct st_Serial_Record_ {
@@ -86,20 +80,26 @@ public:
 
     // The group number (1..6) of the first group of that kind holding the device.
     std::optional<int> findGroupOf(GroupKind kind, std::uint32_t id) const;
+    // Group 1..6 of that kind (out of range throws std::out_of_range).
+    const st_Group_Info_& group(GroupKind kind, int group) const;
     std::vector<stLocDevInfo_>& devices(GroupKind kind, int group);
     std::uint8_t direction(GroupKind kind, int group) const;
+    void setDirection(GroupKind kind, int group, std::uint8_t direction);
 
     st_Serial_Record_* findSerialRecord(int group);
     st_Parall_Record_* findParallRecord(int group);
+    void addSerialRecord(st_Serial_Record_ record);
+    void addParallRecord(st_Parall_Record_ record);
     void eraseSerialRecord(int group);
     void eraseParallRecord(int group);
 
-    std::array<st_Group_Info_, MAX_GROUP_NUMBER> serialGroupArray;
-    std::array<st_plGroup_Info_, MAX_GROUP_NUMBER> plGroupArray;
-    std::vector<st_Serial_Record_> serialRecordArray;
-    std::vector<st_Parall_Record_> parallRecordArray;
-
 private:
+    st_Group_Info_& groupEntry(GroupKind kind, int group);
+
+    std::array<st_Group_Info_, MAX_GROUP_NUMBER> m_serialGroupArray;
+    std::array<st_plGroup_Info_, MAX_GROUP_NUMBER> m_plGroupArray;
+    std::vector<st_Serial_Record_> m_serialRecordArray;
+    std::vector<st_Parall_Record_> m_parallRecordArray;
     mutable std::recursive_mutex m_mutex;
 };
 

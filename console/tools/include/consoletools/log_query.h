@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "logbase/log_codes.h"
+
 namespace consoletools {
 
-// Combo codes: the selected index + 1. Type 4 means every type, sub-type 9 every sub-type.
-inline constexpr int kAllLogTypes = 4;
-inline constexpr int kAllLogSubTypes = 9;
+// Combo codes: the selected index + 1. The code after the last type (4) means every type,
+// the code after the last sub-type (9) every sub-type.
+inline constexpr int kAllLogTypes = logcode::kFailure + 1;
+inline constexpr int kAllLogSubTypes = logcode::kOther + 1;
 
 // "%d-%02d-%02d", the form LogCreateDate is stored and compared in.
 std::string formatLogDate(int year, int month, int day);

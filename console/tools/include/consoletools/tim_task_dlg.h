@@ -124,8 +124,11 @@ public slots:
     void refreshRunStates();
 
 private:
+    // Which buttons the operator may press: nothing chosen, adding, editing, a task chosen.
+    enum class ButtonState { Idle, Adding, Editing, TaskSelected };
+
     void buildControls();
-    void applyButtonState(int state);
+    void applyButtonState(ButtonState state);
     void showModeControls(int type);
     void showTask(const TimTaskPoint_& task);
     void rebuildTaskList();

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -199,8 +198,6 @@ private:
 
     std::optional<CellKey> m_openCell;
     std::uint64_t m_openGeneration = 0;
-    // Guards closing the open editor against re-entry from the close rules.
-    std::recursive_mutex m_closeLock;
 
     bool m_headerDragging = false;  // the operator is dragging a column edge
     int m_rowHeight = 22;
