@@ -78,7 +78,6 @@ TEST(ConsoleEngine, PublishesDeviceStateAndRunsGroupCommandsOnItsThread) {
     options.programFolder = folder;
     options.port = 0;
     options.taskFolder = dir.file("TimingTask");
-    options.runnerGrace = 0ms;
     {
         EngineThread console(options);
         bool bridged = false;
