@@ -51,14 +51,7 @@ CLocalMacInfoDlg::CLocalMacInfoDlg(QWidget* parent, CIPAddressToos::AdapterSourc
     });
     body()->addWidget(m_addressList, 3);
     body()->addWidget(m_gatewayList, 2);
-    auto* closeRow = new QHBoxLayout;
-    auto* close = new QPushButton(QStringLiteral("关闭"), this);
-    close->setObjectName(QStringLiteral("closeDialogButton"));
-    close->setAutoDefault(false);
-    connect(close, &QPushButton::clicked, this, &QDialog::reject);
-    closeRow->addStretch(1);
-    closeRow->addWidget(close);
-    body()->addLayout(closeRow);
+    body()->addLayout(closeButtonRow(*this));
 }
 
 int CLocalMacInfoDlg::exec() {

@@ -163,14 +163,7 @@ CLoggingDlg::CLoggingDlg(QWidget* parent, Confirm confirm, SavePath savePath)
                                 0};
     });
     body()->addWidget(m_list, 1);
-    auto* closeRow = new QHBoxLayout;
-    auto* close = new QPushButton(QStringLiteral("关闭"), this);
-    close->setObjectName(QStringLiteral("closeDialogButton"));
-    close->setAutoDefault(false);
-    connect(close, &QPushButton::clicked, this, &QDialog::reject);
-    closeRow->addStretch(1);
-    closeRow->addWidget(close);
-    body()->addLayout(closeRow);
+    body()->addLayout(closeButtonRow(*this));
 
     connect(m_queryButton, &QPushButton::clicked, this, &CLoggingDlg::onQuery);
     connect(m_deleteButton, &QPushButton::clicked, this, &CLoggingDlg::onDeleteLog);

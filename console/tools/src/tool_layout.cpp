@@ -1,8 +1,11 @@
 // Screen placement of the tool dialogs and proportional list columns.
 #include "consoletools/tool_layout.h"
 
+#include <QDialog>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
@@ -72,6 +75,17 @@ ColumnLayout::Widths unitWidths(int units, std::vector<int> widthsInUnits) {
         for (int w : widthsInUnits) widths.push_back(unit * w);
         return widths;
     };
+}
+
+QHBoxLayout* closeButtonRow(QDialog& dialog) {
+    auto* row = new QHBoxLayout;
+    auto* close = new QPushButton(QStringLiteral("关闭"), &dialog);
+    close->setObjectName(QStringLiteral("closeDialogButton"));
+    close->setAutoDefault(false);
+    QObject::connect(close, &QPushButton::clicked, &dialog, &QDialog::reject);
+    row->addStretch(1);
+    row->addWidget(close);
+    return row;
 }
 
 }  // namespace consoletools

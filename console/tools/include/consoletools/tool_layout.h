@@ -7,6 +7,8 @@
 #include <functional>
 #include <vector>
 
+class QDialog;
+class QHBoxLayout;
 class QWidget;
 
 namespace consoleui {
@@ -28,6 +30,9 @@ QRect placeToolWindow(QSize screen, const PlacementRule& rule);
 void placeOnScreen(QWidget& window, const PlacementRule& rule);
 // Centres the window on its screen without resizing it.
 void centreOnScreen(QWidget& window);
+
+// A row with the dialog's "关闭" button at the right; the button rejects the dialog.
+QHBoxLayout* closeButtonRow(QDialog& dialog);
 
 // Keeps a list's column widths a function of its client width: applied now and on every
 // resize of the list.
