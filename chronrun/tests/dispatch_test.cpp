@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -40,17 +41,23 @@ TEST_F(DispatchTimingTest, TwoTasksDueInTheSameSecondAreQueuedTogetherAndDispatc
         std::vector<std::pair<int, int>> states;
     };
     auto seen = std::make_shared<Seen>();
-    m_clock->setReadHook([seen] {
+    auto armed = std::make_shared<std::atomic<bool>>(false);
+    FakeClock* clock = m_clock.get();
+    m_clock->setReadHook([seen, armed, clock] {
         std::lock_guard lock(seen->mutex);
         if (seen->states.size() < 1000) {
             seen->states.emplace_back(GetTTPointByIndex(0).runState, GetTTPointByIndex(1).runState);
         }
+        // The time moves on after a sweep's last read (the scan reads once per task, two tasks),
+        // so no sweep sees the first task before 8:00 and the second after it.
+        if (clock->reads() % 2 == 0 && armed->exchange(false)) clock->set(2024, 1, 29, 8, 0, 0);
     });
     m_clock->set(2024, 1, 29, 7, 59, 59);
     startRunner();
     ASSERT_TRUE(m_clock->waitSweeps(1));
-    m_clock->set(2024, 1, 29, 8, 0, 0);
+    armed->store(true);
     ASSERT_TRUE(m_recorder.waitFramesTo(32, 1));
+    ASSERT_TRUE(m_recorder.waitFramesTo(31, 1));
     m_clock->setReadHook(nullptr);
     {
         // Started in one sweep: exactly one read (the second task's) saw the first running and
