@@ -14,7 +14,7 @@ const QString kProgram = QStringLiteral("vantrel");
 
 struct OptionSpec {
     QStringList names;
-    const char* description;
+    const char* helpText;
     const char* valueName;  // null: a flag
 };
 
@@ -61,7 +61,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     parser.setApplicationDescription(
         QStringLiteral("Console for networked 16-outlet rack power sequencers."));
     for (const OptionSpec& spec : kOptions) {
-        QCommandLineOption option(spec.names, QString::fromUtf8(spec.description));
+        QCommandLineOption option(spec.names, QString::fromUtf8(spec.helpText));
         if (spec.valueName) option.setValueName(QString::fromUtf8(spec.valueName));
         parser.addOption(option);
     }

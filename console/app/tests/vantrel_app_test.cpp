@@ -20,20 +20,14 @@
 #include "lanwire/lanwire_options.h"
 #include "logbase/logbase.h"
 #include "platform/prompt.h"
+#include "testkit/recording_prompt.h"
 #include "testkit/wait_for.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
-class RecordingPrompt : public platform::Prompt {
-public:
-    void showMessage(const std::string& text, const std::string& = {},
-                     platform::PromptIcon = platform::PromptIcon::None) override {
-        messages.push_back(text);
-    }
-    std::vector<std::string> messages;
-};
+using RecordingPrompt = testkit::RecordingPrompt;
 
 // Another process holding "<folder>/<name>.lock" with flock(1) until its input closes.
 class LockHolder {

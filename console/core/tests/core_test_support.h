@@ -15,6 +15,7 @@
 #include "logbase/logbase.h"
 #include "platform/message_target.h"
 #include "platform/prompt.h"
+#include "testkit/recording_prompt.h"
 
 namespace coretest {
 
@@ -57,14 +58,7 @@ private:
     std::deque<PostedMessage> m_messages;
 };
 
-class RecordingPrompt : public platform::Prompt {
-public:
-    void showMessage(const std::string& text, const std::string& = {},
-                     platform::PromptIcon = platform::PromptIcon::None) override {
-        messages.push_back(text);
-    }
-    std::vector<std::string> messages;
-};
+using RecordingPrompt = testkit::RecordingPrompt;
 
 struct LogRow {
     int type;

@@ -9,20 +9,14 @@
 #include "consoleui/list_ctrl_wg.h"
 #include "modal_helper.h"
 #include "platform/prompt.h"
+#include "testkit/recording_prompt.h"
 
 namespace tooltest {
 
 // The console window tests' modal driver serves the tool dialogs too.
 using uitest::ModalWatch;
 
-class RecordingPrompt : public platform::Prompt {
-public:
-    void showMessage(const std::string& text, const std::string& = {},
-                     platform::PromptIcon = platform::PromptIcon::None) override {
-        messages.push_back(text);
-    }
-    std::vector<std::string> messages;
-};
+using RecordingPrompt = testkit::RecordingPrompt;
 
 inline QStringList rowTexts(const consoleui::CListCtrlWG& list, int row) {
     QStringList texts;

@@ -32,6 +32,7 @@
 #include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
 #include "simtcp/sim_fleet.h"
+#include "testkit/recording_prompt.h"
 #include "testkit/wait_for.h"
 
 using namespace std::chrono_literals;
@@ -43,14 +44,7 @@ using simtcp::SimDevice;
 
 namespace {
 
-class RecordingPrompt : public platform::Prompt {
-public:
-    void showMessage(const std::string& text, const std::string& = {},
-                     platform::PromptIcon = platform::PromptIcon::None) override {
-        messages.push_back(text);
-    }
-    std::vector<std::string> messages;
-};
+using RecordingPrompt = testkit::RecordingPrompt;
 
 struct LogRow {
     int type;

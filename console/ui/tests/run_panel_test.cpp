@@ -23,6 +23,7 @@
 #include "platform/prompt.h"
 #include "protocol/frame_types.h"
 #include "simtcp/sim_fleet.h"
+#include "testkit/recording_prompt.h"
 #include "testkit/wait_for.h"
 
 using namespace std::chrono_literals;
@@ -30,14 +31,7 @@ using consoleui::CVantrelDlg;
 
 namespace {
 
-class SilentPrompt : public platform::Prompt {
-public:
-    void showMessage(const std::string& text, const std::string& = {},
-                     platform::PromptIcon = platform::PromptIcon::None) override {
-        messages.push_back(text);
-    }
-    std::vector<std::string> messages;
-};
+using SilentPrompt = testkit::RecordingPrompt;
 
 bool logHas(int type, int subType, const std::string& prefix) {
     LogObLockLogbase();
