@@ -154,6 +154,7 @@ TEST_F(ConsoleEndToEndTest, StaleRemovalLeavesTheDeviceThatRegisteredAgain) {
     // The device goes offline and comes back (from another address) while the window is busy.
     BusyWindow busy(*console);
     old.disconnect();
+    ASSERT_TRUE(testkit::waitFor([] { return GetLanwireStats().connections == 0; }));
     const auto notice = protocol::buildOfflineNotice(31);
     CDeviceChannel::OnNetData(31, {}, notice.data(), static_cast<std::int32_t>(notice.size()));
     auto& back = fleet->add(simtcp::makeDeviceConfig(1, 31));
@@ -177,7 +178,9 @@ TEST_F(ConsoleEndToEndTest, DeviceBackFromANewAddressMovesItsRecordAndRow) {
     old.connect();
     ASSERT_TRUE(console->waitRows(1));
     old.disconnect();
-    // Its supervision has not run out yet: the same record takes the new address.
+    // Once the link has seen the old connection go (a live one would make the newcomer a
+    // conflict), the same record, still supervised, takes the new address.
+    ASSERT_TRUE(testkit::waitFor([] { return GetLanwireStats().connections == 0; }));
     fleet->add(simtcp::makeDeviceConfig(1, 41)).connect();
     EXPECT_TRUE(testkit::waitFor([] { return recordAddress(41) == "127.0.0.3"; }));
     EXPECT_TRUE(testkit::waitFor([&] { return cell(0, ColIpAddress) == "127.0.0.3"; }));
