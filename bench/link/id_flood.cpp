@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
     for (unsigned id = firstId + 1; id < firstId + count; ++id) {
         protocol::RegisterPayload payload;
         payload.header.deviceId = static_cast<std::uint16_t>(id);
-        payload.name = "F" + std::to_string(id);
+        payload.name = std::to_string(id);
+        payload.name.insert(payload.name.begin(), 'F');
         device.sendFrame(protocol::buildRegisterFrame(payload));
         std::this_thread::sleep_for(std::chrono::microseconds(gapUs));
     }
