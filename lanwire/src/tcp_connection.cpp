@@ -1,9 +1,24 @@
 // Reading, paced writing and closing of one device connection.
 #include "tcp_connection.h"
 
+#include <algorithm>
+
 #include "tcp_server.h"
 
 namespace lanwire {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The step of the heartbeat grid: the heartbeat gap cut into steps of about 10 ms.
+std::chrono::nanoseconds heartbeatStep(std::chrono::milliseconds gap) {
+    if (gap <= 0ms) return 0ns;
+    const auto steps = std::max<std::int64_t>(1, (gap + 5ms) / 10ms);
+    return std::chrono::nanoseconds(gap) / steps;
+}
+
+}  // namespace
 
 TcpConnection::TcpConnection(CTcpServer& server, asio::ip::tcp::socket socket,
                              const sockaddr_in& peer, std::uint64_t serial)
@@ -41,6 +56,11 @@ void TcpConnection::onRead(const std::error_code& error, std::size_t count) {
         fail("rev1");
         return;
     }
+    consume(count);
+    readNext();
+}
+
+void TcpConnection::consume(std::size_t count) {
     const auto now = m_server.now();
     const std::size_t pendingBefore = m_framer.pendingBytes();
     if (pendingBefore > 0 && now - m_partialSince > m_server.config().partialFrameTimeout) {
@@ -59,7 +79,6 @@ void TcpConnection::onRead(const std::error_code& error, std::size_t count) {
     // The partial frame now buffered started with this read unless it was already waiting.
     if (m_framer.pendingBytes() > 0 && (completedOne || !wasPartial)) m_partialSince = now;
     m_server.adjustPending(pendingBefore, m_framer.pendingBytes());
-    readNext();
 }
 
 bool TcpConnection::enqueue(SendItem item) {
@@ -92,13 +111,21 @@ bool TcpConnection::enqueue(SendItem item) {
     return true;
 }
 
+TcpConnection::TimePoint TcpConnection::heartbeatSlot(TimePoint due) const {
+    const auto step = heartbeatStep(m_server.config().heartbeatGap);
+    const auto sinceEpoch = due.time_since_epoch();
+    if (step <= 0ns || sinceEpoch <= decltype(sinceEpoch)::zero()) return due;
+    const auto steps = (sinceEpoch + step - decltype(sinceEpoch)(1)) / step;
+    return TimePoint(std::chrono::duration_cast<TimePoint::duration>(steps * step));
+}
+
 void TcpConnection::addHeartbeat(SendItem item) {
     const std::uint16_t id = item.deviceId();
     if (m_heartbeats.count(id) != 0) return;  // one waiting heartbeat per id is enough
     const auto last = m_lastHeartbeat.find(id);
     const TimePoint due = last == m_lastHeartbeat.end()
                               ? TimePoint::min()
-                              : last->second + m_server.config().heartbeatGap;
+                              : heartbeatSlot(last->second + m_server.config().heartbeatGap);
     m_heartbeatsDue.emplace(due, id);
     m_heartbeats.emplace(id, std::move(item));
 }
@@ -136,7 +163,9 @@ void TcpConnection::pump() {
         return;
     }
     std::uint16_t heartbeatId = 0;
+    TimePoint heartbeatDue = TimePoint::min();
     if (heartbeat) {
+        heartbeatDue = m_heartbeatsDue.begin()->first;
         heartbeatId = m_heartbeatsDue.begin()->second;
         m_heartbeatsDue.erase(m_heartbeatsDue.begin());
         const auto waiting = m_heartbeats.find(heartbeatId);
@@ -151,14 +180,14 @@ void TcpConnection::pump() {
     m_writeStarted = now;
     if (!m_stallArmed) armStallCheck(now + m_server.config().writeStallTimeout);
     asio::async_write(m_socket, asio::buffer(m_writing.bytes),
-                      [self = shared_from_this(), heartbeat, heartbeatId](
+                      [self = shared_from_this(), heartbeat, heartbeatId, heartbeatDue](
                           const std::error_code& error, std::size_t) {
-                          self->onWritten(error, heartbeat, heartbeatId);
+                          self->onWritten(error, heartbeat, heartbeatId, heartbeatDue);
                       });
 }
 
 void TcpConnection::onWritten(const std::error_code& error, bool heartbeat,
-                              std::uint16_t heartbeatId) {
+                              std::uint16_t heartbeatId, TimePoint heartbeatDue) {
     m_writeActive = false;
     if (m_closed) return;
     if (error) {
@@ -166,7 +195,14 @@ void TcpConnection::onWritten(const std::error_code& error, bool heartbeat,
         return;
     }
     m_lastWrite = std::chrono::steady_clock::now();
-    if (heartbeat) m_lastHeartbeat[heartbeatId] = m_lastWrite;
+    if (heartbeat) {
+        // Written in its slot (within half a step): the next one is due a whole period after
+        // the slot, so the writes that share a busy slot do not slow their devices' rate down.
+        const bool inSlot =
+            heartbeatDue != TimePoint::min() &&
+            m_lastWrite - heartbeatDue < heartbeatStep(m_server.config().heartbeatGap) / 2;
+        m_lastHeartbeat[heartbeatId] = inSlot ? heartbeatDue : m_lastWrite;
+    }
     m_server.frameWritten(m_writing, m_peer, m_lastWrite);
     m_writing.bytes.clear();
     pump();

@@ -48,12 +48,21 @@ private:
 
     void readNext();
     void onRead(const std::error_code& error, std::size_t count);
+    // Frames the `count` bytes just read into the read buffer and delivers the whole ones.
+    void consume(std::size_t count);
+    // `due` rounded up to the heartbeat grid, which every connection shares: the heartbeats
+    // of many devices then go out in one wake of the I/O thread instead of one wake each. A
+    // heartbeat written in its slot is next due the gap after the slot (the gap is a whole
+    // number of steps), so the grid keeps the rate the gap sets; two writes to one id are at
+    // least the gap less half a step (5 ms at most) apart.
+    TimePoint heartbeatSlot(TimePoint due) const;
     void addHeartbeat(SendItem item);
     void addCommand(SendItem item);
     // The time the next frame may be written, and whether it is a heartbeat; false if none.
     bool nextDue(TimePoint& due, bool& heartbeat) const;
     void pump();
-    void onWritten(const std::error_code& error, bool heartbeat, std::uint16_t heartbeatId);
+    void onWritten(const std::error_code& error, bool heartbeat, std::uint16_t heartbeatId,
+                   TimePoint heartbeatDue);
     void armStallCheck(TimePoint at);
     void checkStall();
     void fail(const char* tag);

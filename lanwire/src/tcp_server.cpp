@@ -195,12 +195,7 @@ void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
     std::error_code endpointError;
     const sockaddr_in peer = toSockaddr(socket.remote_endpoint(endpointError));
     const std::string ip = ipText(peer);
-    bool duplicate = false;
-    {
-        std::lock_guard<std::mutex> guard(m_connectionLock);
-        duplicate = std::any_of(m_connections.begin(), m_connections.end(),
-                                [&](const auto& c) { return sameIp(c->peer(), peer); });
-    }
+    const bool duplicate = hasConnection(peer);
     if (endpointError) {
         acceptNext();
         return;
@@ -281,18 +276,17 @@ void CTcpServer::dropConnection(const sockaddr_in& peer, std::uint64_t serial) {
     m_connections.erase(it);
 }
 
+// The routes hold the same connections as the list, one per address, and answer these without
+// a pass over thousands of connections.
 std::uint64_t CTcpServer::connectionSerial(const sockaddr_in& peer) const {
-    std::lock_guard<std::mutex> guard(m_connectionLock);
-    for (const auto& c : m_connections) {
-        if (sameIp(c->peer(), peer)) return c->serial();
-    }
-    return 0;
+    std::lock_guard<std::mutex> guard(m_sendLock);
+    const auto route = m_routes.find(peer.sin_addr.s_addr);
+    return route == m_routes.end() ? 0 : route->second->serial();
 }
 
 bool CTcpServer::hasConnection(const sockaddr_in& peer) const {
-    std::lock_guard<std::mutex> guard(m_connectionLock);
-    return std::any_of(m_connections.begin(), m_connections.end(),
-                       [&](const auto& c) { return sameIp(c->peer(), peer); });
+    std::lock_guard<std::mutex> guard(m_sendLock);
+    return m_routes.count(peer.sin_addr.s_addr) != 0;
 }
 
 std::size_t CTcpServer::connectionCount() const {

@@ -125,7 +125,7 @@ private:
 
     // Send routes: the listed connection of each peer IP. A frame to send is handed straight
     // to its connection's write queue; this lock never waits for the connection list.
-    std::mutex m_sendLock;
+    mutable std::mutex m_sendLock;
     std::unordered_map<in_addr_t, std::shared_ptr<TcpConnection>> m_routes;
     bool m_acceptingSends = false;  // true only while running
 

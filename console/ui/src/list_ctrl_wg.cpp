@@ -224,17 +224,13 @@ void CListCtrlWG::deleteAllRows() {
 
 // --- interactive cells --------------------------------------------------------------------
 
-bool CListCtrlWG::containsKey(const std::vector<CellKey>& keys, CellKey key) {
-    return std::find(keys.begin(), keys.end(), key) != keys.end();
-}
-
 void CListCtrlWG::registerIconStrip(int row, int column, IconHandle icon, int xOffset, int yOffset,
                                     int stripLength, int cellValue) {
     m_stripLength = std::clamp(stripLength, 0, 256);
     m_stripXOffset = xOffset;
     m_stripYOffset = yOffset;
     m_strips.emplace_back(static_cast<std::size_t>(m_stripLength), icon);
-    m_stripCells.push_back({row, column});
+    m_stripCells.insert({row, column});
     m_cellValues[{row, column}] = cellValue;
     redrawCell(row, column);
 }
@@ -258,7 +254,7 @@ void CListCtrlWG::registerSingleIcon(int row, int column, IconHandle icon, int c
 }
 
 void CListCtrlWG::registerButtonCell(int row, int column) {
-    m_buttonCells.push_back({row, column});
+    m_buttonCells.insert({row, column});
 }
 
 void CListCtrlWG::registerEditorCell(int row, int column, QWidget* editor, std::uint8_t flag,
@@ -302,11 +298,11 @@ std::optional<IconHandle> CListCtrlWG::singleIcon(int row, int column) const {
 }
 
 bool CListCtrlWG::isIconStripCell(int row, int column) const {
-    return containsKey(m_stripCells, {row, column});
+    return m_stripCells.count({row, column}) != 0;
 }
 
 bool CListCtrlWG::isButtonCell(int row, int column) const {
-    return containsKey(m_buttonCells, {row, column});
+    return m_buttonCells.count({row, column}) != 0;
 }
 
 bool CListCtrlWG::isEditorCell(int row, int column) const {
@@ -392,37 +388,33 @@ void CListCtrlWG::mouseDoubleClickEvent(QMouseEvent* event) {
     }
     const QPoint point = event->position().toPoint();
 
-    // 1. The first icon-strip cell, in registration order, under the point.
-    for (const CellKey& key : m_stripCells) {
+    // Cells do not overlap: the registered cell under the point is the one at the point.
+    const QModelIndex hitIndex = indexAt(point);
+    const CellKey key{hitIndex.row(), hitIndex.column()};
+
+    // 1. An icon-strip cell: the icon under the point.
+    if (hitIndex.isValid() && m_stripCells.count(key) != 0 && key.row < stripCount()) {
         const QRect cell = cellRect(key.row, key.column);
-        if (!cell.contains(point)) continue;
-        if (key.row < stripCount()) {
-            const int side = cell.height() - 2;
-            const int count = static_cast<int>(m_strips[static_cast<std::size_t>(key.row)].size());
-            for (int i = 0; i < count; ++i) {
-                // The hit area reaches the x offset beyond the drawn square.
-                const QRect hit(cell.left() + m_stripXOffset + i * side,
-                                cell.top() + m_stripYOffset + 1, side + m_stripXOffset, side);
-                if (hit.contains(point)) {
-                    if (m_owner) {
-                        m_owner->post(platform::WM_LED_CELL_CLICKED,
-                                      static_cast<std::uintptr_t>(key.row), i);
-                    }
-                    break;
+        const int side = cell.height() - 2;
+        const int count = static_cast<int>(m_strips[static_cast<std::size_t>(key.row)].size());
+        for (int i = 0; i < count; ++i) {
+            // The hit area reaches the x offset beyond the drawn square.
+            const QRect hit(cell.left() + m_stripXOffset + i * side,
+                            cell.top() + m_stripYOffset + 1, side + m_stripXOffset, side);
+            if (hit.contains(point)) {
+                if (m_owner) {
+                    m_owner->post(platform::WM_LED_CELL_CLICKED,
+                                  static_cast<std::uintptr_t>(key.row), i);
                 }
+                break;
             }
         }
-        break;
     }
 
-    // 2. The first button cell under the point.
-    for (const CellKey& key : m_buttonCells) {
-        if (!cellRect(key.row, key.column).contains(point)) continue;
-        if (m_owner) {
-            m_owner->post(platform::WM_BUTTON_CELL_CLICKED, static_cast<std::uintptr_t>(key.row),
-                          key.column);
-        }
-        break;
+    // 2. A button cell.
+    if (hitIndex.isValid() && m_buttonCells.count(key) != 0 && m_owner) {
+        m_owner->post(platform::WM_BUTTON_CELL_CLICKED, static_cast<std::uintptr_t>(key.row),
+                      key.column);
     }
 
     // 3. Normal handling, then the double-click notification: open the cell's editor.
@@ -560,7 +552,7 @@ void CListCtrlWG::paintCell(QPainter* painter, const QRect& rect, int row, int c
 
     const CellKey key{row, column};
     QRect textRect = rect.adjusted(3, 0, -1, 0);
-    if (containsKey(m_stripCells, key) && row < stripCount()) {
+    if (m_stripCells.count(key) != 0 && row < stripCount()) {
         const auto& strip = m_strips[static_cast<std::size_t>(row)];
         for (int i = 0; i < static_cast<int>(strip.size()); ++i) {
             const QPixmap pixmap = iconPixmap(strip[static_cast<std::size_t>(i)]);

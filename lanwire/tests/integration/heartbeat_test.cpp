@@ -218,3 +218,32 @@ TEST_F(HeartbeatTest, AnsweringDeviceGetsAtMostOneHeartbeatPer100ms) {
     }
     EXPECT_GE(elapsed, 500ms);
 }
+
+TEST_F(HeartbeatTest, HeartbeatsOfSeveralDevicesShareGridSlotsAtTheRateTheGapSets) {
+    options.heartbeatGap = 50ms;  // five steps of 10 ms
+    constexpr auto kStep = 10ms;
+    ASSERT_TRUE(startLink());
+    auto& first = addDevice(5, 406);
+    auto& second = addDevice(6, 407);
+    for (auto* device : {&first, &second}) {
+        expectRegistered(*device);
+        const sockaddr_in peer = address(device->config().sourceAddress);
+        ASSERT_TRUE(DoNetReg(device->id(), &peer));
+    }
+    for (auto* device : {&first, &second}) {
+        const std::string ip = device->config().sourceAddress;
+        ASSERT_TRUE(
+            testkit::waitFor([&] { return writes.to(ip, NET_CMD_HEARTBEAT).size() >= 14; }));
+        const auto beats = writes.to(ip, NET_CMD_HEARTBEAT);
+        // After the first (sent at registration), heartbeats go out at the start of a step
+        // that every connection shares, not at each device's own phase.
+        int inSlot = 0;
+        for (std::size_t i = 1; i < beats.size(); ++i) {
+            if (beats[i].at.time_since_epoch() % kStep < kStep / 2) ++inSlot;
+        }
+        EXPECT_GE(inSlot * 10, static_cast<int>(beats.size() - 1) * 8) << device->id();
+        // Writes spread over a slot do not add up: the period stays the gap.
+        const auto mean = (beats.back().at - beats[1].at) / static_cast<int>(beats.size() - 2);
+        EXPECT_LT(mean, options.heartbeatGap + 3ms) << device->id();
+    }
+}

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "consoleui/cell_icons.h"
@@ -174,7 +175,6 @@ private:
     // The open editor's row is about to change from `row` on (a deletion or an insertion).
     void rowsShiftFrom(int row);
     void onEditorDestroyed(QObject* editor);
-    static bool containsKey(const std::vector<CellKey>& keys, CellKey key);
 
     CellTableModel* m_model;
     CHeaderCtrlWG* m_header;
@@ -185,14 +185,15 @@ private:
     int m_previousHighlightedRow = -1;
     int m_highlightedColumn = 0;
 
-    std::vector<CellKey> m_stripCells;
+    // Sets: the painter asks about every visible cell and must not scan thousands of rows.
+    std::set<CellKey> m_stripCells;
     std::vector<std::vector<IconHandle>> m_strips;
     int m_stripLength = 1;
     int m_stripXOffset = 0;
     int m_stripYOffset = 0;
     std::map<CellKey, int> m_cellValues;
     std::map<CellKey, IconHandle> m_singleIcons;
-    std::vector<CellKey> m_buttonCells;
+    std::set<CellKey> m_buttonCells;
     std::map<CellKey, EditorCell> m_editorCells;
     std::vector<QWidget*> m_knownEditors;
 
