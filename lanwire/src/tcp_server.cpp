@@ -242,10 +242,11 @@ bool CTcpServer::queueSend(std::span<const std::uint8_t> bytes, const sockaddr_i
 }
 
 void CTcpServer::refuseForDescriptors(asio::ip::tcp::socket& socket) {
-    std::error_code ignored;
-    socket.close(ignored);
+    // Counted before the close, so that whoever sees the close also sees the count.
     ++m_connectionsRefused;
     ++m_refusalsUnlogged;
+    std::error_code ignored;
+    socket.close(ignored);
     const auto now = m_config.clock();
     if (!m_refusalsLogged || now - *m_refusalsLogged >= m_config.refusalLogPeriod) {
         m_refusalsLogged = now;
