@@ -1,6 +1,8 @@
 // Receive path, heartbeat supervision and the service's start and stop.
 #include "link_service.h"
 
+#include <algorithm>
+
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "net_address.h"
@@ -211,7 +213,7 @@ bool CLinkService::doNetReg(std::uint32_t deviceId, const sockaddr_in* address) 
             entry.address = *address;
             entry.counter = m_counterStart;
             entry.connection = m_server.connectionSerial(*address);
-            it = m_tickTable.emplace(id, entry).first;
+            it = m_tickTable.insert(id, entry);
             created = true;
         } else if (!sameIp(it->second.address, *address) &&
                    m_server.hasConnection(it->second.address)) {
@@ -219,9 +221,8 @@ bool CLinkService::doNetReg(std::uint32_t deviceId, const sockaddr_in* address) 
             conflict = it->second.address;
         } else {
             // A device back from a new address after its old connection went is taken over.
-            it->second.address = *address;
+            m_tickTable.rebind(it, *address, m_server.connectionSerial(*address));
             it->second.counter = m_counterStart;
-            it->second.connection = m_server.connectionSerial(*address);
         }
         heartbeat = it->second.heartbeat;
     }
@@ -248,15 +249,12 @@ bool CLinkService::deleteTickDevice(std::uint16_t deviceId) {
         // supervised id still uses it.
         const bool reportedOffline = it->second.counter < 0;
         m_tickTable.erase(it);
-        if (reportedOffline && !connectionInUse(connection)) drop = {address, connection};
+        if (reportedOffline && !m_tickTable.connectionInUse(connection)) {
+            drop = {address, connection};
+        }
     }
     if (drop) m_server.dropConnection(drop->first, drop->second);
     return true;
-}
-
-bool CLinkService::connectionInUse(std::uint64_t serial) const {
-    return std::any_of(m_tickTable.begin(), m_tickTable.end(),
-                       [&](const auto& entry) { return entry.second.connection == serial; });
 }
 
 void CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer) {
@@ -313,8 +311,10 @@ void CLinkService::onAddress(const sockaddr_in& peer) {
     std::vector<protocol::ConsoleFrame> heartbeats;
     {
         std::lock_guard<std::mutex> guard(m_tickLock);
-        for (const auto& [id, entry] : m_tickTable) {
-            if (sameIp(entry.address, peer)) heartbeats.push_back(entry.heartbeat);
+        auto ids = m_tickTable.idsAt(peer);
+        std::sort(ids.begin(), ids.end());
+        for (const std::uint16_t id : ids) {
+            heartbeats.push_back(m_tickTable.find(id)->second.heartbeat);
         }
     }
     for (const auto& heartbeat : heartbeats) m_server.queueSend(heartbeat, peer);
@@ -377,7 +377,8 @@ void CLinkService::runTick() {
             }
         }
         // A connection still used by a supervised id stays.
-        std::erase_if(drops, [this](const auto& drop) { return connectionInUse(drop.second); });
+        std::erase_if(
+            drops, [this](const auto& drop) { return m_tickTable.connectionInUse(drop.second); });
     }
     // Every notice reaches the console: they are few per device, so they pass the queue's
     // cap, and nothing the handler needs is held while queueing them.

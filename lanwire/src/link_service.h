@@ -20,15 +20,9 @@
 #include "protocol/console_frames.h"
 #include "recv_queue.h"
 #include "tcp_server.h"
+#include "tick_table.h"
 
 namespace lanwire {
-
-struct TickEntry {
-    protocol::ConsoleFrame heartbeat{};  // built once when the entry is created
-    sockaddr_in address{};               // where every heartbeat of this device goes
-    int counter = 0;                     // heartbeats still allowed to go unanswered
-    std::uint64_t connection = 0;        // serial of the connection it registered on
-};
 
 class CLinkService {
 public:
@@ -59,7 +53,6 @@ private:
     // Logs the refused registration and posts WM_DEVICE_ID_CONFLICT; no lock held.
     void reportConflict(std::uint16_t id, const sockaddr_in& newcomer, const sockaddr_in& online);
     // True when a supervised id uses the connection; m_tickLock held.
-    bool connectionInUse(std::uint64_t serial) const;
     void onAddress(const sockaddr_in& peer);
     void dispatchLoop();
     void heartbeatLoop(LanwireOptions options, std::chrono::steady_clock::time_point started);
@@ -83,7 +76,7 @@ private:
     // Heartbeat table; its lock comes before the server's connection-list and send-queue
     // locks, and before the receive-queue lock.
     mutable std::mutex m_tickLock;
-    std::map<std::uint16_t, TickEntry> m_tickTable;
+    TickTable m_tickTable;
 
     FrameDump m_recvDump{"NetData", ' '};
     FrameDump m_sendDump{"SendDataNote", '.'};
