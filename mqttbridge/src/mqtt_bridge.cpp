@@ -303,6 +303,10 @@ bool MqttBridge::start() {
     const std::string status = statusTopic(impl.settings.baseTopic);
     int rc = impl.client && impl.wakeFd >= 0 ? MOSQ_ERR_SUCCESS : MOSQ_ERR_NOMEM;
     if (rc == MOSQ_ERR_SUCCESS) {
+        // State messages are small and go out as they come: not held back for an ACK.
+        rc = mosquitto_int_option(impl.client, MOSQ_OPT_TCP_NODELAY, 1);
+    }
+    if (rc == MOSQ_ERR_SUCCESS) {
         rc = mosquitto_will_set(impl.client, status.c_str(), 7, "offline", kQosAtLeastOnce, true);
     }
     if (rc == MOSQ_ERR_SUCCESS && !impl.settings.user.empty()) {
