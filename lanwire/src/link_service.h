@@ -52,7 +52,6 @@ private:
     std::optional<sockaddr_in> onlineElsewhere(std::uint16_t id, const sockaddr_in& peer) const;
     // Logs the refused registration and posts WM_DEVICE_ID_CONFLICT; no lock held.
     void reportConflict(std::uint16_t id, const sockaddr_in& newcomer, const sockaddr_in& online);
-    // True when a supervised id uses the connection; m_tickLock held.
     void onAddress(const sockaddr_in& peer);
     void dispatchLoop();
     void heartbeatLoop(LanwireOptions options, std::chrono::steady_clock::time_point started);
