@@ -12,13 +12,13 @@ namespace {
 
 const QString kProgram = QStringLiteral("vantrel");
 
-struct OptionSpec {
+struct OptionEntry {
     QStringList names;
     const char* helpText;
     const char* valueName;  // null: a flag
 };
 
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {{QStringLiteral("h"), QStringLiteral("help")}, "Print this usage and exit.", nullptr},
     {{QStringLiteral("v"), QStringLiteral("version")}, "Print the version and exit.", nullptr},
     {{QStringLiteral("port")}, "TCP port the sequencers connect to (default 6000).", "N"},
@@ -60,9 +60,9 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Console for networked 16-outlet rack power sequencers."));
-    for (const OptionSpec& spec : kOptions) {
-        QCommandLineOption option(spec.names, QString::fromUtf8(spec.helpText));
-        if (spec.valueName) option.setValueName(QString::fromUtf8(spec.valueName));
+    for (const OptionEntry& entry : kOptions) {
+        QCommandLineOption option(entry.names, QString::fromUtf8(entry.helpText));
+        if (entry.valueName) option.setValueName(QString::fromUtf8(entry.valueName));
         parser.addOption(option);
     }
     if (!parser.parse(arguments)) return usageError(parser.errorText());
