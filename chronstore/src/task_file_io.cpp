@@ -33,9 +33,10 @@ bool* weekdayField(TimTaskPoint_& task, int weekday) {
     return fields[weekday];
 }
 
-// Numbers are written as "%d" of the field's value seen as a 32-bit signed integer.
+// Times are written as unsigned decimal: as a signed one, a value from 2^31 up would be written
+// negative, which the reader takes as 0 (a hand-edited "endtime" can be that large).
 long long asWritten(std::uint32_t value) {
-    return static_cast<std::int32_t>(value);
+    return static_cast<long long>(value);
 }
 
 }  // namespace

@@ -162,7 +162,7 @@ TEST(TaskFileWrite, RoundTripKeepsEveryFieldAndStaleKeysStay) {
     std::vector<TimTaskPoint_> tasks{makeTask("one", 3), makeTask("two", 1, 900)};
     tasks[1].ttType = kTaskDateMode;
     tasks[1].sunday = tasks[1].saturday = true;
-    tasks[1].statime = 0xFFFFFFF0u;  // written as a negative %d, which reads back as 0
+    tasks[1].statime = 0xFFFFFFF0u;  // beyond a signed 32-bit number: still read back as it is
     const std::string first = FormatTimTasks("", tasks);
 
     tasks[0].devList.resize(1);
@@ -179,7 +179,7 @@ TEST(TaskFileWrite, RoundTripKeepsEveryFieldAndStaleKeysStay) {
     EXPECT_EQ(t.ttType, kTaskDateMode);
     EXPECT_TRUE(t.sunday && t.saturday && t.monday && t.friday);
     EXPECT_FALSE(t.tuesday || t.wednesday || t.thursday);
-    EXPECT_EQ(t.statime, 0u);
+    EXPECT_EQ(t.statime, 0xFFFFFFF0u);
     EXPECT_EQ(t.endtime, 9u * 3600 + 30);
     EXPECT_EQ(t.staYear, 2024);
     EXPECT_EQ(t.staMonth, 3);
