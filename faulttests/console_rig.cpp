@@ -3,13 +3,13 @@
 
 #include <future>
 #include <memory>
-#include <stdexcept>
 
 #include "consolecore/switching_groups.h"
 #include "devroster/devroster.h"
 #include "lanwire/lanwire.h"
 #include "logbase/logbase.h"
 #include "platform/messages.h"
+#include "public/data_path.h"
 
 namespace faulttest {
 
@@ -23,30 +23,42 @@ void SilentPrompt::showMessage(const std::string& text, const std::string&, plat
     messages.push_back(text);
 }
 
+namespace {
+
+consolecore::SessionOptions sessionIn(const std::string& folder) {
+    consolecore::SessionOptions options;
+    options.programFolder = folder;
+    options.port = 0;
+    options.taskFolder = folder + "TimingTask";
+    return options;
+}
+
+}  // namespace
+
 ConsoleRig::ConsoleRig(LanwireOptions options)
-    : table(channel),
-      switching(channel, chooser, prompt, [this] { return table.rowCount(); }) {
-    m_folder = m_dir.path().string() + "/";
+    : m_folder(m_dir.path().string() + "/"),
+      engine(sessionIn(m_folder), chooser, prompt),
+      channel(engine.channel()),
+      table(engine.table()),
+      switching(engine.switching()) {
     options.programFolder = m_folder;
     SetLanwireOptions(options);
-    if (!InitLogbaseModule(m_folder, "Vantrel_DB.db3")) {
-        throw std::runtime_error("the log store did not open in " + m_folder);
-    }
-    consolecore::switchingGroups().reset();
-    InitDevrosterMod();
+    SetDataPath(m_folder);  // the engine's "Vantrel.ini"
+    consolecore::beginApplication();
     consolecore::setMainWindow(this);
-    m_started = channel.Start(0);
+    onGui([this] { engine.start(); });
+    m_started = engine.session().linkStarted();
     m_port = GetLanwirePort();
 }
 
 ConsoleRig::~ConsoleRig() {
-    channel.Stop();
+    onGui([this] { engine.stop(); });
     consolecore::setMainWindow(nullptr);
     m_gui.stop();
     ReleaseLogbaseModule();
-    InitDevrosterMod();
-    consolecore::switchingGroups().reset();
+    consolecore::endApplication();
     SetLanwireOptions(LanwireOptions{});
+    SetDataPath("");
 }
 
 void ConsoleRig::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -57,7 +69,7 @@ void ConsoleRig::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_
         }
         m_counted.notify_all();
     }
-    m_gui.post([this, message, wParam, lParam] { dispatch(message, wParam, lParam); });
+    m_gui.post([this, message, wParam, lParam] { engine.handleMessage(message, wParam, lParam); });
 }
 
 void ConsoleRig::onGui(std::function<void()> action) {
@@ -103,17 +115,6 @@ int ConsoleRig::countLog(const std::string& content) {
     int n = 0;
     while (statement && statement->NextRow()) n += statement->ValueUtf8(0) == content;
     return n;
-}
-
-void ConsoleRig::dispatch(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    const auto id = static_cast<std::uint16_t>(wParam & 0xFFFF);
-    if (message == platform::WM_DEVICE_EVENT) {
-        table.OnDeviceEvent(id, static_cast<int>(lParam & 0xFF));
-    } else if (message == platform::WM_SERIAL_STEP_DONE) {
-        switching.onSerialStepDone(id, lParam != 0);
-    } else if (message == platform::WM_PARALLEL_STEP_DONE) {
-        switching.onParallelStepDone(id);
-    }
 }
 
 }  // namespace faulttest

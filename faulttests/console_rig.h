@@ -1,6 +1,7 @@
-// A console without widgets for the fault tests: the real link on an ephemeral loopback port
-// with the timing a test asks for, the command channel, device table and switching handlers,
-// a thread playing the GUI thread, and counters of every message the receive path posts.
+// A console without widgets for the fault tests: the console engine (command channel, device
+// table, switching, timed tasks) with the real link on an ephemeral loopback port and the
+// timing a test asks for, a thread playing the GUI thread that hands every posted message to
+// the engine, and counters of the device events the receive path posts.
 #pragma once
 
 #include <condition_variable>
@@ -14,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "consolecore/console_engine.h"
 #include "consolecore/device_channel.h"
 #include "consolecore/device_table.h"
 #include "consolecore/group_selection.h"
@@ -68,20 +70,22 @@ public:
     bool started() const { return m_started; }
     const std::string& folder() const { return m_folder; }
 
-    consolecore::CDeviceChannel channel;
-    consolecore::DeviceTable table;
-    FixedChooser chooser;
-    SilentPrompt prompt;
-    consolecore::SwitchingController switching;
-
 private:
-    void dispatch(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
-
     testkit::TempDir m_dir;
     std::string m_folder;
     std::uint16_t m_port = 0;
     bool m_started = false;
 
+public:
+    FixedChooser chooser;
+    SilentPrompt prompt;
+    consolecore::ConsoleEngine engine;
+    // The engine's parts, used on the GUI thread only.
+    consolecore::CDeviceChannel& channel;
+    consolecore::DeviceTable& table;
+    consolecore::SwitchingController& switching;
+
+private:
     mutable std::mutex m_countLock;
     mutable std::condition_variable m_counted;
     std::map<std::pair<std::uint16_t, std::intptr_t>, std::uint64_t> m_events;

@@ -1,8 +1,11 @@
-// A device that goes offline in the middle of a serial run: that run stops at it, the run of
-// another group goes on to its end.
+// A device that goes offline in the middle of a serial run: the console engine ends that run
+// as lost at it, the run of another group goes on to its end.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "console_rig.h"
+#include "consolecore/group_run.h"
 #include "consolecore/switching_groups.h"
 #include "lanwire/lanwire.h"
 #include "platform/messages.h"
@@ -45,6 +48,12 @@ TEST(SerialRunOffline, DeviceLostMidStepStopsItsRunOnlyAndIsRemoved) {
     fleet.start();
     ASSERT_TRUE(console.waitRows(6));
 
+    std::map<int, consolecore::GroupRun> ended;  // by group, GUI thread only
+    console.onGui([&] {
+        console.switching.setRunObserver([&ended](const consolecore::GroupRun& run) {
+            if (!run.running()) ended[run.group] = run;
+        });
+    });
     console.chooser.groupIndex = 0;
     console.onGui([&] { console.switching.OnSerialOn(); });
     ASSERT_TRUE(lost.waitState([](const simtcp::DeviceState& s) { return s.stepping; }));
@@ -65,14 +74,22 @@ TEST(SerialRunOffline, DeviceLostMidStepStopsItsRunOnlyAndIsRemoved) {
         EXPECT_TRUE(fleet.find(id)->state().onOff) << id;
         EXPECT_EQ(fleet.find(id)->received(protocol::NET_CMD_SERIAL), 1u) << id;
     }
-    // Group 1 stopped at 12: 11 is on, 13 never got its order, the run record stays.
+    // Group 1 stopped at 12 and ended as lost there: 11 is on, 13 never got its order, no run
+    // and no run record is left.
     EXPECT_TRUE(fleet.find(11)->state().onOff);
     EXPECT_EQ(after.received(protocol::NET_CMD_SERIAL), 0u);
     EXPECT_FALSE(after.state().onOff);
     EXPECT_EQ(ConsoleRig::countLog("串行开分组1结束!"), 0);
-    console.onGui([] {
+    console.onGui([&] {
+        ASSERT_EQ(ended.size(), 2u);
+        const consolecore::GroupRun& lostRun = ended.at(1);
+        EXPECT_EQ(lostRun.outcome, consolecore::RunOutcome::DeviceLost);
+        EXPECT_EQ(lostRun.switched, (std::vector<std::uint32_t>{11, 12}));
+        EXPECT_EQ(lostRun.lost, std::vector<std::uint32_t>{12});
+        EXPECT_EQ(ended.at(2).outcome, consolecore::RunOutcome::Completed);
+        EXPECT_TRUE(console.switching.activeRuns().empty());
         auto lock = consolecore::switchingGroups().lock();
-        EXPECT_NE(consolecore::switchingGroups().findSerialRecord(1), nullptr);
+        EXPECT_EQ(consolecore::switchingGroups().findSerialRecord(1), nullptr);
         EXPECT_EQ(consolecore::switchingGroups().findSerialRecord(2), nullptr);
     });
     // The survivors are still supervised; the lost one is not.

@@ -25,6 +25,10 @@ bool DeleteTickDevice(std::uint16_t deviceId) {
     return linkService().deleteTickDevice(deviceId);
 }
 
+bool DropNetDevice(std::uint16_t deviceId) {
+    return linkService().dropNetDevice(deviceId);
+}
+
 void SetWindowHand(platform::MessageTarget* target) {
     linkService().setWindow(target);
 }

@@ -66,7 +66,12 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
     {
         std::lock_guard<std::mutex> guard(m_tickLock);
         m_counterStart = options.heartbeatCounterStart;
+        m_registrationHold = options.registrationHold;
+        m_clock = options.clock;
+        if (!m_clock) m_clock = [] { return std::chrono::steady_clock::now(); };
+        m_held.clear();
     }
+    m_forgedLogged.clear();  // the dispatch thread is not running
     m_callback = std::move(callback);
     m_running = true;
     m_ticks = 0;
@@ -76,7 +81,7 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
         m_heartbeatStop = false;
     }
     try {
-        m_dispatchThread = std::thread([this] { dispatchLoop(); });
+        m_dispatchThread = std::thread([this, options] { dispatchLoop(options); });
     } catch (const std::system_error&) {
         showPrompt("开启接收处理线程失败!");
         stopThreads();
@@ -93,6 +98,8 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
         return false;
     }
     m_server.setAddressHandler([this](const sockaddr_in& peer) { onAddress(peer); });
+    // A connection that goes may free the id of a held registration.
+    m_server.setClosedHandler([this](const sockaddr_in&, std::uint64_t) { releaseHeld(); });
     ServerConfig config;
     config.ioThreads = options.ioThreads;
     config.sendGap = options.sendGap;
@@ -113,9 +120,8 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
     config.onFrameWritten = options.onFrameWritten;
     const bool started = m_server.start(
         port,
-        [this](std::span<const std::uint8_t> frame, const sockaddr_in& peer) {
-            onFrame(frame, peer);
-        },
+        [this](std::span<const std::uint8_t> frame, const sockaddr_in& peer,
+               std::uint64_t connection) { onFrame(frame, peer, connection); },
         config);
     if (!started) {
         // Nothing can arrive without the server: end the threads so that a later start works.
@@ -132,6 +138,7 @@ bool CLinkService::cancel() {
         {
             std::lock_guard<std::mutex> guard(m_tickLock);
             m_tickTable.clear();
+            m_held.clear();
         }
         stopThreads();
     }
@@ -184,18 +191,13 @@ void CLinkService::reportConflict(std::uint16_t id, const sockaddr_in& newcomer,
         platform::packAddressPair(newcomer.sin_addr.s_addr, online.sin_addr.s_addr));
 }
 
-std::optional<sockaddr_in> CLinkService::onlineElsewhere(std::uint16_t id,
-                                                         const sockaddr_in& peer) const {
-    std::optional<sockaddr_in> supervised;
-    {
-        std::lock_guard<std::mutex> guard(m_tickLock);
-        const auto it = m_tickTable.find(id);
-        if (it != m_tickTable.end() && !sameIp(it->second.address, peer)) {
-            supervised = it->second.address;
-        }
-    }
-    if (supervised && m_server.hasConnection(*supervised)) return supervised;
-    return std::nullopt;
+std::optional<sockaddr_in> CLinkService::onlineElsewhereLocked(std::uint16_t id,
+                                                               const sockaddr_in& peer) const {
+    // The send routes come after the heartbeat table in the lock order.
+    const auto it = m_tickTable.find(id);
+    if (it == m_tickTable.end() || sameIp(it->second.address, peer)) return std::nullopt;
+    if (!m_server.hasConnection(it->second.address)) return std::nullopt;
+    return it->second.address;
 }
 
 bool CLinkService::doNetReg(std::uint32_t deviceId, const sockaddr_in* address) {
@@ -254,10 +256,72 @@ bool CLinkService::deleteTickDevice(std::uint16_t deviceId) {
         }
     }
     if (drop) m_server.dropConnection(drop->first, drop->second);
+    releaseHeld();
     return true;
 }
 
-void CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer) {
+bool CLinkService::dropNetDevice(std::uint16_t deviceId) {
+    std::optional<std::pair<sockaddr_in, std::uint64_t>> drop;
+    {
+        std::lock_guard<std::mutex> guard(m_tickLock);
+        const auto it = m_tickTable.find(deviceId);
+        if (it == m_tickTable.end()) return true;
+        const sockaddr_in address = it->second.address;
+        const std::uint64_t connection = it->second.connection;
+        m_tickTable.erase(it);
+        if (!m_tickTable.connectionInUse(connection)) drop = {address, connection};
+    }
+    if (drop) m_server.dropConnection(drop->first, drop->second);
+    releaseHeld();
+    return true;
+}
+
+void CLinkService::holdRegistration(RecvRecord record,
+                                    std::chrono::steady_clock::time_point since) {
+    const auto id = static_cast<std::uint16_t>(record.deviceId);
+    const auto held = m_held.find(id);
+    // A device that repeats its registration on the same connection keeps its first time.
+    if (held != m_held.end() && held->second.record.connection == record.connection) {
+        since = std::min(since, held->second.since);
+    }
+    m_held[id] = HeldRegistration{std::move(record), since};
+}
+
+void CLinkService::releaseHeld() {
+    std::vector<RecvRecord> released;
+    {
+        std::lock_guard<std::mutex> guard(m_tickLock);
+        if (m_held.empty()) return;
+        const auto now = m_clock();
+        for (auto it = m_held.begin(); it != m_held.end();) {
+            const std::uint16_t id = it->first;
+            HeldRegistration& held = it->second;
+            if (now - held.since > m_registrationHold) {
+                it = m_held.erase(it);  // the old connection stayed: the newcomer is refused
+                continue;
+            }
+            const auto entry = m_tickTable.find(id);
+            const bool offline = entry != m_tickTable.end() && entry->second.counter < 0;
+            if (!offline && onlineElsewhereLocked(id, held.record.peer)) {
+                ++it;
+                continue;
+            }
+            held.record.heldSince = held.since;
+            released.push_back(std::move(held.record));
+            it = m_held.erase(it);
+        }
+    }
+    for (RecvRecord& record : released) {
+        // A newcomer that went away meanwhile has nothing to register.
+        if (m_server.connectionSerial(record.peer) != record.connection) continue;
+        // Behind any offline notice already queued, so the console removes the old entry
+        // before it sees the registration.
+        m_recvQueue.pushNotice(std::move(record));
+    }
+}
+
+void CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
+                           std::uint64_t connection) {
     // The framer guarantees the length field matches the bytes; the header must still decode.
     const auto header = protocol::decodeHeader(frame);
     if (!header) return;
@@ -291,20 +355,80 @@ void CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_i
                     logcode::kDeviceLink, id, ipText(peer).c_str());
         return;
     }
-    if (header->command == protocol::NET_CMD_REGISTER) {
-        // Refused before the console sees it, so its record stays as it is.
-        if (const auto online = onlineElsewhere(id, peer)) {
-            ++m_framesForged;
-            reportConflict(id, peer, *online);
-            return;
-        }
-    }
+    // Registrations and device frames are checked against the heartbeat table when they are
+    // dispatched (admit), after every registration received before them has been handled.
     RecvRecord record;
     record.data.assign(frame.begin(), frame.end());
     record.length = static_cast<std::int32_t>(frame.size());
     record.peer = peer;
     record.deviceId = id;
+    record.connection = connection;
     m_recvQueue.push(std::move(record));  // a full queue drops the frame silently
+}
+
+bool CLinkService::admit(RecvRecord& record, const LanwireOptions& options) {
+    if (record.connection == 0 || record.data.size() < protocol::kHeaderSize) return true;
+    const std::uint8_t command = record.data[11];
+    const auto id = static_cast<std::uint16_t>(record.deviceId);
+    switch (command) {
+        case protocol::NET_CMD_REGISTER: {
+            std::optional<sockaddr_in> online;
+            {
+                std::lock_guard<std::mutex> guard(m_tickLock);
+                online = onlineElsewhereLocked(id, record.peer);
+                if (online) {
+                    const bool repeat = record.heldSince.has_value();
+                    holdRegistration(record, repeat ? *record.heldSince : m_clock());
+                    if (repeat) return false;  // its conflict was reported when it came
+                }
+            }
+            if (!online) return true;
+            // Refused before the console sees it, so its record stays as it is; held in case
+            // the old connection is about to go (a device back quickly from a new address).
+            ++m_framesForged;
+            reportConflict(id, record.peer, *online);
+            return false;
+        }
+        case protocol::NET_CMD_STATUS:
+        case protocol::NET_CMD_PARALLEL:
+        case protocol::NET_CMD_SERIAL:
+        case protocol::NET_CMD_STEP_DONE: {
+            {
+                std::lock_guard<std::mutex> guard(m_tickLock);
+                const auto it = m_tickTable.find(id);
+                if (it == m_tickTable.end()) return true;
+                const TickEntry& entry = it->second;
+                const bool own = entry.connection != 0 ? entry.connection == record.connection
+                                                       : sameIp(entry.address, record.peer);
+                if (own) return true;
+            }
+            noteForged(record, command, options);
+            return false;
+        }
+        default:
+            return true;
+    }
+}
+
+void CLinkService::noteForged(const RecvRecord& record, std::uint8_t command,
+                              const LanwireOptions& options) {
+    ++m_framesForged;
+    const auto now = options.clock ? options.clock() : std::chrono::steady_clock::now();
+    const in_addr_t address = record.peer.sin_addr.s_addr;
+    const auto [it, first] = m_forgedLogged.try_emplace(address, now);
+    if (!first) {
+        if (now - it->second < options.forgedLogPeriod && now >= it->second) return;
+        it->second = now;
+    }
+    // Addresses whose period has passed need no entry: keep the map small under a flood.
+    if (m_forgedLogged.size() > 1024) {
+        std::erase_if(m_forgedLogged, [&](const auto& logged) {
+            return logged.first != address && now - logged.second >= options.forgedLogPeriod;
+        });
+    }
+    InsertLogOb("%d,%d,'丢弃非本设备连接发来的数据包:%d;命令:%d;IP:%s'", logcode::kFailure,
+                logcode::kDeviceLink, static_cast<int>(record.deviceId), static_cast<int>(command),
+                ipText(record.peer).c_str());
 }
 
 void CLinkService::onAddress(const sockaddr_in& peer) {
@@ -320,10 +444,10 @@ void CLinkService::onAddress(const sockaddr_in& peer) {
     for (const auto& heartbeat : heartbeats) m_server.queueSend(heartbeat, peer);
 }
 
-void CLinkService::dispatchLoop() {
+void CLinkService::dispatchLoop(LanwireOptions options) {
     while (auto record = m_recvQueue.take()) {
         if (!m_running) break;
-        if (m_callback) {
+        if (m_callback && admit(*record, options)) {
             m_callback(record->deviceId, record->peer, record->data.data(), record->length);
         }
         m_recvQueue.done();
@@ -391,6 +515,8 @@ void CLinkService::runTick() {
     for (const std::uint16_t id : removed) {
         InsertLogOb("%d,%d,'AllMap计时移除设备:%d'", logcode::kFailure, logcode::kDeviceLink, id);
     }
+    // A device reported offline frees its id for a held registration; held ones too old go.
+    releaseHeld();
 }
 
 LanwireStats CLinkService::stats() const {
@@ -399,6 +525,7 @@ LanwireStats CLinkService::stats() const {
     {
         std::lock_guard<std::mutex> guard(m_tickLock);
         stats.tickEntries = m_tickTable.size();
+        stats.registrationsHeld = m_held.size();
     }
     stats.receiveQueue = m_recvQueue.size();
     stats.framesQueued = m_recvQueue.accepted();

@@ -37,6 +37,8 @@ public:
     // False when the id is online at another address (the registration is refused).
     bool doNetReg(std::uint32_t deviceId, const sockaddr_in* address);
     bool deleteTickDevice(std::uint16_t deviceId);
+    // Ends supervision and closes the device's connection unless another supervised id uses it.
+    bool dropNetDevice(std::uint16_t deviceId);
     void setWindow(platform::MessageTarget* target) { m_server.setWindow(target); }
 
     void setOptions(const LanwireOptions& options);
@@ -47,13 +49,29 @@ public:
 
 private:
     void openDump(FrameDump& dump, const std::string& path, std::uintmax_t limit);
-    void onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer);
-    // The supervised address of `id` when it differs from `peer` and is still connected.
-    std::optional<sockaddr_in> onlineElsewhere(std::uint16_t id, const sockaddr_in& peer) const;
+    void onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
+                 std::uint64_t connection);
+    // The supervised address of `id` when it differs from `peer` and is still connected;
+    // heartbeat-table lock held.
+    std::optional<sockaddr_in> onlineElsewhereLocked(std::uint16_t id,
+                                                     const sockaddr_in& peer) const;
+    // Checks a frame against the heartbeat table as the dispatch thread takes it, so that it
+    // sees every registration handled before: a registration for an id online on another
+    // connection is held, a device frame for an id supervised on another connection is
+    // dropped. True: the frame goes to the callback.
+    bool admit(RecvRecord& record, const LanwireOptions& options);
+    // Counts a dropped device frame and logs it, at most once per period and address.
+    // Dispatch thread only.
+    void noteForged(const RecvRecord& record, std::uint8_t command, const LanwireOptions& options);
+    // Holds a refused registration (the latest per id); heartbeat-table lock held.
+    void holdRegistration(RecvRecord record, std::chrono::steady_clock::time_point since);
+    // Queues every held registration whose id has become free (its connection closed or its
+    // device reported offline) and drops those held too long. No lock held.
+    void releaseHeld();
     // Logs the refused registration and posts WM_DEVICE_ID_CONFLICT; no lock held.
     void reportConflict(std::uint16_t id, const sockaddr_in& newcomer, const sockaddr_in& online);
     void onAddress(const sockaddr_in& peer);
-    void dispatchLoop();
+    void dispatchLoop(LanwireOptions options);
     void heartbeatLoop(LanwireOptions options, std::chrono::steady_clock::time_point started);
     void runTick();
     void stopThreads();
@@ -76,6 +94,18 @@ private:
     // locks, and before the receive-queue lock.
     mutable std::mutex m_tickLock;
     TickTable m_tickTable;
+    // Refused registrations waiting for their id's connection to go, by id; under m_tickLock
+    // as are the hold time and clock.
+    struct HeldRegistration {
+        RecvRecord record;
+        std::chrono::steady_clock::time_point since;
+    };
+    std::map<std::uint16_t, HeldRegistration> m_held;
+    std::chrono::milliseconds m_registrationHold{10000};
+    Clock m_clock;
+
+    // When each address last had a dropped device frame logged; dispatch thread only.
+    std::map<in_addr_t, std::chrono::steady_clock::time_point> m_forgedLogged;
 
     FrameDump m_recvDump{"NetData", ' '};
     FrameDump m_sendDump{"SendDataNote", '.'};

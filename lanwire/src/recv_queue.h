@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -19,6 +20,9 @@ struct RecvRecord {
     std::int32_t length = 0;
     sockaddr_in peer{};
     std::uint32_t deviceId = 0;
+    std::uint64_t connection = 0;  // serial of the connection it came on; 0 for notices
+    // A registration released after being held: when its hold began.
+    std::optional<std::chrono::steady_clock::time_point> heldSince;
 };
 
 class RecvQueue {

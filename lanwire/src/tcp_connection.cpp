@@ -73,7 +73,7 @@ void TcpConnection::consume(std::size_t count) {
     m_framer.append(std::span<const std::uint8_t>(m_readBuffer.data(), count));
     while (auto frame = m_framer.next()) {
         completedOne = true;
-        m_server.deliverFrame(*frame, m_peer);
+        m_server.deliverFrame(*frame, m_peer, m_serial);
     }
     m_server.addDiscarded(m_framer.discardedBytes() - discardedBefore);
     // The partial frame now buffered started with this read unless it was already waiting.

@@ -55,6 +55,10 @@ void CTcpServer::setAddressHandler(AddressHandler handler) {
     m_addressHandler = std::move(handler);
 }
 
+void CTcpServer::setClosedHandler(ClosedHandler handler) {
+    m_closedHandler = std::move(handler);
+}
+
 bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig config) {
     if (m_running.exchange(true)) return false;
     m_dataHandler = std::move(handler);
@@ -267,14 +271,17 @@ void CTcpServer::removeRoute(const TcpConnection& connection) {
 }
 
 void CTcpServer::dropConnection(const sockaddr_in& peer, std::uint64_t serial) {
-    std::lock_guard<std::mutex> guard(m_connectionLock);
-    auto it = std::find_if(m_connections.begin(), m_connections.end(), [&](const auto& c) {
-        return sameIp(c->peer(), peer) && c->serial() == serial;
-    });
-    if (it == m_connections.end()) return;
-    if (m_running) (*it)->close();
-    removeRoute(**it);
-    m_connections.erase(it);
+    {
+        std::lock_guard<std::mutex> guard(m_connectionLock);
+        auto it = std::find_if(m_connections.begin(), m_connections.end(), [&](const auto& c) {
+            return sameIp(c->peer(), peer) && c->serial() == serial;
+        });
+        if (it == m_connections.end()) return;
+        if (m_running) (*it)->close();
+        removeRoute(**it);
+        m_connections.erase(it);
+    }
+    if (m_closedHandler) m_closedHandler(peer, serial);
 }
 
 // The routes hold the same connections as the list, one per address, and answer these without
@@ -295,8 +302,9 @@ std::size_t CTcpServer::connectionCount() const {
     return m_connections.size();
 }
 
-void CTcpServer::deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer) {
-    if (m_dataHandler) m_dataHandler(frame, peer);
+void CTcpServer::deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
+                              std::uint64_t serial) {
+    if (m_dataHandler) m_dataHandler(frame, peer, serial);
 }
 
 void CTcpServer::connectionFailed(const TcpConnection& connection, const char* tag) {
@@ -311,6 +319,7 @@ void CTcpServer::connectionFailed(const TcpConnection& connection, const char* t
     InsertLogOb("%d,%d,'用户断开[%s]:%s'", logcode::kRun, logcode::kDeviceLink, tag,
                 ipText(connection.peer()).c_str());
     notifyClosed(connection.peer());
+    if (m_closedHandler) m_closedHandler(connection.peer(), connection.serial());
 }
 
 void CTcpServer::frameWritten(const SendItem& item, const sockaddr_in& peer,

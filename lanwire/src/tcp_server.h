@@ -32,8 +32,12 @@ class TcpConnection;
 
 class CTcpServer {
 public:
-    using DataHandler = std::function<void(std::span<const std::uint8_t>, const sockaddr_in&)>;
+    // A whole frame, its peer and the serial of the connection it came on.
+    using DataHandler =
+        std::function<void(std::span<const std::uint8_t>, const sockaddr_in&, std::uint64_t)>;
     using AddressHandler = std::function<void(const sockaddr_in&)>;
+    // A listed connection left the list (closed by its peer, failed, or dropped).
+    using ClosedHandler = std::function<void(const sockaddr_in&, std::uint64_t serial)>;
 
     explicit CTcpServer(FrameDump& sendDump);
     ~CTcpServer();
@@ -42,6 +46,8 @@ public:
 
     // Called for every accepted connection and every refused duplicate, never under a lock.
     void setAddressHandler(AddressHandler handler);
+    // Called without any of the server's locks held; not for the connections closed by stop.
+    void setClosedHandler(ClosedHandler handler);
     void setWindow(platform::MessageTarget* target) { m_target.store(target); }
     // Posts a message to the window, if any; never call with a lock held.
     void postToWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
@@ -77,7 +83,8 @@ public:
     // For connections, on their I/O thread.
     const ServerConfig& config() const { return m_config; }
     std::chrono::steady_clock::time_point now() const { return m_config.clock(); }
-    void deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer);
+    void deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
+                      std::uint64_t serial);
     void connectionFailed(const TcpConnection& connection, const char* tag);
     void frameWritten(const SendItem& item, const sockaddr_in& peer,
                       std::chrono::steady_clock::time_point when);
@@ -100,6 +107,7 @@ private:
 
     FrameDump& m_sendDump;
     AddressHandler m_addressHandler;
+    ClosedHandler m_closedHandler;
     DataHandler m_dataHandler;
     ServerConfig m_config;
     std::atomic<platform::MessageTarget*> m_target{nullptr};

@@ -42,8 +42,10 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
     if (!payload) return -1;
     if (const auto known = FindDevice(id)) {
         InsertLogOb("%d,%d,'已经注册过了:%d'", logcode::kRun, logcode::kDeviceLink, id);
-        // The link lets a registration through only when the id is not online elsewhere, so
-        // a device that comes back from another address has moved: the record follows it.
+        // Supervision decides who owns the id: a device back from another address whose old
+        // connection is gone moves there, and the record follows it. A refusal (the id is
+        // still online elsewhere) leaves the record with its owner.
+        if (!DoNetReg(id, &peer)) return 0;
         bool moved = false;
         {
             DevMapGuard guard;
@@ -51,10 +53,13 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
             moved = old.sin_addr.s_addr != peer.sin_addr.s_addr;
             if (moved) known->SetDeviceSockIPAddr(peer);
         }
-        DoNetReg(id, &peer);
         if (moved) postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
         return 0;
     }
+    // Supervision starts here rather than when the window gets to the event, so a busy window
+    // never delays a device's heartbeats; and first, so that a refused registration (the id
+    // online elsewhere) files and records nothing.
+    if (!DoNetReg(id, &peer)) return 0;
     auto device = std::make_shared<CDeviceBase>();
     device->SetDeviceID(id);
     device->SetDeviceSockIPAddr(peer);
@@ -76,9 +81,6 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
                 formatIpAddress(peer).c_str());
     PlusDevice(std::move(device));
     PlusDevtoArray(id);
-    // Supervision starts here rather than when the window gets to the event, so a busy
-    // window never delays a device's heartbeats.
-    DoNetReg(id, &peer);
     postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REGISTERED);
     notifyDeviceRegistered(id);
     return 0;

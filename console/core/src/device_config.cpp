@@ -8,6 +8,7 @@
 
 #include "consolecore/device_snapshot.h"
 #include "devroster/devroster.h"
+#include "lanwire/lanwire.h"
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 
@@ -221,6 +222,9 @@ bool DeviceConfig::write() {
 void DeviceConfig::removeCurrentDevice(std::uint16_t id) {
     RemoveDevFromObjDevInfoMap(id);
     RemoveFromDevArray(id);
+    // As after an offline notice: no more heartbeats to a device no longer listed, and its
+    // connection closes, so that it registers again, from wherever its new settings put it.
+    DropNetDevice(id);
     if (m_options.mainWindow) {
         m_options.mainWindow->post(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REMOVED);
     }

@@ -296,23 +296,24 @@ void SwitchingController::onSerialStepDone(std::uint16_t deviceId, bool on) {
     const auto found = groups.findGroupOf(GroupKind::Serial, deviceId);
     if (!found) return;
     const int group = *found;
-    auto& devices = groups.devices(GroupKind::Serial, group);
-    markHandled(devices, deviceId);
-    const std::size_t count = devices.size();
     // A reply queued before its run ended (timed out, cancelled, device lost) finds no record:
     // nothing more is sent for a run nobody follows.
     if (!groups.findSerialRecord(group)) return;
-
+    // Only the device the run waits for moves it on: a reply from any other device of the
+    // group (late, repeated or unasked for) changes nothing, so it can neither skip a device
+    // nor get past a cancel that was asked for.
     GroupRun* run = findRun(GroupKind::Serial, group);
-    if (run && run->current == deviceId) {
-        run->confirmed.push_back(deviceId);
-        run->current.reset();
-        if (run->cancelRequested) {
-            groups.eraseSerialRecord(group);
-            guard.unlock();
-            endRun(run->id, RunOutcome::Cancelled);
-            return;
-        }
+    if (!run || run->current != deviceId) return;
+    auto& devices = groups.devices(GroupKind::Serial, group);
+    markHandled(devices, deviceId);
+    const std::size_t count = devices.size();
+    run->confirmed.push_back(deviceId);
+    run->current.reset();
+    if (run->cancelRequested) {
+        groups.eraseSerialRecord(group);
+        guard.unlock();
+        endRun(run->id, RunOutcome::Cancelled);
+        return;
     }
 
     // Continue in the run's own number order (kept in the run record), then with any device
@@ -342,20 +343,18 @@ void SwitchingController::onSerialStepDone(std::uint16_t deviceId, bool on) {
         guard.unlock();  // the frame goes out after the groups lock is released
         m_channel.SendSerialSwitch(static_cast<std::uint16_t>(nextId), target,
                                    static_cast<std::uint8_t>(group), 1, countByte(count));
-        if (run) {
-            run->switched.push_back(nextId);
-            if (!contains(run->planned, nextId)) run->planned.push_back(nextId);
-            run->current = nextId;
-            armTimeout(*run);
-            notify(*run);
-        }
+        run->switched.push_back(nextId);
+        if (!contains(run->planned, nextId)) run->planned.push_back(nextId);
+        run->current = nextId;
+        armTimeout(*run);
+        notify(*run);
         return;
     }
     groups.eraseSerialRecord(group);
     guard.unlock();
     InsertLogOb(target == 1 ? "%d,%d,'串行开分组%d结束!'" : "%d,%d,'串行关分组%d结束!'",
                 logcode::kRun, logcode::kSerial, group);
-    if (run) endRun(run->id, RunOutcome::Completed);
+    endRun(run->id, RunOutcome::Completed);
 }
 
 void SwitchingController::onTimeout(std::uint64_t runId) {

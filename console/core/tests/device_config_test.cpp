@@ -4,12 +4,19 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <arpa/inet.h>
 
+#include <memory>
+#include <optional>
+
+#include "consolecore/device_channel.h"
 #include "core_test_support.h"
 #include "devroster/devroster.h"
+#include "lanwire/lanwire.h"
+#include "lanwire/lanwire_options.h"
 #include "serialsim/com_port_links.h"
 #include "serialsim/serial_device.h"
+#include "simtcp/sim_fleet.h"
 #include "testkit/wait_for.h"
 
 namespace {
@@ -295,6 +302,43 @@ TEST_F(DeviceConfigTest, WriteSendsTheExactFrameAndRemovesTheDeviceEverywhere) {
     EXPECT_EQ(m_mainWindow.next(std::chrono::milliseconds(0)),
               (PostedMessage{platform::WM_DEVICE_EVENT, 300, platform::DEV_EVENT_REMOVED}));
     EXPECT_EQ(m_groupRemovals, std::vector<std::uint16_t>{300});
+}
+
+// The device written to leaves supervision and its connection closes, as after an offline
+// notice: no heartbeats to a device no longer listed, and it may register from a new address.
+TEST_F(DeviceConfigTest, WriteEndsTheDevicesSupervisionAndClosesItsConnection) {
+    LanwireOptions options;
+    options.programFolder = m_dir.path().string() + "/";
+    SetLanwireOptions(options);
+    consolecore::CDeviceChannel channel;
+    ASSERT_TRUE(channel.Start(0));
+    const auto supervisedAt = [](std::uint16_t id) -> std::optional<std::uint32_t> {
+        for (const auto& e : GetLanwireTickTable()) {
+            if (e.deviceId == id) return e.address.sin_addr.s_addr;
+        }
+        return std::nullopt;
+    };
+    {
+        simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
+        simtcp::Knobs once;
+        once.reconnect = false;
+        auto& before = fleet.add(simtcp::makeDeviceConfig(0, 300), once);
+        fleet.start();
+        ASSERT_TRUE(testkit::waitFor([&] { return FindDevice(300) && supervisedAt(300); }));
+        ASSERT_TRUE(readAndShow());
+        EXPECT_TRUE(m_config->write());
+        EXPECT_FALSE(supervisedAt(300));
+        EXPECT_TRUE(before.waitState([](const auto& s) { return s.closedByPeer == 1; }));
+
+        auto& after = fleet.add(simtcp::makeDeviceConfig(1, 300));
+        fleet.start();
+        const in_addr_t moved = inet_addr(after.config().sourceAddress.c_str());
+        ASSERT_TRUE(testkit::waitFor([&] { return supervisedAt(300) == moved; }));
+        EXPECT_EQ(CopyDevice(300)->GetDeviceSockIPAddr().sin_addr.s_addr, moved);
+        fleet.stop();
+    }
+    channel.Stop();
+    SetLanwireOptions({});
 }
 
 TEST_F(DeviceConfigTest, RoundTripChangesEveryParameterAndReadsItBack) {

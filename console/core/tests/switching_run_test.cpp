@@ -8,6 +8,7 @@
 #include "consolecore/group_run.h"
 #include "logbase/log_codes.h"
 #include "protocol/console_frames.h"
+#include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
 #include "simtcp/sim_fleet.h"
 
@@ -266,6 +267,43 @@ TEST_F(SwitchingRunTest, CancelLetsTheCurrentStepFinishAndSendsNothingMore) {
     EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const auto& r) {
         return r.content.starts_with("串行开分组6汇总:顺序[51],结果:已取消");
     }));
+}
+
+// Only the device the run waits for moves it on, from its own connection: an unasked step
+// reply of another device of the group, or one claiming the current device's id from another
+// connection, neither skips a device nor gets past the cancel.
+TEST_F(SwitchingRunTest, OnlyTheCurrentDevicesOwnReplyMovesASerialRun) {
+    auto& slow = addDevice(55, 6, 1, 1, false, false);
+    auto& other = addDevice(56, 6, 1, 2, false);
+    auto& last = addDevice(57, 6, 1, 3, false);
+    auto& forger = addDevice(58, 0, 0, 1, false);
+    fleet->start();
+    ASSERT_TRUE(console->waitRows(4));
+    console->chooser.groupIndex = 5;
+    console->onGui([&] { console->switching.OnSerialOn(); });
+    ASSERT_TRUE(slow.waitCommand(protocol::NET_CMD_SERIAL));
+    const std::uint64_t id = activeRunId();
+    console->onGui([&] { EXPECT_TRUE(console->switching.cancelRun(id)); });
+    // Each reply is followed by a frame of the same connection that the link drops: once that
+    // is counted, the reply before it has been handled and its message posted.
+    const auto sendAndSettle = [&](simtcp::SimDevice& from, std::uint16_t claimed) {
+        const std::uint64_t forged = GetLanwireStats().framesForged;
+        from.sendFrame(protocol::buildDeviceHeader(protocol::NET_CMD_STEP_DONE, claimed));
+        from.sendFrame(protocol::buildDeviceHeader(protocol::NET_CMD_STEP_DONE, 55));
+        ASSERT_TRUE(testkit::waitFor([&] { return GetLanwireStats().framesForged > forged; }));
+    };
+    sendAndSettle(other, 56);
+    sendAndSettle(forger, 55);
+    const GroupRun waiting = runs().back();
+    EXPECT_TRUE(waiting.running());
+    EXPECT_EQ(waiting.current, std::optional<std::uint32_t>(55));
+    EXPECT_EQ(waiting.switched, std::vector<std::uint32_t>{55});
+
+    slow.sendStepDone();
+    ASSERT_TRUE(waitEnded(RunOutcome::Cancelled));
+    EXPECT_EQ(runs().back().confirmed, std::vector<std::uint32_t>{55});
+    EXPECT_EQ(other.received(protocol::NET_CMD_SERIAL), 0u);
+    EXPECT_EQ(last.received(protocol::NET_CMD_SERIAL), 0u);
 }
 
 TEST_F(SwitchingRunTest, SecondRunOfARunningGroupIsRefused) {

@@ -22,9 +22,11 @@ using LanwireRecvCallback = std::function<int(std::uint32_t deviceId, sockaddr_i
 
 // Starts the link: raises the soft descriptor limit to the hard one, listens on `port` of
 // every local address (0 picks a free port, see GetLanwirePort) and hands frames to
-// `callback`. Offline frames from the network and registrations for an id online at another
-// address are dropped (and logged) before the callback. False when already running or when the
-// server cannot start. May be called again after CancelLanwire.
+// `callback`. Dropped (and logged) before the callback: offline frames from the network,
+// status, switch-reply and step-done frames for a supervised id from any other connection
+// than its own, and registrations for an id online at another address (held for a while:
+// they go through when that connection closes or the device is reported offline). False when
+// already running or when the server cannot start. May be called again after CancelLanwire.
 LANWIRE_EXPORT bool InitLanwire(std::uint16_t port, LanwireRecvCallback callback);
 
 // Stops the server, closes every connection, discards queued sends, empties the heartbeat
@@ -46,6 +48,11 @@ LANWIRE_EXPORT bool DoNetReg(std::uint32_t deviceId, const sockaddr_in* address)
 // Ends the heartbeat supervision of a device. After its offline notice this also drops and
 // closes its connection, unless another supervised id uses it. Always true.
 LANWIRE_EXPORT bool DeleteTickDevice(std::uint16_t deviceId);
+
+// Ends the heartbeat supervision of a device removed from the console (by hand as much as
+// after its offline notice) and closes its connection, unless another supervised id uses
+// it. Always true.
+LANWIRE_EXPORT bool DropNetDevice(std::uint16_t deviceId);
 
 // The receiver of WM_LINK_SOCKET_CLOSED (lParam the lost peer's s_addr) and
 // WM_DEVICE_ID_CONFLICT (platform/messages.h), both posted. Null: no notices.

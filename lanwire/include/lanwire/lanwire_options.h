@@ -18,7 +18,14 @@ struct LanwireOptions {
     std::chrono::milliseconds heartbeatPass{100};
     // Heartbeats a device may leave unanswered before it is reported offline.
     int heartbeatCounterStart = 3;
-    // The clock the heartbeat thread and the partial-frame timeout read; null: steady clock.
+    // A registration refused because its id is still online on another connection waits this
+    // long for that connection to close or its device to go offline, and then goes through.
+    std::chrono::milliseconds registrationHold{10000};
+    // Frames that claim a supervised id from another connection are logged at most once per
+    // this period and peer address (all are counted).
+    std::chrono::milliseconds forgedLogPeriod{60000};
+    // The clock the heartbeat thread, the partial-frame timeout, the registration hold and the
+    // forged-frame log period read; null: steady clock.
     std::function<std::chrono::steady_clock::time_point()> clock;
     // Least time between two frames to one device, and between two heartbeats to one device.
     // A 250 ms heartbeat gap allows a device at most ten heartbeats per 2.5 s tick: supervision
@@ -72,7 +79,10 @@ struct LanwireStats {
     std::uint64_t bytesPending = 0;        // bytes of incomplete frames waiting for the rest
     std::uint64_t ticks = 0;               // heartbeat ticks run since InitLanwire
     std::uint64_t connectionsRefused = 0;  // connections closed at once to keep the reserve
-    std::uint64_t framesForged = 0;        // offline notices, answers and registrations refused
+    std::uint64_t framesForged = 0;        // refused frames: see below
+    std::size_t registrationsHeld = 0;     // refused registrations waiting for a takeover
+    // framesForged counts offline notices from the network, and heartbeat answers, status,
+    // switch-reply, step-done frames and registrations claiming an id of another connection.
 };
 LANWIRE_EXPORT LanwireStats GetLanwireStats();
 

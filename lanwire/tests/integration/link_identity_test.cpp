@@ -245,3 +245,97 @@ TEST_F(IdentityTest, RemovingADeviceAfterItsNoticeClosesItsConnectionSoItsReconn
     EXPECT_TRUE(recorder.waitCount(1211, NET_CMD_REGISTER, 2));
     EXPECT_TRUE(logRowsWith("carraySocket列表中已有设备:" + device.config().sourceAddress).empty());
 }
+
+TEST_F(IdentityTest, DeviceFramesForAnIdFromAnotherConnectionAreDroppedCountedAndLogged) {
+    ASSERT_TRUE(startLink());
+    auto& owner = addDevice(11, 1212);
+    auto& forger = addDevice(12, 1213);
+    supervise(owner);
+    expectRegistered(forger);
+    const std::uint64_t forgedBefore = GetLanwireStats().framesForged;
+    StatusPayload claim;
+    claim.header.deviceId = 1212;
+    claim.group = 3;
+    claim.onOff = true;
+    const std::vector<std::uint8_t> commands = {NET_CMD_STATUS, NET_CMD_PARALLEL, NET_CMD_SERIAL,
+                                                NET_CMD_STEP_DONE};
+    for (const std::uint8_t command : commands) {
+        forger.sendFrame(command == NET_CMD_STEP_DONE ? buildDeviceHeader(command, 1212)
+                                                      : buildStatusFrame(command, claim));
+    }
+    flush(forger);
+    for (const std::uint8_t command : commands) {
+        EXPECT_TRUE(recorder.from(1212, command).empty()) << int(command);
+    }
+    EXPECT_EQ(GetLanwireStats().framesForged, forgedBefore + commands.size());
+    // One line per address and minute, naming the first frame dropped.
+    const std::string prefix = "丢弃非本设备连接发来的数据包:1212;命令:";
+    const std::string from = ";IP:" + forger.config().sourceAddress;
+    const auto rows = logRowsWith(prefix + "3" + from);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].type, 3);
+    EXPECT_EQ(rows[0].childType, 4);
+    EXPECT_TRUE(logRowsWith(prefix + "5" + from).empty());
+    clock.advance(options.forgedLogPeriod);
+    forger.sendFrame(buildDeviceHeader(NET_CMD_STEP_DONE, 1212));
+    flush(forger);
+    EXPECT_EQ(logRowsWith(prefix + "5" + from).size(), 1u);
+    // The device's own connection still speaks for it.
+    owner.sendStepDone();
+    EXPECT_TRUE(recorder.waitCount(1212, NET_CMD_STEP_DONE, 1));
+}
+
+// A registration refused while the id's old connection stands is held: it goes through once
+// that connection closes or its device is reported offline, and is dropped after the hold.
+TEST_F(IdentityTest, ARegistrationHeldForAnIdOnlineElsewhereGoesThroughWhenTheOldOneGoes) {
+    enum class OldOne { Closes, GoesOffline, Stays };
+    options.registrationHold = 15s;  // longer than the four ticks to an offline notice
+    ASSERT_TRUE(startLink());
+    recorder.setHook([](const Delivery& d) {
+        if (d.command() == NET_CMD_OFFLINE)
+            DeleteTickDevice(static_cast<std::uint16_t>(d.deviceId));
+    });
+    std::size_t index = 13;
+    std::uint16_t id = 1214;
+    for (const OldOne old : {OldOne::Closes, OldOne::GoesOffline, OldOne::Stays}) {
+        SCOPED_TRACE(static_cast<int>(old));
+        auto& before = addDevice(index++, id, quietOnce());
+        supervise(before);
+        auto& after = addDevice(index++, id);
+        ASSERT_TRUE(testkit::waitFor([] { return GetLanwireStats().registrationsHeld == 1; }));
+        EXPECT_EQ(recorder.from(id, NET_CMD_REGISTER).size(), 1u);
+        if (old == OldOne::Closes) {
+            before.disconnect();
+        } else if (old == OldOne::GoesOffline) {
+            for (int tick = 0; tick < 4; ++tick) advanceTick();
+        } else {
+            // One tick, a whole hold later: the held registration is dropped.
+            const std::uint64_t ticks = GetLanwireStats().ticks;
+            clock.advance(options.registrationHold + 1ms);
+            ASSERT_TRUE(testkit::waitFor([&] { return GetLanwireStats().ticks == ticks + 1; }));
+            EXPECT_EQ(GetLanwireStats().registrationsHeld, 0u);
+            EXPECT_EQ(recorder.from(id, NET_CMD_REGISTER).size(), 1u);
+            EXPECT_EQ(supervisedAt(id), before.config().sourceAddress);
+            continue;
+        }
+        ASSERT_TRUE(recorder.waitCount(id, NET_CMD_REGISTER, 2));
+        const auto all = recorder.all();
+        const auto registration = std::find_if(all.rbegin(), all.rend(), [&](const Delivery& d) {
+            return d.deviceId == id && d.command() == NET_CMD_REGISTER;
+        });
+        EXPECT_EQ(ipOf(registration->peer), after.config().sourceAddress);
+        if (old == OldOne::GoesOffline) {
+            // Behind the offline notice, after which the console has removed the old device.
+            const auto notice = std::find_if(all.begin(), all.end(), [&](const Delivery& d) {
+                return d.deviceId == id && d.command() == NET_CMD_OFFLINE;
+            });
+            ASSERT_NE(notice, all.end());
+            EXPECT_LT(notice - all.begin(), all.rend() - registration - 1);
+        }
+        const sockaddr_in peer = addressOf(after);
+        EXPECT_TRUE(DoNetReg(id, &peer));
+        EXPECT_EQ(supervisedAt(id), after.config().sourceAddress);
+        EXPECT_EQ(GetLanwireStats().registrationsHeld, 0u);
+        ++id;
+    }
+}

@@ -85,8 +85,9 @@ public:
     // sends the read request. The reply arrives later as WM_SERIAL_REPLY.
     void read();
     // "设置设备参数": validates the form and hands the 38-byte write request to the open port
-    // (true when it was). Only then is the current device removed from the registry and the
-    // groups, and the main window told; a refused form or a closed port removes nothing.
+    // (true when it was). Only then is the current device removed from the registry, the
+    // groups and heartbeat supervision (its connection closes), and the main window told; a
+    // refused form or a closed port removes nothing.
     bool write();
     // WM_SERIAL_REPLY on the dialog's thread: parses the oldest completed reply and fills the
     // form. True when the form was filled.

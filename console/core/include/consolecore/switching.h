@@ -66,7 +66,8 @@ public:
 
     // WM_PARALLEL_STEP_DONE.
     void onParallelStepDone(std::uint16_t deviceId);
-    // WM_SERIAL_STEP_DONE; `on` is the direction the receive path posted.
+    // WM_SERIAL_STEP_DONE; `on` is the direction the receive path posted. Only the reply of
+    // the device the group's run waits for moves the run on (or ends it, if cancelled).
     void onSerialStepDone(std::uint16_t deviceId, bool on);
     // A device left the registry (DEV_EVENT_REMOVED): a run waiting for it ends.
     void onDeviceRemoved(std::uint16_t deviceId);
