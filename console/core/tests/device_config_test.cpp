@@ -52,6 +52,8 @@ protected:
         m_config = std::make_unique<DeviceConfig>(std::move(options));
     }
     void TearDown() override {
+        CancelLanwire();  // started by the test that needs it; also after a failed assertion
+        SetLanwireOptions({});
         m_config.reset();
         ReleaseLogbaseModule();
         InitDevrosterMod();
@@ -337,8 +339,6 @@ TEST_F(DeviceConfigTest, WriteEndsTheDevicesSupervisionAndClosesItsConnection) {
         EXPECT_EQ(CopyDevice(300)->GetDeviceSockIPAddr().sin_addr.s_addr, moved);
         fleet.stop();
     }
-    channel.Stop();
-    SetLanwireOptions({});
 }
 
 TEST_F(DeviceConfigTest, RoundTripChangesEveryParameterAndReadsItBack) {

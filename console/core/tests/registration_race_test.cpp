@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 #include "consolecore/device_channel.h"
@@ -53,23 +54,38 @@ std::string supervisedAt(std::uint16_t id) {
     return {};
 }
 
-TEST(RegistrationRace, TwoRegistrationsOfOneIdAtOnceEndWithOneOwner) {
-    testkit::TempDir dir;
-    const std::string folder = dir.path().string() + "/";
-    ASSERT_TRUE(InitLogbaseModule(folder, "Vantrel_DB.db3"));
-    InitDevrosterMod();
-    switchingGroups().reset();
-    LanwireOptions options;
-    options.programFolder = folder;
-    SetLanwireOptions(options);
+class RegistrationRace : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(InitLogbaseModule(m_dir.path().string() + "/", "Vantrel_DB.db3"));
+        InitDevrosterMod();
+        switchingGroups().reset();
+        LanwireOptions options;
+        options.programFolder = m_dir.path().string() + "/";
+        SetLanwireOptions(options);
+        ASSERT_TRUE(InitLanwire(0, [this](std::uint32_t id, sockaddr_in peer,
+                                          const std::uint8_t* data, std::int32_t length) {
+            gate.pass();
+            return CDeviceChannel::OnNetData(id, peer, data, length);
+        }));
+        fleet = std::make_unique<simtcp::SimFleet>("127.0.0.1", GetLanwirePort());
+    }
+    void TearDown() override {
+        gate.open();
+        fleet.reset();
+        CancelLanwire();
+        SetLanwireOptions({});
+        ReleaseLogbaseModule();
+        InitDevrosterMod();
+    }
+
+    testkit::TempDir m_dir;
     Gate gate;
-    ASSERT_TRUE(InitLanwire(0, [&gate](std::uint32_t id, sockaddr_in peer, const std::uint8_t* data,
-                                       std::int32_t length) {
-        gate.pass();
-        return CDeviceChannel::OnNetData(id, peer, data, length);
-    }));
+    std::unique_ptr<simtcp::SimFleet> fleet;
+};
+
+TEST_F(RegistrationRace, TwoRegistrationsOfOneIdAtOnceEndWithOneOwner) {
     CDeviceChannel channel;
-    simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
     simtcp::Knobs knobs;
     knobs.reconnect = false;
 
@@ -78,9 +94,9 @@ TEST(RegistrationRace, TwoRegistrationsOfOneIdAtOnceEndWithOneOwner) {
         const auto id = static_cast<std::uint16_t>(7000 + round);
         gate.close();
         const std::uint64_t queued = GetLanwireStats().framesQueued;
-        auto& first = fleet.add(simtcp::makeDeviceConfig(2u * round, id), knobs);
-        auto& second = fleet.add(simtcp::makeDeviceConfig(2u * round + 1, id), knobs);
-        fleet.start();
+        auto& first = fleet->add(simtcp::makeDeviceConfig(2u * round, id), knobs);
+        auto& second = fleet->add(simtcp::makeDeviceConfig(2u * round + 1, id), knobs);
+        fleet->start();
         ASSERT_TRUE(testkit::waitFor([&] { return GetLanwireStats().framesQueued >= queued + 2; }));
         gate.open();
 
@@ -105,11 +121,6 @@ TEST(RegistrationRace, TwoRegistrationsOfOneIdAtOnceEndWithOneOwner) {
         EXPECT_TRUE(CopyDevice(id)->GetLed(0));
         EXPECT_EQ(supervisedAt(id), owner);
     }
-    fleet.stop();
-    CancelLanwire();
-    SetLanwireOptions({});
-    ReleaseLogbaseModule();
-    InitDevrosterMod();
 }
 
 }  // namespace
