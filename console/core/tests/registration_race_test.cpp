@@ -124,3 +124,39 @@ TEST_F(RegistrationRace, TwoRegistrationsOfOneIdAtOnceEndWithOneOwner) {
 }
 
 }  // namespace
+
+// A device back from a new address while its old connection still stands (it closes just
+// before or just after the new registration): the registration is held, and completed once
+// the old connection is gone, with its log line, the supervision and the record's address.
+TEST_F(RegistrationRace, ADeviceBackFromANewAddressTakesItsIdOverWhenTheOldConnectionCloses) {
+    simtcp::Knobs once;
+    once.reconnect = false;
+    std::size_t index = 0;
+    std::uint16_t id = 7100;
+    for (const bool closeFirst : {false, true, false, true}) {
+        SCOPED_TRACE(id);
+        auto& before = fleet->add(simtcp::makeDeviceConfig(index++, id), once);
+        fleet->start();
+        ASSERT_TRUE(
+            testkit::waitFor([&] { return supervisedAt(id) == before.config().sourceAddress; }));
+        auto& after = fleet->add(simtcp::makeDeviceConfig(index++, id));
+        if (closeFirst) {
+            before.disconnect();
+            fleet->start();
+        } else {
+            fleet->start();
+            ASSERT_TRUE(testkit::waitFor([] { return GetLanwireStats().registrationsHeld == 1; }));
+            before.disconnect();
+        }
+        const std::string moved = after.config().sourceAddress;
+        ASSERT_TRUE(testkit::waitFor([&] {
+            const auto record = CopyDevice(id);
+            return supervisedAt(id) == moved && record &&
+                   platform::formatIpv4(record->GetDeviceSockIPAddr().sin_addr) == moved;
+        }));
+        EXPECT_TRUE(after.waitCommand(protocol::NET_CMD_HEARTBEAT));
+        EXPECT_EQ(coretest::countLog({2, 4, "已经注册过了:" + std::to_string(id)}), 1);
+        EXPECT_EQ(GetLanwireStats().registrationsHeld, 0u);
+        ++id;
+    }
+}
