@@ -145,7 +145,12 @@ TEST_F(RegistrationRace, ADeviceBackFromANewAddressTakesItsIdOverWhenTheOldConne
             fleet->start();
         } else {
             fleet->start();
-            ASSERT_TRUE(testkit::waitFor([] { return GetLanwireStats().registrationsHeld == 1; }));
+            const std::string conflict = "设备ID冲突:" + std::to_string(id) +
+                                         ";新IP:" + after.config().sourceAddress +
+                                         ";在线IP:" + before.config().sourceAddress;
+            ASSERT_TRUE(testkit::waitFor([&] {
+                return coretest::countLog({3, 4, conflict}) == 1;
+            }));
             before.disconnect();
         }
         const std::string moved = after.config().sourceAddress;
