@@ -48,10 +48,12 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
         if (!DoNetReg(id, &peer)) return 0;
         bool moved = false;
         {
+            // The record names the connection supervision now uses (a reconnect from the same
+            // address comes from another port).
             DevMapGuard guard;
             const sockaddr_in old = known->GetDeviceSockIPAddr();
             moved = old.sin_addr.s_addr != peer.sin_addr.s_addr;
-            if (moved) known->SetDeviceSockIPAddr(peer);
+            if (moved || old.sin_port != peer.sin_port) known->SetDeviceSockIPAddr(peer);
         }
         if (moved) postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
         return 0;
