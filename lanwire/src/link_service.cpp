@@ -168,10 +168,10 @@ void CLinkService::openDump(FrameDump& dump, const std::string& path, std::uintm
     }
 }
 
-bool CLinkService::send(const std::uint8_t* data, std::uint32_t length,
-                        const sockaddr_in& destination) {
-    if (data == nullptr && length > 0) return false;
-    if (!m_running) return false;
+LanwireSendResult CLinkService::send(const std::uint8_t* data, std::uint32_t length,
+                                     const sockaddr_in& destination) {
+    if (data == nullptr && length > 0) return LanwireSendResult::Stopped;
+    if (!m_running) return LanwireSendResult::Stopped;
     return m_server.queueSend(std::span<const std::uint8_t>(data, length), destination);
 }
 

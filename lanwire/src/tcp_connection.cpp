@@ -136,14 +136,21 @@ void TcpConnection::addCommand(SendItem item) {
 
 bool TcpConnection::nextDue(TimePoint& due, bool& heartbeat) const {
     const TimePoint gapEnd = m_lastWrite + m_server.config().sendGap;
-    if (!m_outbox.empty()) {
-        due = gapEnd;
-        heartbeat = false;
-        return true;
+    // A heartbeat whose time has come goes ahead of every queued command: a device kept busy
+    // with commands must still hear from its supervision. It takes one send gap like any
+    // frame, and after a heartbeat a waiting command has the next turn, so commands keep
+    // moving however short the heartbeat gap.
+    if (!m_heartbeatsDue.empty()) {
+        const TimePoint heartbeatDue = std::max(gapEnd, m_heartbeatsDue.begin()->first);
+        if (m_outbox.empty() || (heartbeatDue <= gapEnd && !m_lastWasHeartbeat)) {
+            due = heartbeatDue;
+            heartbeat = true;
+            return true;
+        }
     }
-    if (m_heartbeatsDue.empty()) return false;
-    due = std::max(gapEnd, m_heartbeatsDue.begin()->first);
-    heartbeat = true;
+    if (m_outbox.empty()) return false;
+    due = gapEnd;
+    heartbeat = false;
     return true;
 }
 
@@ -153,6 +160,11 @@ void TcpConnection::pump() {
     bool heartbeat = false;
     if (!nextDue(due, heartbeat)) return;
     const TimePoint now = std::chrono::steady_clock::now();
+    // A command's turn that came late may find a heartbeat due by now: that goes first.
+    if (!heartbeat && !m_lastWasHeartbeat && !m_heartbeatsDue.empty() &&
+        m_heartbeatsDue.begin()->first <= now) {
+        heartbeat = true;
+    }
     if (now < due) {
         m_timerArmed = true;
         m_timer.expires_at(due);
@@ -195,6 +207,7 @@ void TcpConnection::onWritten(const std::error_code& error, bool heartbeat,
         return;
     }
     m_lastWrite = std::chrono::steady_clock::now();
+    m_lastWasHeartbeat = heartbeat;
     if (heartbeat) {
         // Written in its slot (within half a step): the next one is due a whole period after
         // the slot, so the writes that share a busy slot do not slow their devices' rate down.

@@ -36,7 +36,8 @@ public:
     void start();
     // Queues a frame: order kept, at least the send gap between two writes. Heartbeats are
     // paced per device id: at most one waits per id, and it waits for the heartbeat gap since
-    // the last heartbeat to that id. False when the command outbox is full. Any thread.
+    // the last heartbeat to that id; once due it goes ahead of queued commands. False when the
+    // command outbox is full (heartbeats are never refused). Any thread.
     bool enqueue(SendItem item);
     // Closes the socket without further notices (the entry has left the list). Any thread.
     void close();
@@ -58,7 +59,8 @@ private:
     TimePoint heartbeatSlot(TimePoint due) const;
     void addHeartbeat(SendItem item);
     void addCommand(SendItem item);
-    // The time the next frame may be written, and whether it is a heartbeat; false if none.
+    // The time the next frame may be written, and whether it is a heartbeat (a due heartbeat
+    // comes before commands); false if none.
     bool nextDue(TimePoint& due, bool& heartbeat) const;
     void pump();
     void onWritten(const std::error_code& error, bool heartbeat, std::uint16_t heartbeatId,
@@ -89,6 +91,7 @@ private:
     bool m_writeActive = false;
     bool m_timerArmed = false;
     TimePoint m_lastWrite = TimePoint::min();
+    bool m_lastWasHeartbeat = false;  // then a waiting command goes before the next heartbeat
     // Write progress: a write pending since m_writeStarted for the stall time-out closes.
     asio::steady_timer m_stallTimer;
     bool m_stallArmed = false;

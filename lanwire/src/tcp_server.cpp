@@ -229,16 +229,18 @@ void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
     acceptNext();
 }
 
-bool CTcpServer::queueSend(std::span<const std::uint8_t> bytes, const sockaddr_in& destination) {
+LanwireSendResult CTcpServer::queueSend(std::span<const std::uint8_t> bytes,
+                                        const sockaddr_in& destination) {
     SendItem item{std::vector<std::uint8_t>(bytes.begin(), bytes.end()), destination};
     std::lock_guard<std::mutex> guard(m_sendLock);
-    if (!m_acceptingSends) return false;
+    if (!m_acceptingSends) return LanwireSendResult::Stopped;
     const auto route = m_routes.find(destination.sin_addr.s_addr);
     if (route == m_routes.end()) {
         ++m_sendsDropped;
-        return true;
+        return LanwireSendResult::NoConnection;
     }
-    return route->second->enqueue(std::move(item));
+    return route->second->enqueue(std::move(item)) ? LanwireSendResult::Queued
+                                                   : LanwireSendResult::OutboxFull;
 }
 
 void CTcpServer::refuseForDescriptors(asio::ip::tcp::socket& socket) {

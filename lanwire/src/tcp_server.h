@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "lanwire/lanwire.h"
 #include "send_item.h"
 #include "server_config.h"
 
@@ -55,9 +56,10 @@ public:
     // the next start.
     std::vector<sockaddr_in> stop();
 
-    // Copies the bytes onto the destination's write queue; false while stopped and when the
+    // Copies the bytes onto the destination's write queue; refused while stopped and when the
     // destination's outbox is full.
-    bool queueSend(std::span<const std::uint8_t> bytes, const sockaddr_in& destination);
+    LanwireSendResult queueSend(std::span<const std::uint8_t> bytes,
+                                const sockaddr_in& destination);
     // Removes the listed connection with the peer's IP and `serial` and closes it; a later
     // connection from the same address stays.
     void dropConnection(const sockaddr_in& peer, std::uint64_t serial);

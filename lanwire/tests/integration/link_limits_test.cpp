@@ -100,10 +100,13 @@ TEST_F(LinkTest, AFullOutboxRefusesSendsAndAStalledConnectionIsClosedWithoutHold
     const std::vector<std::uint8_t> block(256 * 1024, 0x55);
     bool refused = false;
     for (int i = 0; i < 200 && !refused; ++i) {
-        refused = !TCPSend(block.data(), static_cast<std::uint32_t>(block.size()),
-                           address(stuck.config().sourceAddress));
+        refused =
+            SendToDevice(block.data(), static_cast<std::uint32_t>(block.size()),
+                         address(stuck.config().sourceAddress)) == LanwireSendResult::OutboxFull;
         if (!refused) std::this_thread::yield();
     }
+    EXPECT_FALSE(TCPSend(block.data(), static_cast<std::uint32_t>(block.size()),
+                         address(stuck.config().sourceAddress)));
     EXPECT_TRUE(refused) << "the outbox of a device that reads nothing has no bound";
     // The other device is served meanwhile.
     ASSERT_TRUE(
@@ -119,8 +122,13 @@ TEST_F(LinkTest, ALinkThatIsNotRunningRefusesSends) {
     asio::ip::tcp::acceptor taken(io, {asio::ip::tcp::v4(), 0});
     EXPECT_FALSE(startLink(taken.local_endpoint().port()));
     EXPECT_FALSE(send(buildConsoleFrame(NET_CMD_PARALLEL, 5, 1, 0, 1, 1), address("127.0.0.2")));
+    const auto frame = buildConsoleFrame(NET_CMD_PARALLEL, 5, 1, 0, 1, 1);
+    EXPECT_EQ(SendToDevice(frame.data(), 24, address("127.0.0.2")), LanwireSendResult::Stopped);
     ASSERT_TRUE(startLink());
+    // No connection from that address: TCPSend still says true, the typed result tells.
     EXPECT_TRUE(send(buildConsoleFrame(NET_CMD_PARALLEL, 5, 1, 0, 1, 1), address("127.0.0.2")));
+    EXPECT_EQ(SendToDevice(frame.data(), 24, address("127.0.0.2")),
+              LanwireSendResult::NoConnection);
     CancelLanwire();
     EXPECT_FALSE(send(buildConsoleFrame(NET_CMD_PARALLEL, 5, 1, 0, 1, 1), address("127.0.0.2")));
 }
