@@ -98,6 +98,8 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
     config.sendGap = options.sendGap;
     config.heartbeatGap = options.heartbeatGap;
     config.partialFrameTimeout = options.partialFrameTimeout;
+    config.registrationTimeout = options.registrationTimeout;
+    config.partialFrameHoldLimit = options.partialFrameHoldLimit;
     config.acceptBackoff = options.acceptBackoff;
     config.outboxLimit = options.outboxLimit;
     config.writeStallTimeout = options.writeStallTimeout;
@@ -230,6 +232,7 @@ bool CLinkService::doNetReg(std::uint32_t deviceId, const sockaddr_in* address) 
         reportConflict(id, *address, *conflict);
         return false;
     }
+    m_server.markRegistered(*address);
     InsertLogOb(
         created ? "%d,%d,'0注册成功发送一次心跳包:%d'" : "%d,%d,'1注册成功发送一次心跳包:%d'",
         logcode::kRun, logcode::kDeviceLink, static_cast<int>(deviceId));
@@ -347,6 +350,7 @@ void CLinkService::heartbeatLoop(LanwireOptions options,
         if (now < noted) noted = now;  // a clock that went back starts a fresh period
         if (now - noted > options.tickPeriod) {
             runTick();
+            m_server.logTimedOut();
             noted = clock();
             ++m_ticks;  // counted after noting the time, so a reader of the count sees both
         }
@@ -409,6 +413,7 @@ LanwireStats CLinkService::stats() const {
     stats.bytesPending = m_server.bytesPending();
     stats.ticks = m_ticks;
     stats.connectionsRefused = m_server.connectionsRefused();
+    stats.connectionsTimedOut = m_server.connectionsTimedOut();
     stats.framesForged = m_framesForged;
     return stats;
 }

@@ -32,8 +32,11 @@ public:
     // Tells this connection apart from earlier and later ones from the same address.
     std::uint64_t serial() const { return m_serial; }
 
-    // Starts reading. Any thread.
+    // Starts reading, and the registration time-out. Any thread.
     void start();
+    // A registration on this connection was accepted: the registration time-out no longer
+    // applies. Any thread.
+    void markRegistered() { m_registered = true; }
     // Queues a frame: order kept, at least the send gap between two writes. Heartbeats are
     // paced per device id: at most one waits per id, and it waits for the heartbeat gap since
     // the last heartbeat to that id; once due it goes ahead of queued commands. False when the
@@ -66,6 +69,12 @@ private:
     void onWritten(const std::error_code& error, bool heartbeat, std::uint16_t heartbeatId,
                    TimePoint heartbeatDue);
     void armStallCheck(TimePoint at);
+    // Closes a connection that never registered, or that holds an incomplete frame, once its
+    // time is up.
+    void armRegistrationCheck();
+    void armPartialCheck(TimePoint at);
+    void checkPartial();
+    void timeOut();
     void checkStall();
     void fail(const char* tag);
 
@@ -79,7 +88,12 @@ private:
     // Reading.
     std::array<std::uint8_t, 8192> m_readBuffer{};
     protocol::StreamFramer m_framer;
-    std::chrono::steady_clock::time_point m_partialSince{};
+    std::chrono::steady_clock::time_point m_partialSince{};  // by the server's clock
+    // Time-outs of a silent or half-sent peer (steady clock, like every I/O timer).
+    std::atomic<bool> m_registered{false};
+    asio::steady_timer m_registrationTimer;
+    asio::steady_timer m_partialTimer;
+    TimePoint m_partialStarted{};
 
     // Writing.
     std::deque<SendItem> m_outbox;

@@ -1,5 +1,6 @@
 // Limits of the link: the descriptor reserve, the bounded write side, sends while stopped,
-// the posted socket-closed notice and dump files that refuse planted links.
+// the posted socket-closed notice, dump files that refuse planted links and connections that
+// never register.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -156,4 +157,32 @@ TEST_F(LinkTest, DumpFilesPlantedAsSymlinksAreRefusedAndLogged) {
     EXPECT_EQ(readFile("elsewhere.txt"), "keep\n");
     EXPECT_EQ(logRowsWith("转储文件是符号链接,拒绝写入:" + folder() + "testNote.ini").size(), 1u);
     EXPECT_NE(readFile("sendNote.ini"), "");  // the other dump still opens
+}
+
+TEST_F(LinkTest, ConnectionsNeverRegisteredAreClosedAndTheirRowsComeOncePerPeriod) {
+    options.registrationTimeout = 300ms;
+    options.clock = [this] { return clock.now(); };
+    options.heartbeatPass = 5ms;
+    ASSERT_TRUE(startLink());
+    // The console accepts the registration of this one.
+    recorder.setHook([](const Delivery& d) {
+        if (d.deviceId == 1261) DoNetReg(d.deviceId, &d.peer);
+    });
+    simtcp::Knobs once;
+    once.reconnect = false;
+    auto& kept = addDevice(10, 1261, once);
+    expectRegistered(kept);
+    // These register, but nobody accepts their registration.
+    auto& first = addDevice(11, 1262, once);
+    ASSERT_TRUE(first.waitState([](const auto& s) { return s.closedByPeer == 1; }));
+    auto& second = addDevice(12, 1263, once);
+    ASSERT_TRUE(second.waitState([](const auto& s) { return s.closedByPeer == 1; }));
+    EXPECT_EQ(GetLanwireStats().connectionsTimedOut, 2u);
+    const std::string row = "未注册或半帧超时,关闭连接:1";
+    EXPECT_EQ(logRowsWith(row).size(), 1u) << "the second close waits for the period";
+    // The period ends on the link's clock: the next tick writes the waiting count.
+    clock.advance(60s);
+    EXPECT_TRUE(testkit::waitFor([&] { return logRowsWith(row).size() == 2; }));
+    EXPECT_EQ(kept.state().closedByPeer, 0u);
+    EXPECT_EQ(GetLanwireStats().connections, 1u);
 }
