@@ -164,6 +164,10 @@ void CLinkService::stopThreads() {
 }
 
 void CLinkService::openDump(FrameDump& dump, const std::string& path, std::uintmax_t limit) {
+    dump.setLossReporter([](const std::string& file, std::uint64_t lost) {
+        InsertLogOb("%d,%d,'转储文件写入失败,丢失%llu帧:%s'", logcode::kFailure, logcode::kOther,
+                    static_cast<unsigned long long>(lost), file.c_str());
+    });
     if (dump.open(path, limit) == FrameDump::OpenResult::Symlink) {
         InsertLogOb("%d,%d,'转储文件是符号链接,拒绝写入:%s'", logcode::kFailure, logcode::kOther,
                     path.c_str());

@@ -1,9 +1,10 @@
 // Limits of the link: the descriptor reserve, the bounded write side, sends while stopped,
-// the posted socket-closed notice, dump files that refuse planted links and connections that
-// never register.
+// the posted socket-closed notice, dump files that refuse planted links or lose lines to a full
+// disk, and connections that never register.
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <asio.hpp>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include "link_fixture.h"
 #include "protocol/console_frames.h"
 #include "protocol/device_frames.h"
+#include "testkit/file_size_cap.h"
 
 using namespace linktest;
 using namespace protocol;
@@ -185,4 +187,28 @@ TEST_F(LinkTest, ConnectionsNeverRegisteredAreClosedAndTheirRowsComeOncePerPerio
     EXPECT_TRUE(testkit::waitFor([&] { return logRowsWith(row).size() == 2; }));
     EXPECT_EQ(kept.state().closedByPeer, 0u);
     EXPECT_EQ(GetLanwireStats().connections, 1u);
+}
+
+TEST_F(LinkTest, FramesTheReceiveDumpCouldNotWriteAreLoggedWhenWritingResumes) {
+    ASSERT_TRUE(startLink());
+    auto& device = addDevice(13, 1271, silent());
+    expectRegistered(device);
+    logRowsWith("");  // the log store has written everything: nothing else writes a file now
+    {
+        // The disk is full: the next dump line does not fit.
+        testkit::FileSizeCap full(std::filesystem::file_size(folder() + "testNote.ini") + 10);
+        ASSERT_TRUE(full.set());
+        for (int i = 0; i < 4; ++i) device.sendStatus();
+        // Each frame is dumped before it is queued for the callback.
+        ASSERT_TRUE(recorder.waitCount(1271, NET_CMD_STATUS, 4));
+    }
+    device.sendStatus();
+    ASSERT_TRUE(recorder.waitCount(1271, NET_CMD_STATUS, 5));
+    const auto rows = logRowsWith("转储文件写入失败,丢失4帧:" + folder() + "testNote.ini");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].type, 3);
+    EXPECT_EQ(rows[0].childType, 8);
+    // The dump holds the registration and the frame after the gap, whole.
+    const std::string dump = readFile("testNote.ini");
+    EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 3);
 }
