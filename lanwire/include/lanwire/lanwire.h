@@ -51,6 +51,7 @@ LANWIRE_EXPORT LanwireSendResult SendToDevice(const std::uint8_t* data, std::uin
 
 // Puts the device under heartbeat supervision (or refreshes it) and sends it one heartbeat
 // to `address`; a device back from a new address whose old connection is gone moves there.
+// The connection at `address` then counts as registered (LanwireOptions::registrationTimeout).
 // False, with a log line and WM_DEVICE_ID_CONFLICT to the window, when the id is online at
 // another address: the entry stays as it is and `address` gets no heartbeat.
 LANWIRE_EXPORT bool DoNetReg(std::uint32_t deviceId, const sockaddr_in* address);

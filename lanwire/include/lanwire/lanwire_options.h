@@ -31,13 +31,14 @@ struct LanwireOptions {
     std::chrono::milliseconds partialFrameTimeout{5000};
     // A connection on which no registration has been accepted (DoNetReg) this long is closed,
     // and so is one that has held an incomplete frame this long, so that idle or half-open
-    // peers cannot hold descriptors. The closes are counted and logged at most once per
-    // refusalLogPeriod.
+    // peers cannot hold descriptors (0: never). The closes are counted and logged at most once
+    // per refusalLogPeriod.
     std::chrono::milliseconds registrationTimeout{30000};
     std::chrono::milliseconds partialFrameHoldLimit{30000};
     // Pause before accepting again when accept fails (out of file descriptors).
     std::chrono::milliseconds acceptBackoff{100};
-    // Commands (not heartbeats) waiting for one connection at most; TCPSend refuses more.
+    // Commands (not heartbeats) waiting for one connection at most; TCPSend refuses more
+    // (SendToDevice says OutboxFull). Due heartbeats go ahead of waiting commands.
     std::size_t outboxLimit = 1000;
     // A connection whose pending write makes no progress this long is closed.
     std::chrono::milliseconds writeStallTimeout{10000};
