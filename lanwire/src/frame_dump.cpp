@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <ctime>
 #include <filesystem>
+#include <utility>
 
 namespace lanwire {
 
@@ -39,6 +40,25 @@ bool endsInSection(int fd, const std::string& header, bool& endsWithNewline) {
     return lastHeader == header;
 }
 
+// Appends all of `text`; on a failure cuts the file back to `size`, so that no piece of a
+// line is left for the next line to run into.
+bool appendAll(int fd, const std::string& text, std::uintmax_t size) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            // Nothing better to do if even this fails: the next line then starts after it.
+            if (done > 0) {
+                [[maybe_unused]] const int cut = ::ftruncate(fd, static_cast<off_t>(size));
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 FrameDump::FrameDump(std::string section, char separator)
@@ -50,17 +70,23 @@ FrameDump::~FrameDump() {
 
 FrameDump::OpenResult FrameDump::open(const std::string& path, std::uintmax_t limit) {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_file != nullptr) std::fclose(m_file);
-    m_file = nullptr;
+    closeLocked();
     m_path = path;
     m_limit = limit;
-    return openLocked();
+    const OpenResult result = openLocked();
+    m_retryOpen = result == OpenResult::Failed;
+    return result;
 }
 
 void FrameDump::close() {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_file != nullptr) std::fclose(m_file);
-    m_file = nullptr;
+    closeLocked();
+    m_retryOpen = false;
+}
+
+void FrameDump::closeLocked() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
 }
 
 FrameDump::OpenResult FrameDump::openLocked() {
@@ -73,29 +99,26 @@ FrameDump::OpenResult FrameDump::openLocked() {
     m_size = ::fstat(fd, &info) == 0 ? static_cast<std::uintmax_t>(info.st_size) : 0;
     bool endsWithNewline = true;
     const bool ours = m_size > 0 && endsInSection(fd, header, endsWithNewline);
-    m_file = ::fdopen(fd, "ab");
-    if (m_file == nullptr) {
-        ::close(fd);
-        return OpenResult::Failed;
-    }
     std::string prefix;
     if (!endsWithNewline) prefix += "\n";
     if (!ours) prefix += header + "\n";
     if (!prefix.empty()) {
-        std::fwrite(prefix.data(), 1, prefix.size(), m_file);
-        std::fflush(m_file);
+        if (!appendAll(fd, prefix, m_size)) {
+            ::close(fd);  // keys without their section would land in someone else's
+            return OpenResult::Failed;
+        }
         m_size += prefix.size();
     }
+    m_fd = fd;
     return OpenResult::Opened;
 }
 
 void FrameDump::rotateLocked() {
-    std::fclose(m_file);
-    m_file = nullptr;
+    closeLocked();
     std::error_code ec;
     std::filesystem::rename(m_path, m_path + ".1", ec);
     if (ec) std::filesystem::remove(m_path, ec);
-    openLocked();
+    m_retryOpen = openLocked() == OpenResult::Failed;
 }
 
 void FrameDump::write(std::span<const std::uint8_t> frame) {
@@ -114,22 +137,43 @@ void FrameDump::write(std::span<const std::uint8_t> frame) {
     localtime_r(&now, &local);
     std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
 
-    std::lock_guard<std::mutex> guard(m_lock);
-    const std::uint32_t counter = m_counter++;
-    if (m_file == nullptr) return;
-    std::string line = stamp;
-    line += '-';
-    line += std::to_string(counter);
-    line += '=';
-    line += value;
-    line += '\n';
-    if (m_limit > 0 && m_size + line.size() > m_limit) {
-        rotateLocked();
-        if (m_file == nullptr) return;
+    std::uint64_t lostBefore = 0;
+    std::string path;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        const std::uint32_t counter = m_counter++;
+        // A file that could not be opened (full disk, missing folder) is tried again; a
+        // refused one (a planted link) is not.
+        if (m_fd < 0 && m_retryOpen) m_retryOpen = openLocked() == OpenResult::Failed;
+        if (m_fd < 0) {
+            if (m_retryOpen) ++m_lost;
+            return;
+        }
+        std::string line = stamp;
+        line += '-';
+        line += std::to_string(counter);
+        line += '=';
+        line += value;
+        line += '\n';
+        if (m_limit > 0 && m_size + line.size() > m_limit) {
+            rotateLocked();
+            if (m_fd < 0) {
+                if (m_retryOpen) ++m_lost;
+                return;
+            }
+        }
+        if (!appendAll(m_fd, line, m_size)) {
+            ++m_lost;
+            return;
+        }
+        m_size += line.size();
+        if (m_lost > 0 && m_lossReporter) {
+            lostBefore = std::exchange(m_lost, 0);
+            path = m_path;
+        }
     }
-    std::fwrite(line.data(), 1, line.size(), m_file);
-    std::fflush(m_file);
-    m_size += line.size();
+    // Writing works again: say how many frames the dump is missing.
+    if (lostBefore > 0) m_lossReporter(path, lostBefore);
 }
 
 }  // namespace lanwire

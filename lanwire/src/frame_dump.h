@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -21,14 +21,21 @@ public:
 
     enum class OpenResult { Opened, Symlink, Failed };
     // Opens (or creates, mode 0666 less the umask) `path` for appending; never through a
-    // symbolic link. A write failure later only loses lines.
+    // symbolic link. Lines that cannot be written later (disk full) are counted and the count
+    // told to the loss reporter once a line is written again; no piece of a line is left.
     OpenResult open(const std::string& path, std::uintmax_t limit);
     void close();
     // Appends "<YYYYmmddHHMMSS>-<counter>=<bytes>" and increments the counter. Thread-safe.
     void write(std::span<const std::uint8_t> frame);
 
+    // Told, without the dump's lock, how many frames could not be written (disk full, I/O
+    // error) once a frame is written again after them. Set before the first write.
+    using LossReporter = std::function<void(const std::string& path, std::uint64_t lost)>;
+    void setLossReporter(LossReporter reporter) { m_lossReporter = std::move(reporter); }
+
 private:
     OpenResult openLocked();
+    void closeLocked();
     void rotateLocked();
 
     const std::string m_section;
@@ -37,8 +44,11 @@ private:
     std::string m_path;
     std::uintmax_t m_limit = 0;
     std::uintmax_t m_size = 0;
-    std::FILE* m_file = nullptr;
+    int m_fd = -1;
+    bool m_retryOpen = false;     // the last open failed for a reason that may pass
     std::uint32_t m_counter = 0;  // never reset while the library is loaded
+    std::uint64_t m_lost = 0;     // frames not written since the last line that was
+    LossReporter m_lossReporter;
 };
 
 }  // namespace lanwire

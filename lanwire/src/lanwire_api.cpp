@@ -14,6 +14,12 @@ bool CancelLanwire() {
 }
 
 bool TCPSend(const std::uint8_t* data, std::uint32_t length, sockaddr_in destination) {
+    const LanwireSendResult result = linkService().send(data, length, destination);
+    return result == LanwireSendResult::Queued || result == LanwireSendResult::NoConnection;
+}
+
+LanwireSendResult SendToDevice(const std::uint8_t* data, std::uint32_t length,
+                               sockaddr_in destination) {
     return linkService().send(data, length, destination);
 }
 

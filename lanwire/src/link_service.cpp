@@ -105,6 +105,8 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
     config.sendGap = options.sendGap;
     config.heartbeatGap = options.heartbeatGap;
     config.partialFrameTimeout = options.partialFrameTimeout;
+    config.registrationTimeout = options.registrationTimeout;
+    config.partialFrameHoldLimit = options.partialFrameHoldLimit;
     config.acceptBackoff = options.acceptBackoff;
     config.outboxLimit = options.outboxLimit;
     config.writeStallTimeout = options.writeStallTimeout;
@@ -169,16 +171,20 @@ void CLinkService::stopThreads() {
 }
 
 void CLinkService::openDump(FrameDump& dump, const std::string& path, std::uintmax_t limit) {
+    dump.setLossReporter([](const std::string& file, std::uint64_t lost) {
+        InsertLogOb("%d,%d,'转储文件写入失败,丢失%llu帧:%s'", logcode::kFailure, logcode::kOther,
+                    static_cast<unsigned long long>(lost), file.c_str());
+    });
     if (dump.open(path, limit) == FrameDump::OpenResult::Symlink) {
         InsertLogOb("%d,%d,'转储文件是符号链接,拒绝写入:%s'", logcode::kFailure, logcode::kOther,
                     path.c_str());
     }
 }
 
-bool CLinkService::send(const std::uint8_t* data, std::uint32_t length,
-                        const sockaddr_in& destination) {
-    if (data == nullptr && length > 0) return false;
-    if (!m_running) return false;
+LanwireSendResult CLinkService::send(const std::uint8_t* data, std::uint32_t length,
+                                     const sockaddr_in& destination) {
+    if (data == nullptr && length > 0) return LanwireSendResult::Stopped;
+    if (!m_running) return LanwireSendResult::Stopped;
     return m_server.queueSend(std::span<const std::uint8_t>(data, length), destination);
 }
 
@@ -232,6 +238,7 @@ bool CLinkService::doNetReg(std::uint32_t deviceId, const sockaddr_in* address) 
         reportConflict(id, *address, *conflict);
         return false;
     }
+    m_server.markRegistered(*address);
     InsertLogOb(
         created ? "%d,%d,'0注册成功发送一次心跳包:%d'" : "%d,%d,'1注册成功发送一次心跳包:%d'",
         logcode::kRun, logcode::kDeviceLink, static_cast<int>(deviceId));
@@ -471,6 +478,7 @@ void CLinkService::heartbeatLoop(LanwireOptions options,
         if (now < noted) noted = now;  // a clock that went back starts a fresh period
         if (now - noted > options.tickPeriod) {
             runTick();
+            m_server.logTimedOut();
             noted = clock();
             ++m_ticks;  // counted after noting the time, so a reader of the count sees both
         }
@@ -536,6 +544,7 @@ LanwireStats CLinkService::stats() const {
     stats.bytesPending = m_server.bytesPending();
     stats.ticks = m_ticks;
     stats.connectionsRefused = m_server.connectionsRefused();
+    stats.connectionsTimedOut = m_server.connectionsTimedOut();
     stats.framesForged = m_framesForged;
     return stats;
 }

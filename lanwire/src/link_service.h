@@ -33,7 +33,8 @@ public:
 
     bool init(std::uint16_t port, LanwireRecvCallback callback);
     bool cancel();
-    bool send(const std::uint8_t* data, std::uint32_t length, const sockaddr_in& destination);
+    LanwireSendResult send(const std::uint8_t* data, std::uint32_t length,
+                           const sockaddr_in& destination);
     // False when the id is online at another address (the registration is refused).
     bool doNetReg(std::uint32_t deviceId, const sockaddr_in* address);
     bool deleteTickDevice(std::uint16_t deviceId);

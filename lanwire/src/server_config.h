@@ -16,6 +16,10 @@ struct ServerConfig {
     std::chrono::milliseconds sendGap{10};
     std::chrono::milliseconds heartbeatGap{100};
     std::chrono::milliseconds partialFrameTimeout{5000};
+    // A connection not registered within `registrationTimeout`, or holding an incomplete frame
+    // for `partialFrameHoldLimit`, is closed.
+    std::chrono::milliseconds registrationTimeout{30000};
+    std::chrono::milliseconds partialFrameHoldLimit{30000};
     std::chrono::milliseconds acceptBackoff{100};
     // Commands waiting for one connection at most; more are refused.
     std::size_t outboxLimit = 1000;

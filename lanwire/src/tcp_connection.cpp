@@ -28,6 +28,8 @@ TcpConnection::TcpConnection(CTcpServer& server, asio::ip::tcp::socket socket,
       m_timer(m_executor),
       m_peer(peer),
       m_serial(serial),
+      m_registrationTimer(m_executor),
+      m_partialTimer(m_executor),
       m_stallTimer(m_executor) {}
 
 TcpConnection::~TcpConnection() {
@@ -36,7 +38,42 @@ TcpConnection::~TcpConnection() {
 }
 
 void TcpConnection::start() {
-    asio::post(m_executor, [self = shared_from_this()] { self->readNext(); });
+    asio::post(m_executor, [self = shared_from_this()] {
+        self->armRegistrationCheck();
+        self->readNext();
+    });
+}
+
+void TcpConnection::armRegistrationCheck() {
+    const auto timeout = m_server.config().registrationTimeout;
+    if (timeout <= std::chrono::milliseconds::zero()) return;
+    m_registrationTimer.expires_after(timeout);
+    m_registrationTimer.async_wait([self = shared_from_this()](const std::error_code& error) {
+        if (error || self->m_closed || self->m_registered) return;
+        self->timeOut();
+    });
+}
+
+void TcpConnection::armPartialCheck(TimePoint at) {
+    m_partialTimer.expires_at(at);  // a wait for an earlier partial frame ends aborted
+    m_partialTimer.async_wait([self = shared_from_this()](const std::error_code& error) {
+        if (!error) self->checkPartial();
+    });
+}
+
+void TcpConnection::checkPartial() {
+    if (m_closed || m_framer.pendingBytes() == 0) return;
+    const TimePoint deadline = m_partialStarted + m_server.config().partialFrameHoldLimit;
+    if (std::chrono::steady_clock::now() >= deadline) {
+        timeOut();
+        return;
+    }
+    armPartialCheck(deadline);
+}
+
+void TcpConnection::timeOut() {
+    m_server.connectionTimedOut(*this);
+    closeNow();
 }
 
 void TcpConnection::readNext() {
@@ -77,7 +114,14 @@ void TcpConnection::consume(std::size_t count) {
     }
     m_server.addDiscarded(m_framer.discardedBytes() - discardedBefore);
     // The partial frame now buffered started with this read unless it was already waiting.
-    if (m_framer.pendingBytes() > 0 && (completedOne || !wasPartial)) m_partialSince = now;
+    if (m_framer.pendingBytes() > 0 && (completedOne || !wasPartial)) {
+        m_partialSince = now;
+        const auto holdLimit = m_server.config().partialFrameHoldLimit;
+        if (holdLimit > std::chrono::milliseconds::zero()) {
+            m_partialStarted = std::chrono::steady_clock::now();
+            armPartialCheck(m_partialStarted + holdLimit);
+        }
+    }
     m_server.adjustPending(pendingBefore, m_framer.pendingBytes());
 }
 
@@ -136,14 +180,21 @@ void TcpConnection::addCommand(SendItem item) {
 
 bool TcpConnection::nextDue(TimePoint& due, bool& heartbeat) const {
     const TimePoint gapEnd = m_lastWrite + m_server.config().sendGap;
-    if (!m_outbox.empty()) {
-        due = gapEnd;
-        heartbeat = false;
-        return true;
+    // A heartbeat whose time has come goes ahead of every queued command: a device kept busy
+    // with commands must still hear from its supervision. It takes one send gap like any
+    // frame, and after a heartbeat a waiting command has the next turn, so commands keep
+    // moving however short the heartbeat gap.
+    if (!m_heartbeatsDue.empty()) {
+        const TimePoint heartbeatDue = std::max(gapEnd, m_heartbeatsDue.begin()->first);
+        if (m_outbox.empty() || (heartbeatDue <= gapEnd && !m_lastWasHeartbeat)) {
+            due = heartbeatDue;
+            heartbeat = true;
+            return true;
+        }
     }
-    if (m_heartbeatsDue.empty()) return false;
-    due = std::max(gapEnd, m_heartbeatsDue.begin()->first);
-    heartbeat = true;
+    if (m_outbox.empty()) return false;
+    due = gapEnd;
+    heartbeat = false;
     return true;
 }
 
@@ -153,6 +204,11 @@ void TcpConnection::pump() {
     bool heartbeat = false;
     if (!nextDue(due, heartbeat)) return;
     const TimePoint now = std::chrono::steady_clock::now();
+    // A command's turn that came late may find a heartbeat due by now: that goes first.
+    if (!heartbeat && !m_lastWasHeartbeat && !m_heartbeatsDue.empty() &&
+        m_heartbeatsDue.begin()->first <= now) {
+        heartbeat = true;
+    }
     if (now < due) {
         m_timerArmed = true;
         m_timer.expires_at(due);
@@ -195,6 +251,7 @@ void TcpConnection::onWritten(const std::error_code& error, bool heartbeat,
         return;
     }
     m_lastWrite = std::chrono::steady_clock::now();
+    m_lastWasHeartbeat = heartbeat;
     if (heartbeat) {
         // Written in its slot (within half a step): the next one is due a whole period after
         // the slot, so the writes that share a busy slot do not slow their devices' rate down.
@@ -247,6 +304,8 @@ void TcpConnection::closeNow() {
     m_socket.close(ignored);
     m_timer.cancel();
     m_stallTimer.cancel();
+    m_registrationTimer.cancel();
+    m_partialTimer.cancel();
     m_commandsQueued -= m_outbox.size();
     m_outbox.clear();
     m_heartbeats.clear();

@@ -32,11 +32,15 @@ public:
     // Tells this connection apart from earlier and later ones from the same address.
     std::uint64_t serial() const { return m_serial; }
 
-    // Starts reading. Any thread.
+    // Starts reading, and the registration time-out. Any thread.
     void start();
+    // A registration on this connection was accepted: the registration time-out no longer
+    // applies. Any thread.
+    void markRegistered() { m_registered = true; }
     // Queues a frame: order kept, at least the send gap between two writes. Heartbeats are
     // paced per device id: at most one waits per id, and it waits for the heartbeat gap since
-    // the last heartbeat to that id. False when the command outbox is full. Any thread.
+    // the last heartbeat to that id; once due it goes ahead of queued commands. False when the
+    // command outbox is full (heartbeats are never refused). Any thread.
     bool enqueue(SendItem item);
     // Closes the socket without further notices (the entry has left the list). Any thread.
     void close();
@@ -58,12 +62,19 @@ private:
     TimePoint heartbeatSlot(TimePoint due) const;
     void addHeartbeat(SendItem item);
     void addCommand(SendItem item);
-    // The time the next frame may be written, and whether it is a heartbeat; false if none.
+    // The time the next frame may be written, and whether it is a heartbeat (a due heartbeat
+    // comes before commands); false if none.
     bool nextDue(TimePoint& due, bool& heartbeat) const;
     void pump();
     void onWritten(const std::error_code& error, bool heartbeat, std::uint16_t heartbeatId,
                    TimePoint heartbeatDue);
     void armStallCheck(TimePoint at);
+    // Closes a connection that never registered, or that holds an incomplete frame, once its
+    // time is up.
+    void armRegistrationCheck();
+    void armPartialCheck(TimePoint at);
+    void checkPartial();
+    void timeOut();
     void checkStall();
     void fail(const char* tag);
 
@@ -77,7 +88,12 @@ private:
     // Reading.
     std::array<std::uint8_t, 8192> m_readBuffer{};
     protocol::StreamFramer m_framer;
-    std::chrono::steady_clock::time_point m_partialSince{};
+    std::chrono::steady_clock::time_point m_partialSince{};  // by the server's clock
+    // Time-outs of a silent or half-sent peer (steady clock, like every I/O timer).
+    std::atomic<bool> m_registered{false};
+    asio::steady_timer m_registrationTimer;
+    asio::steady_timer m_partialTimer;
+    TimePoint m_partialStarted{};
 
     // Writing.
     std::deque<SendItem> m_outbox;
@@ -89,6 +105,7 @@ private:
     bool m_writeActive = false;
     bool m_timerArmed = false;
     TimePoint m_lastWrite = TimePoint::min();
+    bool m_lastWasHeartbeat = false;  // then a waiting command goes before the next heartbeat
     // Write progress: a write pending since m_writeStarted for the stall time-out closes.
     asio::steady_timer m_stallTimer;
     bool m_stallArmed = false;

@@ -105,6 +105,10 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
         m_refusalsUnlogged = 0;
         m_refusalsLogged.reset();
     }
+    {
+        std::lock_guard<std::mutex> guard(m_timedOutLock);
+        m_timedOutLog = platform::LogThrottle(m_config.refusalLogPeriod);
+    }
     InsertLogOb("%d,%d,'进入TCP监听线程!%d'", logcode::kSystem, logcode::kStartup, 1);
 
     for (auto& context : m_contexts) {
@@ -141,6 +145,12 @@ std::vector<sockaddr_in> CTcpServer::stop() {
     for (auto& thread : m_threads) thread.join();
     m_threads.clear();
     if (m_refusalsUnlogged > 0) logRefusals();
+    std::uint64_t timedOut = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_timedOutLock);
+        timedOut = m_timedOutLog.takeAll();
+    }
+    if (timedOut > 0) logTimedOutCount(timedOut);
     std::vector<std::shared_ptr<TcpConnection>> closing;
     {
         std::lock_guard<std::mutex> guard(m_connectionLock);
@@ -233,16 +243,18 @@ void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
     acceptNext();
 }
 
-bool CTcpServer::queueSend(std::span<const std::uint8_t> bytes, const sockaddr_in& destination) {
+LanwireSendResult CTcpServer::queueSend(std::span<const std::uint8_t> bytes,
+                                        const sockaddr_in& destination) {
     SendItem item{std::vector<std::uint8_t>(bytes.begin(), bytes.end()), destination};
     std::lock_guard<std::mutex> guard(m_sendLock);
-    if (!m_acceptingSends) return false;
+    if (!m_acceptingSends) return LanwireSendResult::Stopped;
     const auto route = m_routes.find(destination.sin_addr.s_addr);
     if (route == m_routes.end()) {
         ++m_sendsDropped;
-        return true;
+        return LanwireSendResult::NoConnection;
     }
-    return route->second->enqueue(std::move(item));
+    return route->second->enqueue(std::move(item)) ? LanwireSendResult::Queued
+                                                   : LanwireSendResult::OutboxFull;
 }
 
 void CTcpServer::refuseForDescriptors(asio::ip::tcp::socket& socket) {
@@ -297,6 +309,12 @@ bool CTcpServer::hasConnection(const sockaddr_in& peer) const {
     return m_routes.count(peer.sin_addr.s_addr) != 0;
 }
 
+void CTcpServer::markRegistered(const sockaddr_in& peer) {
+    std::lock_guard<std::mutex> guard(m_sendLock);
+    const auto route = m_routes.find(peer.sin_addr.s_addr);
+    if (route != m_routes.end()) route->second->markRegistered();
+}
+
 std::size_t CTcpServer::connectionCount() const {
     std::lock_guard<std::mutex> guard(m_connectionLock);
     return m_connections.size();
@@ -307,19 +325,49 @@ void CTcpServer::deliverFrame(std::span<const std::uint8_t> frame, const sockadd
     if (m_dataHandler) m_dataHandler(frame, peer, serial);
 }
 
+bool CTcpServer::unlist(const TcpConnection& connection) {
+    std::lock_guard<std::mutex> guard(m_connectionLock);
+    auto it = std::find_if(m_connections.begin(), m_connections.end(),
+                           [&](const auto& c) { return c.get() == &connection; });
+    if (it == m_connections.end()) return false;  // already dropped by supervision or stop
+    removeRoute(connection);
+    m_connections.erase(it);
+    return true;
+}
+
 void CTcpServer::connectionFailed(const TcpConnection& connection, const char* tag) {
-    {
-        std::lock_guard<std::mutex> guard(m_connectionLock);
-        auto it = std::find_if(m_connections.begin(), m_connections.end(),
-                               [&](const auto& c) { return c.get() == &connection; });
-        if (it == m_connections.end()) return;  // already dropped by supervision or stop
-        removeRoute(connection);
-        m_connections.erase(it);
-    }
+    if (!unlist(connection)) return;
     InsertLogOb("%d,%d,'用户断开[%s]:%s'", logcode::kRun, logcode::kDeviceLink, tag,
                 ipText(connection.peer()).c_str());
     notifyClosed(connection.peer());
     if (m_closedHandler) m_closedHandler(connection.peer(), connection.serial());
+}
+
+void CTcpServer::connectionTimedOut(const TcpConnection& connection) {
+    if (!unlist(connection)) return;
+    ++m_connectionsTimedOut;
+    std::uint64_t count = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_timedOutLock);
+        count = m_timedOutLog.add(1, m_config.clock());
+    }
+    // A thousand idle peers cost one row, not a thousand "用户断开" rows.
+    if (count > 0) logTimedOutCount(count);
+    notifyClosed(connection.peer());
+}
+
+void CTcpServer::logTimedOut() {
+    std::uint64_t count = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_timedOutLock);
+        count = m_timedOutLog.due(m_config.clock());
+    }
+    if (count > 0) logTimedOutCount(count);
+}
+
+void CTcpServer::logTimedOutCount(std::uint64_t count) {
+    InsertLogOb("%d,%d,'未注册或半帧超时,关闭连接:%llu'", logcode::kFailure, logcode::kDeviceLink,
+                static_cast<unsigned long long>(count));
 }
 
 void CTcpServer::frameWritten(const SendItem& item, const sockaddr_in& peer,

@@ -18,6 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "lanwire/lanwire.h"
+#include "platform/log_throttle.h"
 #include "send_item.h"
 #include "server_config.h"
 
@@ -61,9 +63,10 @@ public:
     // the next start.
     std::vector<sockaddr_in> stop();
 
-    // Copies the bytes onto the destination's write queue; false while stopped and when the
+    // Copies the bytes onto the destination's write queue; refused while stopped and when the
     // destination's outbox is full.
-    bool queueSend(std::span<const std::uint8_t> bytes, const sockaddr_in& destination);
+    LanwireSendResult queueSend(std::span<const std::uint8_t> bytes,
+                                const sockaddr_in& destination);
     // Removes the listed connection with the peer's IP and `serial` and closes it; a later
     // connection from the same address stays.
     void dropConnection(const sockaddr_in& peer, std::uint64_t serial);
@@ -71,6 +74,12 @@ public:
     std::uint64_t connectionSerial(const sockaddr_in& peer) const;
     // True while a connection from the peer's IP is listed.
     bool hasConnection(const sockaddr_in& peer) const;
+    // A registration from the peer's listed connection was accepted: it is not closed for
+    // want of one.
+    void markRegistered(const sockaddr_in& peer);
+    // Logs the connections closed for their time-outs that wait for their row, once the last
+    // row is a period old. Called now and then (the link's heartbeat tick).
+    void logTimedOut();
 
     std::uint16_t port() const { return m_port.load(); }
     std::size_t connectionCount() const;
@@ -79,6 +88,7 @@ public:
     std::uint64_t bytesDiscarded() const { return m_bytesDiscarded.load(); }
     std::uint64_t bytesPending() const { return m_bytesPending.load(); }
     std::uint64_t connectionsRefused() const { return m_connectionsRefused.load(); }
+    std::uint64_t connectionsTimedOut() const { return m_connectionsTimedOut.load(); }
 
     // For connections, on their I/O thread.
     const ServerConfig& config() const { return m_config; }
@@ -86,6 +96,9 @@ public:
     void deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
                       std::uint64_t serial);
     void connectionFailed(const TcpConnection& connection, const char* tag);
+    // The connection never registered or held a partial frame too long: unlisted and counted,
+    // without a row of its own.
+    void connectionTimedOut(const TcpConnection& connection);
     void frameWritten(const SendItem& item, const sockaddr_in& peer,
                       std::chrono::steady_clock::time_point when);
     void addDiscarded(std::uint64_t bytes) { m_bytesDiscarded += bytes; }
@@ -104,6 +117,9 @@ private:
     // at most once per period. Accept handler only.
     void refuseForDescriptors(asio::ip::tcp::socket& socket);
     void logRefusals();
+    // Takes `connection` off the list and the send routes; false if it was not listed.
+    bool unlist(const TcpConnection& connection);
+    static void logTimedOutCount(std::uint64_t count);
 
     FrameDump& m_sendDump;
     AddressHandler m_addressHandler;
@@ -142,6 +158,10 @@ private:
     std::atomic<std::uint64_t> m_bytesDiscarded{0};
     std::atomic<std::uint64_t> m_bytesPending{0};
     std::atomic<std::uint64_t> m_connectionsRefused{0};
+    std::atomic<std::uint64_t> m_connectionsTimedOut{0};
+    // Connections closed for their time-outs, logged at most once per refusalLogPeriod.
+    std::mutex m_timedOutLock;
+    platform::LogThrottle m_timedOutLog{std::chrono::minutes(1)};
     std::uint64_t m_nextSerial = 1;  // accept handler only
 };
 

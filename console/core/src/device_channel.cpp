@@ -153,8 +153,17 @@ std::optional<DeviceSnapshot> lookUp(std::uint16_t id) {
     return snapshotDevice(id);
 }
 
-bool send(const protocol::ConsoleFrame& frame, const sockaddr_in& address) {
-    return TCPSend(frame.data(), static_cast<std::uint32_t>(frame.size()), address);
+SendResult send(const protocol::ConsoleFrame& frame, const sockaddr_in& address) {
+    switch (SendToDevice(frame.data(), static_cast<std::uint32_t>(frame.size()), address)) {
+        case LanwireSendResult::Queued:
+            return SendResult::Queued;
+        case LanwireSendResult::NoConnection:
+            return SendResult::NotConnected;
+        case LanwireSendResult::OutboxFull:
+        case LanwireSendResult::Stopped:
+            break;
+    }
+    return SendResult::Refused;
 }
 
 }  // namespace
@@ -198,80 +207,95 @@ int CDeviceChannel::OnNetData(std::uint32_t /*deviceId*/, sockaddr_in peer,
     }
 }
 
-void CDeviceChannel::SendParallelSwitch(std::uint16_t id, std::uint8_t on, std::uint8_t position,
-                                        std::uint8_t count) {
+SendResult CDeviceChannel::SendParallelSwitch(std::uint16_t id, std::uint8_t on,
+                                              std::uint8_t position, std::uint8_t count) {
     const auto device = lookUp(id);
     if (!device) {
         InsertLogOb("%d,%d,'平行操作Map中没有找到%d的设备'", logcode::kFailure, logcode::kParallel,
                     id);
-        return;
+        return SendResult::UnknownDevice;
     }
     const std::string label =
         "(设备:" + std::to_string(id) + ",num:" + std::to_string(position) + ")";
-    const bool queued =
+    const SendResult result =
         send(protocol::buildConsoleFrame(protocol::NET_CMD_PARALLEL, id, on, 0, position, count),
              device->ip);
-    if (queued) {
+    if (result == SendResult::Queued) {
         InsertLogOb(on ? "%d,%d,'平行开%s成功!'" : "%d,%d,'平行关%s成功!'", logcode::kRun,
                     logcode::kParallel, label.c_str());
     } else {
         InsertLogOb(on ? "%d,%d,'平行开%s失败!'" : "%d,%d,'平行关%s失败!'", logcode::kRun,
                     logcode::kParallel, label.c_str());
     }
+    return result;
 }
 
-void CDeviceChannel::SendSerialSwitch(std::uint16_t id, std::uint8_t on, std::uint8_t group,
-                                      std::uint8_t flag, std::uint8_t count) {
+SendResult CDeviceChannel::SendSerialSwitch(std::uint16_t id, std::uint8_t on, std::uint8_t group,
+                                            std::uint8_t flag, std::uint8_t count) {
     const auto device = lookUp(id);
     if (!device) {
         InsertLogOb("%d,%d,'串行操作Map中没有找到%d的设备'", logcode::kFailure, logcode::kSerial,
                     id);
-        return;
+        return SendResult::UnknownDevice;
     }
     const std::string label = "设备:" + std::to_string(id);
-    const bool queued =
+    const SendResult result =
         send(protocol::buildConsoleFrame(protocol::NET_CMD_SERIAL, id, on, group, flag, count),
              device->ip);
-    if (queued) {
+    if (result == SendResult::Queued) {
         InsertLogOb(on ? "%d,%d,'串行开分组%d成功!%s'" : "%d,%d,'串行关分组%d成功!%s'",
                     logcode::kRun, logcode::kSerial, group, label.c_str());
     } else {
         InsertLogOb(on ? "%d,%d,'串行开分组%d失败,%s'" : "%d,%d,'串行关分组%d失败,%s'",
                     logcode::kRun, logcode::kSerial, group, label.c_str());
     }
+    return result;
 }
 
-void CDeviceChannel::SendChannelSwitch(std::uint16_t id, std::uint8_t outlet, std::uint8_t on) {
+SendResult CDeviceChannel::SendChannelSwitch(std::uint16_t id, std::uint8_t outlet,
+                                             std::uint8_t on) {
     const auto device = lookUp(id);
-    if (!device) return;
-    const std::string text =
-        "设备:" + device->name + (on ? "开灯:" : "关灯:") + std::to_string(outlet);
-    InsertLogOb("%d,%d,'%s'", logcode::kRun, logcode::kOther, text.c_str());
-    send(protocol::buildConsoleFrame(protocol::NET_CMD_CHANNEL, id, outlet, on), device->ip);
+    if (!device) return SendResult::UnknownDevice;
+    const SendResult result =
+        send(protocol::buildConsoleFrame(protocol::NET_CMD_CHANNEL, id, outlet, on), device->ip);
+    // Written once the frame is queued: a refused command must not read as switched. The
+    // caller tells the refusal in its own way.
+    if (result == SendResult::Queued) {
+        const std::string text =
+            "设备:" + device->name + (on ? "开灯:" : "关灯:") + std::to_string(outlet);
+        InsertLogOb("%d,%d,'%s'", logcode::kRun, logcode::kOther, text.c_str());
+    }
+    return result;
 }
 
-void CDeviceChannel::SendSetMode(std::uint16_t id, std::uint8_t mode) {
+SendResult CDeviceChannel::SendSetMode(std::uint16_t id, std::uint8_t mode) {
     if (const auto device = lookUp(id)) {
-        send(protocol::buildConsoleFrame(protocol::NET_CMD_SET_MODE, id, mode), device->ip);
+        return send(protocol::buildConsoleFrame(protocol::NET_CMD_SET_MODE, id, mode), device->ip);
     }
+    return SendResult::UnknownDevice;
 }
 
-void CDeviceChannel::SendSetGroup(std::uint16_t id, std::uint8_t group) {
+SendResult CDeviceChannel::SendSetGroup(std::uint16_t id, std::uint8_t group) {
     if (const auto device = lookUp(id)) {
-        send(protocol::buildConsoleFrame(protocol::NET_CMD_SET_GROUP, id, group), device->ip);
+        return send(protocol::buildConsoleFrame(protocol::NET_CMD_SET_GROUP, id, group),
+                    device->ip);
     }
+    return SendResult::UnknownDevice;
 }
 
-void CDeviceChannel::SendSetNumber(std::uint16_t id, std::uint8_t number) {
+SendResult CDeviceChannel::SendSetNumber(std::uint16_t id, std::uint8_t number) {
     if (const auto device = lookUp(id)) {
-        send(protocol::buildConsoleFrame(protocol::NET_CMD_SET_NUMBER, id, number), device->ip);
+        return send(protocol::buildConsoleFrame(protocol::NET_CMD_SET_NUMBER, id, number),
+                    device->ip);
     }
+    return SendResult::UnknownDevice;
 }
 
-void CDeviceChannel::SendSetOnOff(std::uint16_t id, std::uint8_t flag) {
+SendResult CDeviceChannel::SendSetOnOff(std::uint16_t id, std::uint8_t flag) {
     if (const auto device = lookUp(id)) {
-        send(protocol::buildConsoleFrame(protocol::NET_CMD_SET_ONOFF, id, flag), device->ip);
+        return send(protocol::buildConsoleFrame(protocol::NET_CMD_SET_ONOFF, id, flag), device->ip);
     }
+    return SendResult::UnknownDevice;
 }
 
 }  // namespace consolecore

@@ -15,9 +15,12 @@
 #include "core_test_support.h"
 #include "devroster/devroster.h"
 #include "lanwire/lanwire.h"
+#include "lanwire/lanwire_options.h"
 #include "platform/messages.h"
 #include "protocol/console_frames.h"
 #include "protocol/device_frames.h"
+#include "protocol/frame_types.h"
+#include "simtcp/sim_fleet.h"
 #include "testkit/wait_for.h"
 
 using namespace consolecore;
@@ -251,23 +254,35 @@ TEST_F(DeviceChannelTest, OfflineNoticeRemovesRegistryAndGroupEntries) {
     EXPECT_TRUE(GetDeviceArray().empty());
 }
 
-TEST_F(DeviceChannelTest, SendOperationsLogWithoutLinkAndSkipUnknownDevices) {
-    registerDevice(90, 1, 0);
+TEST_F(DeviceChannelTest, SendOperationsSayWhatBecameOfTheFrameAndLogOnlyWhatWasSent) {
+    registerDevice(90, 1, 0);  // known at 127.0.0.2, where no device is connected
     CDeviceChannel channel;
-    channel.SendChannelSwitch(90, 12, 0);
-    channel.SendChannelSwitch(91, 3, 1);  // not registered: no line
-    channel.SendParallelSwitch(91, 1, 1, 1);
-    channel.SendSerialSwitch(91, 0, 2, 1, 1);
-    EXPECT_EQ(coretest::countLog({2, 8, "设备:Rack90关灯:12"}), 1);
+    EXPECT_EQ(channel.SendChannelSwitch(91, 3, 1), SendResult::UnknownDevice);  // no line
+    EXPECT_EQ(channel.SendParallelSwitch(91, 1, 1, 1), SendResult::UnknownDevice);
+    EXPECT_EQ(channel.SendSerialSwitch(91, 0, 2, 1, 1), SendResult::UnknownDevice);
     EXPECT_EQ(coretest::countLog({3, 5, "平行操作Map中没有找到91的设备"}), 1);
     EXPECT_EQ(coretest::countLog({3, 6, "串行操作Map中没有找到91的设备"}), 1);
-    // With the link stopped the frame is refused, and the line says so.
-    ASSERT_TRUE(channel.Start(0));
-    channel.Stop();
-    channel.SendParallelSwitch(90, 1, 2, 3);
-    channel.SendSerialSwitch(90, 0, 1, 1, 3);
+    // With the link stopped every frame is refused, and the lines say so.
+    EXPECT_EQ(channel.SendChannelSwitch(90, 12, 0), SendResult::Refused);
+    EXPECT_EQ(channel.SendParallelSwitch(90, 1, 2, 3), SendResult::Refused);
+    EXPECT_EQ(channel.SendSerialSwitch(90, 0, 1, 1, 3), SendResult::Refused);
     EXPECT_EQ(coretest::countLog({2, 5, "平行开(设备:90,num:2)失败!"}), 1);
     EXPECT_EQ(coretest::countLog({2, 6, "串行关分组1失败,设备:90"}), 1);
+    // Running, but nothing is connected from the device's address: nothing is sent.
+    ASSERT_TRUE(channel.Start(0));
+    EXPECT_EQ(channel.SendChannelSwitch(90, 12, 0), SendResult::NotConnected);
+    EXPECT_EQ(channel.SendSetMode(90, 1), SendResult::NotConnected);
+    EXPECT_EQ(coretest::countLog({2, 8, "设备:Rack90关灯:12"}), 0);
+    // A connected device gets the frame, and the line names it.
+    simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
+    simtcp::SimDevice& device = fleet.add(simtcp::makeDeviceConfig(5, 92));
+    fleet.start();
+    ASSERT_TRUE(testkit::waitFor([] { return FindDevice(92) != nullptr; }));
+    EXPECT_EQ(channel.SendChannelSwitch(92, 12, 0), SendResult::Queued);
+    EXPECT_TRUE(device.waitCommand(protocol::NET_CMD_CHANNEL));
+    EXPECT_EQ(coretest::countLog({2, 8, "设备:SIM92关灯:12"}), 1);
+    fleet.stop();
+    channel.Stop();
 }
 
 }  // namespace

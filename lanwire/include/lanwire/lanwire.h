@@ -39,8 +39,21 @@ LANWIRE_EXPORT bool CancelLanwire();
 LANWIRE_EXPORT bool TCPSend(const std::uint8_t* data, std::uint32_t length,
                             sockaddr_in destination);
 
+// What became of a frame handed to the link.
+enum class LanwireSendResult {
+    Queued,        // on the write queue of the destination's connection
+    NoConnection,  // no connection from the destination's IP: dropped
+    OutboxFull,    // that connection already holds its cap of waiting commands: refused
+    Stopped,       // the link is not running: refused
+};
+
+// TCPSend with the outcome told apart; TCPSend is true for Queued and NoConnection.
+LANWIRE_EXPORT LanwireSendResult SendToDevice(const std::uint8_t* data, std::uint32_t length,
+                                              sockaddr_in destination);
+
 // Puts the device under heartbeat supervision (or refreshes it) and sends it one heartbeat
 // to `address`; a device back from a new address whose old connection is gone moves there.
+// The connection at `address` then counts as registered (LanwireOptions::registrationTimeout).
 // False, with a log line and WM_DEVICE_ID_CONFLICT to the window, when the id is online at
 // another address: the entry stays as it is and `address` gets no heartbeat.
 LANWIRE_EXPORT bool DoNetReg(std::uint32_t deviceId, const sockaddr_in* address);

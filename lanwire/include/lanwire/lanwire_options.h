@@ -36,9 +36,16 @@ struct LanwireOptions {
     std::chrono::milliseconds heartbeatGap{250};
     // A frame left incomplete this long is dropped when the next bytes arrive.
     std::chrono::milliseconds partialFrameTimeout{5000};
+    // A connection on which no registration has been accepted (DoNetReg) this long is closed,
+    // and so is one that has held an incomplete frame this long, so that idle or half-open
+    // peers cannot hold descriptors (0: never). The closes are counted and logged at most once
+    // per refusalLogPeriod.
+    std::chrono::milliseconds registrationTimeout{30000};
+    std::chrono::milliseconds partialFrameHoldLimit{30000};
     // Pause before accepting again when accept fails (out of file descriptors).
     std::chrono::milliseconds acceptBackoff{100};
-    // Commands (not heartbeats) waiting for one connection at most; TCPSend refuses more.
+    // Commands (not heartbeats) waiting for one connection at most; TCPSend refuses more
+    // (SendToDevice says OutboxFull). Due heartbeats go ahead of waiting commands.
     std::size_t outboxLimit = 1000;
     // A connection whose pending write makes no progress this long is closed.
     std::chrono::milliseconds writeStallTimeout{10000};
@@ -68,19 +75,20 @@ LANWIRE_EXPORT LanwireOptions GetLanwireOptions();
 LANWIRE_EXPORT std::uint16_t GetLanwirePort();
 
 struct LanwireStats {
-    std::size_t connections = 0;           // connections in the connection list
-    std::size_t tickEntries = 0;           // devices under heartbeat supervision
-    std::size_t receiveQueue = 0;          // records waiting for the receive callback
-    std::uint64_t framesQueued = 0;        // frames put on the receive queue (offline notices too)
-    std::uint64_t framesDropped = 0;       // frames and notices dropped on a full receive queue
-    std::uint64_t framesSent = 0;          // frames written to a connection (heartbeats too)
-    std::uint64_t sendsDropped = 0;        // sends with no connection for their address
-    std::uint64_t bytesDiscarded = 0;      // stream bytes skipped or dropped as stale
-    std::uint64_t bytesPending = 0;        // bytes of incomplete frames waiting for the rest
-    std::uint64_t ticks = 0;               // heartbeat ticks run since InitLanwire
-    std::uint64_t connectionsRefused = 0;  // connections closed at once to keep the reserve
-    std::uint64_t framesForged = 0;        // refused frames: see below
-    std::size_t registrationsHeld = 0;     // refused registrations waiting for a takeover
+    std::size_t connections = 0;            // connections in the connection list
+    std::size_t tickEntries = 0;            // devices under heartbeat supervision
+    std::size_t receiveQueue = 0;           // records waiting for the receive callback
+    std::uint64_t framesQueued = 0;         // frames put on the receive queue (offline notices too)
+    std::uint64_t framesDropped = 0;        // frames and notices dropped on a full receive queue
+    std::uint64_t framesSent = 0;           // frames written to a connection (heartbeats too)
+    std::uint64_t sendsDropped = 0;         // sends with no connection for their address
+    std::uint64_t bytesDiscarded = 0;       // stream bytes skipped or dropped as stale
+    std::uint64_t bytesPending = 0;         // bytes of incomplete frames waiting for the rest
+    std::uint64_t ticks = 0;                // heartbeat ticks run since InitLanwire
+    std::uint64_t connectionsRefused = 0;   // connections closed at once to keep the reserve
+    std::uint64_t framesForged = 0;         // refused frames: see below
+    std::size_t registrationsHeld = 0;      // refused registrations waiting for a takeover
+    std::uint64_t connectionsTimedOut = 0;  // closed unregistered or holding a partial frame
     // framesForged counts offline notices from the network, and heartbeat answers, status,
     // switch-reply, step-done frames and registrations claiming an id of another connection.
 };

@@ -1,8 +1,10 @@
 // Limits of the link: the descriptor reserve, the bounded write side, sends while stopped,
-// the posted socket-closed notice and dump files that refuse planted links.
+// the posted socket-closed notice, dump files that refuse planted links or lose lines to a full
+// disk, and connections that never register.
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <asio.hpp>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +12,7 @@
 #include "link_fixture.h"
 #include "protocol/console_frames.h"
 #include "protocol/device_frames.h"
+#include "testkit/file_size_cap.h"
 
 using namespace linktest;
 using namespace protocol;
@@ -100,10 +103,13 @@ TEST_F(LinkTest, AFullOutboxRefusesSendsAndAStalledConnectionIsClosedWithoutHold
     const std::vector<std::uint8_t> block(256 * 1024, 0x55);
     bool refused = false;
     for (int i = 0; i < 200 && !refused; ++i) {
-        refused = !TCPSend(block.data(), static_cast<std::uint32_t>(block.size()),
-                           address(stuck.config().sourceAddress));
+        refused =
+            SendToDevice(block.data(), static_cast<std::uint32_t>(block.size()),
+                         address(stuck.config().sourceAddress)) == LanwireSendResult::OutboxFull;
         if (!refused) std::this_thread::yield();
     }
+    EXPECT_FALSE(TCPSend(block.data(), static_cast<std::uint32_t>(block.size()),
+                         address(stuck.config().sourceAddress)));
     EXPECT_TRUE(refused) << "the outbox of a device that reads nothing has no bound";
     // The other device is served meanwhile.
     ASSERT_TRUE(
@@ -119,8 +125,13 @@ TEST_F(LinkTest, ALinkThatIsNotRunningRefusesSends) {
     asio::ip::tcp::acceptor taken(io, {asio::ip::tcp::v4(), 0});
     EXPECT_FALSE(startLink(taken.local_endpoint().port()));
     EXPECT_FALSE(send(buildConsoleFrame(NET_CMD_PARALLEL, 5, 1, 0, 1, 1), address("127.0.0.2")));
+    const auto frame = buildConsoleFrame(NET_CMD_PARALLEL, 5, 1, 0, 1, 1);
+    EXPECT_EQ(SendToDevice(frame.data(), 24, address("127.0.0.2")), LanwireSendResult::Stopped);
     ASSERT_TRUE(startLink());
+    // No connection from that address: TCPSend still says true, the typed result tells.
     EXPECT_TRUE(send(buildConsoleFrame(NET_CMD_PARALLEL, 5, 1, 0, 1, 1), address("127.0.0.2")));
+    EXPECT_EQ(SendToDevice(frame.data(), 24, address("127.0.0.2")),
+              LanwireSendResult::NoConnection);
     CancelLanwire();
     EXPECT_FALSE(send(buildConsoleFrame(NET_CMD_PARALLEL, 5, 1, 0, 1, 1), address("127.0.0.2")));
 }
@@ -148,4 +159,56 @@ TEST_F(LinkTest, DumpFilesPlantedAsSymlinksAreRefusedAndLogged) {
     EXPECT_EQ(readFile("elsewhere.txt"), "keep\n");
     EXPECT_EQ(logRowsWith("转储文件是符号链接,拒绝写入:" + folder() + "testNote.ini").size(), 1u);
     EXPECT_NE(readFile("sendNote.ini"), "");  // the other dump still opens
+}
+
+TEST_F(LinkTest, ConnectionsNeverRegisteredAreClosedAndTheirRowsComeOncePerPeriod) {
+    options.registrationTimeout = 300ms;
+    options.clock = [this] { return clock.now(); };
+    options.heartbeatPass = 5ms;
+    ASSERT_TRUE(startLink());
+    // The console accepts the registration of this one.
+    recorder.setHook([](const Delivery& d) {
+        if (d.deviceId == 1261) DoNetReg(d.deviceId, &d.peer);
+    });
+    simtcp::Knobs once;
+    once.reconnect = false;
+    auto& kept = addDevice(10, 1261, once);
+    expectRegistered(kept);
+    // These register, but nobody accepts their registration.
+    auto& first = addDevice(11, 1262, once);
+    ASSERT_TRUE(first.waitState([](const auto& s) { return s.closedByPeer == 1; }));
+    auto& second = addDevice(12, 1263, once);
+    ASSERT_TRUE(second.waitState([](const auto& s) { return s.closedByPeer == 1; }));
+    EXPECT_EQ(GetLanwireStats().connectionsTimedOut, 2u);
+    const std::string row = "未注册或半帧超时,关闭连接:1";
+    EXPECT_EQ(logRowsWith(row).size(), 1u) << "the second close waits for the period";
+    // The period ends on the link's clock: the next tick writes the waiting count.
+    clock.advance(60s);
+    EXPECT_TRUE(testkit::waitFor([&] { return logRowsWith(row).size() == 2; }));
+    EXPECT_EQ(kept.state().closedByPeer, 0u);
+    EXPECT_EQ(GetLanwireStats().connections, 1u);
+}
+
+TEST_F(LinkTest, FramesTheReceiveDumpCouldNotWriteAreLoggedWhenWritingResumes) {
+    ASSERT_TRUE(startLink());
+    auto& device = addDevice(13, 1271, silent());
+    expectRegistered(device);
+    logRowsWith("");  // the log store has written everything: nothing else writes a file now
+    {
+        // The disk is full: the next dump line does not fit.
+        testkit::FileSizeCap full(std::filesystem::file_size(folder() + "testNote.ini") + 10);
+        ASSERT_TRUE(full.set());
+        for (int i = 0; i < 4; ++i) device.sendStatus();
+        // Each frame is dumped before it is queued for the callback.
+        ASSERT_TRUE(recorder.waitCount(1271, NET_CMD_STATUS, 4));
+    }
+    device.sendStatus();
+    ASSERT_TRUE(recorder.waitCount(1271, NET_CMD_STATUS, 5));
+    const auto rows = logRowsWith("转储文件写入失败,丢失4帧:" + folder() + "testNote.ini");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].type, 3);
+    EXPECT_EQ(rows[0].childType, 8);
+    // The dump holds the registration and the frame after the gap, whole.
+    const std::string dump = readFile("testNote.ini");
+    EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 3);
 }

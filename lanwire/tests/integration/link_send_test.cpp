@@ -191,3 +191,62 @@ TEST_F(LinkTest, FramesFromManyThreadsReachDevicesOnEveryIoThreadCompleteAndInOr
     }
     EXPECT_EQ(GetLanwireStats().sendsDropped, droppedBefore);
 }
+
+// Heartbeat gap against send gap: heartbeats rarer than the send slots, and heartbeats due at
+// every slot (which must not starve the commands either).
+struct PriorityCase {
+    std::chrono::milliseconds heartbeatGap;
+    int commands;
+};
+
+class HeartbeatPriorityTest : public LinkTest,
+                              public ::testing::WithParamInterface<PriorityCase> {};
+
+TEST_P(HeartbeatPriorityTest, HeartbeatsGoAheadOfQueuedCommandsSoABusyDeviceStaysOnline) {
+    // The commands take a second at the 10 ms gap; supervision reports a device whose answers
+    // stop for three 100 ms ticks.
+    options.tickPeriod = 100ms;
+    options.heartbeatPass = 5ms;
+    options.heartbeatGap = GetParam().heartbeatGap;
+    ASSERT_TRUE(startLink());
+    auto& device = addDevice(60, 701);
+    expectRegistered(device);
+    const sockaddr_in peer = address(device.config().sourceAddress);
+    ASSERT_TRUE(DoNetReg(701, &peer));
+    ASSERT_TRUE(device.waitCommand(NET_CMD_HEARTBEAT, 2));
+    const int kCommands = GetParam().commands;
+    const auto commandCount = static_cast<std::size_t>(kCommands);
+    for (int k = 0; k < kCommands; ++k) {
+        ASSERT_EQ(SendToDevice(
+                      buildConsoleFrame(NET_CMD_CHANNEL, 701, static_cast<std::uint8_t>(k % 16 + 1),
+                                        static_cast<std::uint8_t>(k / 16))
+                          .data(),
+                      24, peer),
+                  LanwireSendResult::Queued);
+    }
+    ASSERT_TRUE(device.waitCommand(NET_CMD_CHANNEL, commandCount))
+        << device.received(NET_CMD_CHANNEL) << " of " << kCommands << " commands arrived";
+    EXPECT_TRUE(recorder.from(701, NET_CMD_OFFLINE).empty()) << "declared offline while busy";
+    const auto commands = device.frames(NET_CMD_CHANNEL);
+    for (int k = 0; k < kCommands; ++k) {
+        EXPECT_EQ(commands[k].param(0), k % 16 + 1) << "queue order";
+        EXPECT_EQ(commands[k].param(1), k / 16) << "queue order";
+    }
+    // Heartbeats went out among the commands, and the commands kept their gap.
+    std::vector<Written> written;
+    ASSERT_TRUE(testkit::waitFor([&] {
+        written = writes.to(device.config().sourceAddress, NET_CMD_CHANNEL);
+        return written.size() == commandCount;
+    }));
+    for (std::size_t i = 1; i < written.size(); ++i) {
+        EXPECT_GE(written[i].at - written[i - 1].at, 10ms) << i;
+    }
+    std::size_t heartbeatsAmongCommands = 0;
+    for (const auto& h : writes.to(device.config().sourceAddress, NET_CMD_HEARTBEAT)) {
+        heartbeatsAmongCommands += h.at > written.front().at && h.at < written.back().at;
+    }
+    EXPECT_GE(heartbeatsAmongCommands, 10u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gaps, HeartbeatPriorityTest,
+                         ::testing::Values(PriorityCase{50ms, 100}, PriorityCase{5ms, 50}));

@@ -1,4 +1,5 @@
-// Frame dump files: line format, appending to an existing file, rotation, concurrent writers.
+// Frame dump files: line format, appending to an existing file, rotation, concurrent writers,
+// frames lost to a full disk.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "frame_dump.h"
+#include "testkit/file_size_cap.h"
 #include "testkit/wait_for.h"
 
 using lanwire::FrameDump;
@@ -162,4 +164,35 @@ TEST(FrameDump, APlantedSymlinkIsRefusedAndNewFilesFollowTheUmask) {
     dump.close();
     const auto perms = std::filesystem::status(fresh).permissions();
     EXPECT_EQ(static_cast<unsigned>(perms), 0640u);
+}
+
+TEST(FrameDump, FramesLostWhileTheDiskIsFullAreCountedAndToldWhenWritingResumes) {
+    testkit::TempDir dir;
+    const std::string path = dir.file("testNote.ini");
+    FrameDump dump("NetData", ' ');
+    std::vector<std::pair<std::string, std::uint64_t>> reports;
+    dump.setLossReporter(
+        [&](const std::string& file, std::uint64_t lost) { reports.emplace_back(file, lost); });
+    ASSERT_EQ(dump.open(path, 1 << 20), FrameDump::OpenResult::Opened);
+    const std::vector<std::uint8_t> frame(20, 0x22);
+    dump.write(frame);
+    {
+        // Room for a piece of a line, never a whole one.
+        testkit::FileSizeCap full(std::filesystem::file_size(path) + 10);
+        ASSERT_TRUE(full.set());
+        for (int i = 0; i < 5; ++i) dump.write(frame);
+    }
+    EXPECT_TRUE(reports.empty()) << "nothing is told while writing still fails";
+    dump.write(frame);
+    dump.write(frame);
+    dump.close();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].first, path);
+    EXPECT_EQ(reports[0].second, 5u);
+    // No piece of a lost line is left between the whole ones.
+    const auto all = lines(slurp(path));
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_TRUE(std::regex_match(all[1], std::regex(R"(^\d{14}-0=(22 ){20}$)"))) << all[1];
+    EXPECT_TRUE(std::regex_match(all[2], std::regex(R"(^\d{14}-6=(22 ){20}$)"))) << all[2];
+    EXPECT_TRUE(std::regex_match(all[3], std::regex(R"(^\d{14}-7=(22 ){20}$)"))) << all[3];
 }

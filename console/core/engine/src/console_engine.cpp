@@ -6,6 +6,7 @@
 
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
+#include "mqtt_refusal_log.h"
 #include "mqttbridge/mqtt_bridge.h"
 #include "platform/messages.h"
 
@@ -27,7 +28,9 @@ ConsoleEngine::ConsoleEngine(SessionOptions options, GroupChooser& chooser,
     : m_session(m_channel, std::move(options)),
       m_table(m_channel),
       m_switching(m_channel, chooser, prompt, [this] { return m_table.rowCount(); }),
-      m_hooks(std::move(hooks)) {}
+      m_hooks(std::move(hooks)),
+      // One row per device per 10 s at most: a flood of refused commands stays readable.
+      m_refusals(std::make_unique<MqttRefusalLog>(std::chrono::seconds(10), m_hooks.clock)) {}
 
 ConsoleEngine::~ConsoleEngine() {
     stop();
@@ -47,6 +50,8 @@ void ConsoleEngine::stop() {
         m_bridge->stop();
         m_bridge.reset();
     }
+    // While the log store is still open.
+    m_refusals->flush(m_switching.options().timer);
     m_session.stop();  // does nothing when not running
 }
 
@@ -84,10 +89,9 @@ bool ConsoleEngine::handleMessage(std::uint32_t message, std::uintptr_t wParam,
     }
 }
 
-bool ConsoleEngine::switchOutlet(std::uint16_t id, int outlet, bool on) {
-    if (outlet < 1 || outlet > 16 || !snapshotDevice(id)) return false;
-    m_channel.SendChannelSwitch(id, static_cast<std::uint8_t>(outlet), on ? 1 : 0);
-    return true;
+SendResult ConsoleEngine::switchOutlet(std::uint16_t id, int outlet, bool on) {
+    if (outlet < 1 || outlet > 16) return SendResult::Invalid;
+    return m_channel.SendChannelSwitch(id, static_cast<std::uint8_t>(outlet), on ? 1 : 0);
 }
 
 void ConsoleEngine::publish(std::uint16_t id, std::intptr_t event) {
@@ -111,9 +115,12 @@ void ConsoleEngine::startBridge(const MqttSettings& settings) {
                 [this](const auto& c) {
                     using T = std::decay_t<decltype(c)>;
                     if constexpr (std::is_same_v<T, mqttbridge::OutletCommand>) {
-                        if (!switchOutlet(c.id, c.outlet, c.on)) {
+                        const SendResult result = switchOutlet(c.id, c.outlet, c.on);
+                        if (result == SendResult::UnknownDevice || result == SendResult::Invalid) {
                             InsertLogOb("%d,%d,'MQTT命令无效:设备%u未注册'", logcode::kFailure,
                                         logcode::kOther, static_cast<unsigned>(c.id));
+                        } else if (result != SendResult::Queued) {
+                            m_refusals->refused(c.id, m_switching.options().timer);
                         }
                     } else {
                         m_switching.startGroupRun(c.mode == mqttbridge::GroupMode::Serial

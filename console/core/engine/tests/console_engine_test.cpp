@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <map>
 
 #include "broker_fixture.h"
 #include "consolecore/group_selection.h"
@@ -29,12 +31,31 @@ public:
     std::optional<int> chooseGroup(GroupKind, std::uint8_t) override { return std::nullopt; }
 };
 
+// One-shot timers that fire only when the test says so (on the engine's thread).
+class ManualTimer : public RunTimer {
+public:
+    void arm(std::uint64_t key, std::chrono::milliseconds, std::function<void()> fire) override {
+        m_armed[key] = std::move(fire);
+    }
+    void disarm(std::uint64_t key) override { m_armed.erase(key); }
+    void fireAll() {
+        auto armed = std::move(m_armed);
+        m_armed.clear();
+        for (auto& [key, fire] : armed) fire();
+    }
+
+private:
+    std::map<std::uint64_t, std::function<void()>> m_armed;
+};
+
 // The engine on a thread of its own, its messages and tasks queued there.
 class EngineThread : public platform::MessageTarget {
 public:
-    explicit EngineThread(SessionOptions options) {
+    explicit EngineThread(SessionOptions options,
+                          std::function<std::chrono::steady_clock::time_point()> clock = {}) {
         EngineHooks hooks;
         hooks.postToEngine = [this](std::function<void()> task) { m_thread.post(std::move(task)); };
+        hooks.clock = std::move(clock);
         m_thread.run([&] {
             engine = std::make_unique<ConsoleEngine>(std::move(options), chooser, prompt,
                                                      std::move(hooks));
@@ -113,6 +134,89 @@ TEST(ConsoleEngine, PublishesDeviceStateAndRunsGroupCommandsOnItsThread) {
     }
     EXPECT_TRUE(recorder.waitLatest("rack/status", "offline"));
     endApplication();
+    SetDataPath("");
+}
+
+// 20 outlet commands over MQTT to a device whose outbox holds two: only the commands that
+// were queued log "开灯", and the refused ones are told in one counted row per device and
+// period, the rest when the period ends.
+TEST(ConsoleEngine, RefusedOutletCommandsAreCountedNotLoggedAsSwitched) {
+    testkit::TempDir dir;
+    const std::string folder = dir.path().string() + "/";
+    SetDataPath(folder);
+    mqtttest::Broker broker(dir.path().string());
+    ASSERT_TRUE(broker.start());
+    std::ofstream(folder + "Vantrel.ini")
+        << "[Mqtt]\nHost=127.0.0.1\nPort=" << broker.port() << "\nBaseTopic=rack\n";
+    mqtttest::Recorder recorder(broker.port());
+    ASSERT_TRUE(recorder.subscribed());
+    LanwireOptions link;
+    link.outboxLimit = 2;
+    link.sendGap = 300ms;  // the outbox drains slowly, so the burst overfills it
+    SetLanwireOptions(link);
+
+    beginApplication();
+    SessionOptions options;
+    options.programFolder = folder;
+    options.port = 0;
+    options.taskFolder = dir.file("TimingTask");
+    std::atomic<std::int64_t> nowMs{1'000'000};
+    ManualTimer timer;  // outlives the engine, which disarms it when it stops
+    {
+        EngineThread console(options, [&] {
+            return std::chrono::steady_clock::time_point(std::chrono::milliseconds(nowMs.load()));
+        });
+        console.run([&] {
+            auto switching = console.engine->switching().options();
+            switching.timer = &timer;
+            console.engine->switching().configure(std::move(switching));
+        });
+        simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
+        simtcp::SimDevice& device = fleet.add(simtcp::makeDeviceConfig(0, 31));
+        simtcp::SimDevice& other = fleet.add(simtcp::makeDeviceConfig(1, 32));
+        fleet.start();
+        ASSERT_TRUE(testkit::waitFor([&] {
+            return recorder.latest("rack/31/state").has_value() &&
+                   recorder.latest("rack/32/state").has_value();
+        }));
+
+        constexpr int kCommands = 20;
+        for (int k = 0; k < kCommands; ++k) {
+            recorder.publish("rack/31/outlet/" + std::to_string(k % 16 + 1) + "/set", "ON");
+        }
+        // Commands are handled in order: once the one for another device is, so are the 20.
+        recorder.publish("rack/32/outlet/1/set", "ON");
+        ASSERT_TRUE(other.waitCommand(protocol::NET_CMD_CHANNEL)) << [] {
+            std::string all;
+            for (const auto& row : coretest::readLog()) all += row.content + "\n";
+            return all;
+        }();
+        const auto rows = [](const std::string& prefix) {
+            std::vector<std::string> found;
+            for (const auto& row : coretest::readLog()) {
+                if (row.content.starts_with(prefix)) found.push_back(row.content);
+            }
+            return found;
+        };
+        const auto switched = rows("设备:SIM31开灯:").size();
+        EXPECT_GE(switched, 1u);
+        EXPECT_LT(switched, static_cast<std::size_t>(kCommands));
+        // Every "开灯" row is a frame the device gets, and no other frame comes.
+        EXPECT_TRUE(device.waitCommand(protocol::NET_CMD_CHANNEL, switched));
+        EXPECT_EQ(device.received(protocol::NET_CMD_CHANNEL), switched);
+
+        const std::string refusedRow = "MQTT命令被拒绝:设备31,丢弃";
+        EXPECT_EQ(rows(refusedRow), std::vector<std::string>{refusedRow + "1条"});
+        // The period ends: the rest of the count in one more row.
+        nowMs += 10'000;
+        console.run([&] { timer.fireAll(); });
+        EXPECT_EQ(
+            rows(refusedRow),
+            (std::vector<std::string>{
+                refusedRow + "1条", refusedRow + std::to_string(kCommands - switched - 1) + "条"}));
+    }
+    endApplication();
+    SetLanwireOptions(LanwireOptions{});
     SetDataPath("");
 }
 

@@ -16,6 +16,16 @@ namespace consolecore {
 void setMainWindow(platform::MessageTarget* window);
 platform::MessageTarget* mainWindow();
 
+// What became of a command: queued for its device, or why it was not sent. A caller maps it
+// once to what its user sees (a log row, an HTTP status).
+enum class SendResult {
+    Queued,         // on the write queue of the device's connection
+    UnknownDevice,  // the id is not registered
+    NotConnected,   // registered, but no connection from its address: nothing sent
+    Refused,        // the device's outbox is full (or the link is stopped): nothing sent
+    Invalid,        // the command names nothing the device has (an outlet outside 1..16)
+};
+
 class CDeviceChannel {
 public:
     // Starts the network link on `port` with OnNetData as the receive callback.
@@ -28,15 +38,17 @@ public:
     static int OnNetData(std::uint32_t deviceId, sockaddr_in peer, const std::uint8_t* data,
                          std::int32_t length);
 
-    void SendParallelSwitch(std::uint16_t id, std::uint8_t on, std::uint8_t position,
-                            std::uint8_t count);
-    void SendSerialSwitch(std::uint16_t id, std::uint8_t on, std::uint8_t group, std::uint8_t flag,
-                          std::uint8_t count);
-    void SendChannelSwitch(std::uint16_t id, std::uint8_t outlet, std::uint8_t on);
-    void SendSetMode(std::uint16_t id, std::uint8_t mode);
-    void SendSetGroup(std::uint16_t id, std::uint8_t group);
-    void SendSetNumber(std::uint16_t id, std::uint8_t number);
-    void SendSetOnOff(std::uint16_t id, std::uint8_t flag);
+    // Each send operation hands one frame to the link and says what became of it. The log
+    // lines of a switch say "成功"/"开灯"/"关灯" only for a frame that was queued.
+    SendResult SendParallelSwitch(std::uint16_t id, std::uint8_t on, std::uint8_t position,
+                                  std::uint8_t count);
+    SendResult SendSerialSwitch(std::uint16_t id, std::uint8_t on, std::uint8_t group,
+                                std::uint8_t flag, std::uint8_t count);
+    SendResult SendChannelSwitch(std::uint16_t id, std::uint8_t outlet, std::uint8_t on);
+    SendResult SendSetMode(std::uint16_t id, std::uint8_t mode);
+    SendResult SendSetGroup(std::uint16_t id, std::uint8_t group);
+    SendResult SendSetNumber(std::uint16_t id, std::uint8_t number);
+    SendResult SendSetOnOff(std::uint16_t id, std::uint8_t flag);
 };
 
 }  // namespace consolecore

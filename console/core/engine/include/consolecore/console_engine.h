@@ -3,6 +3,7 @@
 // both own one and forward the core's window messages to it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +20,8 @@ class MqttBridge;
 
 namespace consolecore {
 
+class MqttRefusalLog;
+
 struct EngineHooks {
     // Runs `task` later on the engine's thread (the bridge's commands arrive on its own
     // thread). Required for the bridge; without it commands are dropped.
@@ -26,6 +29,8 @@ struct EngineHooks {
     // WM_DEVICE_ID_CONFLICT: an id already online was claimed from another address.
     std::function<void(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online)>
         onIdConflict;
+    // The clock that spaces the engine's repeated log rows; null: the steady clock.
+    std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 class ConsoleEngine {
@@ -47,9 +52,9 @@ public:
 
     // Step time-out and the group-off question from the [Console] settings.
     void applySettings(const ConsoleSettings& settings);
-    // One outlet of one registered device, as a click on its cell sends it. False when the
-    // id is not registered or the outlet is outside 1..16.
-    bool switchOutlet(std::uint16_t id, int outlet, bool on);
+    // One outlet of one registered device, as a click on its cell sends it: Queued, or why
+    // nothing was sent (the id not registered, the outlet outside 1..16, the link refused).
+    SendResult switchOutlet(std::uint16_t id, int outlet, bool on);
 
     CDeviceChannel& channel() { return m_channel; }
     const ConsoleSession& session() const { return m_session; }
@@ -70,6 +75,7 @@ private:
     std::unique_ptr<mqttbridge::MqttBridge> m_bridge;
     // Cleared on stop(): a command the bridge queued before that finds nothing to run.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    std::unique_ptr<MqttRefusalLog> m_refusals;
 };
 
 }  // namespace consolecore
