@@ -14,7 +14,8 @@
 namespace mqttbridge {
 
 struct BridgeHooks {
-    // Receives every valid command, on the bridge's thread: post it to the thread that
+    // Receives every valid command that is not a retained message (a retained command would
+    // switch again at every connection), on the bridge's thread: post it to the thread that
     // switches outlets and return. Required.
     std::function<void(const Command&)> onCommand;
     // Whether a device id is known, asked on the bridge's thread (so it must be thread-safe).
@@ -26,6 +27,10 @@ struct BridgeTiming {
     std::chrono::milliseconds reconnectMin{1000};  // first retry; doubles per failure
     std::chrono::milliseconds reconnectMax{30000};
     int keepAliveSec = 30;
+    // Repeated refusals of one kind are logged once, then counted at most once per period.
+    std::chrono::milliseconds refusalLogPeriod{10000};
+    // The clock of that period; null: the steady clock.
+    std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 class MqttBridge {
