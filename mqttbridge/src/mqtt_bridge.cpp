@@ -181,14 +181,7 @@ struct MqttBridge::Impl {
     void sendPending() {
         const auto batch = pending.take();
         const std::string& base = settings.baseTopic;
-        for (const auto id : batch.forgotten) {
-            for (const auto& message : discoveryRemovals(nodeId, id)) {
-                publish(message.topic, {});
-            }
-            publish(stateTopic(base, id), {});
-            publish(availabilityTopic(base, id), {});
-            availabilitySent.erase(id);
-        }
+        for (const auto& [id, payload] : batch.conflicts) publish(conflictTopic(base, id), payload);
         for (const auto& item : batch.devices) {
             const auto id = item.snapshot.id;
             if (item.discovery) {
@@ -391,8 +384,13 @@ void MqttBridge::removeDevice(std::uint16_t id) {
     if (m_impl->pending.remove(id)) m_impl->wake();
 }
 
-void MqttBridge::forgetDevice(std::uint16_t id) {
-    if (m_impl->pending.forget(id)) m_impl->wake();
+void MqttBridge::publishConflict(std::uint16_t id, const std::string& newcomer,
+                                 const std::string& online) {
+    if (m_impl->pending.conflict(id, conflictJson(id, newcomer, online))) m_impl->wake();
+}
+
+void MqttBridge::clearConflict(std::uint16_t id) {
+    if (m_impl->pending.conflict(id, {})) m_impl->wake();
 }
 
 bool MqttBridge::connected() const {

@@ -51,11 +51,15 @@ public:
     // broker (a short lock on the table of pending updates only).
     void publishDevice(const consolecore::DeviceSnapshot& device);
     // The device left the registry: its state says online=false and its availability
-    // "offline". Its discovery entities stay.
+    // "offline". Its discovery entities stay (the console never knows a device is gone for
+    // good: it may register again).
     void removeDevice(std::uint16_t id);
-    // The device is gone for good: its entities, state and availability are deleted (retained
-    // empty messages).
-    void forgetDevice(std::uint16_t id);
+
+    // A registration of `id` from `newcomer` was refused: the id is online at `online` (IPv4
+    // texts). Retained on `<base>/<id>/conflict` as {"id","newcomer","online"}.
+    void publishConflict(std::uint16_t id, const std::string& newcomer, const std::string& online);
+    // The conflict of `id` is over: its retained message is deleted.
+    void clearConflict(std::uint16_t id);
 
     // Whether the broker has accepted the connection (for a status line; may change any time).
     bool connected() const;
