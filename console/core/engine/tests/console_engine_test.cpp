@@ -6,14 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <future>
 
 #include "broker_fixture.h"
 #include "consolecore/group_selection.h"
 #include "core_test_support.h"
+#include "devroster/devroster.h"
 #include "lanwire/lanwire.h"
 #include "lanwire/lanwire_options.h"
 #include "logbase/log_codes.h"
 #include "platform/messages.h"
+#include "protocol/console_frames.h"
 #include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
 #include "public/data_path.h"
@@ -240,6 +243,32 @@ TEST_F(EngineWithBroker, NetworkGroupCommandsNeverAskAndTheirRefusalsAreLogged) 
     EXPECT_EQ(asked, 0);
     EXPECT_TRUE(console->prompt.messages.empty());
     EXPECT_EQ(device.received(protocol::NET_CMD_PARALLEL), 1u);
+}
+
+// A device reported offline that registers again before the console handles the removal:
+// the row the table builds from the new registration stays, and so does the device's
+// availability on the broker.
+TEST_F(EngineWithBroker, ARemovalForADeviceThatRegisteredAgainLeavesItOnline) {
+    startConsole();
+    std::promise<void> first;
+    std::promise<void> second;
+    console->hold(first.get_future().share());
+    auto& device = addDevice(61, 0, false);
+    ASSERT_TRUE(testkit::waitFor([] { return FindDevice(61) != nullptr; }));
+    const auto notice = protocol::buildOfflineNotice(61);  // as the link reports a silent device
+    CDeviceChannel::OnNetData(61, {}, notice.data(), static_cast<std::int32_t>(notice.size()));
+    addDevice(62, 0, false);  // its state is the marker: 61's newest state went out before it
+    ASSERT_TRUE(testkit::waitFor([] { return FindDevice(62) != nullptr; }));
+    console->hold(second.get_future().share());
+    device.sendRegistration();
+    ASSERT_TRUE(testkit::waitFor([] { return FindDevice(61) != nullptr; }));
+
+    first.set_value();  // registered, removed, 62 registered; then held again
+    ASSERT_TRUE(waitState(62));
+    const auto state = recorder->latest("rack/61/state");
+    EXPECT_NE(state.value_or("").find("\"online\":true"), std::string::npos) << *state;
+    EXPECT_EQ(recorder->count("rack/61/availability", "offline"), 0);
+    second.set_value();
 }
 
 }  // namespace
