@@ -67,6 +67,7 @@ void ConsoleEngine::stop() {
         m_bridge->stop();
         m_bridge.reset();
     }
+    m_refusals.flush(true);
     m_session.stop();  // does nothing when not running
     SetWindowHand(nullptr);
 }
@@ -147,8 +148,8 @@ void ConsoleEngine::startBridge(const MqttSettings& settings) {
                     using T = std::decay_t<decltype(c)>;
                     if constexpr (std::is_same_v<T, mqttbridge::OutletCommand>) {
                         if (!switchOutlet(c.id, c.outlet, c.on)) {
-                            InsertLogOb("%d,%d,'MQTT命令无效:设备%u未注册'", logcode::kFailure,
-                                        logcode::kOther, static_cast<unsigned>(c.id));
+                            m_refusals.log(logcode::kFailure, logcode::kOther, "unregistered",
+                                           "MQTT命令无效:设备" + std::to_string(c.id) + "未注册");
                         }
                     } else {
                         m_switching.startGroupRun(c.mode == mqttbridge::GroupMode::Serial

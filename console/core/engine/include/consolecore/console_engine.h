@@ -15,6 +15,7 @@
 #include "consolecore/device_table.h"
 #include "consolecore/settings.h"
 #include "consolecore/switching.h"
+#include "logbase/repeat_limiter.h"
 
 namespace mqttbridge {
 class MqttBridge;
@@ -78,6 +79,8 @@ private:
     SwitchingController m_switching;
     EngineHooks m_hooks;
     std::unique_ptr<mqttbridge::MqttBridge> m_bridge;
+    // Commands for devices that left before they ran: one line, then counts.
+    logbase::RepeatLimiter m_refusals;
     // Conflicts already told; an id's entries go when it registers (the conflict is over).
     std::set<std::tuple<std::uint16_t, std::uint32_t, std::uint32_t>> m_conflictsTold;
     // Cleared on stop(): a command the bridge queued before that finds nothing to run.
