@@ -141,8 +141,14 @@ protected:
         recorder.reset();
         endApplication();
         SetDataPath("");
+        SetLanwireOptions({});
     }
     void startConsole(EngineHooks hooks = {}) {
+        // A device that stops answering is reported offline within half a second.
+        LanwireOptions link;
+        link.tickPeriod = 100ms;
+        link.heartbeatGap = 10ms;
+        SetLanwireOptions(link);
         SessionOptions options;
         options.programFolder = m_folder;
         options.port = 0;
@@ -191,7 +197,7 @@ TEST_F(EngineWithBroker, IdConflictFromTheLinkReachesTheOwnerAndTheBroker) {
         told.push_back(idConflictText(id, newcomer, online));
     };
     startConsole(std::move(hooks));
-    addDevice(42, 0, false);
+    auto& owner = addDevice(42, 0, false);
     ASSERT_TRUE(waitState(42));
     auto& intruder = addDevice(43, 0, false);  // from 127.0.0.3
     ASSERT_TRUE(waitState(43));
@@ -210,9 +216,20 @@ TEST_F(EngineWithBroker, IdConflictFromTheLinkReachesTheOwnerAndTheBroker) {
     const int before = states();
     intruder.sendStatus();
     ASSERT_TRUE(testkit::waitFor([&] { return states() > before; }));
-    std::lock_guard guard(lock);
-    EXPECT_EQ(told, std::vector<std::string>{
-                        "设备ID冲突: 设备42从127.0.0.3注册被拒绝, 该ID已在127.0.0.2在线"});
+    {
+        std::lock_guard guard(lock);
+        EXPECT_EQ(told, std::vector<std::string>{
+                            "设备ID冲突: 设备42从127.0.0.3注册被拒绝, 该ID已在127.0.0.2在线"});
+    }
+
+    // The owner goes offline; the next claim goes through and the conflict is over.
+    auto knobs = owner.knobs();
+    knobs.answerHeartbeats = false;
+    knobs.reconnect = false;
+    owner.setKnobs(knobs);
+    ASSERT_TRUE(testkit::waitFor([] { return FindDevice(42) == nullptr; }));
+    intruder.sendFrame(protocol::buildRegisterFrame(claim));
+    EXPECT_TRUE(recorder->waitLatest("rack/42/conflict", ""));
 }
 
 // Group commands from the network never ask and never show a box: the run goes, and a
