@@ -143,11 +143,11 @@ protected:
         SetDataPath("");
         SetLanwireOptions({});
     }
-    void startConsole(EngineHooks hooks = {}) {
-        // A device that stops answering is reported offline within half a second.
+    // `tick` 100 ms: a device that stops answering is reported offline within half a second.
+    void startConsole(EngineHooks hooks = {}, std::chrono::milliseconds tick = 2500ms) {
         LanwireOptions link;
-        link.tickPeriod = 100ms;
-        link.heartbeatGap = 10ms;
+        link.tickPeriod = tick;
+        link.heartbeatGap = std::min<std::chrono::milliseconds>(link.heartbeatGap, tick / 10);
         SetLanwireOptions(link);
         SessionOptions options;
         options.programFolder = m_folder;
@@ -196,7 +196,7 @@ TEST_F(EngineWithBroker, IdConflictFromTheLinkReachesTheOwnerAndTheBroker) {
         std::lock_guard guard(lock);
         told.push_back(idConflictText(id, newcomer, online));
     };
-    startConsole(std::move(hooks));
+    startConsole(std::move(hooks), 100ms);
     auto& owner = addDevice(42, 0, false);
     ASSERT_TRUE(waitState(42));
     auto& intruder = addDevice(43, 0, false);  // from 127.0.0.3
@@ -264,23 +264,33 @@ TEST_F(EngineWithBroker, NetworkGroupCommandsNeverAskAndTheirRefusalsAreLogged) 
 
 // A device reported offline that registers again before the console handles the removal:
 // the row the table builds from the new registration stays, and so does the device's
-// availability on the broker.
+// availability on the broker. The frames go straight to the receive callback, so each event
+// is queued when the call returns.
 TEST_F(EngineWithBroker, ARemovalForADeviceThatRegisteredAgainLeavesItOnline) {
     startConsole();
+    const auto receive = [](std::uint16_t id, const std::vector<std::uint8_t>& frame) {
+        sockaddr_in peer{};
+        peer.sin_family = AF_INET;
+        peer.sin_addr.s_addr = htonl(0x7F000000u + id);  // the device's own loopback address
+        CDeviceChannel::OnNetData(id, peer, frame.data(), static_cast<std::int32_t>(frame.size()));
+    };
+    const auto registration = [](std::uint16_t id) {
+        protocol::RegisterPayload payload;
+        payload.header.deviceId = id;
+        payload.name = "R" + std::to_string(id);
+        return protocol::buildRegisterFrame(payload);
+    };
     std::promise<void> first;
     std::promise<void> second;
     console->hold(first.get_future().share());
-    auto& device = addDevice(61, 0, false);
-    ASSERT_TRUE(testkit::waitFor([] { return FindDevice(61) != nullptr; }));
+    receive(61, registration(61));
     const auto notice = protocol::buildOfflineNotice(61);  // as the link reports a silent device
-    CDeviceChannel::OnNetData(61, {}, notice.data(), static_cast<std::int32_t>(notice.size()));
-    addDevice(62, 0, false);  // its state is the marker: 61's newest state went out before it
-    ASSERT_TRUE(testkit::waitFor([] { return FindDevice(62) != nullptr; }));
+    receive(61, std::vector<std::uint8_t>(notice.begin(), notice.end()));
+    receive(62, registration(62));  // its state is the marker: 61's newest state went before it
     console->hold(second.get_future().share());
-    device.sendRegistration();
-    ASSERT_TRUE(testkit::waitFor([] { return FindDevice(61) != nullptr; }));
+    receive(61, registration(61));  // back before the console handled its removal
 
-    first.set_value();  // registered, removed, 62 registered; then held again
+    first.set_value();  // 61 registered, removed; 62 registered; then held again
     ASSERT_TRUE(waitState(62));
     const auto state = recorder->latest("rack/61/state");
     EXPECT_NE(state.value_or("").find("\"online\":true"), std::string::npos) << *state;
