@@ -10,10 +10,10 @@ namespace logbase {
 void tellLogProblem(const std::string& path, const std::string& reason) {
     std::fprintf(stderr, "vantrel: cannot write the event log %s: %s\n", path.c_str(),
                  reason.c_str());
-    if (platform::Prompt* prompt = platform::defaultPrompt()) {
-        prompt->showMessage("日志无法写入: " + path + "\n" + reason, {},
-                            platform::PromptIcon::Error);
-    }
+    // Called on the writer thread too: the program may be clearing and destroying its prompt
+    // at this moment, and waits for this call to end before it does.
+    platform::showDefaultPrompt("日志无法写入: " + path + "\n" + reason, {},
+                                platform::PromptIcon::Error);
 }
 
 }  // namespace logbase

@@ -15,6 +15,7 @@
 #include "logbase/log_clock.h"
 #include "logbase/log_line.h"
 #include "logbase/logbase.h"
+#include "platform/utf_codec.h"
 
 namespace {
 
@@ -87,6 +88,9 @@ void InsertLogOb(const char* format, ...) {
     va_end(args);
     try {
         LogLine parsed = ParseLogLine(line);
+        // Contents carry text from outside (device names, MQTT topics and payloads): the
+        // log holds valid UTF-8 only.
+        parsed.content = platform::toValidUtf8(parsed.content);
         logbase::LogStamp stamp = logbase::stampOf(when);
         store().enqueue(logbase::PendingRow{std::move(stamp.date), std::move(stamp.time),
                                             parsed.type, parsed.childType,

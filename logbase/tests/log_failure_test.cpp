@@ -162,3 +162,46 @@ TEST_F(PromptFixture, AStalledWriterKeepsABoundedQueueAndResumes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A prompt whose box stays open until the test closes it.
+class HeldPrompt : public platform::Prompt {
+public:
+    void showMessage(const std::string&, const std::string&, platform::PromptIcon) override {
+        m_entered.set_value();
+        m_close.get_future().wait();
+    }
+    std::future<void> entered() { return m_entered.get_future(); }
+    void close() { m_close.set_value(); }
+
+private:
+    std::promise<void> m_entered;
+    std::promise<void> m_close;
+};
+
+// At shutdown the program clears its prompt and then destroys it. The log writer telling the
+// operator through it at that moment must be done with it first: clearing waits for it.
+TEST(LogPromptAtShutdown, ClearingThePromptWaitsForTheWriterInsideIt) {
+    testkit::TempDir dir;
+    HeldPrompt prompt;
+    auto entered = prompt.entered();
+    platform::setDefaultPrompt(&prompt);
+    ASSERT_TRUE(InitLogbaseModule(dir.path().string(), logtest::kDbName));
+    ASSERT_TRUE(LogObBeginTrans());
+    ASSERT_TRUE(
+        LogObExecuteLogbase("CREATE TRIGGER refuse BEFORE INSERT ON Log "
+                            "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    ASSERT_TRUE(LogObCommitTrans());
+    InsertLogOb("%d,%d,'%s'", 2, 8, "refused");  // the writer tells the operator
+    ASSERT_EQ(entered.wait_for(20s), std::future_status::ready);
+
+    auto clearing = std::async(std::launch::async, [] { platform::setDefaultPrompt(nullptr); });
+    const bool clearedWhileInside = clearing.wait_for(300ms) == std::future_status::ready;
+    prompt.close();
+    clearing.get();
+    ReleaseLogbaseModule();
+    EXPECT_FALSE(clearedWhileInside);
+}
+
+}  // namespace

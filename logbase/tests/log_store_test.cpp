@@ -97,6 +97,31 @@ TEST_F(LogStoreTest, StoresQuotesAndSqlInTheContentVerbatim) {
     EXPECT_EQ(queryRows("select count(*) from LogType"), (Rows{{"4"}}));
 }
 
+// Text from outside (device names, MQTT payloads) is stored as valid UTF-8: each malformed
+// sequence becomes U+FFFD, valid text is kept as it is.
+TEST_F(LogStoreTest, StoresOnlyValidUtf8) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"\xff\xfe", "\uFFFD\uFFFD"},
+        {"ab\xc3", "ab\uFFFD"},
+        {"\xed\xa0\x80x", "\uFFFD\uFFFD\uFFFDx"},  // a surrogate's bytes
+        {"\xc0\xaf", "\uFFFD\uFFFD"},              // overlong '/'
+        {"名称:服务器", "名称:服务器"},
+    };
+    for (const auto& [raw, stored] : cases) InsertLogOb("%d,%d,'%s'", 3, 8, raw);
+    InsertLogOb("\xff no head");
+    // The bytes as stored: a reader that decodes would hide malformed ones.
+    const auto hex = [](std::string_view text) {
+        std::string out;
+        for (const unsigned char c : text)
+            out += "0123456789ABCDEF"[c >> 4], out += "0123456789ABCDEF"[c & 15];
+        return out;
+    };
+    const Rows rows = queryRows("select hex(LogContent) from Log order by rowid");
+    ASSERT_EQ(rows.size(), std::size(cases) + 1);
+    for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(rows[i][0], hex(cases[i].second));
+    EXPECT_EQ(rows.back()[0], hex("\uFFFD no head"));
+}
+
 TEST_F(LogStoreTest, StoresMalformedLinesWholeAndTheViewerStillListsThem) {
     InsertLogOb("%s", "no head at all");
     InsertLogOb("%d,%d,'%s'", 7, 1, "type out of range");

@@ -47,6 +47,15 @@ std::string availabilityTopic(std::string_view base, std::uint16_t id) {
     return deviceTopic(base, id, "availability");
 }
 
+std::string conflictTopic(std::string_view base, std::uint16_t id) {
+    return deviceTopic(base, id, "conflict");
+}
+
+std::string conflictJson(std::uint16_t id, std::string_view newcomer, std::string_view online) {
+    return "{\"id\":" + std::to_string(id) + ",\"newcomer\":" + jsonString(newcomer) +
+           ",\"online\":" + jsonString(online) + "}";
+}
+
 std::string statusTopic(std::string_view base) {
     return std::string(base) + "/status";
 }
@@ -105,15 +114,6 @@ std::vector<Message> discoveryConfigs(std::string_view base, std::string_view no
     json += ",\"availability_topic\":" + status;
     json += ",\"device\":" + block + '}';
     messages.push_back({sensorConfigTopic(nodeId, device.id), std::move(json)});
-    return messages;
-}
-
-std::vector<Message> discoveryRemovals(std::string_view nodeId, std::uint16_t id) {
-    std::vector<Message> messages;
-    for (int outlet = 1; outlet <= kOutletCount; ++outlet) {
-        messages.push_back({switchConfigTopic(nodeId, id, outlet), {}});
-    }
-    messages.push_back({sensorConfigTopic(nodeId, id), {}});
     return messages;
 }
 

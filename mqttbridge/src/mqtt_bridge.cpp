@@ -16,10 +16,12 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
+#include "logbase/repeat_limiter.h"
 #include "mqttbridge/bridge_payloads.h"
 #include "pending_updates.h"
 
@@ -34,6 +36,8 @@ constexpr int kQosAtLeastOnce = 1;
 // Everything the bridge publishes is retained and sent again after every reconnect, so
 // at-most-once suffices, and the client keeps no per-message acknowledgement lists.
 constexpr int kQosPublish = 0;
+// Command topics whose retained message was already logged as ignored.
+constexpr std::size_t kMaxRetainedTopicsLogged = 1024;
 
 void initLibrary() {
     static std::once_flag once;
@@ -80,6 +84,7 @@ struct MqttBridge::Impl {
           timing(t),
           nodeId(discoveryNodeId(settings.baseTopic)),
           wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+          refusals(timing.refusalLogPeriod, timing.clock),
           backoff(timing.reconnectMin) {}
     ~Impl() {
         if (wakeFd >= 0) ::close(wakeFd);
@@ -99,6 +104,8 @@ struct MqttBridge::Impl {
     std::thread thread;
 
     // --- The bridge thread's own.
+    logbase::RepeatLimiter refusals;
+    std::unordered_set<std::string> retainedLogged;
     bool justConnected = false;
     bool outageLogged = false;
     std::chrono::milliseconds backoff;
@@ -174,14 +181,7 @@ struct MqttBridge::Impl {
     void sendPending() {
         const auto batch = pending.take();
         const std::string& base = settings.baseTopic;
-        for (const auto id : batch.forgotten) {
-            for (const auto& message : discoveryRemovals(nodeId, id)) {
-                publish(message.topic, {});
-            }
-            publish(stateTopic(base, id), {});
-            publish(availabilityTopic(base, id), {});
-            availabilitySent.erase(id);
-        }
+        for (const auto& [id, payload] : batch.conflicts) publish(conflictTopic(base, id), payload);
         for (const auto& item : batch.devices) {
             const auto id = item.snapshot.id;
             if (item.discovery) {
@@ -203,6 +203,10 @@ struct MqttBridge::Impl {
         const std::string_view topic = message.topic ? message.topic : "";
         const std::string_view payload(static_cast<const char*>(message.payload),
                                        message.payload ? message.payloadlen : 0);
+        if (message.retain) {
+            ignoreRetained(topic, payload);
+            return;
+        }
         auto parsed = parseCommand(settings.baseTopic, topic, payload);
         if (parsed.ok()) {
             const auto& command = std::get<Command>(parsed.value);
@@ -213,9 +217,28 @@ struct MqttBridge::Impl {
             }
             parsed.value = std::string("未知设备");
         }
-        const std::string text = logExcerpt(topic, 120) + " " + logExcerpt(payload, 24) + " (" +
-                                 std::get<std::string>(parsed.value) + ")";
-        InsertLogOb("%d,%d,'MQTT命令无效:%s'", logcode::kFailure, logcode::kOther, text.c_str());
+        // One kind of refusal is one line, then a count: a flood of bad commands cannot
+        // flood the log.
+        const std::string& reason = std::get<std::string>(parsed.value);
+        const std::string text =
+            logExcerpt(topic, 120) + " " + logExcerpt(payload, 24) + " (" + reason + ")";
+        refusals.log(logcode::kFailure, logcode::kOther, "invalid:" + reason,
+                     "MQTT命令无效:" + text);
+    }
+
+    // A retained message on a command topic is an old command the broker replays at every
+    // subscription: acting on it would switch again at every connection.
+    void ignoreRetained(std::string_view topic, std::string_view payload) {
+        const std::string key(topic);
+        if (retainedLogged.count(key) != 0) return;
+        const std::string text =
+            "MQTT忽略保留的命令:" + logExcerpt(topic, 120) + " " + logExcerpt(payload, 24);
+        if (retainedLogged.size() < kMaxRetainedTopicsLogged) {
+            retainedLogged.insert(key);
+            InsertLogOb("%d,%d,'%s'", logcode::kFailure, logcode::kOther, text.c_str());
+        } else {
+            refusals.log(logcode::kFailure, logcode::kOther, "retained", text);
+        }
     }
 
     // --- The thread.
@@ -228,8 +251,10 @@ struct MqttBridge::Impl {
             // While earlier bytes are still queued, newer snapshots keep replacing older ones
             // in the table instead of piling up in the client's buffer.
             if (sessionUp && !mosquitto_want_write(client)) sendPending();
+            refusals.flush();
         }
         shutdown();
+        refusals.flush(true);
     }
 
     void pollOnce(int socket) {
@@ -359,8 +384,13 @@ void MqttBridge::removeDevice(std::uint16_t id) {
     if (m_impl->pending.remove(id)) m_impl->wake();
 }
 
-void MqttBridge::forgetDevice(std::uint16_t id) {
-    if (m_impl->pending.forget(id)) m_impl->wake();
+void MqttBridge::publishConflict(std::uint16_t id, const std::string& newcomer,
+                                 const std::string& online) {
+    if (m_impl->pending.conflict(id, conflictJson(id, newcomer, online))) m_impl->wake();
+}
+
+void MqttBridge::clearConflict(std::uint16_t id) {
+    if (m_impl->pending.conflict(id, {})) m_impl->wake();
 }
 
 bool MqttBridge::connected() const {

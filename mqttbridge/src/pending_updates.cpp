@@ -19,7 +19,6 @@ bool PendingUpdates::update(const consolecore::DeviceSnapshot& device) {
     if (!added && entry.snapshot.name != device.name) entry.discoveryDue = true;
     entry.snapshot = device;
     entry.removed = false;
-    std::erase(m_forgotten, device.id);
     enqueueLocked(device.id, entry);
     return wasIdle;
 }
@@ -34,12 +33,16 @@ bool PendingUpdates::remove(std::uint16_t id) {
     return wasIdle;
 }
 
-bool PendingUpdates::forget(std::uint16_t id) {
+bool PendingUpdates::conflict(std::uint16_t id, std::string payload) {
     std::lock_guard guard(m_lock);
     const bool wasIdle = idleLocked();
-    m_devices.erase(id);
-    if (std::find(m_forgotten.begin(), m_forgotten.end(), id) == m_forgotten.end()) {
-        m_forgotten.push_back(id);
+    if (payload.empty()) {
+        m_conflicts.erase(id);
+    } else {
+        m_conflicts[id] = std::move(payload);
+    }
+    if (std::find(m_conflictsDue.begin(), m_conflictsDue.end(), id) == m_conflictsDue.end()) {
+        m_conflictsDue.push_back(id);
     }
     return wasIdle;
 }
@@ -47,11 +50,14 @@ bool PendingUpdates::forget(std::uint16_t id) {
 PendingUpdates::Batch PendingUpdates::take() {
     Batch batch;
     std::lock_guard guard(m_lock);
-    batch.forgotten.swap(m_forgotten);
+    for (const auto id : m_conflictsDue) {
+        const auto it = m_conflicts.find(id);
+        batch.conflicts.emplace_back(id, it == m_conflicts.end() ? std::string() : it->second);
+    }
+    m_conflictsDue.clear();
     batch.devices.reserve(m_queue.size());
     for (const auto id : m_queue) {
         const auto it = m_devices.find(id);
-        // An id forgotten and published again may be listed twice: send it once.
         if (it == m_devices.end() || !it->second.queued) continue;
         auto& device = it->second;
         device.queued = false;
@@ -65,6 +71,11 @@ PendingUpdates::Batch PendingUpdates::take() {
 
 void PendingUpdates::resendAll() {
     std::lock_guard guard(m_lock);
+    for (const auto& [id, payload] : m_conflicts) {
+        if (std::find(m_conflictsDue.begin(), m_conflictsDue.end(), id) == m_conflictsDue.end()) {
+            m_conflictsDue.push_back(id);
+        }
+    }
     for (auto& [id, device] : m_devices) {
         device.discoveryDue = true;
         enqueueLocked(id, device);

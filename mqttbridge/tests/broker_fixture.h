@@ -97,6 +97,25 @@ private:
     int m_port = 0;
 };
 
+// Connects as `clientId` and leaves at once: the broker drops the client that held the id
+// before, which then has to reconnect.
+inline bool takeOverClientId(int port, const std::string& clientId) {
+    mosquitto* client = mosquitto_new(clientId.c_str(), true, nullptr);
+    std::atomic<bool> accepted{false};
+    mosquitto_user_data_set(client, &accepted);
+    mosquitto_connect_callback_set(client, [](mosquitto*, void* data, int rc) {
+        if (rc == 0) static_cast<std::atomic<bool>*>(data)->store(true);
+    });
+    bool ok = mosquitto_connect(client, "127.0.0.1", port, 30) == MOSQ_ERR_SUCCESS;
+    ok = ok && testkit::waitFor([&] {
+             mosquitto_loop(client, 10, 1);
+             return accepted.load();
+         });
+    mosquitto_disconnect(client);
+    mosquitto_destroy(client);
+    return ok;
+}
+
 // A client subscribed to everything, keeping every message in arrival order.
 class Recorder {
 public:
@@ -138,9 +157,18 @@ public:
         mosquitto_destroy(m_client);
     }
 
-    void publish(const std::string& topic, const std::string& payload) {
+    void publish(const std::string& topic, const std::string& payload, bool retain = false,
+                 int qos = 1) {
         mosquitto_publish(m_client, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                          payload.data(), 1, false);
+                          payload.data(), qos, retain);
+    }
+
+    // How many messages arrived on `topic` with `payload`.
+    int count(const std::string& topic, const std::string& payload) {
+        std::lock_guard guard(m_lock);
+        int n = 0;
+        for (const auto& entry : m_entries) n += entry.topic == topic && entry.payload == payload;
+        return n;
     }
 
     std::vector<Entry> entries() {

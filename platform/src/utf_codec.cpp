@@ -106,4 +106,8 @@ std::string utf16ToUtf8(std::u16string_view text) {
     return out;
 }
 
+std::string toValidUtf8(std::string_view text) {
+    return utf16ToUtf8(utf8ToUtf16(text));
+}
+
 }  // namespace platform

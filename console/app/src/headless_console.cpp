@@ -17,6 +17,12 @@ HeadlessConsole::HeadlessConsole(consolecore::SessionOptions options)
           hooks.postToEngine = [this](std::function<void()> task) {
               QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
           };
+          // What the window shows in its run panel goes to the service's journal.
+          hooks.onIdConflict = [this](std::uint16_t id, std::uint32_t newcomer,
+                                      std::uint32_t online) {
+              m_prompt.showMessage(consolecore::idConflictText(id, newcomer, online), {},
+                                   platform::PromptIcon::Error);
+          };
           return hooks;
       }()) {
     consolecore::SwitchingOptions switching;

@@ -210,17 +210,17 @@ void DeviceTable::removeStaleRows(std::uint16_t id) {
     }
 }
 
-void DeviceTable::onLedCellClicked(int row, int channelIndex) {
-    if (row < 0 || row >= rowCount() || channelIndex < 0 || channelIndex > 15) return;
-    const std::uint16_t id = m_rows[row].id;
+void DeviceTable::onLedCellClicked(std::uint16_t id, int channelIndex) {
+    if (findRow(id) < 0 || channelIndex < 0 || channelIndex > 15) return;
     const auto device = snapshotDevice(id);
     if (!device) return;
     const bool on = device->leds[channelIndex];
     m_channel.SendChannelSwitch(id, static_cast<std::uint8_t>(channelIndex + 1), on ? 0 : 1);
 }
 
-void DeviceTable::onButtonCellClicked(int row, int column) {
-    if (row < 0 || row >= rowCount()) return;
+void DeviceTable::onButtonCellClicked(std::uint16_t id, int column) {
+    const int row = findRow(id);
+    if (row < 0) return;
     const DeviceRow& device = m_rows[row];
     if (column == ColMode) {
         m_channel.SendSetMode(device.id, device.mode == 0 ? 1 : 0);

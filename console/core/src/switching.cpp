@@ -32,6 +32,14 @@ void markHandled(std::vector<stLocDevInfo_>& devices, std::uint32_t id) {
     }
 }
 
+std::string commandName(GroupKind kind, std::uint8_t target) {
+    return std::string(kind == GroupKind::Serial ? "串行" : "平行") + (target != 0 ? "开" : "关");
+}
+
+int logSubType(GroupKind kind) {
+    return kind == GroupKind::Serial ? logcode::kSerial : logcode::kParallel;
+}
+
 bool contains(const std::vector<std::uint32_t>& ids, std::uint32_t id) {
     return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
@@ -64,7 +72,12 @@ SwitchingController::SwitchingController(CDeviceChannel& channel, GroupChooser& 
     : m_channel(channel),
       m_chooser(chooser),
       m_prompt(prompt),
-      m_deviceRowCount(std::move(deviceRowCount)) {}
+      m_deviceRowCount(std::move(deviceRowCount)),
+      m_refusals(std::chrono::seconds(10), [this] { return m_options.clock(); }) {}
+
+SwitchingController::~SwitchingController() {
+    m_refusals.flush(true);
+}
 
 GroupRun* SwitchingController::findRun(GroupKind kind, int group) {
     for (auto& [id, run] : m_runs) {
@@ -79,13 +92,31 @@ std::vector<GroupRun> SwitchingController::activeRuns() const {
     return runs;
 }
 
-bool SwitchingController::refuseWhileRunning(GroupKind kind, int group) {
+bool SwitchingController::refuseWhileRunning(GroupKind kind, int group, std::uint8_t target,
+                                             Requester requester) {
     if (!findRun(kind, group)) return false;
-    const std::string text = "分组" + std::to_string(group) +
-                             (kind == GroupKind::Serial ? "的串行操作" : "的平行操作") +
-                             "正在进行,请等待其结束或取消后再试";
-    m_prompt.showMessage(text);
+    if (requester.operatorAsks()) {
+        const std::string text = "分组" + std::to_string(group) +
+                                 (kind == GroupKind::Serial ? "的串行操作" : "的平行操作") +
+                                 "正在进行,请等待其结束或取消后再试";
+        m_prompt.showMessage(text);
+        return true;
+    }
+    const std::string& source = *requester.networkSource;
+    m_refusals.log(logcode::kFailure, logSubType(kind),
+                   "running:" + source + ":" + commandName(kind, target) + std::to_string(group),
+                   "分组" + std::to_string(group) + "正在执行,忽略" + source + "的" +
+                       commandName(kind, target));
     return true;
+}
+
+void SwitchingController::refuseNetwork(GroupKind kind, int group, std::uint8_t target,
+                                        Requester requester, const std::string& why) {
+    const std::string& source = *requester.networkSource;
+    m_refusals.log(
+        logcode::kFailure, logSubType(kind),
+        why + ":" + source + ":" + commandName(kind, target) + std::to_string(group),
+        "分组" + std::to_string(group) + why + ",忽略" + source + "的" + commandName(kind, target));
 }
 
 bool SwitchingController::confirmOff(int group, const std::vector<std::uint32_t>& order) {
@@ -147,32 +178,36 @@ void SwitchingController::startParallel(std::uint8_t target) {
         m_prompt.showMessage(kNoGroupChosen);
         return;
     }
-    runParallel(*chosen, target);
+    runParallel(*chosen, target, {});
 }
 
-void SwitchingController::startGroupRun(GroupKind kind, int group, std::uint8_t target) {
+void SwitchingController::startGroupRun(GroupKind kind, int group, std::uint8_t target,
+                                        const std::string& source) {
+    const Requester requester{&source};
     if (group <= 0 || group > MAX_GROUP_NUMBER) {
-        m_prompt.showMessage(kNoGroupChosen);
+        refuseNetwork(kind, group, target, requester, "不存在");
         return;
     }
     if (kind == GroupKind::Parallel) {
-        if (m_deviceRowCount() == 0) return;
-        runParallel(group, target);
+        runParallel(group, target, requester);
     } else {
-        runSerial(group, target);
+        runSerial(group, target, requester);
     }
 }
 
-void SwitchingController::runParallel(int group, std::uint8_t target) {
-    if (refuseWhileRunning(GroupKind::Parallel, group)) return;
+void SwitchingController::runParallel(int group, std::uint8_t target, Requester requester) {
+    if (refuseWhileRunning(GroupKind::Parallel, group, target, requester)) return;
     auto& groups = switchingGroups();
-    if (target == 0) {
+    if (target == 0 && requester.operatorAsks()) {
         std::vector<std::uint32_t> order;
         {
             auto guard = groups.lock();
             order = idsToSwitch(switchingOrder(groups.devices(GroupKind::Parallel, group), 0), 0);
         }
         if (!confirmOff(group, order)) return;
+        // While the question was open, the event loop ran on: a network command may have
+        // started a run of this group meanwhile.
+        if (refuseWhileRunning(GroupKind::Parallel, group, target, requester)) return;
     }
 
     auto guard = groups.lock();
@@ -180,7 +215,11 @@ void SwitchingController::runParallel(int group, std::uint8_t target) {
     const std::size_t count = devices.size();
     if (count == 0) {
         guard.unlock();  // never hold the groups lock across a modal message box
-        m_prompt.showMessage(kNoParallelDevices);
+        if (requester.operatorAsks()) {
+            m_prompt.showMessage(kNoParallelDevices);
+        } else {
+            refuseNetwork(GroupKind::Parallel, group, target, requester, "没有设备");
+        }
         return;
     }
     const auto sorted = switchingOrder(devices, target);
@@ -235,22 +274,35 @@ void SwitchingController::startSerial(std::uint8_t target) {
         m_prompt.showMessage(kNoGroupChosen);
         return;
     }
-    runSerial(*chosen, target);
+    runSerial(*chosen, target, {});
 }
 
-void SwitchingController::runSerial(int group, std::uint8_t target) {
-    if (refuseWhileRunning(GroupKind::Serial, group)) return;
+void SwitchingController::runSerial(int group, std::uint8_t target, Requester requester) {
+    if (refuseWhileRunning(GroupKind::Serial, group, target, requester)) return;
+    auto& groups = switchingGroups();
+    if (!requester.operatorAsks()) {
+        bool empty = false;
+        {
+            auto guard = groups.lock();
+            empty = groups.devices(GroupKind::Serial, group).empty();
+        }
+        if (empty) {
+            refuseNetwork(GroupKind::Serial, group, target, requester, "没有设备");
+            return;
+        }
+    }
     InsertLogOb(target == 1 ? "%d,%d,'点击串行开%d'" : "%d,%d,'点击串行关%d'", logcode::kRun,
                 logcode::kSerial, group);
 
-    auto& groups = switchingGroups();
-    if (target == 0) {
+    if (target == 0 && requester.operatorAsks()) {
         std::vector<std::uint32_t> order;
         {
             auto guard = groups.lock();
             order = idsToSwitch(switchingOrder(groups.devices(GroupKind::Serial, group), 0), 0);
         }
         if (!confirmOff(group, order)) return;
+        // A network command may have started a run of this group while the question was open.
+        if (refuseWhileRunning(GroupKind::Serial, group, target, requester)) return;
     }
 
     auto guard = groups.lock();

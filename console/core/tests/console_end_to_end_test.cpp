@@ -192,19 +192,19 @@ TEST_F(ConsoleEndToEndTest, CellActionsSendCommandsAndRowFollowsDeviceReport) {
     fleet->start();
     ASSERT_TRUE(console->waitRows(1));
 
-    console->onGui([&] { console->table.onButtonCellClicked(0, ColOnOff); });
+    console->onGui([&] { console->table.onButtonCellClicked(9, ColOnOff); });
     ASSERT_TRUE(device.waitCommand(protocol::NET_CMD_SET_ONOFF));
     EXPECT_EQ(device.frames(protocol::NET_CMD_SET_ONOFF).back().param(0), 1);
     // The device reports its new state; only then does the row say ON.
     EXPECT_TRUE(testkit::waitFor([&] { return cell(0, ColOnOff) == "ON"; }));
 
-    console->onGui([&] { console->table.onLedCellClicked(0, 2); });  // outlet 3 is on: off
+    console->onGui([&] { console->table.onLedCellClicked(9, 2); });  // outlet 3 is on: off
     ASSERT_TRUE(device.waitCommand(protocol::NET_CMD_CHANNEL));
     const auto channel = device.frames(protocol::NET_CMD_CHANNEL).back();
     EXPECT_EQ(channel.param(0), 3);
     EXPECT_EQ(channel.param(1), 0);
 
-    console->onGui([&] { console->table.onButtonCellClicked(0, ColMode); });
+    console->onGui([&] { console->table.onButtonCellClicked(9, ColMode); });
     ASSERT_TRUE(device.waitCommand(protocol::NET_CMD_SET_MODE));
     EXPECT_EQ(device.frames(protocol::NET_CMD_SET_MODE).back().param(0), 1);
     EXPECT_TRUE(testkit::waitFor([&] { return cell(0, ColMode) == "Serial"; }));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "console_harness.h"
 #include "consolecore/group_run.h"
@@ -390,16 +391,16 @@ TEST_F(SwitchingRunTest, DeviceGoingOfflineMidRunEndsItAsLost) {
 }  // namespace
 
 // A run of a given group (an MQTT command): no dialog, the same frames, log lines and run
-// state as the buttons; a group outside 1..6 sends nothing.
+// state as the buttons; a group outside 1..6 sends nothing and is a log line, not a box.
 TEST_F(SwitchingRunTest, GivenGroupRunsWithoutTheDialogLikeTheButtons) {
     auto& parallel = addDevice(81, 4, 0, 1, false);
     auto& serial = addDevice(82, 5, 1, 1, false);
     fleet->start();
     ASSERT_TRUE(console->waitRows(2));
     console->onGui([&] {
-        console->switching.startGroupRun(GroupKind::Parallel, 4, 1);
-        console->switching.startGroupRun(GroupKind::Serial, 5, 1);
-        console->switching.startGroupRun(GroupKind::Serial, 7, 1);
+        console->switching.startGroupRun(GroupKind::Parallel, 4, 1, "MQTT");
+        console->switching.startGroupRun(GroupKind::Serial, 5, 1, "MQTT");
+        console->switching.startGroupRun(GroupKind::Serial, 7, 1, "MQTT");
     });
     ASSERT_TRUE(parallel.waitCommand(protocol::NET_CMD_PARALLEL));
     ASSERT_TRUE(serial.waitCommand(protocol::NET_CMD_SERIAL));
@@ -411,7 +412,38 @@ TEST_F(SwitchingRunTest, GivenGroupRunsWithoutTheDialogLikeTheButtons) {
         return completed == 2;
     }));
     EXPECT_EQ(console->chooser.opened, 0);
-    EXPECT_EQ(console->prompt.messages.size(), 1u);  // group 7: none chosen
+    EXPECT_TRUE(console->prompt.messages.empty());  // nobody is there to read a box
+    EXPECT_EQ(countLog({logcode::kFailure, logcode::kSerial, "分组7不存在,忽略MQTT的串行开"}), 1);
     EXPECT_EQ(countLog({logcode::kRun, logcode::kSerial, "点击串行开5"}), 1);
     EXPECT_EQ(timer.m_armed.size(), 0u);  // both runs ended and disarmed their time-outs
+}
+
+// The window's "平行关" question runs the event loop, which runs an MQTT command that arrives
+// meanwhile. That command runs at once without a question; when the operator then confirms,
+// the group is running and the operator is told: one group, one run.
+TEST_F(SwitchingRunTest, ANetworkCommandWhileTheOffQuestionIsOpenLeavesOneRun) {
+    auto& first = addDevice(61, 2, 0, 1, true);
+    auto& second = addDevice(62, 2, 0, 2, true);
+    fleet->start();
+    ASSERT_TRUE(console->waitRows(2));
+    console->chooser.groupIndex = 1;
+    int asked = 0;
+    console->onGui([&] {
+        auto options = console->switching.options();
+        options.confirm = [&](const std::string&, const std::vector<std::uint32_t>&) {
+            if (++asked == 1) console->switching.startGroupRun(GroupKind::Parallel, 2, 0, "MQTT");
+            return true;
+        };
+        console->switching.configure(options);
+        console->switching.OnParallelOff();
+    });
+    ASSERT_TRUE(waitEnded(RunOutcome::Completed));
+    EXPECT_EQ(asked, 1);
+    std::set<std::uint64_t> runIds;
+    for (const auto& run : runs()) runIds.insert(run.id);
+    EXPECT_EQ(runIds.size(), 1u);
+    EXPECT_EQ(console->prompt.messages,
+              std::vector<std::string>{"分组2的平行操作正在进行,请等待其结束或取消后再试"});
+    EXPECT_EQ(first.received(protocol::NET_CMD_PARALLEL), 1u);
+    EXPECT_EQ(second.received(protocol::NET_CMD_PARALLEL), 1u);
 }

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <ctime>
 
-#include "consoletools/log_query.h"
 #include "consoletools/logging_dlg.h"
 #include "logbase/log_clock.h"
 #include "logbase/logbase.h"
@@ -93,7 +92,6 @@ private slots:
     void allTypesAllSubTypesListsEveryLineOfTheRange();
     void queryTwiceShowsTheRowsOnce();
     void typeAndSubTypeFilters();
-    void statementsAreTheStoresFourQueries();
     void deleteAsksAndRemovesOneSubTypeOrAll();
     void closedStoreShowsNothing();
     void exportWritesTheListedRowsAsCsv();
@@ -213,30 +211,6 @@ void LoggingTest::typeAndSubTypeFilters() {
     dialog.subTypeCombo()->setCurrentIndex(-1);  // no selection: the list stays empty
     dialog.onQuery();
     QCOMPARE(dialog.resultList()->rowCount(), 0);
-}
-
-void LoggingTest::statementsAreTheStoresFourQueries() {
-    using consoletools::logQueryStatement;
-    const std::string head =
-        "select LogCreateDate,LogCreateTime,LogTypeContent,LogChildTypeContent,LogContent from "
-        "Log,LogChildType,LogType where Log.LogChildType=LogChildType.LogChildTypeCode AND "
-        "Log.LogCreateDate>= '2024-03-07' AND Log.LogCreateDate<= '2024-03-09'";
-    const std::string tail = "Log.LogType=LogType.LogTypeCode";
-    QCOMPARE(*logQueryStatement("2024-03-07", "2024-03-09", 4, 9), head + " And " + tail);
-    QCOMPARE(*logQueryStatement("2024-03-07", "2024-03-09", 4, 5),
-             head + "  AND Log.LogChildType =5 And " + tail);
-    QCOMPARE(*logQueryStatement("2024-03-07", "2024-03-09", 2, 9),
-             head + " AND Log.LogType=2 And " + tail);
-    QCOMPARE(*logQueryStatement("2024-03-07", "2024-03-09", 3, 4),
-             head + "  AND Log.LogType=3 AND Log.LogChildType =4 And " + tail);
-    QVERIFY(!logQueryStatement("2024-03-07", "2024-03-09", 0, 9));
-    QVERIFY(!logQueryStatement("2024-03-07", "2024-03-09", 4, 10));
-    QVERIFY(!logQueryStatement("2024' OR '1'='1", "2024-03-09", 4, 9));
-    QCOMPARE(consoletools::formatLogDate(2024, 3, 7), std::string("2024-03-07"));
-    QCOMPARE(*consoletools::logDeleteStatement(9), std::string("delete From Log"));
-    QCOMPARE(*consoletools::logDeleteStatement(4),
-             std::string("delete From Log where Log.LogChildType = 4"));
-    QVERIFY(!consoletools::logDeleteStatement(0));
 }
 
 void LoggingTest::deleteAsksAndRemovesOneSubTypeOrAll() {

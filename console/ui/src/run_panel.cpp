@@ -7,17 +7,11 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "platform/ipv4_text.h"
+#include "consolecore/console_engine.h"
 
 namespace consoleui {
 
 namespace {
-
-QString ipv4Text(std::uint32_t sAddr) {
-    in_addr address{};
-    address.s_addr = sAddr;
-    return QString::fromStdString(platform::formatIpv4(address));
-}
 
 QString colourOf(consolecore::RunOutcome outcome) {
     switch (outcome) {
@@ -108,10 +102,8 @@ bool RunPanel::showIdConflict(std::uint16_t id, std::uint32_t newcomer, std::uin
     auto* row = new QWidget(this);
     auto* line = new QHBoxLayout(row);
     line->setContentsMargins(0, 0, 0, 0);
-    auto* label = new QLabel(QStringLiteral("设备ID冲突: 设备%1从%2注册被拒绝, 该ID已在%3在线")
-                                 .arg(id)
-                                 .arg(ipv4Text(newcomer), ipv4Text(online)),
-                             row);
+    auto* label =
+        new QLabel(QString::fromStdString(consolecore::idConflictText(id, newcomer, online)), row);
     label->setObjectName(QStringLiteral("noticeText"));
     label->setStyleSheet(QStringLiteral("color: #B00020;"));
     auto* close = new QPushButton(QStringLiteral("知道了"), row);

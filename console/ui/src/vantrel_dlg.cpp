@@ -295,6 +295,15 @@ void CVantrelDlg::onAbout() {
 }
 
 void CVantrelDlg::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if ((message == platform::WM_LED_CELL_CLICKED || message == platform::WM_BUTTON_CELL_CLICKED) &&
+        QThread::currentThread() == thread()) {
+        // The list names the clicked row; a device that leaves before the message is handled
+        // moves the rows below it up, so the message carries the row's device id instead.
+        const int row = static_cast<int>(wParam);
+        const auto& table = m_engine.table();
+        if (row < 0 || row >= table.rowCount()) return;
+        wParam = table.row(row).id;
+    }
     QMetaObject::invokeMethod(
         this, [this, message, wParam, lParam] { dispatchMessage(message, wParam, lParam); },
         Qt::QueuedConnection);
@@ -314,11 +323,11 @@ void CVantrelDlg::dispatchMessage(std::uint32_t message, std::uintptr_t wParam,
                                   std::intptr_t lParam) {
     consolecore::DeviceTable& table = m_engine.table();
     switch (message) {
-        case platform::WM_LED_CELL_CLICKED:
+        case platform::WM_LED_CELL_CLICKED:  // wParam: the device id (see post())
             table.onLedCellClicked(low16(wParam), lowByte(lParam));
             break;
         case platform::WM_BUTTON_CELL_CLICKED:
-            table.onButtonCellClicked(static_cast<int>(wParam), lowByte(lParam));
+            table.onButtonCellClicked(low16(wParam), lowByte(lParam));
             break;
         case platform::WM_COMBO_CELL_CHANGED: {
             const int column = lowByte(lParam);

@@ -19,6 +19,7 @@
 #include "consolecore/console_session.h"
 #include "consolecore/device_snapshot.h"
 #include "consolecore/device_table.h"
+#include "consolecore/switching_groups.h"
 #include "consoleui/device_list_binder.h"
 #include "consoleui/list_ctrl_wg.h"
 #include "consoleui/select_group_dlg.h"
@@ -159,6 +160,7 @@ private slots:
     void groupEditorLeftUnchangedStillSendsTheGroup();
     void numberEditorSendsTheChosenNumber();
     void rowsKeepTheirNumbersAfterARemoval();
+    void outletClickReachesTheClickedDeviceWhenARowAboveGoesMeanwhile();
     void openEditorClosesUnsentWhenItsRowGoesOrMoves();
     void parallelOnWithAnEmptyTableOpensNoDialog();
     void parallelOnSwitchesTheGroupInNumberOrder();
@@ -443,6 +445,34 @@ void ConsoleWindowTest::rowsKeepTheirNumbersAfterARemoval() {
     QCOMPARE(console.columnTexts(0), QStringList({"1", "3", "3"}));
     QCOMPARE(console.columnTexts(1), QStringList({"601", "603", "604"}));
     QCOMPARE(console.list()->stripIcon(2, 0), consoleui::kIconLedOff);
+}
+
+void ConsoleWindowTest::outletClickReachesTheClickedDeviceWhenARowAboveGoesMeanwhile() {
+    Console console;
+    for (std::size_t i = 0; i < 3; ++i) {
+        QVERIFY(console.connect({device(i, static_cast<std::uint16_t>(801 + i), 1, 0, 1)}));
+    }
+    simtcp::Knobs silent = console.fleet->device(0).knobs();
+    silent.answerHeartbeats = false;
+    silent.reconnect = false;
+    console.fleet->device(0).setKnobs(silent);
+    // The link reports 801 offline while the window is busy: the removal waits in the queue
+    // (the receive path posts it before it takes the device out of its group).
+    QVERIFY(testkit::waitFor(
+        [] {
+            auto& groups = consolecore::switchingGroups();
+            auto guard = groups.lock();
+            return !groups.findGroupOf(consolecore::GroupKind::Parallel, 801);
+        },
+        20000ms));
+    QCOMPARE(console.rowOf(802), 1);
+    // The operator double-clicks 802's first outlet; the removal is handled before the click.
+    console.doubleClick(1, DeviceColumn::ColLeds, QPoint(10, 5));
+    QCOMPARE(console.rowOf(802), 0);
+    QVERIFY(console.fleet->device(1).waitCommand(protocol::NET_CMD_CHANNEL));
+    QCOMPARE(console.fleet->device(1).frames(protocol::NET_CMD_CHANNEL).back().param(0),
+             std::uint8_t(1));
+    QCOMPARE(console.fleet->device(2).received(protocol::NET_CMD_CHANNEL), std::uint64_t(0));
 }
 
 void ConsoleWindowTest::openEditorClosesUnsentWhenItsRowGoesOrMoves() {

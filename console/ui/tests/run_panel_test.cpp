@@ -21,6 +21,7 @@
 #include "modal_helper.h"
 #include "platform/messages.h"
 #include "platform/prompt.h"
+#include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
 #include "simtcp/sim_fleet.h"
 #include "testkit/recording_prompt.h"
@@ -200,17 +201,27 @@ void RunPanelTest::groupOffAsksWithTheDevicesInOrder() {
     QVERIFY(console.fleet->find(721)->waitCommand(protocol::NET_CMD_PARALLEL));
 }
 
+// Registrations the link refuses because their id is online elsewhere reach the panel, once
+// per conflict (id and both addresses), without a box.
 void RunPanelTest::idConflictIsNoticedOncePerConflict() {
     Console console(60s);
-    const auto pair = platform::packAddressPair(htonl(0x7F000009), htonl(0x7F000002));
-    for (int frame = 0; frame < 3; ++frame) {
-        console.window->post(platform::WM_DEVICE_ID_CONFLICT, 42, pair);
+    QVERIFY(console.connect(42, 0, 0, 1, false));  // 127.0.0.2
+    QVERIFY(console.connect(43, 0, 0, 1, false));  // 127.0.0.3
+    QVERIFY(console.connect(44, 0, 0, 1, false));  // 127.0.0.4, the intruder
+    auto& intruder = *console.fleet->find(44);
+    for (const std::uint16_t id : {42, 42, 42, 43}) {
+        protocol::RegisterPayload claim;
+        claim.header.deviceId = id;
+        claim.name = "X";
+        intruder.sendFrame(protocol::buildRegisterFrame(claim));
     }
-    console.window->post(platform::WM_DEVICE_ID_CONFLICT, 43, pair);
-    QTRY_COMPARE(console.window->runPanel()->noticeTexts().size(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(console.window->runPanel()->noticeTexts().size(), 2, 20000);
     QVERIFY(console.window->runPanel()->isVisible());
-    QVERIFY(console.window->runPanel()->noticeTexts().contains(
-        QStringLiteral("设备ID冲突: 设备42从127.0.0.9注册被拒绝, 该ID已在127.0.0.2在线")));
+    const QStringList texts = console.window->runPanel()->noticeTexts();
+    QVERIFY(texts.contains(
+        QStringLiteral("设备ID冲突: 设备42从127.0.0.4注册被拒绝, 该ID已在127.0.0.2在线")));
+    QVERIFY(texts.contains(
+        QStringLiteral("设备ID冲突: 设备43从127.0.0.4注册被拒绝, 该ID已在127.0.0.3在线")));
     QVERIFY(console.prompt.messages.empty());
 }
 

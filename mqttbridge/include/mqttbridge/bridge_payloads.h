@@ -22,18 +22,20 @@ std::string jsonString(std::string_view text);
 std::string stateTopic(std::string_view base, std::uint16_t id);         // <base>/<id>/state
 std::string availabilityTopic(std::string_view base, std::uint16_t id);  // <base>/<id>/availability
 std::string statusTopic(std::string_view base);                          // <base>/status
+std::string conflictTopic(std::string_view base, std::uint16_t id);      // <base>/<id>/conflict
 std::string outletCommandTopic(std::string_view base, std::uint16_t id, int outlet);
 
 // {"id","name","ip","group","mode","number","master","outlets":[16 x bool],"online"}.
 std::string stateJson(const consolecore::DeviceSnapshot& device);
 
+// {"id","newcomer","online"}: a registration of `id` from the address `newcomer` was refused
+// because the id is online at `online`.
+std::string conflictJson(std::uint16_t id, std::string_view newcomer, std::string_view online);
+
 // The discovery configs of one device under "homeassistant/": 16 switches, then the
 // connectivity binary_sensor. `nodeId` keeps the topics of several consoles apart.
 std::vector<Message> discoveryConfigs(std::string_view base, std::string_view nodeId,
                                       const consolecore::DeviceSnapshot& device);
-
-// The same topics with empty payloads: published retained, they delete the entities.
-std::vector<Message> discoveryRemovals(std::string_view nodeId, std::uint16_t id);
 
 // The base topic reduced to [A-Za-z0-9_-], as discovery topics require.
 std::string discoveryNodeId(std::string_view base);

@@ -14,7 +14,8 @@
 namespace mqttbridge {
 
 struct BridgeHooks {
-    // Receives every valid command, on the bridge's thread: post it to the thread that
+    // Receives every valid command that is not a retained message (a retained command would
+    // switch again at every connection), on the bridge's thread: post it to the thread that
     // switches outlets and return. Required.
     std::function<void(const Command&)> onCommand;
     // Whether a device id is known, asked on the bridge's thread (so it must be thread-safe).
@@ -26,6 +27,10 @@ struct BridgeTiming {
     std::chrono::milliseconds reconnectMin{1000};  // first retry; doubles per failure
     std::chrono::milliseconds reconnectMax{30000};
     int keepAliveSec = 30;
+    // Repeated refusals of one kind are logged once, then counted at most once per period.
+    std::chrono::milliseconds refusalLogPeriod{10000};
+    // The clock of that period; null: the steady clock.
+    std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 class MqttBridge {
@@ -46,11 +51,15 @@ public:
     // broker (a short lock on the table of pending updates only).
     void publishDevice(const consolecore::DeviceSnapshot& device);
     // The device left the registry: its state says online=false and its availability
-    // "offline". Its discovery entities stay.
+    // "offline". Its discovery entities stay (the console never knows a device is gone for
+    // good: it may register again).
     void removeDevice(std::uint16_t id);
-    // The device is gone for good: its entities, state and availability are deleted (retained
-    // empty messages).
-    void forgetDevice(std::uint16_t id);
+
+    // A registration of `id` from `newcomer` was refused: the id is online at `online` (IPv4
+    // texts). Retained on `<base>/<id>/conflict` as {"id","newcomer","online"}.
+    void publishConflict(std::uint16_t id, const std::string& newcomer, const std::string& online);
+    // The conflict of `id` is over: its retained message is deleted.
+    void clearConflict(std::uint16_t id);
 
     // Whether the broker has accepted the connection (for a status line; may change any time).
     bool connected() const;

@@ -12,5 +12,7 @@ namespace platform {
 std::u16string utf8ToUtf16(std::string_view utf8);
 // Unpaired surrogates become U+FFFD.
 std::string utf16ToUtf8(std::u16string_view text);
+// `text` as valid UTF-8: valid text unchanged, each malformed sequence U+FFFD.
+std::string toValidUtf8(std::string_view text);
 
 }  // namespace platform

@@ -4,10 +4,13 @@
 #include <type_traits>
 #include <variant>
 
+#include "consolecore/device_channel.h"
+#include "lanwire/lanwire.h"
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "mqtt_refusal_log.h"
 #include "mqttbridge/mqtt_bridge.h"
+#include "platform/ipv4_text.h"
 #include "platform/messages.h"
 
 namespace consolecore {
@@ -21,7 +24,22 @@ int lowByte(std::intptr_t value) {
     return static_cast<int>(value & 0xFF);
 }
 
+std::string ipv4Text(std::uint32_t sAddr) {
+    in_addr address{};
+    address.s_addr = sAddr;
+    return platform::formatIpv4(address);
+}
+
+// Conflicts remembered as told at most; a hostile peer cycling addresses only makes a
+// conflict be told again.
+constexpr std::size_t kMaxConflictsTold = 1024;
+
 }  // namespace
+
+std::string idConflictText(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online) {
+    return "设备ID冲突: 设备" + std::to_string(id) + "从" + ipv4Text(newcomer) +
+           "注册被拒绝, 该ID已在" + ipv4Text(online) + "在线";
+}
 
 ConsoleEngine::ConsoleEngine(SessionOptions options, GroupChooser& chooser,
                              platform::Prompt& prompt, EngineHooks hooks)
@@ -37,6 +55,8 @@ ConsoleEngine::~ConsoleEngine() {
 }
 
 void ConsoleEngine::start() {
+    // The link's id-conflict notices reach the window or the service through here.
+    SetWindowHand(mainWindow());
     m_session.start();
     // The log store is open now: a bad setting gets its log line.
     const VantrelSettings settings = loadSettingsAndLog(settingsPath());
@@ -52,7 +72,9 @@ void ConsoleEngine::stop() {
     }
     // While the log store is still open.
     m_refusals->flush(m_switching.options().timer);
+    m_repeats.flush(true);
     m_session.stop();  // does nothing when not running
+    SetWindowHand(nullptr);
 }
 
 void ConsoleEngine::applySettings(const ConsoleSettings& settings) {
@@ -73,10 +95,8 @@ bool ConsoleEngine::handleMessage(std::uint32_t message, std::uintptr_t wParam,
             publish(low16(wParam), lowByte(lParam));
             return true;
         case platform::WM_DEVICE_ID_CONFLICT:
-            if (m_hooks.onIdConflict) {
-                m_hooks.onIdConflict(low16(wParam), platform::newcomerAddress(lParam),
-                                     platform::onlineAddress(lParam));
-            }
+            onIdConflict(low16(wParam), platform::newcomerAddress(lParam),
+                         platform::onlineAddress(lParam));
             return true;
         case platform::WM_SERIAL_STEP_DONE:
             m_switching.onSerialStepDone(low16(wParam), lParam != 0);
@@ -95,12 +115,28 @@ SendResult ConsoleEngine::switchOutlet(std::uint16_t id, int outlet, bool on) {
 }
 
 void ConsoleEngine::publish(std::uint16_t id, std::intptr_t event) {
+    if (event == platform::DEV_EVENT_REGISTERED) {
+        // A registration went through: whatever conflict this id had is over.
+        const bool hadConflict = std::erase_if(m_conflictsTold, [id](const auto& conflict) {
+                                     return std::get<0>(conflict) == id;
+                                 }) > 0;
+        if (hadConflict && m_bridge) m_bridge->clearConflict(id);
+    }
     if (!m_bridge) return;
-    if (event == platform::DEV_EVENT_REMOVED) {
+    // A removal notice for a device whose row the table kept (it registered again meanwhile)
+    // leaves it online.
+    if (event == platform::DEV_EVENT_REMOVED && m_table.findRow(id) < 0) {
         m_bridge->removeDevice(id);
     } else if (const auto device = snapshotDevice(id)) {
         m_bridge->publishDevice(*device);
     }
+}
+
+void ConsoleEngine::onIdConflict(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online) {
+    if (m_conflictsTold.size() >= kMaxConflictsTold) m_conflictsTold.clear();
+    if (!m_conflictsTold.emplace(id, newcomer, online).second) return;
+    if (m_bridge) m_bridge->publishConflict(id, ipv4Text(newcomer), ipv4Text(online));
+    if (m_hooks.onIdConflict) m_hooks.onIdConflict(id, newcomer, online);
 }
 
 void ConsoleEngine::startBridge(const MqttSettings& settings) {
@@ -117,8 +153,8 @@ void ConsoleEngine::startBridge(const MqttSettings& settings) {
                     if constexpr (std::is_same_v<T, mqttbridge::OutletCommand>) {
                         const SendResult result = switchOutlet(c.id, c.outlet, c.on);
                         if (result == SendResult::UnknownDevice || result == SendResult::Invalid) {
-                            InsertLogOb("%d,%d,'MQTT命令无效:设备%u未注册'", logcode::kFailure,
-                                        logcode::kOther, static_cast<unsigned>(c.id));
+                            m_repeats.log(logcode::kFailure, logcode::kOther, "unregistered",
+                                          "MQTT命令无效:设备" + std::to_string(c.id) + "未注册");
                         } else if (result != SendResult::Queued) {
                             m_refusals->refused(c.id, m_switching.options().timer);
                         }
@@ -126,7 +162,7 @@ void ConsoleEngine::startBridge(const MqttSettings& settings) {
                         m_switching.startGroupRun(c.mode == mqttbridge::GroupMode::Serial
                                                       ? GroupKind::Serial
                                                       : GroupKind::Parallel,
-                                                  c.group, c.on ? 1 : 0);
+                                                  c.group, c.on ? 1 : 0, "MQTT");
                     }
                 },
                 command);

@@ -7,15 +7,19 @@
 
 #include <atomic>
 #include <fstream>
+#include <future>
 #include <map>
 
 #include "broker_fixture.h"
 #include "consolecore/group_selection.h"
 #include "core_test_support.h"
+#include "devroster/devroster.h"
 #include "lanwire/lanwire.h"
 #include "lanwire/lanwire_options.h"
 #include "logbase/log_codes.h"
 #include "platform/messages.h"
+#include "protocol/console_frames.h"
+#include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
 #include "public/data_path.h"
 #include "simtcp/sim_fleet.h"
@@ -51,11 +55,8 @@ private:
 // The engine on a thread of its own, its messages and tasks queued there.
 class EngineThread : public platform::MessageTarget {
 public:
-    explicit EngineThread(SessionOptions options,
-                          std::function<std::chrono::steady_clock::time_point()> clock = {}) {
-        EngineHooks hooks;
+    explicit EngineThread(SessionOptions options, EngineHooks hooks = {}) {
         hooks.postToEngine = [this](std::function<void()> task) { m_thread.post(std::move(task)); };
-        hooks.clock = std::move(clock);
         m_thread.run([&] {
             engine = std::make_unique<ConsoleEngine>(std::move(options), chooser, prompt,
                                                      std::move(hooks));
@@ -74,6 +75,10 @@ public:
         });
     }
     void run(std::function<void()> action) { m_thread.run(std::move(action)); }
+    // Keeps the engine's thread busy until `release` is ready.
+    void hold(std::shared_future<void> release) {
+        m_thread.post([release] { release.wait(); });
+    }
 
     NoChooser chooser;
     coretest::RecordingPrompt prompt;
@@ -163,9 +168,11 @@ TEST(ConsoleEngine, RefusedOutletCommandsAreCountedNotLoggedAsSwitched) {
     std::atomic<std::int64_t> nowMs{1'000'000};
     ManualTimer timer;  // outlives the engine, which disarms it when it stops
     {
-        EngineThread console(options, [&] {
+        EngineHooks hooks;
+        hooks.clock = [&] {
             return std::chrono::steady_clock::time_point(std::chrono::milliseconds(nowMs.load()));
-        });
+        };
+        EngineThread console(options, std::move(hooks));
         console.run([&] {
             auto switching = console.engine->switching().options();
             switching.timer = &timer;
@@ -218,6 +225,181 @@ TEST(ConsoleEngine, RefusedOutletCommandsAreCountedNotLoggedAsSwitched) {
     endApplication();
     SetLanwireOptions(LanwireOptions{});
     SetDataPath("");
+}
+
+// A data folder with "Vantrel.ini" naming a real broker, the recorder on it, and an engine.
+class EngineWithBroker : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetDataPath(m_folder);
+        ASSERT_TRUE(m_broker.start());
+        std::ofstream(m_folder + "Vantrel.ini")
+            << "[Mqtt]\nHost=127.0.0.1\nPort=" << m_broker.port() << "\nBaseTopic=rack\n";
+        recorder = std::make_unique<mqtttest::Recorder>(m_broker.port());
+        ASSERT_TRUE(recorder->subscribed());
+        beginApplication();
+    }
+    void TearDown() override {
+        fleet.reset();
+        console.reset();
+        recorder.reset();
+        endApplication();
+        SetDataPath("");
+        SetLanwireOptions({});
+    }
+    // `tick` 100 ms: a device that stops answering is reported offline within half a second.
+    void startConsole(EngineHooks hooks = {}, std::chrono::milliseconds tick = 2500ms) {
+        LanwireOptions link;
+        link.tickPeriod = tick;
+        link.heartbeatGap = std::min<std::chrono::milliseconds>(link.heartbeatGap, tick / 10);
+        SetLanwireOptions(link);
+        SessionOptions options;
+        options.programFolder = m_folder;
+        options.port = 0;
+        options.taskFolder = m_dir.file("TimingTask");
+        console = std::make_unique<EngineThread>(options, std::move(hooks));
+        fleet = std::make_unique<simtcp::SimFleet>("127.0.0.1", GetLanwirePort());
+    }
+    simtcp::SimDevice& addDevice(std::uint16_t id, std::uint8_t group, bool on,
+                                 bool confirms = true) {
+        auto config = simtcp::makeDeviceConfig(fleet->size(), id);
+        config.group = group;
+        config.mode = 0;
+        config.number = static_cast<std::uint8_t>(fleet->size() + 1);
+        config.onOff = on;
+        simtcp::Knobs knobs;
+        knobs.stepDelay = 1ms;
+        knobs.reportStepDone = confirms;
+        auto& device = fleet->add(config, knobs);
+        device.connect();
+        return device;
+    }
+    bool waitState(std::uint16_t id) {
+        return testkit::waitFor(
+            [&] { return recorder->latest("rack/" + std::to_string(id) + "/state").has_value(); });
+    }
+    static bool logged(const coretest::LogRow& row) {
+        return testkit::waitFor([&] { return coretest::countLog(row) == 1; });
+    }
+
+    testkit::TempDir m_dir;
+    const std::string m_folder = m_dir.path().string() + "/";
+    mqtttest::Broker m_broker{m_dir.path().string()};
+    std::unique_ptr<mqtttest::Recorder> recorder;
+    std::unique_ptr<EngineThread> console;
+    std::unique_ptr<simtcp::SimFleet> fleet;
+};
+
+// A registration refused by the link because its id is online elsewhere reaches the engine's
+// owner once per conflict and is retained on the broker.
+TEST_F(EngineWithBroker, IdConflictFromTheLinkReachesTheOwnerAndTheBroker) {
+    std::mutex lock;
+    std::vector<std::string> told;
+    EngineHooks hooks;
+    hooks.onIdConflict = [&](std::uint16_t id, std::uint32_t newcomer, std::uint32_t online) {
+        std::lock_guard guard(lock);
+        told.push_back(idConflictText(id, newcomer, online));
+    };
+    startConsole(std::move(hooks), 100ms);
+    auto& owner = addDevice(42, 0, false);
+    ASSERT_TRUE(waitState(42));
+    auto& intruder = addDevice(43, 0, false);  // from 127.0.0.3
+    ASSERT_TRUE(waitState(43));
+    protocol::RegisterPayload claim;
+    claim.header.deviceId = 42;
+    claim.name = "X";
+    for (int i = 0; i < 3; ++i) intruder.sendFrame(protocol::buildRegisterFrame(claim));
+    ASSERT_TRUE(recorder->waitLatest("rack/42/conflict",
+                                     R"({"id":42,"newcomer":"127.0.0.3","online":"127.0.0.2"})"));
+    // Every claim has reached the engine once a status report sent after them has.
+    const auto states = [&] {
+        int n = 0;
+        for (const auto& entry : recorder->entries()) n += entry.topic == "rack/43/state";
+        return n;
+    };
+    const int before = states();
+    intruder.sendStatus();
+    ASSERT_TRUE(testkit::waitFor([&] { return states() > before; }));
+    {
+        std::lock_guard guard(lock);
+        EXPECT_EQ(told, std::vector<std::string>{
+                            "设备ID冲突: 设备42从127.0.0.3注册被拒绝, 该ID已在127.0.0.2在线"});
+    }
+
+    // The owner goes offline; the next claim goes through and the conflict is over.
+    auto knobs = owner.knobs();
+    knobs.answerHeartbeats = false;
+    knobs.reconnect = false;
+    owner.setKnobs(knobs);
+    ASSERT_TRUE(testkit::waitFor([] { return FindDevice(42) == nullptr; }));
+    intruder.sendFrame(protocol::buildRegisterFrame(claim));
+    EXPECT_TRUE(recorder->waitLatest("rack/42/conflict", ""));
+}
+
+// Group commands from the network never ask and never show a box: the run goes, and a
+// command for a group that is running or has no devices is a log line.
+TEST_F(EngineWithBroker, NetworkGroupCommandsNeverAskAndTheirRefusalsAreLogged) {
+    startConsole();
+    int asked = 0;
+    console->run([&] {
+        auto options = console->engine->switching().options();
+        options.confirm = [&](const std::string&, const std::vector<std::uint32_t>&) {
+            ++asked;
+            return false;
+        };
+        console->engine->switching().configure(options);
+    });
+    auto& device = addDevice(51, 2, true, false);  // never confirms: the run stays
+    ASSERT_TRUE(testkit::waitFor([&] {
+        const auto state = recorder->latest("rack/51/state");
+        return state && state->find("\"group\":2") != std::string::npos;
+    }));
+    recorder->publish("rack/group/2/parallel/set", "OFF");
+    ASSERT_TRUE(device.waitCommand(protocol::NET_CMD_PARALLEL));
+    recorder->publish("rack/group/2/parallel/set", "OFF");
+    recorder->publish("rack/group/5/serial/set", "ON");
+    EXPECT_TRUE(logged({logcode::kFailure, logcode::kParallel, "分组2正在执行,忽略MQTT的平行关"}));
+    EXPECT_TRUE(logged({logcode::kFailure, logcode::kSerial, "分组5没有设备,忽略MQTT的串行开"}));
+    console->run([] {});
+    EXPECT_EQ(asked, 0);
+    EXPECT_TRUE(console->prompt.messages.empty());
+    EXPECT_EQ(device.received(protocol::NET_CMD_PARALLEL), 1u);
+}
+
+// A device reported offline that registers again before the console handles the removal:
+// the row the table builds from the new registration stays, and so does the device's
+// availability on the broker. The frames go straight to the receive callback, so each event
+// is queued when the call returns.
+TEST_F(EngineWithBroker, ARemovalForADeviceThatRegisteredAgainLeavesItOnline) {
+    startConsole();
+    const auto receive = [](std::uint16_t id, const std::vector<std::uint8_t>& frame) {
+        sockaddr_in peer{};
+        peer.sin_family = AF_INET;
+        peer.sin_addr.s_addr = htonl(0x7F000000u + id);  // the device's own loopback address
+        CDeviceChannel::OnNetData(id, peer, frame.data(), static_cast<std::int32_t>(frame.size()));
+    };
+    const auto registration = [](std::uint16_t id) {
+        protocol::RegisterPayload payload;
+        payload.header.deviceId = id;
+        payload.name = "R" + std::to_string(id);
+        return protocol::buildRegisterFrame(payload);
+    };
+    std::promise<void> first;
+    std::promise<void> second;
+    console->hold(first.get_future().share());
+    receive(61, registration(61));
+    const auto notice = protocol::buildOfflineNotice(61);  // as the link reports a silent device
+    receive(61, std::vector<std::uint8_t>(notice.begin(), notice.end()));
+    receive(62, registration(62));  // its state is the marker: 61's newest state went before it
+    console->hold(second.get_future().share());
+    receive(61, registration(61));  // back before the console handled its removal
+
+    first.set_value();  // 61 registered, removed; 62 registered; then held again
+    ASSERT_TRUE(waitState(62));
+    const auto state = recorder->latest("rack/61/state");
+    EXPECT_NE(state.value_or("").find("\"online\":true"), std::string::npos) << *state;
+    EXPECT_EQ(recorder->count("rack/61/availability", "offline"), 0);
+    second.set_value();
 }
 
 }  // namespace

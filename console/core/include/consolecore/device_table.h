@@ -96,10 +96,12 @@ public:
     // from a record that is still registered (the device came back) stays.
     void OnDeviceEvent(std::uint16_t id, int kind);
 
-    // WM_LED_CELL_CLICKED: switch the outlet to the opposite of its registry state.
-    void onLedCellClicked(int row, int channelIndex);
-    // WM_BUTTON_CELL_CLICKED: mode (column 7) or master on/off (column 10).
-    void onButtonCellClicked(int row, int column);
+    // WM_LED_CELL_CLICKED of the device's row: switch the outlet to the opposite of its
+    // registry state. Addressed by device id, not row: rows move when a device leaves between
+    // the click and its handling.
+    void onLedCellClicked(std::uint16_t id, int channelIndex);
+    // WM_BUTTON_CELL_CLICKED of the device's row: mode (column 7) or master on/off (column 10).
+    void onButtonCellClicked(std::uint16_t id, int column);
     // WM_COMBO_CELL_CHANGED: the editor closed on `comboIndex`; the cell shows its text.
     void onComboCellChanged(int row, int column, int comboIndex);
 

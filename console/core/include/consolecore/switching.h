@@ -11,6 +11,7 @@
 
 #include "consolecore/group_run.h"
 #include "consolecore/switching_groups.h"
+#include "logbase/repeat_limiter.h"
 
 namespace platform {
 class Prompt;
@@ -47,6 +48,7 @@ public:
     // `deviceRowCount` tells how many rows the main device list has.
     SwitchingController(CDeviceChannel& channel, GroupChooser& chooser, platform::Prompt& prompt,
                         std::function<int()> deviceRowCount);
+    ~SwitchingController();  // counts of refusals not yet logged are logged
 
     void configure(SwitchingOptions options) { m_options = std::move(options); }
     const SwitchingOptions& options() const { return m_options; }
@@ -60,9 +62,12 @@ public:
     void OnSerialOn() { startSerial(1); }
     void OnSerialOff() { startSerial(0); }
 
-    // A run of a given group (1..6) without asking for one: the same checks, question, log
-    // lines, run state and time-out as the buttons after their group dialog. `target` 1: on.
-    void startGroupRun(GroupKind kind, int group, std::uint8_t target);
+    // A command from the network (`source`: "MQTT", later the web API) to run a given group
+    // (1..6); `target` 1: on. The same log lines, run state and time-out as the buttons after
+    // their group dialog, but it never asks and never shows a box: nobody is there to answer.
+    // A group outside 1..6, a group with a run going and a group without devices are
+    // refused with a log line (repeats counted, see logbase::RepeatLimiter).
+    void startGroupRun(GroupKind kind, int group, std::uint8_t target, const std::string& source);
 
     // WM_PARALLEL_STEP_DONE.
     void onParallelStepDone(std::uint16_t deviceId);
@@ -81,11 +86,21 @@ public:
 private:
     void startParallel(std::uint8_t target);
     void startSerial(std::uint8_t target);
+    // Who asked for a run: the operator at the window, or a command from the network
+    // (named by its source), which is never asked anything.
+    struct Requester {
+        const std::string* networkSource = nullptr;  // null: the operator
+        bool operatorAsks() const { return networkSource == nullptr; }
+    };
     // The runs once the group is known.
-    void runParallel(int group, std::uint8_t target);
-    void runSerial(int group, std::uint8_t target);
-    // A run of this group already in progress: tells the operator and returns true.
-    bool refuseWhileRunning(GroupKind kind, int group);
+    void runParallel(int group, std::uint8_t target, Requester requester);
+    void runSerial(int group, std::uint8_t target, Requester requester);
+    // A run of this group already in progress: tells the operator (a box) or logs the
+    // refused network command, and returns true.
+    bool refuseWhileRunning(GroupKind kind, int group, std::uint8_t target, Requester requester);
+    // A network command for a group without devices (or outside 1..6): a log line.
+    void refuseNetwork(GroupKind kind, int group, std::uint8_t target, Requester requester,
+                       const std::string& why);
     bool confirmOff(int group, const std::vector<std::uint32_t>& order);
     GroupRun* findRun(GroupKind kind, int group);
     GroupRun& beginRun(GroupKind kind, std::uint8_t target, int group,
@@ -104,6 +119,7 @@ private:
     std::function<void(const GroupRun&)> m_observer;
     std::map<std::uint64_t, GroupRun> m_runs;  // in progress, GUI thread only
     std::uint64_t m_nextRunId = 1;
+    logbase::RepeatLimiter m_refusals;
 };
 
 }  // namespace consolecore

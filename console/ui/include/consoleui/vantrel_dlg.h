@@ -42,7 +42,8 @@ public:
     int exec() override;
 
     // platform::MessageTarget: post() queues the message onto the GUI thread; send()
-    // delivers it before returning.
+    // delivers it before returning. The list's cell clicks are queued with the clicked row's
+    // device id in place of the row.
     void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
     void send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
 

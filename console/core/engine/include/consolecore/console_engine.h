@@ -7,12 +7,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
+#include <string>
+#include <tuple>
 
 #include "consolecore/console_session.h"
 #include "consolecore/device_channel.h"
 #include "consolecore/device_table.h"
 #include "consolecore/settings.h"
 #include "consolecore/switching.h"
+#include "logbase/repeat_limiter.h"
 
 namespace mqttbridge {
 class MqttBridge;
@@ -26,12 +30,17 @@ struct EngineHooks {
     // Runs `task` later on the engine's thread (the bridge's commands arrive on its own
     // thread). Required for the bridge; without it commands are dropped.
     std::function<void(std::function<void()> task)> postToEngine;
-    // WM_DEVICE_ID_CONFLICT: an id already online was claimed from another address.
+    // WM_DEVICE_ID_CONFLICT from the link: an id already online was claimed from another
+    // address (s_addr values). Called once per conflict (id and both addresses), on the
+    // engine's thread; the bridge publishes it too.
     std::function<void(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online)>
         onIdConflict;
     // The clock that spaces the engine's repeated log rows; null: the steady clock.
     std::function<std::chrono::steady_clock::time_point()> clock;
 };
+
+// "设备ID冲突: 设备42从127.0.0.9注册被拒绝, 该ID已在127.0.0.2在线".
+std::string idConflictText(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online);
 
 class ConsoleEngine {
 public:
@@ -42,7 +51,8 @@ public:
     ConsoleEngine& operator=(const ConsoleEngine&) = delete;
 
     // Log store, link, timed tasks; then "Vantrel.ini" (its log lines go to the open store)
-    // applied, and the MQTT bridge started when [Mqtt] Host is set.
+    // applied, and the MQTT bridge started when [Mqtt] Host is set. The link's notices go to
+    // the main window (setMainWindow), which hands them back to handleMessage.
     void start();
     // Bridge first (it only reads), then the session's modules. Safe to call twice.
     void stop();
@@ -66,6 +76,7 @@ public:
 private:
     void startBridge(const MqttSettings& settings);
     void publish(std::uint16_t id, std::intptr_t event);
+    void onIdConflict(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online);
 
     CDeviceChannel m_channel;
     ConsoleSession m_session;
@@ -73,6 +84,10 @@ private:
     SwitchingController m_switching;
     EngineHooks m_hooks;
     std::unique_ptr<mqttbridge::MqttBridge> m_bridge;
+    // Commands for devices that left before they ran: one line, then counts.
+    logbase::RepeatLimiter m_repeats;
+    // Conflicts already told; an id's entries go when it registers (the conflict is over).
+    std::set<std::tuple<std::uint16_t, std::uint32_t, std::uint32_t>> m_conflictsTold;
     // Cleared on stop(): a command the bridge queued before that finds nothing to run.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::unique_ptr<MqttRefusalLog> m_refusals;

@@ -1,9 +1,10 @@
-// The viewer's four queries and its delete, run exactly as the viewer builds them.
+// The event log viewer's four queries and its delete, as the viewer builds them, run on a real
+// log store: what each selects or deletes.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
+#include "consoletools/log_query.h"
 #include "log_test_support.h"
 
 namespace {
@@ -11,41 +12,12 @@ namespace {
 using logtest::queryRows;
 using logtest::Rows;
 
-// The viewer's statements, character for character.
-constexpr const char* kAllTypesAllSubTypes =
-    "select LogCreateDate,LogCreateTime,LogTypeContent,LogChildTypeContent,LogContent from "
-    "Log,LogChildType,LogType where Log.LogChildType=LogChildType.LogChildTypeCode AND "
-    "Log.LogCreateDate>= '%s' AND Log.LogCreateDate<= '%s' And Log.LogType=LogType.LogTypeCode";
-constexpr const char* kAllTypesOneSubType =
-    "select LogCreateDate,LogCreateTime,LogTypeContent,LogChildTypeContent,LogContent from "
-    "Log,LogChildType,LogType where Log.LogChildType=LogChildType.LogChildTypeCode AND "
-    "Log.LogCreateDate>= '%s' AND Log.LogCreateDate<= '%s'  AND Log.LogChildType =%d And "
-    "Log.LogType=LogType.LogTypeCode";
-constexpr const char* kOneTypeAllSubTypes =
-    "select LogCreateDate,LogCreateTime,LogTypeContent,LogChildTypeContent,LogContent from "
-    "Log,LogChildType,LogType where Log.LogChildType=LogChildType.LogChildTypeCode AND "
-    "Log.LogCreateDate>= '%s' AND Log.LogCreateDate<= '%s' AND Log.LogType=%d And "
-    "Log.LogType=LogType.LogTypeCode";
-constexpr const char* kOneTypeOneSubType =
-    "select LogCreateDate,LogCreateTime,LogTypeContent,LogChildTypeContent,LogContent from "
-    "Log,LogChildType,LogType where Log.LogChildType=LogChildType.LogChildTypeCode AND "
-    "Log.LogCreateDate>= '%s' AND Log.LogCreateDate<= '%s'  AND Log.LogType=%d AND "
-    "Log.LogChildType =%d And Log.LogType=LogType.LogTypeCode";
-
-// Statement for type code 1-4 and sub-type code 1-9, filled in the viewer's argument order.
+// The viewer's own statement for a date range and the two combo codes; the test fails if
+// the viewer builds none.
 std::string viewerQuery(const std::string& start, const std::string& end, int type, int childType) {
-    char sql[1024];
-    if (type == 4 && childType == 9) {
-        std::snprintf(sql, sizeof sql, kAllTypesAllSubTypes, start.c_str(), end.c_str());
-    } else if (type == 4) {
-        std::snprintf(sql, sizeof sql, kAllTypesOneSubType, start.c_str(), end.c_str(), childType);
-    } else if (childType == 9) {
-        std::snprintf(sql, sizeof sql, kOneTypeAllSubTypes, start.c_str(), end.c_str(), type);
-    } else {
-        std::snprintf(sql, sizeof sql, kOneTypeOneSubType, start.c_str(), end.c_str(), type,
-                      childType);
-    }
-    return sql;
+    const auto sql = consoletools::logQueryStatement(start, end, type, childType);
+    EXPECT_TRUE(sql.has_value()) << type << "/" << childType;
+    return sql.value_or("");
 }
 
 Rows contents(const Rows& rows) {
@@ -125,12 +97,21 @@ TEST_F(LogViewerQueryTest, RunningTheSameQueryTwiceGivesTheSameRows) {
     EXPECT_EQ(first.size(), 5u);
 }
 
+TEST_F(LogViewerQueryTest, CodesOutsideTheCombosAndDatesThatAreNotDatesGiveNoStatement) {
+    EXPECT_FALSE(consoletools::logQueryStatement("2024-03-07", "2024-03-09", 0, 9));
+    EXPECT_FALSE(consoletools::logQueryStatement("2024-03-07", "2024-03-09", 4, 10));
+    EXPECT_FALSE(consoletools::logQueryStatement("2024' OR '1'='1", "2024-03-09", 4, 9));
+    EXPECT_FALSE(consoletools::logDeleteStatement(0));
+    EXPECT_FALSE(consoletools::logDeleteStatement(10));
+    EXPECT_EQ(consoletools::formatLogDate(2024, 3, 7), "2024-03-07");
+}
+
 TEST_F(LogViewerQueryTest, DeleteOneSubTypeThenEverything) {
-    char sql[128];
-    std::snprintf(sql, sizeof sql, "delete From Log where Log.LogChildType = %d", 4);
+    const auto sql = consoletools::logDeleteStatement(4);
+    ASSERT_TRUE(sql);
     LogObLockLogbase();
     ASSERT_TRUE(LogObBeginTrans());
-    ASSERT_TRUE(LogObExecuteLogbase(sql));
+    ASSERT_TRUE(LogObExecuteLogbase(*sql));
     ASSERT_TRUE(LogObCommitTrans());
     LogObUnlockLogbase();
     EXPECT_EQ(contents(queryRows(viewerQuery("2023-01-01", "2024-12-31", 4, 9))),
@@ -140,7 +121,7 @@ TEST_F(LogViewerQueryTest, DeleteOneSubTypeThenEverything) {
     InsertLogOb("%d,%d,'%s'", 2, 6, "logged just before");
     LogObLockLogbase();
     ASSERT_TRUE(LogObBeginTrans());
-    ASSERT_TRUE(LogObExecuteLogbase("delete From Log"));
+    ASSERT_TRUE(LogObExecuteLogbase(consoletools::logDeleteStatement(9).value_or("")));
     ASSERT_TRUE(LogObCommitTrans());
     LogObUnlockLogbase();
     EXPECT_EQ(logtest::countRows(), 0);
