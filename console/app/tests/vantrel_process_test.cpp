@@ -130,6 +130,46 @@ TEST(VantrelProcess, ASecondUsersConsoleStartsAndFailsOnlyOnThePort) {
     }
 }
 
+// A headless service that cannot work says why on stderr and exits non-zero, so that its
+// service manager sees the failure: the device port is taken, or the log store cannot open.
+TEST(VantrelProcess, AHeadlessConsoleThatCannotStartItsLinkOrLogExitsNonZeroSayingWhy) {
+    // Holds a loopback port with a listening socket for the life of the test.
+    const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(taken, 1), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length);
+    const int takenPort = ntohs(address.sin_port);
+
+    struct Case {
+        const char* name;
+        bool portTaken;
+        bool logIsAFolder;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"port taken", true, false, "网络初始化失败! TCP " + std::to_string(takenPort)},
+        {"log store cannot open", false, true, "Vantrel_DB.db3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testkit::TempDir folder;
+        if (c.logIsAFolder) fs::create_directory(folder.path() / "Vantrel_DB.db3");
+        Console console(folder, folder.path().string(), c.portTaken ? takenPort : freePort(),
+                        {"--headless", "--data-dir=" + folder.path().string()}, true);
+        ASSERT_TRUE(console.started());
+        const auto status = console.waitExit(20s);
+        ASSERT_TRUE(status.has_value()) << "still running: " << console.errors();
+        ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status);
+        EXPECT_NE(WEXITSTATUS(*status), 0);
+        EXPECT_NE(console.errors().find(c.says), std::string::npos) << console.errors();
+    }
+    ::close(taken);
+}
+
 // The lock file the program creates is private to its user.
 TEST(VantrelProcess, LockFileIsCreatedPrivate) {
     testkit::TempDir folder;

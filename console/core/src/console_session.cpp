@@ -37,7 +37,7 @@ void ConsoleSession::start() {
     m_running = true;
     const std::string folder =
         m_options.programFolder.empty() ? GetDataPath() : m_options.programFolder;
-    InitLogbaseModule(folder, "Vantrel_DB.db3");
+    m_logStarted = InitLogbaseModule(folder, "Vantrel_DB.db3");
 
     m_linkStarted = m_channel.Start(m_options.port);
     if (m_linkStarted) {
@@ -66,6 +66,7 @@ void ConsoleSession::stop() {
     ReleaseChronstore();
     m_channel.Stop();
     m_linkStarted = false;
+    m_logStarted = false;
 }
 
 }  // namespace consolecore

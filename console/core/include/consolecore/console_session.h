@@ -32,12 +32,16 @@ public:
     void stop();
 
     bool linkStarted() const { return m_linkStarted; }
+    // Whether the log store opened (when not, it told stderr and the default prompt why).
+    bool logStarted() const { return m_logStarted; }
+    std::uint16_t port() const { return m_options.port; }
 
 private:
     CDeviceChannel& m_channel;
     SessionOptions m_options;
     bool m_running = false;
     bool m_linkStarted = false;
+    bool m_logStarted = false;
 };
 
 }  // namespace consolecore
