@@ -170,6 +170,69 @@ TEST(VantrelProcess, AHeadlessConsoleThatCannotStartItsLinkOrLogExitsNonZeroSayi
     ::close(taken);
 }
 
+// Settings, task and holiday files that are FIFOs, binary or oversized never stall the start
+// (nor the stop signal after it): each is refused with one row naming the file and the reason.
+TEST(VantrelProcess, SettingsTaskAndHolidayFilesThatAreNotSmallTextFilesAreRefusedWithARow) {
+    struct Case {
+        const char* name;
+        void (*plant)(const fs::path& data);
+        std::vector<std::string> rows;
+    };
+    const Case cases[] = {
+        {"FIFOs",
+         [](const fs::path& data) {
+             ASSERT_EQ(::mkfifo((data / "Vantrel.ini").c_str(), 0600), 0);
+             ASSERT_EQ(::mkfifo((data / "TimingTask/TimingTask.ini").c_str(), 0600), 0);
+             ASSERT_EQ(::mkfifo((data / "TimingTask/Holidays.ini").c_str(), 0600), 0);
+         },
+         {"配置项{d}/Vantrel.ini 无法读取(不是普通文件),使用默认设置",
+          "文件{d}/TimingTask/TimingTask.ini无法读取(不是普通文件),未加载",
+          "文件{d}/TimingTask/Holidays.ini无法读取(不是普通文件),未加载"}},
+        {"binary task file",
+         [](const fs::path& data) {
+             std::ofstream(data / "TimingTask/TimingTask.ini", std::ios::binary)
+                 << std::string("[TimingTask]\nttCount=1\n\0\x01\x02", 27);
+         },
+         {"文件{d}/TimingTask/TimingTask.ini无法读取(二进制文件,不是文本),未加载"}},
+        {"oversized task file",
+         [](const fs::path& data) {
+             std::ofstream(data / "TimingTask/TimingTask.ini") << "[TimingTask]\nttCount=1\n";
+             fs::resize_file(data / "TimingTask/TimingTask.ini", (16u << 20) + 1);
+         },
+         {"文件{d}/TimingTask/TimingTask.ini无法读取(大于16 MiB),未加载"}},
+        // Not a file problem, but the same start: a bad setting is logged once, not twice.
+        {"bad value",
+         [](const fs::path& data) {
+             std::ofstream(data / "Vantrel.ini") << "[Console]\nStepTimeoutSec=0\n";
+         },
+         {"配置项[Console] StepTimeoutSec=0 无效,使用默认值 15"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testkit::TempDir folder;
+        const fs::path data = folder.path() / "data";
+        fs::create_directories(data / "TimingTask");
+        c.plant(data);
+        Console console(folder, folder.path().string(), freePort(),
+                        {"--headless", "--data-dir=" + data.string()}, true);
+        ASSERT_TRUE(console.started());
+        const auto log = [&] { return logContents(data / "Vantrel_DB.db3"); };
+        ASSERT_TRUE(
+            testkit::waitFor([&] { return contains(log(), "定时任务模块初始化成功."); }, 20s))
+            << console.errors();
+        console.signal(SIGTERM);
+        const auto status = console.waitExit(5s);
+        ASSERT_TRUE(status.has_value()) << "still running 5 s after SIGTERM";
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+        const std::vector<std::string> rows = log();
+        for (std::string row : c.rows) {
+            for (std::size_t at; (at = row.find("{d}")) != std::string::npos;)
+                row.replace(at, 3, data.string());
+            EXPECT_EQ(std::count(rows.begin(), rows.end(), row), 1) << row;
+        }
+    }
+}
+
 // The lock file the program creates is private to its user.
 TEST(VantrelProcess, LockFileIsCreatedPrivate) {
     testkit::TempDir folder;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "consolecore/settings.h"
+
 namespace consolecore {
 
 class CDeviceChannel;
@@ -35,6 +37,8 @@ public:
     // Whether the log store opened (when not, it told stderr and the default prompt why).
     bool logStarted() const { return m_logStarted; }
     std::uint16_t port() const { return m_options.port; }
+    // "Vantrel.ini" as read by the last start (its problems logged then).
+    const VantrelSettings& settings() const { return m_settings; }
 
 private:
     CDeviceChannel& m_channel;
@@ -42,6 +46,7 @@ private:
     bool m_running = false;
     bool m_linkStarted = false;
     bool m_logStarted = false;
+    VantrelSettings m_settings;
 };
 
 }  // namespace consolecore
