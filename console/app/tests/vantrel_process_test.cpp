@@ -233,6 +233,64 @@ TEST(VantrelProcess, SettingsTaskAndHolidayFilesThatAreNotSmallTextFilesAreRefus
     }
 }
 
+// One data folder, one console: a second console on the same data folder exits 1 even with a
+// lock folder of its own, saying so and naming the folder.
+TEST(VantrelProcess, ASecondConsoleOnTheSameDataFolderExitsOneWhateverItsLockFolder) {
+    testkit::TempDir data;
+    testkit::TempDir firstLocks;
+    testkit::TempDir secondLocks;
+    const std::string dataArg = "--data-dir=" + data.path().string();
+    Console first(firstLocks, firstLocks.path().string(), freePort(), {"--headless", dataArg},
+                  true);
+    const auto log = [&] { return logContents(data.path() / "Vantrel_DB.db3"); };
+    ASSERT_TRUE(testkit::waitFor([&] { return contains(log(), "定时任务模块初始化成功."); }, 30s))
+        << first.errors();
+    Console second(secondLocks, secondLocks.path().string(), freePort(), {"--headless", dataArg},
+                   true);
+    const auto status = second.waitExit(20s);
+    ASSERT_TRUE(status.has_value()) << "the second console runs on the same data folder";
+    ASSERT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 1);
+    EXPECT_NE(second.errors().find("软件已经运行!"), std::string::npos) << second.errors();
+    EXPECT_NE(second.errors().find(data.path().string()), std::string::npos) << second.errors();
+    first.signal(SIGTERM);
+    ASSERT_TRUE(first.waitExit(5s).has_value());
+    // Only the first console started its modules on this folder.
+    const auto rows = log();
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), "定时任务模块初始化成功."), 1);
+}
+
+// A lock folder that does not exist is made private to the user, or the start is refused with
+// status 1 when it cannot be made; it never starts without a lock.
+TEST(VantrelProcess, AMissingLockFolderIsCreatedPrivateOrTheStartIsRefused) {
+    testkit::TempDir folder;
+    const fs::path made = folder.path() / "locks";
+    {
+        Console console(folder, made.string(), freePort(),
+                        {"--headless", "--data-dir=" + folder.path().string()}, true);
+        ASSERT_TRUE(testkit::waitFor(
+            [&] { return contains(console.log(), "定时任务模块初始化成功."); }, 30s))
+            << console.errors();
+        struct stat st {};
+        ASSERT_EQ(::lstat(made.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_TRUE(fs::exists(made / "vantrel.lock"));
+        console.signal(SIGTERM);
+        ASSERT_TRUE(console.waitExit(5s).has_value());
+    }
+    const fs::path unmakeable = folder.path() / "no" / "such" / "locks";
+    testkit::TempDir other;
+    Console console(other, unmakeable.string(), freePort(),
+                    {"--headless", "--data-dir=" + other.path().string()}, true);
+    const auto status = console.waitExit(20s);
+    ASSERT_TRUE(status.has_value()) << "started without a lock";
+    ASSERT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 1);
+    EXPECT_NE(console.errors().find(unmakeable.string()), std::string::npos) << console.errors();
+    EXPECT_FALSE(fs::exists(other.path() / "Vantrel_DB.db3"));
+}
+
 // The lock file the program creates is private to its user.
 TEST(VantrelProcess, LockFileIsCreatedPrivate) {
     testkit::TempDir folder;
