@@ -51,8 +51,10 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
             moved = old.sin_addr.s_addr != peer.sin_addr.s_addr;
             if (moved) known->SetDeviceSockIPAddr(peer);
         }
-        DoNetReg(id, &peer);
+        const bool accepted = DoNetReg(id, &peer);
         if (moved) postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
+        // A device that rebooted before its offline notice has lost its outlets too.
+        if (accepted) notifyDeviceRegistered(id);
         return 0;
     }
     auto device = std::make_shared<CDeviceBase>();
