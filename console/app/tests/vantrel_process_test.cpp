@@ -110,18 +110,26 @@ TEST(VantrelProcess, PlantedOrForeignLockFileIsRefusedAndLeftAlone) {
     }
 }
 
-// Two users each have their own lock folder: the second console starts, and only its link
-// fails, on the port the first one holds.
+// Two users each have their own lock and data folders: the second user's console starts,
+// and only its link fails, on the port the first one holds.
 TEST(VantrelProcess, ASecondUsersConsoleStartsAndFailsOnlyOnThePort) {
+    if (::geteuid() != 0) GTEST_SKIP() << "running a console as another user needs root";
+    constexpr uid_t kOtherUser = 65534;  // nobody
     testkit::TempDir firstFolder;
     testkit::TempDir secondFolder;
+    // The other user's own folder: its program link, lock file, database and task folder.
+    ASSERT_EQ(::chown(secondFolder.path().c_str(), kOtherUser, kOtherUser), 0);
     const int port = freePort();
     Console first(firstFolder, firstFolder.path().string(), port);
     ASSERT_TRUE(testkit::waitFor([&] { return contains(first.log(), "网络初始化成功!"); }, 30s));
-    Console second(secondFolder, secondFolder.path().string(), port);
+    Console second(secondFolder, secondFolder.path().string(), port, {}, false, kOtherUser);
     ASSERT_TRUE(
-        testkit::waitFor([&] { return contains(second.log(), "定时任务模块初始化成功."); }, 30s));
+        testkit::waitFor([&] { return contains(second.log(), "定时任务模块初始化成功."); }, 30s))
+        << second.errors();
     EXPECT_TRUE(contains(second.log(), "网络初始化失败!"));
+    struct stat st {};
+    ASSERT_EQ(::stat((secondFolder.path() / "Vantrel_DB.db3").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kOtherUser);  // really the other user's console
     for (Console* console : {&first, &second}) {
         console->signal(SIGTERM);
         const auto status = console->waitExit(5s);
