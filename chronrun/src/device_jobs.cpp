@@ -73,12 +73,12 @@ void DeviceJobs::submit(DeviceJob job) {
     }
 }
 
-bool DeviceJobs::hasJob(std::uint16_t devID, std::int32_t timID) {
+bool DeviceJobs::hasUnsentJob(std::uint16_t devID, std::int32_t timID) {
     std::lock_guard lock(m_mutex);
     const auto waiting = m_waiting.find(devID);
     const auto busy = m_busy.find(devID);
     return (waiting != m_waiting.end() && waiting->second.timID == timID) ||
-           (busy != m_busy.end() && busy->second == timID);
+           (busy != m_busy.end() && busy->second.timID == timID && !busy->second.sending);
 }
 
 void DeviceJobs::taskEnded(std::int32_t timID) {
@@ -168,7 +168,7 @@ void DeviceJobs::watch() {
         for (const auto& [id, device] : online) {
             const auto entry = m_waiting.find(id);
             if (entry == m_waiting.end() || m_busy.contains(id)) continue;
-            m_busy.emplace(id, entry->second.timID);
+            m_busy.emplace(id, Busy{entry->second.timID, false});
             DeviceRun run;
             run.job = std::move(entry->second);
             run.device = device;
@@ -200,6 +200,8 @@ void DeviceJobs::pace() {
         }
         auto node = m_due.extract(m_due.begin());
         DeviceRun& run = node.mapped();
+        if (const auto busy = m_busy.find(run.job.devID); busy != m_busy.end())
+            busy->second.sending = true;
         lock.unlock();
         if (!run.started()) startDeviceRun(run);
         sendNextOutlet(m_context, run);

@@ -27,8 +27,10 @@ public:
 
     // Takes the job of one device of a dispatched (or re-applied) task.
     void submit(DeviceJob job);
-    // A job of task `timID` for the device still waits or is being sent.
-    bool hasJob(std::uint16_t devID, std::int32_t timID);
+    // A job of task `timID` for the device still waits, or was found and has not sent its
+    // first frame yet: it will set every outlet. (A device back while its frames are being
+    // sent has lost the ones already sent.)
+    bool hasUnsentJob(std::uint16_t devID, std::int32_t timID);
     // The window of task `timID` has closed: its jobs still waiting give up.
     void taskEnded(std::int32_t timID);
     // Ends every thread (a send in progress finishes that frame first); jobs still waiting
@@ -52,7 +54,11 @@ private:
     // Devices found online, by the time their next frame is due (equal times keep their
     // order); a run being sent right now is out of it.
     std::multimap<Clock::time_point, DeviceRun> m_due;
-    std::map<std::uint16_t, std::int32_t> m_busy;  // ids settling or being sent to: their task
+    struct Busy {
+        std::int32_t timID = 0;
+        bool sending = false;  // its first frame is out (or leaving)
+    };
+    std::map<std::uint16_t, Busy> m_busy;  // ids settling or being sent to
     bool m_lookAgain = false;
     bool m_stopped = false;
     std::thread m_watcher;
