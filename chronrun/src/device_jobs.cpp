@@ -45,8 +45,6 @@ void DeviceJobs::submit(DeviceJob job) {
     InsertLogOb("%d,%d,'定时任务[%s]开始设备[%d]线程'", logcode::kRun, logcode::kTimedTask,
                 name.c_str(), id);
     if (m_context.workerStop.stopped()) return;
-    InsertLogOb("%d,%d,'定时任务[%s]进入设备[%d]线程'", logcode::kRun, logcode::kTimedTask,
-                name.c_str(), id);
     std::string replaced;
     bool started = true;
     {
@@ -61,6 +59,9 @@ void DeviceJobs::submit(DeviceJob job) {
         if (!m_watcher.joinable()) started = startWatcher();
     }
     m_watchWake.notify_one();
+    // Logged once the job is filed, so a registration after this line finds it.
+    InsertLogOb("%d,%d,'定时任务[%s]进入设备[%d]线程'", logcode::kRun, logcode::kTimedTask,
+                name.c_str(), id);
     if (!replaced.empty() || !started) {
         if (!started) {
             InsertLogOb("%d,%d,'定时任务[%s]设备[%d]线程启动失败.'", logcode::kFailure,

@@ -136,9 +136,17 @@ TEST_F(DispatchTimingTest, AllDevicesOfATaskStartTogetherAndTheirFramesNeverOver
     EXPECT_EQ(logRows("where LogContent like '[三台][D7_][%-%].'").size(), 48u);
 }
 
-TEST_F(DispatchTimingTest, AHundredDevicesOfATaskAllStartWithinASecondAndEndWithin20s) {
-    constexpr int kDevices = 100;
-    TimTaskPoint_ task = makeTask("一百台", kTaskDateMode, hms(8, 0, 0), hms(9, 0, 0));
+// Slower still: the runner's own work on 640 frames must stay small against the second of
+// start spread it is allowed, under sanitizers and a busy machine too.
+class TaskStartTest : public RunnerTest {
+protected:
+    TaskStartTest() : RunnerTest(10) {}
+};
+
+// 40 devices were 5 batches of 8 senders, the last finishing about 95 s after the start.
+TEST_F(TaskStartTest, FortyDevicesOfATaskAllStartWithinASecondAndNoneWaitsForABatch) {
+    constexpr int kDevices = 40;
+    TimTaskPoint_ task = makeTask("四十台", kTaskDateMode, hms(8, 0, 0), hms(9, 0, 0));
     for (int i = 0; i < kDevices; ++i) {
         const auto id = static_cast<std::uint16_t>(1000 + i);
         registerDevice(id, "D" + std::to_string(id),
@@ -151,7 +159,7 @@ TEST_F(DispatchTimingTest, AHundredDevicesOfATaskAllStartWithinASecondAndEndWith
     m_clock->set(2024, 1, 29, 8, 0, 0);
     const auto started = std::chrono::steady_clock::now();
     startRunner();
-    ASSERT_TRUE(waitLogLine("定时任务[一百台]进入设备[1099]线程"));
+    ASSERT_TRUE(waitLogLine("定时任务[四十台]进入设备[1039]线程"));
     const int runnerThreads = processThreads() - threadsBefore;
     for (int i = 0; i < kDevices; ++i) {
         ASSERT_TRUE(m_recorder.waitFramesTo(static_cast<std::uint16_t>(1000 + i), 16));
@@ -167,7 +175,11 @@ TEST_F(DispatchTimingTest, AHundredDevicesOfATaskAllStartWithinASecondAndEndWith
     }
     const auto [earliest, latest] = std::minmax_element(firsts.begin(), firsts.end());
     EXPECT_LE(m_clock->toRunnerTime(*latest - *earliest), 1000ms);
-    EXPECT_LE(m_clock->toRunnerTime(last - started), 20000ms);
+    // One device's run is 1.5 s + 15 x 1.1 s = 18 s; each frame waits at least its pause
+    // after the one before, so a slow wake-up here (multiplied by the clock's scale) moves the
+    // rest of that device's frames on. A second batch would end past 37 s. (The real-time
+    // figure, within 20 s for 1000 devices, is bench/chronrun's chronrun_task_start_bench.)
+    EXPECT_LE(m_clock->toRunnerTime(last - started), 30000ms);
     EXPECT_LT(runnerThreads, 16);
 }
 
