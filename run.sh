@@ -15,7 +15,11 @@ case "${1:-}" in
 esac
 
 vantrel_ensure_packages "${VANTREL_RUN_PACKAGES[@]}"
-vantrel_build build-release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_SANITIZE=
+# Only what this script runs: the console, the demo fleet and the two simulators (the tests,
+# benchmarks and fuzz helpers are ./test.sh's business).
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_SANITIZE=
+cmake --build build-release -j "$(nproc)" \
+    --target vantrel vantrel-demo-fleet vantrel-sim vantrel-serial-sim
 
 bin=build-release/bin
 if [ ! -x "$bin/vantrel" ]; then

@@ -1,4 +1,4 @@
-// Waiting jobs are looked up by one watcher thread; found ones go to a few sender threads.
+// Waiting jobs are looked up by one watcher thread; found ones are paced by one timer thread.
 #include "device_jobs.h"
 
 #include <pthread.h>
@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "chronrun/chronrun_options.h"
 #include "devroster/devroster.h"
@@ -44,8 +45,6 @@ void DeviceJobs::submit(DeviceJob job) {
     InsertLogOb("%d,%d,'定时任务[%s]开始设备[%d]线程'", logcode::kRun, logcode::kTimedTask,
                 name.c_str(), id);
     if (m_context.workerStop.stopped()) return;
-    InsertLogOb("%d,%d,'定时任务[%s]进入设备[%d]线程'", logcode::kRun, logcode::kTimedTask,
-                name.c_str(), id);
     std::string replaced;
     bool started = true;
     {
@@ -60,6 +59,9 @@ void DeviceJobs::submit(DeviceJob job) {
         if (!m_watcher.joinable()) started = startWatcher();
     }
     m_watchWake.notify_one();
+    // Logged once the job is filed, so a registration after this line finds it.
+    InsertLogOb("%d,%d,'定时任务[%s]进入设备[%d]线程'", logcode::kRun, logcode::kTimedTask,
+                name.c_str(), id);
     if (!replaced.empty() || !started) {
         if (!started) {
             InsertLogOb("%d,%d,'定时任务[%s]设备[%d]线程启动失败.'", logcode::kFailure,
@@ -72,12 +74,12 @@ void DeviceJobs::submit(DeviceJob job) {
     }
 }
 
-bool DeviceJobs::hasJob(std::uint16_t devID, std::int32_t timID) {
+bool DeviceJobs::hasUnsentJob(std::uint16_t devID, std::int32_t timID) {
     std::lock_guard lock(m_mutex);
     const auto waiting = m_waiting.find(devID);
     const auto busy = m_busy.find(devID);
     return (waiting != m_waiting.end() && waiting->second.timID == timID) ||
-           (busy != m_busy.end() && busy->second == timID);
+           (busy != m_busy.end() && busy->second.timID == timID && !busy->second.sending);
 }
 
 void DeviceJobs::taskEnded(std::int32_t timID) {
@@ -98,22 +100,27 @@ void DeviceJobs::taskEnded(std::int32_t timID) {
 
 void DeviceJobs::stop() {
     std::thread watcher;
-    std::vector<std::thread> senders;
-    std::map<std::uint16_t, DeviceJob> waiting;
+    std::thread pacer;
     {
         std::lock_guard lock(m_mutex);
         m_stopped = true;
         watcher.swap(m_watcher);
-        senders.swap(m_senders);
+        pacer.swap(m_pacer);
     }
     m_watchWake.notify_all();
-    m_sendWake.notify_all();
+    m_paceWake.notify_all();
     if (watcher.joinable()) watcher.join();
-    for (std::thread& sender : senders) sender.join();
+    if (pacer.joinable()) pacer.join();
+    std::map<std::uint16_t, DeviceJob> waiting;
+    std::multimap<Clock::time_point, DeviceRun> due;
     {
         std::lock_guard lock(m_mutex);
         waiting.swap(m_waiting);
+        due.swap(m_due);
+        m_busy.clear();
     }
+    // Devices found before the stop end with their lines; they are sent nothing more.
+    for (auto& [at, run] : due) finishDeviceRun(run);
     for (const auto& [id, job] : waiting) {
         InsertLogOb("%d,%d,'定时任务[%s]找不到设备[%d]'", logcode::kFailure, logcode::kTimedTask,
                     jobName(job).c_str(), int{id});
@@ -129,16 +136,16 @@ bool DeviceJobs::startWatcher() {
     return true;
 }
 
-void DeviceJobs::startSenders() {
-    // After a stop the thread list has been handed to stop() for joining: start no more.
-    while (!m_stopped && m_freeSenders < m_ready.size() && m_senders.size() < kMaxSenderThreads) {
-        try {
-            m_senders.emplace_back([this] { sendLoop(); });
-        } catch (const std::system_error&) {
-            return;  // the running senders take the jobs; with none, the next find tries again
-        }
-        ++m_freeSenders;
+bool DeviceJobs::startPacer() {
+    // After a stop the thread has been handed to stop() for joining: start no other.
+    if (m_stopped) return false;
+    if (m_pacer.joinable()) return true;
+    try {
+        m_pacer = std::thread([this] { pace(); });
+    } catch (const std::system_error&) {
+        return false;  // the runs stay due; the next find tries again
     }
+    return true;
 }
 
 void DeviceJobs::watch() {
@@ -157,39 +164,60 @@ void DeviceJobs::watch() {
         lock.unlock();
         std::chrono::milliseconds retry = kChronrunDeviceRetry;
         const auto online = lookUp(ids, retry);
+        const Clock::time_point firstFrame = Clock::now() + settleTime(m_context);
         lock.lock();
         for (const auto& [id, device] : online) {
             const auto entry = m_waiting.find(id);
             if (entry == m_waiting.end() || m_busy.contains(id)) continue;
-            m_busy.emplace(id, entry->second.timID);
-            m_ready.push_back(FoundJob{std::move(entry->second), device});
+            m_busy.emplace(id, Busy{entry->second.timID, false});
+            DeviceRun run;
+            run.job = std::move(entry->second);
+            run.device = device;
+            m_due.emplace(firstFrame, std::move(run));
             m_waiting.erase(entry);
         }
-        if (!online.empty()) {
-            startSenders();
-            m_sendWake.notify_all();
-        }
+        if (!online.empty() && startPacer()) m_paceWake.notify_one();
         m_watchWake.wait_for(lock, m_context.realPause(retry),
                              [this] { return m_stopped || m_lookAgain; });
     }
 }
 
-void DeviceJobs::sendLoop() {
+void DeviceJobs::pace() {
     pthread_setname_np(pthread_self(), "chronrun-dev");
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_sendWake.wait(lock, [this] { return m_stopped || !m_ready.empty(); });
-        // Jobs found before a stop still end with their lines; they send nothing.
-        if (m_ready.empty()) return;
-        FoundJob found = std::move(m_ready.front());
-        m_ready.pop_front();
-        --m_freeSenders;
+        if (m_stopped) return;
+        if (m_due.empty()) {
+            m_paceWake.wait(lock, [this] { return m_stopped || !m_due.empty(); });
+            continue;
+        }
+        const Clock::time_point due = m_due.begin()->first;
+        if (Clock::now() < due) {
+            // Woken early by a stop or by a run due sooner than this one.
+            m_paceWake.wait_until(lock, due, [this, due] {
+                return m_stopped || m_due.empty() || m_due.begin()->first < due;
+            });
+            continue;
+        }
+        auto node = m_due.extract(m_due.begin());
+        DeviceRun& run = node.mapped();
+        if (const auto busy = m_busy.find(run.job.devID); busy != m_busy.end())
+            busy->second.sending = true;
         lock.unlock();
-        sendDeviceJob(m_context, found.job, found.device);
+        if (!run.started()) startDeviceRun(run);
+        sendNextOutlet(m_context, run);
+        const Clock::time_point sent = Clock::now();
+        if (run.finished()) finishDeviceRun(run);
         lock.lock();
-        ++m_freeSenders;
-        m_busy.erase(found.job.devID);
-        if (m_waiting.contains(found.job.devID)) {
+        if (!run.finished()) {
+            // Paced from when the frame has left, so a device never gets two frames closer
+            // than the pause, even when a busy moment made one late.
+            node.key() = sent + outletStep(m_context);
+            m_due.insert(std::move(node));
+            continue;
+        }
+        m_busy.erase(run.job.devID);
+        if (m_waiting.contains(run.job.devID)) {
             m_lookAgain = true;
             m_watchWake.notify_one();
         }

@@ -1,30 +1,22 @@
 // The device jobs of the runner. A job waits for its device without a thread of its own; at
-// most one job per device id waits (a newer one replaces it) and one is sent at a time; a few
-// sender threads switch the outlets of the devices found online. The thread count therefore
-// stays bounded whatever the task file holds.
+// most one job per device id waits (a newer one replaces it) and one is sent at a time. The
+// devices found online are paced by one thread with a timer queue, each frame at its own due
+// time, so every device of a task starts at once and the thread count stays two whatever the
+// task file holds.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "device_worker.h"
 #include "runner_context.h"
 
 namespace chronrun {
-
-inline constexpr std::size_t kMaxSenderThreads = 8;
-
-// A job whose device was found online, with the record it was found as.
-struct FoundJob {
-    DeviceJob job;
-    std::shared_ptr<CDeviceBase> device;
-};
 
 class DeviceJobs {
 public:
@@ -35,8 +27,10 @@ public:
 
     // Takes the job of one device of a dispatched (or re-applied) task.
     void submit(DeviceJob job);
-    // A job of task `timID` for the device still waits or is being sent.
-    bool hasJob(std::uint16_t devID, std::int32_t timID);
+    // A job of task `timID` for the device still waits, or was found and has not sent its
+    // first frame yet: it will set every outlet. (A device back while its frames are being
+    // sent has lost the ones already sent.)
+    bool hasUnsentJob(std::uint16_t devID, std::int32_t timID);
     // The window of task `timID` has closed: its jobs still waiting give up.
     void taskEnded(std::int32_t timID);
     // Ends every thread (a send in progress finishes that frame first); jobs still waiting
@@ -44,24 +38,31 @@ public:
     void stop();
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     void watch();
-    void sendLoop();
+    void pace();
     // Both with m_mutex held; false when the thread cannot be started.
     bool startWatcher();
-    void startSenders();
+    bool startPacer();
 
     RunnerContext& m_context;
     std::mutex m_mutex;
     std::condition_variable m_watchWake;           // a job to look for, a device freed, stop
-    std::condition_variable m_sendWake;            // a job ready, stop
+    std::condition_variable m_paceWake;            // an earlier frame due, stop
     std::map<std::uint16_t, DeviceJob> m_waiting;  // the newest job per device id
-    std::deque<FoundJob> m_ready;                  // devices found online, not yet sent to
-    std::map<std::uint16_t, std::int32_t> m_busy;  // ids ready or being sent to: their task
+    // Devices found online, by the time their next frame is due (equal times keep their
+    // order); a run being sent right now is out of it.
+    std::multimap<Clock::time_point, DeviceRun> m_due;
+    struct Busy {
+        std::int32_t timID = 0;
+        bool sending = false;  // its first frame is out (or leaving)
+    };
+    std::map<std::uint16_t, Busy> m_busy;  // ids settling or being sent to
     bool m_lookAgain = false;
     bool m_stopped = false;
-    std::size_t m_freeSenders = 0;  // started senders not busy with a job
     std::thread m_watcher;
-    std::vector<std::thread> m_senders;
+    std::thread m_pacer;
 };
 
 }  // namespace chronrun

@@ -49,35 +49,40 @@ std::string jobName(const DeviceJob& job) {
         std::u16string_view(job.timName, static_cast<std::size_t>(end - std::begin(job.timName))));
 }
 
-void sendDeviceJob(RunnerContext& context, const DeviceJob& job,
-                   const std::shared_ptr<CDeviceBase>& device) {
-    // A freshly registered device gets a moment before its first frame.
-    for (int step = 0; step < kChronrunSettleSteps; ++step) {
-        if (!context.workerStop.pauseFor(context.realPause(kChronrunSettleStep))) break;
-    }
-    const std::string taskName = jobName(job);
-    const char* name = taskName.c_str();
-    std::string deviceName;
-    sockaddr_in address{};
+std::chrono::nanoseconds settleTime(RunnerContext& context) {
+    std::chrono::nanoseconds total{0};
+    for (int step = 0; step < kChronrunSettleSteps; ++step)
+        total += context.realPause(kChronrunSettleStep);
+    return total;
+}
+
+std::chrono::nanoseconds outletStep(RunnerContext& context) {
+    return context.realPause(kChronrunOutletHold) + context.realPause(kChronrunOutletGap);
+}
+
+void startDeviceRun(DeviceRun& run) {
+    run.taskName = jobName(run.job);
     {
         // Record fields change only under devMapLock; the shared record outlives its removal.
         DevMapGuard guard;
-        deviceName = device->GetDeviceName();
-        address = device->GetDeviceSockIPAddr();
+        run.deviceName = run.device->GetDeviceName();
+        run.address = run.device->GetDeviceSockIPAddr();
     }
-    InsertLogOb("%d,%d,'定时任务[%s]开始执行设备[%s]'", logcode::kRun, logcode::kTimedTask, name,
-                deviceName.c_str());
+    InsertLogOb("%d,%d,'定时任务[%s]开始执行设备[%s]'", logcode::kRun, logcode::kTimedTask,
+                run.taskName.c_str(), run.deviceName.c_str());
+    run.nextOutlet = 1;
+}
 
-    // Every outlet is sent, the ones to switch off included. The flag is looked at before each
-    // frame, so a worker released while it waited for the device sends nothing.
-    for (int outlet = 1; outlet <= static_cast<int>(kDeviceOutletCount); ++outlet) {
-        if (context.workerStop.stopped()) break;
-        sendOutlet(context, job, taskName, deviceName, address, outlet);
-        if (!context.workerStop.pauseFor(context.realPause(kChronrunOutletHold))) break;
-        if (!context.workerStop.pauseFor(context.realPause(kChronrunOutletGap))) break;
-    }
-    InsertLogOb("%d,%d,'定时任务[%s]执行设备[%s]完成.'", logcode::kRun, logcode::kTimedTask, name,
-                deviceName.c_str());
+void sendNextOutlet(RunnerContext& context, DeviceRun& run) {
+    // Every outlet is sent, the ones to switch off included.
+    sendOutlet(context, run.job, run.taskName, run.deviceName, run.address, run.nextOutlet);
+    ++run.nextOutlet;
+}
+
+void finishDeviceRun(DeviceRun& run) {
+    if (!run.started()) startDeviceRun(run);
+    InsertLogOb("%d,%d,'定时任务[%s]执行设备[%s]完成.'", logcode::kRun, logcode::kTimedTask,
+                run.taskName.c_str(), run.deviceName.c_str());
 }
 
 }  // namespace chronrun

@@ -2,6 +2,9 @@
 // outlet states once the device was found.
 #pragma once
 
+#include <netinet/in.h>
+
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,9 +27,31 @@ struct DeviceJob {
 DeviceJob makeDeviceJob(const TimTaskPoint_& task, const DeviceOnOff_& device);
 std::string jobName(const DeviceJob& job);
 
-// Gives a freshly found device a moment, then sends it all 16 outlets, paced, with the log
-// lines of a run. Stops before the next frame once the worker flag is cleared.
-void sendDeviceJob(RunnerContext& context, const DeviceJob& job,
-                   const std::shared_ptr<CDeviceBase>& device);
+// A device found online, being switched: the job, the record it was found as, and how far
+// its 16 paced frames have gone. The device jobs' pacer moves it on one frame at a time.
+struct DeviceRun {
+    DeviceJob job;
+    std::shared_ptr<CDeviceBase> device;
+    std::string taskName;
+    std::string deviceName;
+    sockaddr_in address{};
+    int nextOutlet = 0;  // 0: still settling; 1..16: the frame due next; 17: all sent
+
+    bool started() const { return nextOutlet > 0; }
+    bool finished() const { return nextOutlet > static_cast<int>(kDeviceOutletCount); }
+};
+
+// How long a freshly found device is given before its first frame (3 x 500 ms), and the pace
+// of its outlets (100 ms, then 1000 ms), in real time.
+std::chrono::nanoseconds settleTime(RunnerContext& context);
+std::chrono::nanoseconds outletStep(RunnerContext& context);
+
+// At the first frame: reads the device's name and address and logs that it starts.
+void startDeviceRun(DeviceRun& run);
+// Sends outlet `nextOutlet` its state with its log line, under the send lock, and moves on.
+void sendNextOutlet(RunnerContext& context, DeviceRun& run);
+// Logs the run's end (also when it stopped early; a run stopped while settling logs its start
+// first, as it always has).
+void finishDeviceRun(DeviceRun& run);
 
 }  // namespace chronrun

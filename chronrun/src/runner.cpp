@@ -125,8 +125,10 @@ bool Runner::apply(std::int32_t timID, std::uint16_t devID, bool reapply) {
     std::lock_guard lock(m_mutex);
     if (!m_session) return false;
     if (reapply) {
-        // A device that registers while its dispatched job still waits for it gets that job.
-        if (m_session->jobs.hasJob(devID, job->timID)) return false;
+        // A device that registers while its dispatched job still waits for it, or settles
+        // before its first frame, gets that job; one back in the middle of its frames gets
+        // the pattern again after them.
+        if (m_session->jobs.hasUnsentJob(devID, job->timID)) return false;
         InsertLogOb("%d,%d,'定时任务[%s]重新应用到设备[%s]'", logcode::kRun, logcode::kTimedTask,
                     jobName(*job).c_str(), deviceName(devID).c_str());
     }

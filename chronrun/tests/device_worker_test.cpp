@@ -106,7 +106,7 @@ TEST_F(RealPauseTest, ReleaseEndsWaitingAndSettlingWorkersAtOnceWithoutSending) 
     startRunner();
     ASSERT_TRUE(waitLogLine("定时任务[等待]进入设备[50]线程"));
     ASSERT_TRUE(waitLogLine("定时任务[等待]进入设备[51]线程"));
-    // 50 settles on a sender thread; 51 waits without a thread of its own.
+    // 50 settles on the pacing thread; 51 waits without a thread of its own.
     ASSERT_TRUE(testkit::waitFor([] { return deviceWorkerThreads() == 1; }));
 
     const auto before = std::chrono::steady_clock::now();

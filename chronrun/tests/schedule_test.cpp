@@ -148,5 +148,28 @@ TEST_F(ScheduleRunnerTest, ADeviceThatRegistersAgainGetsThePatternOfTheTaskThatS
     EXPECT_FALSE(ReapplyChronrunTask(32));  // nothing running any more
 }
 
+// A device that comes back while its frames are being sent has lost the ones already sent:
+// it gets the whole pattern again after them. One whose job still waits for it gets that job,
+// not a second one.
+TEST_F(ScheduleRunnerTest, ADeviceBackInTheMiddleOfItsFramesGetsThePatternAgain) {
+    registerDevice(34, "D34", "127.0.0.34");
+    TimTaskPoint_ task = makeTask("中途", kTaskDateMode, hms(8, 0, 0), hms(9, 0, 0));
+    task.devList = {makeDevice(34, {3}), makeDevice(35, {3})};  // 35 is not online
+    PlusTTPoint(task);
+    m_recorder.closeGate();
+    m_clock->set(2024, 1, 29, 8, 0, 0);
+    startRunner();
+    ASSERT_TRUE(waitLogLine("定时任务[中途]进入设备[35]线程"));
+    EXPECT_FALSE(ReapplyChronrunTask(35));  // its job waits for it and sets every outlet
+    ASSERT_TRUE(testkit::waitFor([&] { return m_recorder.entered() == 1; }));
+    EXPECT_TRUE(ReapplyChronrunTask(34));  // outlet 1 is leaving: the device needs all again
+    m_recorder.openGate();
+    ASSERT_TRUE(m_recorder.waitFramesTo(34, 32));
+    const std::vector<SentFrame> frames = m_recorder.framesTo(34);
+    for (int k = 0; k < 32; ++k) EXPECT_EQ(frames[k].bytes[20], k % 16 + 1);
+    EXPECT_EQ(logLines("定时任务[中途]重新应用到设备[D34]").size(), 1u);
+    EXPECT_TRUE(logLines("定时任务[中途]重新应用到设备[35]").empty());
+}
+
 }  // namespace
 }  // namespace chrontest

@@ -22,6 +22,7 @@ struct Store {
     std::string filePath;
     std::string holidayPath;
     HolidayList holidays;
+    std::vector<ChronstoreLoadProblem> loadProblems;
     std::int32_t nextId = 1;    // numbers tasks loaded from the file
     std::atomic<int> count{0};  // readable without the lock
 };
@@ -60,18 +61,32 @@ bool InitChronstoreAt(const std::string& folder) {
     ::mkdir(folder.c_str(), 0755);  // one level; a failure shows later as a failed save
     s.filePath = folder + "/TimingTask.ini";
     s.tasks.clear();
-    // An unreadable file loads like a missing one: no tasks.
-    if (const auto doc = platform::loadIniFile(s.filePath)) {
-        s.tasks = chronstore::loadTimTasks(*doc, s.nextId);
+    s.loadProblems.clear();
+    // A refused file loads like a missing one (no tasks), and says why.
+    platform::IniLoad tasks = platform::readIniFile(s.filePath);
+    if (tasks.document) {
+        s.tasks = chronstore::loadTimTasks(*tasks.document, s.nextId);
         s.nextId = static_cast<std::int32_t>(static_cast<std::uint32_t>(s.nextId) +
                                              static_cast<std::uint32_t>(s.tasks.size()));
+    } else {
+        s.loadProblems.push_back({s.filePath, std::move(tasks.problem)});
     }
     s.holidayPath = folder + "/Holidays.ini";
     s.holidays.clear();
-    if (const auto doc = platform::loadIniFile(s.holidayPath))
-        s.holidays = chronstore::loadHolidays(*doc);
+    platform::IniLoad holidays = platform::readIniFile(s.holidayPath);
+    if (holidays.document) {
+        s.holidays = chronstore::loadHolidays(*holidays.document);
+    } else {
+        s.loadProblems.push_back({s.holidayPath, std::move(holidays.problem)});
+    }
     publishCount(s);
     return true;
+}
+
+std::vector<ChronstoreLoadProblem> GetChronstoreLoadProblems() {
+    Store& s = store();
+    std::lock_guard lock(s.mutex);
+    return s.loadProblems;
 }
 
 void ReleaseChronstore() {

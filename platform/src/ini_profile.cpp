@@ -36,21 +36,49 @@ private:
 
 enum class ReadResult { Ok, Missing, Failed };
 
-ReadResult readWholeFile(const std::string& path, std::string& out) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+ReadResult readWholeFile(const std::string& path, std::string& out, std::string& problem) {
+    // O_NONBLOCK: opening a FIFO for reading would wait for a writer; it is refused below.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0) {
+        if (errno == ENOENT) return ReadResult::Missing;
+        problem = std::strerror(errno);
+        return ReadResult::Failed;
+    }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ReadResult::Failed;
+    if (::fstat(fd.get(), &st) != 0) {
+        problem = std::strerror(errno);
+        return ReadResult::Failed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        problem = S_ISDIR(st.st_mode) ? "是文件夹,不是普通文件" : "不是普通文件";
+        return ReadResult::Failed;
+    }
+    const std::string tooLarge = "大于" + std::to_string(kMaxIniFileBytes >> 20) + " MiB";
+    if (static_cast<unsigned long long>(st.st_size) > kMaxIniFileBytes) {
+        problem = tooLarge;
+        return ReadResult::Failed;
+    }
     out.clear();
+    out.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
+            problem = std::strerror(errno);
+            return ReadResult::Failed;
+        }
+        // The file may have grown since fstat.
+        if (out.size() + static_cast<std::size_t>(n) > kMaxIniFileBytes) {
+            problem = tooLarge;
             return ReadResult::Failed;
         }
         out.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (out.find('\0') != std::string::npos) {
+        problem = "二进制文件,不是文本";
+        return ReadResult::Failed;
     }
     return ReadResult::Ok;
 }
@@ -76,17 +104,24 @@ std::string folderOf(const std::string& path) {
 
 }  // namespace
 
-std::optional<IniDocument> loadIniFile(const std::string& path) {
+IniLoad readIniFile(const std::string& path) {
+    IniLoad load;
     std::string text;
-    switch (readWholeFile(path, text)) {
+    switch (readWholeFile(path, text, load.problem)) {
         case ReadResult::Ok:
-            return IniDocument::parse(text);
+            load.document = IniDocument::parse(text);
+            break;
         case ReadResult::Missing:
-            return IniDocument{};
+            load.document = IniDocument{};
+            break;
         case ReadResult::Failed:
             break;
     }
-    return std::nullopt;
+    return load;
+}
+
+std::optional<IniDocument> loadIniFile(const std::string& path) {
+    return readIniFile(path).document;
 }
 
 std::string readProfileString(const std::string& path, std::string_view section,

@@ -62,6 +62,52 @@ TEST(IniProfile, IntegerReadsOnARealFile) {
     EXPECT_EQ(readProfileInt(path, "N", "missing", 5), 5);
 }
 
+// What a read refuses, promptly and with its reason: a FIFO (never waited on for a writer),
+// a folder, a file over the size bound, a binary file; and what it accepts.
+TEST(IniProfile, ReadsRefuseFifosFoldersOversizedAndBinaryFilesWithTheirReason) {
+    testkit::TempDir dir;
+    struct Case {
+        const char* name;
+        void (*make)(const std::string& path);
+        bool loads;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"missing", [](const std::string&) {}, true, ""},
+        {"text", [](const std::string& path) { spit(path, "[A]\nk=v\n"); }, true, ""},
+        {"FIFO", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, false,
+         "不是普通文件"},
+        {"folder", [](const std::string& path) { std::filesystem::create_directory(path); }, false,
+         "是文件夹,不是普通文件"},
+        {"at the bound",
+         [](const std::string& path) {
+             spit(path, "[A]\nk=v\n");
+             std::filesystem::resize_file(path, kMaxIniFileBytes);
+         },
+         false, "二进制文件,不是文本"},  // the bound itself is read; the zero fill is binary
+        {"over the bound",
+         [](const std::string& path) {
+             spit(path, "[A]\nk=v\n");
+             std::filesystem::resize_file(path, kMaxIniFileBytes + 1);
+         },
+         false, "大于16 MiB"},
+        {"binary", [](const std::string& path) { spit(path, std::string("[A]\nk=\0v\n", 9)); },
+         false, "二进制文件,不是文本"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.path().string() + "/f" + std::to_string(n++) + ".ini";
+        c.make(path);
+        const IniLoad load = readIniFile(path);
+        EXPECT_EQ(load.document.has_value(), c.loads);
+        EXPECT_EQ(load.problem, c.reason);
+        if (c.loads && std::filesystem::exists(path)) {
+            EXPECT_EQ(load.document->getString("A", "k", "-"), "v");
+        }
+    }
+}
+
 TEST(IniProfile, KeyWrittenTwiceIsReplacedInPlaceOnDisk) {
     testkit::TempDir dir;
     const std::string path = dir.file("t.ini");

@@ -16,6 +16,13 @@ using TimTaskArray = std::vector<TimTaskPoint_>;
 CHRONSTORE_EXPORT bool InitChronstore(std::u16string_view unused = {});
 // The same with the folder given (tests, tools); the file is <folder>/TimingTask.ini.
 CHRONSTORE_EXPORT bool InitChronstoreAt(const std::string& folder);
+// A file the last initialisation refused (it loaded as empty): its path and why, for the log.
+struct ChronstoreLoadProblem {
+    std::string path;
+    std::string reason;
+};
+// The files the last InitChronstore/InitChronstoreAt refused ("TimingTask.ini", "Holidays.ini").
+CHRONSTORE_EXPORT std::vector<ChronstoreLoadProblem> GetChronstoreLoadProblems();
 // Empties the task list (the task-number counter carries on).
 CHRONSTORE_EXPORT void ReleaseChronstore();
 // Full path of the task file set by the last initialisation (empty before it).

@@ -23,7 +23,7 @@ const OptionEntry kOptions[] = {
     {{QStringLiteral("v"), QStringLiteral("version")}, "Print the version and exit.", nullptr},
     {{QStringLiteral("port")}, "TCP port the sequencers connect to (default 6000).", "N"},
     {{QStringLiteral("lock-dir")},
-     "Folder of the single-instance lock file (default /tmp).",
+     "Folder of the single-instance lock file (default /tmp); made private when missing.",
      "DIR"},
     {{QStringLiteral("data-dir")},
      "Folder of the database, dumps, timed tasks and settings (default: beside the program "

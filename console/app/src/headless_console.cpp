@@ -39,6 +39,19 @@ HeadlessConsole::~HeadlessConsole() {
 
 int HeadlessConsole::run() {
     m_engine.start();
+    // A service that cannot do its work ends with a failure its service manager sees.
+    const consolecore::ConsoleSession& session = m_engine.session();
+    if (!session.logStarted() || !session.linkStarted()) {
+        if (!session.linkStarted()) {
+            std::fprintf(stderr,
+                         "vantrel: 网络初始化失败! TCP %u: the device link cannot listen on this "
+                         "port (in use by another program, or not permitted)\n",
+                         static_cast<unsigned>(session.port()));
+        }
+        // The log store has said why on stderr itself.
+        m_engine.stop();
+        return 1;
+    }
     const int code = QCoreApplication::exec();
     m_engine.stop();
     return code;

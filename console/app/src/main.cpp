@@ -71,5 +71,5 @@ int main(int argc, char** argv) {
     const auto probe = consoleapp::GuiProbe::fromEnvironment();
     consoleapp::CVantrelApp app(commandLine.options);
     app.InitInstance();
-    return app.lockRefused() ? 1 : 0;
+    return app.lockRefused() || app.refusedAsSecondInstance() ? 1 : 0;
 }

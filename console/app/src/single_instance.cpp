@@ -56,6 +56,22 @@ std::string lockFolderFor(const char* runtimeDir, const std::string& tmpBase, ui
     return problem.empty() ? folder : std::string();
 }
 
+std::string ensureLockFolder(const std::string& folder, std::string& problem) {
+    problem.clear();
+    // One level only, private to the user, as the default folder is made; a missing parent
+    // is a mistyped path, not something to create.
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        problem = folder + ": " + std::strerror(errno);
+        return {};
+    }
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        problem = folder + " is not a folder";
+        return {};
+    }
+    return folder;
+}
+
 std::string defaultLockFolder(std::string& problem) {
     return lockFolderFor(std::getenv("XDG_RUNTIME_DIR"), "/tmp", ::geteuid(), problem);
 }

@@ -16,6 +16,7 @@
 #include "consoleui/qt_prompt.h"
 #include "consoleui/vantrel_dlg.h"
 #include "platform/prompt.h"
+#include "public/data_path.h"
 
 namespace consoleapp {
 
@@ -42,13 +43,30 @@ consoleui::CVantrelDlg::ToolHandlers toolDialogs() {
 
 CVantrelApp::CVantrelApp(AppOptions options) : m_options(std::move(options)) {}
 
-bool CVantrelApp::takeLock(SingleInstanceLock& lock, platform::Prompt& prompt) {
+bool CVantrelApp::takeLock(SingleInstanceLock& lock, SingleInstanceLock& dataLock,
+                           platform::Prompt& prompt) {
     std::string problem;
-    const std::string folder =
-        m_options.lockFolder.empty() ? defaultLockFolder(problem) : m_options.lockFolder;
+    const std::string folder = m_options.lockFolder.empty()
+                                   ? defaultLockFolder(problem)
+                                   : ensureLockFolder(m_options.lockFolder, problem);
     const std::string name = m_options.programName.empty() ? programName() : m_options.programName;
-    const LockResult result = folder.empty() ? LockResult::Refused : lock.acquire(folder, name);
+    LockResult result = folder.empty() ? LockResult::Refused : lock.acquire(folder, name);
     if (!folder.empty()) problem = lock.problem();
+    // One data folder, one console, whatever their lock folders or program names: a second
+    // lock in the data folder itself.
+    std::string data =
+        m_options.session.programFolder.empty() ? GetDataPath() : m_options.session.programFolder;
+    while (data.size() > 1 && data.back() == '/') data.pop_back();
+    if (result == LockResult::Held) {
+        result = dataLock.acquire(data, kDataLockName);
+        problem = dataLock.problem();
+        if (result == LockResult::Busy) {
+            std::fprintf(stderr,
+                         "vantrel: 软件已经运行! the data folder %s is in use by another "
+                         "console\n",
+                         data.c_str());
+        }
+    }
     switch (result) {
         case LockResult::Held:
             break;
@@ -65,9 +83,13 @@ bool CVantrelApp::takeLock(SingleInstanceLock& lock, platform::Prompt& prompt) {
                          problem.c_str());
             return false;
         case LockResult::Unavailable:
-            std::fprintf(stderr, "vantrel: no single-instance lock (%s); starting anyway\n",
+            // Without the lock nothing keeps a second console off the same files.
+            m_lockRefused = true;
+            std::fprintf(stderr,
+                         "vantrel: cannot take the single-instance lock: %s (choose another "
+                         "folder with --lock-dir or --data-dir)\n",
                          problem.c_str());
-            break;
+            return false;
     }
     return true;
 }
@@ -84,7 +106,8 @@ bool CVantrelApp::InitInstance() {
 
     // 1. Single instance: nothing else may have started when a second copy gives up.
     SingleInstanceLock lock;
-    if (!takeLock(lock, *prompt)) return false;
+    SingleInstanceLock dataLock;
+    if (!takeLock(lock, dataLock, *prompt)) return false;
 
     // Libraries without a window of their own show their message boxes through this one.
     platform::setDefaultPrompt(prompt);
@@ -113,7 +136,8 @@ int CVantrelApp::runHeadless() {
     StderrPrompt ownPrompt;
     platform::Prompt& prompt = m_options.prompt ? *m_options.prompt : ownPrompt;
     SingleInstanceLock lock;
-    if (!takeLock(lock, prompt)) return 1;
+    SingleInstanceLock dataLock;
+    if (!takeLock(lock, dataLock, prompt)) return 1;
     platform::setDefaultPrompt(&prompt);
     consolecore::beginApplication();
     int code = 0;

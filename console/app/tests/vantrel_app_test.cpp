@@ -87,7 +87,7 @@ private slots:
     void initTestCase();
     void secondInstanceShowsTheMessageAndStartsNothing();
     void copyUnderAnotherNameIsNotCounted();
-    void unusableLockFolderLetsTheStartGoOn();
+    void unusableLockFolderIsReportedUnavailable();
     void lockFolderIsPerUserAndPrivate();
     void toolButtonsOpenTheirDialogs();
 };
@@ -157,7 +157,7 @@ void VantrelAppTest::copyUnderAnotherNameIsNotCounted() {
     ReleaseLogbaseModule();
 }
 
-void VantrelAppTest::unusableLockFolderLetsTheStartGoOn() {
+void VantrelAppTest::unusableLockFolderIsReportedUnavailable() {
     using consoleapp::LockResult;
     consoleapp::SingleInstanceLock lock;
     QVERIFY(lock.acquire("/nonexistent-folder-for-vantrel-tests", "vantrel") ==

@@ -75,11 +75,13 @@ bool contains(const std::vector<std::string>& rows, const std::string& text) {
 
 // The program started from a link in a temp folder, its output in files beside it.
 // `extraArgs` follow --port and --lock-dir. Headless runs get neither a display nor a Qt
-// platform in their environment; window runs get the offscreen platform.
+// platform in their environment; window runs get the offscreen platform. With `user` set
+// (only root can), the program runs as that uid and gid through setpriv.
 class Console {
 public:
     Console(const testkit::TempDir& folder, const std::string& lockDir, int port = freePort(),
-            std::vector<std::string> extraArgs = {}, bool headless = false)
+            std::vector<std::string> extraArgs = {}, bool headless = false,
+            std::optional<uid_t> user = std::nullopt)
         : m_folder(folder.path()) {
         const fs::path exe = m_folder / "vantrel";
         std::error_code ec;
@@ -96,9 +98,15 @@ public:
             if (headless && entry.rfind("WAYLAND_DISPLAY=", 0) == 0) continue;
             env.push_back(entry);
         }
-        std::vector<char*> argv = {const_cast<char*>(exe.c_str()),
-                                   const_cast<char*>(portArg.c_str()),
-                                   const_cast<char*>(lock.c_str())};
+        std::vector<std::string> asUser;
+        if (user) {
+            const std::string id = std::to_string(*user);
+            asUser = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"};
+        }
+        std::vector<char*> argv;
+        for (auto& arg : asUser) argv.push_back(arg.data());
+        argv.insert(argv.end(), {const_cast<char*>(exe.c_str()), const_cast<char*>(portArg.c_str()),
+                                 const_cast<char*>(lock.c_str())});
         for (auto& arg : extraArgs) argv.push_back(arg.data());
         argv.push_back(nullptr);
         std::vector<char*> envp;
@@ -110,7 +118,7 @@ public:
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&actions, 2, (m_folder / "stderr").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (posix_spawn(&m_pid, exe.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
             m_pid = -1;
         }
         posix_spawn_file_actions_destroy(&actions);

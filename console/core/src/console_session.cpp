@@ -37,7 +37,7 @@ void ConsoleSession::start() {
     m_running = true;
     const std::string folder =
         m_options.programFolder.empty() ? GetDataPath() : m_options.programFolder;
-    InitLogbaseModule(folder, "Vantrel_DB.db3");
+    m_logStarted = InitLogbaseModule(folder, "Vantrel_DB.db3");
 
     m_linkStarted = m_channel.Start(m_options.port);
     if (m_linkStarted) {
@@ -51,9 +51,16 @@ void ConsoleSession::start() {
     } else {
         InitChronstoreAt(m_options.taskFolder);
     }
+    // A refused task or holiday file starts with no tasks or no holidays: say which and why.
+    for (const ChronstoreLoadProblem& problem : GetChronstoreLoadProblems()) {
+        InsertLogOb("%d,%d,'文件%s无法读取(%s),未加载'", logcode::kFailure, logcode::kTimedTask,
+                    problem.path.c_str(), problem.reason.c_str());
+    }
     InitChronrun();
+    // Read once per start, so each problem of the file is logged once.
+    m_settings = loadSettingsAndLog(settingsPath());
     // A device that comes back while its task runs gets the task's pattern again.
-    if (loadSettingsAndLog(settingsPath()).tasks.reapplyOnRegister) {
+    if (m_settings.tasks.reapplyOnRegister) {
         setRegisterObserver([](std::uint16_t id) { ReapplyChronrunTask(id); });
     }
 }
@@ -66,6 +73,7 @@ void ConsoleSession::stop() {
     ReleaseChronstore();
     m_channel.Stop();
     m_linkStarted = false;
+    m_logStarted = false;
 }
 
 }  // namespace consolecore

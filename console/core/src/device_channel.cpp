@@ -56,6 +56,8 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
             if (moved || old.sin_port != peer.sin_port) known->SetDeviceSockIPAddr(peer);
         }
         if (moved) postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
+        // A device that rebooted before its offline notice has lost its outlets too.
+        notifyDeviceRegistered(id);
         return 0;
     }
     // Supervision starts here rather than when the window gets to the event, so a busy window

@@ -1,8 +1,9 @@
-// Reading and writing "Vantrel.ini": strict values (a bad one is reported, never half-used),
-// atomic writes through the INI batch writer.
+// Reading "Vantrel.ini": strict values (a bad one is reported, never half-used), bounded
+// file and value sizes.
 #include "consolecore/settings.h"
 
 #include <charconv>
+#include <optional>
 #include <utility>
 
 #include "logbase/log_codes.h"
@@ -17,13 +18,22 @@ constexpr const char* kConsole = "Console";
 constexpr const char* kTasks = "Tasks";
 constexpr const char* kMqtt = "Mqtt";
 
+// The start of a refused value, as much as a log row shows: never cut inside a UTF-8 sequence.
+std::string excerpt(const std::string& text) {
+    constexpr std::size_t kShown = 64;
+    if (text.size() <= kShown) return text;
+    std::size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut) + "…(" + std::to_string(text.size()) + "字节)";
+}
+
 class SectionReader {
 public:
     SectionReader(const platform::IniDocument& document, std::vector<std::string>& problems)
         : m_document(document), m_problems(problems) {}
 
     void readInt(const char* section, const char* key, int minimum, int maximum, int& value) {
-        const auto text = m_document.get(section, key);
+        const auto text = get(section, key, std::to_string(value));
         if (!text) return;
         int parsed = 0;
         const char* end = text->data() + text->size();
@@ -43,11 +53,11 @@ public:
     }
 
     void readString(const char* section, const char* key, std::string& value) {
-        if (const auto text = m_document.get(section, key)) value = *text;
+        if (const auto text = get(section, key, value)) value = *text;
     }
 
     void readTopic(const char* section, const char* key, std::string& value) {
-        const auto text = m_document.get(section, key);
+        const auto text = get(section, key, value);
         if (!text) return;
         if (text->empty() || text->find_first_of("+#") != std::string::npos) {
             reject(section, key, *text, value);
@@ -57,11 +67,22 @@ public:
     }
 
 private:
+    // The value, or nothing when it is missing or refused as too long (a problem then).
+    std::optional<std::string> get(const char* section, const char* key,
+                                   const std::string& fallback) {
+        auto text = m_document.get(section, key);
+        if (text && text->size() > kMaxSettingValueBytes) {
+            reject(section, key, *text, fallback);
+            return std::nullopt;
+        }
+        return text;
+    }
+
     void reject(const char* section, const char* key, const std::string& text,
                 const std::string& fallback) {
         // Built by appends: GCC 12 at -O3 warns falsely (-Wrestrict) on chained operator+.
         std::string problem = "[";
-        problem.append(section).append("] ").append(key).append("=").append(text);
+        problem.append(section).append("] ").append(key).append("=").append(excerpt(text));
         problem.append(" 无效,使用默认值 ").append(fallback);
         m_problems.push_back(std::move(problem));
     }
@@ -78,12 +99,13 @@ std::string settingsPath() {
 
 SettingsLoad readSettings(const std::string& path) {
     SettingsLoad load;
-    const auto document = platform::loadIniFile(path);
-    if (!document) {
-        load.problems.push_back(std::string(path).append(" 无法读取,使用默认设置"));
+    const platform::IniLoad file = platform::readIniFile(path);
+    if (!file.document) {
+        load.problems.push_back(
+            std::string(path).append(" 无法读取(").append(file.problem).append("),使用默认设置"));
         return load;
     }
-    SectionReader reader(*document, load.problems);
+    SectionReader reader(*file.document, load.problems);
     VantrelSettings& s = load.settings;
     reader.readInt(kConsole, "StepTimeoutSec", 1, 3600, s.console.stepTimeoutSec);
     reader.readBool(kConsole, "ConfirmGroupOff", s.console.confirmGroupOff);
@@ -105,22 +127,6 @@ VantrelSettings loadSettingsAndLog(const std::string& path) {
                     problem.c_str());
     }
     return load.settings;
-}
-
-bool saveSettings(const std::string& path, const VantrelSettings& settings) {
-    platform::IniBatchWriter writer(path);
-    if (!writer.loaded()) return false;
-    writer.setInt(kConsole, "StepTimeoutSec", settings.console.stepTimeoutSec);
-    writer.setInt(kConsole, "ConfirmGroupOff", settings.console.confirmGroupOff ? 1 : 0);
-    writer.setInt(kTasks, "ReapplyOnRegister", settings.tasks.reapplyOnRegister ? 1 : 0);
-    writer.set(kMqtt, "Host", settings.mqtt.host);
-    writer.setInt(kMqtt, "Port", settings.mqtt.port);
-    writer.set(kMqtt, "User", settings.mqtt.user);
-    writer.set(kMqtt, "Password", settings.mqtt.password);
-    writer.set(kMqtt, "CaFile", settings.mqtt.caFile);
-    writer.set(kMqtt, "BaseTopic", settings.mqtt.baseTopic);
-    writer.set(kMqtt, "ClientId", settings.mqtt.clientId);
-    return writer.commit();
 }
 
 }  // namespace consolecore

@@ -1,6 +1,7 @@
 // Timed tasks in a running console: a console started inside a task's window runs it at once,
 // a disabled task never sends, and with [Tasks] ReapplyOnRegister=1 a device that registers
-// again while its task runs gets the task's pattern again.
+// again while its task runs gets the task's pattern again, whether it was dropped first or is
+// still known.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -100,6 +101,17 @@ TEST(TimedTaskSession, StartedInTheWindowRunsAtOnceAndReappliesOnRegistration) {
         seven.sendRegistration();
         ASSERT_TRUE(seven.waitCommand(protocol::NET_CMD_CHANNEL, framesBefore + 16));
         EXPECT_TRUE(testkit::waitFor([&] { return coretest::countLog(reapplied) == before + 1; }));
+
+        // The device reboots quickly: it registers again on a new connection before any
+        // offline notice, so it is still known ("已经注册过了"), and it gets the pattern again.
+        const coretest::LogRow known{2, 4, "已经注册过了:7"};
+        const int knownBefore = coretest::countLog(known);
+        const std::size_t framesBeforeReboot = channelFrames(seven).size();
+        seven.disconnect();
+        seven.connect();
+        ASSERT_TRUE(seven.waitCommand(protocol::NET_CMD_CHANNEL, framesBeforeReboot + 16));
+        EXPECT_TRUE(testkit::waitFor([&] { return coretest::countLog(known) == knownBefore + 1; }));
+        EXPECT_TRUE(testkit::waitFor([&] { return coretest::countLog(reapplied) == before + 2; }));
         session.stop();
         EXPECT_TRUE(channelFrames(eight).empty());
         fleet.stop();

@@ -2,6 +2,7 @@
 // once, applies many writes and replaces the file atomically.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,8 +11,22 @@
 
 namespace platform {
 
-// The file's content; an empty document when the file does not exist; nothing when it
-// exists but cannot be read (a directory, no permission, an I/O error).
+// The largest profile file read; a larger one is refused whole rather than held in memory.
+inline constexpr std::size_t kMaxIniFileBytes = 16u << 20;
+
+struct IniLoad {
+    // The file's content; an empty document when the file does not exist; nothing when it
+    // exists but is refused (see `problem`).
+    std::optional<IniDocument> document;
+    // Why the file was refused, for the log: not a regular file (a FIFO, a device, a folder),
+    // no permission, an I/O error, larger than kMaxIniFileBytes, or binary (holds NUL bytes).
+    std::string problem;
+};
+
+// Reads the file without ever blocking in open (a FIFO or a device is refused, not opened
+// for reading) and without reading more than kMaxIniFileBytes.
+IniLoad readIniFile(const std::string& path);
+// readIniFile's document alone.
 std::optional<IniDocument> loadIniFile(const std::string& path);
 
 // One-shot reads with the profile defaults (missing or unreadable file, section or key).

@@ -34,7 +34,8 @@ public:
     ~HeadlessConsole() override;
 
     // Starts the engine, runs the event loop until QCoreApplication::exit, stops the engine.
-    // Returns the loop's exit code.
+    // Returns the loop's exit code, or 1 at once (with the cause on stderr) when the log store
+    // or the device link could not start.
     int run();
 
     void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;

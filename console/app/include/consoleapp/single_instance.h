@@ -11,6 +11,9 @@ namespace consoleapp {
 // folder is not a real folder of this user or is open to others.
 std::string lockFolderFor(const char* runtimeDir, const std::string& tmpBase, uid_t uid,
                           std::string& problem);
+// A lock folder given on the command line: created 0700 when missing (one level). Empty, with
+// `problem` set, when it neither exists as a folder nor can be made.
+std::string ensureLockFolder(const std::string& folder, std::string& problem);
 // lockFolderFor with the environment, "/tmp" and the effective user.
 std::string defaultLockFolder(std::string& problem);
 // The running executable's file name ("vantrel").
@@ -20,7 +23,7 @@ enum class LockResult {
     Held,         // this object holds the lock
     Busy,         // another console holds it
     Refused,      // the lock file is a symlink, not a regular file or another user's
-    Unavailable,  // no lock file can be opened there (missing folder): the start goes on
+    Unavailable,  // no lock file can be opened there: the start is refused
 };
 
 class SingleInstanceLock {

@@ -20,6 +20,9 @@ namespace consoleapp {
 
 class SingleInstanceLock;
 
+// The lock file a console holds in its data folder: "<data folder>/vantrel-data.lock".
+inline constexpr const char* kDataLockName = "vantrel-data";
+
 struct AppOptions {
     std::string lockFolder;   // empty: defaultLockFolder()
     std::string programName;  // names the lock file; empty: the executable's file name
@@ -45,14 +48,16 @@ public:
     // exits (a stop signal). The same single-instance rule first. Returns the exit code.
     int runHeadless();
 
-    // Whether the last InitInstance stopped at the single-instance rule.
+    // Whether the last InitInstance stopped at the single-instance rule (lock folder or data
+    // folder held by another console).
     bool refusedAsSecondInstance() const { return m_refused; }
-    // Whether it stopped because the lock file or folder was unsafe (told on stderr).
+    // Whether it stopped because a lock file or folder was unsafe or unusable (told on stderr).
     bool lockRefused() const { return m_lockRefused; }
 
 private:
-    // Takes the single-instance lock; false (and the reason told) when the program must stop.
-    bool takeLock(SingleInstanceLock& lock, platform::Prompt& prompt);
+    // Takes the single-instance lock in the lock folder and the one in the data folder; false
+    // (and the reason told) when the program must stop.
+    bool takeLock(SingleInstanceLock& lock, SingleInstanceLock& dataLock, platform::Prompt& prompt);
 
     AppOptions m_options;
     bool m_refused = false;

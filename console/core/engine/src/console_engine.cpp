@@ -58,8 +58,8 @@ void ConsoleEngine::start() {
     // The link's id-conflict notices reach the window or the service through here.
     SetWindowHand(mainWindow());
     m_session.start();
-    // The log store is open now: a bad setting gets its log line.
-    const VantrelSettings settings = loadSettingsAndLog(settingsPath());
+    // Read (and its problems logged) by the session, once the log store was open.
+    const VantrelSettings& settings = m_session.settings();
     applySettings(settings.console);
     if (settings.mqtt.enabled()) startBridge(settings.mqtt);
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "consolecore/settings.h"
+
 namespace consolecore {
 
 class CDeviceChannel;
@@ -32,12 +34,19 @@ public:
     void stop();
 
     bool linkStarted() const { return m_linkStarted; }
+    // Whether the log store opened (when not, it told stderr and the default prompt why).
+    bool logStarted() const { return m_logStarted; }
+    std::uint16_t port() const { return m_options.port; }
+    // "Vantrel.ini" as read by the last start (its problems logged then).
+    const VantrelSettings& settings() const { return m_settings; }
 
 private:
     CDeviceChannel& m_channel;
     SessionOptions m_options;
     bool m_running = false;
     bool m_linkStarted = false;
+    bool m_logStarted = false;
+    VantrelSettings m_settings;
 };
 
 }  // namespace consolecore

@@ -1,6 +1,7 @@
 // The console's settings file "Vantrel.ini" in the data folder: one section per feature.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,10 +11,12 @@ namespace consolecore {
 struct ConsoleSettings {
     int stepTimeoutSec = 15;      // [Console] StepTimeoutSec: a serial step's time-out, 1..3600
     bool confirmGroupOff = true;  // [Console] ConfirmGroupOff: ask before 平行关/串行关
+    bool operator==(const ConsoleSettings&) const = default;
 };
 
 struct TaskSettings {
     bool reapplyOnRegister = false;  // [Tasks] ReapplyOnRegister
+    bool operator==(const TaskSettings&) const = default;
 };
 
 struct MqttSettings {
@@ -26,13 +29,18 @@ struct MqttSettings {
     std::string clientId;               // empty: the bridge picks one
 
     bool enabled() const { return !host.empty(); }
+    bool operator==(const MqttSettings&) const = default;
 };
 
 struct VantrelSettings {
     ConsoleSettings console;
     TaskSettings tasks;
     MqttSettings mqtt;
+    bool operator==(const VantrelSettings&) const = default;
 };
+
+// The longest value read; a longer one is refused (its default used) with a problem text.
+inline constexpr std::size_t kMaxSettingValueBytes = 4096;
 
 // "Vantrel.ini" in the data folder (GetDataPath()).
 std::string settingsPath();
@@ -49,9 +57,5 @@ SettingsLoad readSettings(const std::string& path);
 
 // readSettings, plus one log line per problem.
 VantrelSettings loadSettingsAndLog(const std::string& path);
-
-// Writes every key of every section, replacing the file atomically; other sections and keys
-// already in the file are kept. False when the file could not be written.
-bool saveSettings(const std::string& path, const VantrelSettings& settings);
 
 }  // namespace consolecore
