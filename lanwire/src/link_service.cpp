@@ -247,40 +247,31 @@ bool CLinkService::doNetReg(std::uint32_t deviceId, const sockaddr_in* address) 
 }
 
 bool CLinkService::deleteTickDevice(std::uint16_t deviceId) {
-    std::optional<std::pair<sockaddr_in, std::uint64_t>> drop;
-    {
-        std::lock_guard<std::mutex> guard(m_tickLock);
-        const auto it = m_tickTable.find(deviceId);
-        if (it == m_tickTable.end()) return true;
-        const sockaddr_in address = it->second.address;
-        const std::uint64_t connection = it->second.connection;
-        // Once its offline notice is out, the device's connection goes with it, unless another
-        // supervised id still uses it.
-        const bool reportedOffline = it->second.counter < 0;
-        m_tickTable.erase(it);
-        if (reportedOffline && !m_tickTable.connectionInUse(connection)) {
-            drop = {address, connection};
-        }
-    }
-    if (drop) m_server.dropConnection(drop->first, drop->second);
-    releaseHeld();
+    // Once its offline notice is out, the device's connection goes with it.
+    endSupervision(deviceId, false);
     return true;
 }
 
 bool CLinkService::dropNetDevice(std::uint16_t deviceId) {
+    endSupervision(deviceId, true);
+    return true;
+}
+
+void CLinkService::endSupervision(std::uint16_t deviceId, bool closeConnection) {
     std::optional<std::pair<sockaddr_in, std::uint64_t>> drop;
     {
         std::lock_guard<std::mutex> guard(m_tickLock);
         const auto it = m_tickTable.find(deviceId);
-        if (it == m_tickTable.end()) return true;
+        if (it == m_tickTable.end()) return;
         const sockaddr_in address = it->second.address;
         const std::uint64_t connection = it->second.connection;
+        const bool close = closeConnection || it->second.counter < 0;
         m_tickTable.erase(it);
-        if (!m_tickTable.connectionInUse(connection)) drop = {address, connection};
+        // A connection another supervised id still uses stays.
+        if (close && !m_tickTable.connectionInUse(connection)) drop = {address, connection};
     }
     if (drop) m_server.dropConnection(drop->first, drop->second);
     releaseHeld();
-    return true;
 }
 
 void CLinkService::holdRegistration(RecvRecord record,

@@ -69,6 +69,9 @@ private:
     // Queues every held registration whose id has become free (its connection closed or its
     // device reported offline) and drops those held too long. No lock held.
     void releaseHeld();
+    // Removes the id's supervision entry; its connection is closed when `closeConnection` or
+    // after its offline notice, unless another supervised id uses it.
+    void endSupervision(std::uint16_t deviceId, bool closeConnection);
     // Logs the refused registration and posts WM_DEVICE_ID_CONFLICT; no lock held.
     void reportConflict(std::uint16_t id, const sockaddr_in& newcomer, const sockaddr_in& online);
     void onAddress(const sockaddr_in& peer);

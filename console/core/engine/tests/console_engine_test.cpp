@@ -142,91 +142,6 @@ TEST(ConsoleEngine, PublishesDeviceStateAndRunsGroupCommandsOnItsThread) {
     SetDataPath("");
 }
 
-// 20 outlet commands over MQTT to a device whose outbox holds two: only the commands that
-// were queued log "开灯", and the refused ones are told in one counted row per device and
-// period, the rest when the period ends.
-TEST(ConsoleEngine, RefusedOutletCommandsAreCountedNotLoggedAsSwitched) {
-    testkit::TempDir dir;
-    const std::string folder = dir.path().string() + "/";
-    SetDataPath(folder);
-    mqtttest::Broker broker(dir.path().string());
-    ASSERT_TRUE(broker.start());
-    std::ofstream(folder + "Vantrel.ini")
-        << "[Mqtt]\nHost=127.0.0.1\nPort=" << broker.port() << "\nBaseTopic=rack\n";
-    mqtttest::Recorder recorder(broker.port());
-    ASSERT_TRUE(recorder.subscribed());
-    LanwireOptions link;
-    link.outboxLimit = 2;
-    link.sendGap = 300ms;  // the outbox drains slowly, so the burst overfills it
-    SetLanwireOptions(link);
-
-    beginApplication();
-    SessionOptions options;
-    options.programFolder = folder;
-    options.port = 0;
-    options.taskFolder = dir.file("TimingTask");
-    std::atomic<std::int64_t> nowMs{1'000'000};
-    ManualTimer timer;  // outlives the engine, which disarms it when it stops
-    {
-        EngineHooks hooks;
-        hooks.clock = [&] {
-            return std::chrono::steady_clock::time_point(std::chrono::milliseconds(nowMs.load()));
-        };
-        EngineThread console(options, std::move(hooks));
-        console.run([&] {
-            auto switching = console.engine->switching().options();
-            switching.timer = &timer;
-            console.engine->switching().configure(std::move(switching));
-        });
-        simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
-        simtcp::SimDevice& device = fleet.add(simtcp::makeDeviceConfig(0, 31));
-        simtcp::SimDevice& other = fleet.add(simtcp::makeDeviceConfig(1, 32));
-        fleet.start();
-        ASSERT_TRUE(testkit::waitFor([&] {
-            return recorder.latest("rack/31/state").has_value() &&
-                   recorder.latest("rack/32/state").has_value();
-        }));
-
-        constexpr int kCommands = 20;
-        for (int k = 0; k < kCommands; ++k) {
-            recorder.publish("rack/31/outlet/" + std::to_string(k % 16 + 1) + "/set", "ON");
-        }
-        // Commands are handled in order: once the one for another device is, so are the 20.
-        recorder.publish("rack/32/outlet/1/set", "ON");
-        ASSERT_TRUE(other.waitCommand(protocol::NET_CMD_CHANNEL)) << [] {
-            std::string all;
-            for (const auto& row : coretest::readLog()) all += row.content + "\n";
-            return all;
-        }();
-        const auto rows = [](const std::string& prefix) {
-            std::vector<std::string> found;
-            for (const auto& row : coretest::readLog()) {
-                if (row.content.starts_with(prefix)) found.push_back(row.content);
-            }
-            return found;
-        };
-        const auto switched = rows("设备:SIM31开灯:").size();
-        EXPECT_GE(switched, 1u);
-        EXPECT_LT(switched, static_cast<std::size_t>(kCommands));
-        // Every "开灯" row is a frame the device gets, and no other frame comes.
-        EXPECT_TRUE(device.waitCommand(protocol::NET_CMD_CHANNEL, switched));
-        EXPECT_EQ(device.received(protocol::NET_CMD_CHANNEL), switched);
-
-        const std::string refusedRow = "MQTT命令被拒绝:设备31,丢弃";
-        EXPECT_EQ(rows(refusedRow), std::vector<std::string>{refusedRow + "1条"});
-        // The period ends: the rest of the count in one more row.
-        nowMs += 10'000;
-        console.run([&] { timer.fireAll(); });
-        EXPECT_EQ(
-            rows(refusedRow),
-            (std::vector<std::string>{
-                refusedRow + "1条", refusedRow + std::to_string(kCommands - switched - 1) + "条"}));
-    }
-    endApplication();
-    SetLanwireOptions(LanwireOptions{});
-    SetDataPath("");
-}
-
 // A data folder with "Vantrel.ini" naming a real broker, the recorder on it, and an engine.
 class EngineWithBroker : public ::testing::Test {
 protected:
@@ -249,7 +164,6 @@ protected:
     }
     // `tick` 100 ms: a device that stops answering is reported offline within half a second.
     void startConsole(EngineHooks hooks = {}, std::chrono::milliseconds tick = 2500ms) {
-        LanwireOptions link;
         link.tickPeriod = tick;
         link.heartbeatGap = std::min<std::chrono::milliseconds>(link.heartbeatGap, tick / 10);
         SetLanwireOptions(link);
@@ -286,9 +200,63 @@ protected:
     const std::string m_folder = m_dir.path().string() + "/";
     mqtttest::Broker m_broker{m_dir.path().string()};
     std::unique_ptr<mqtttest::Recorder> recorder;
+    ManualTimer timer;  // outlives the engine, which disarms it when it stops
     std::unique_ptr<EngineThread> console;
     std::unique_ptr<simtcp::SimFleet> fleet;
+    LanwireOptions link;  // the link's options from startConsole on
 };
+
+// 20 outlet commands over MQTT to a device whose outbox holds two: only the commands that
+// were queued log "开灯", and the refused ones are told in one counted row per device and
+// period, the rest when the period ends.
+TEST_F(EngineWithBroker, RefusedOutletCommandsAreCountedNotLoggedAsSwitched) {
+    link.outboxLimit = 2;
+    link.sendGap = 300ms;  // the outbox drains slowly, so the burst overfills it
+    std::atomic<std::int64_t> nowMs{1'000'000};
+    EngineHooks hooks;
+    hooks.clock = [&] {
+        return std::chrono::steady_clock::time_point(std::chrono::milliseconds(nowMs.load()));
+    };
+    startConsole(std::move(hooks));
+    console->run([&] {
+        auto switching = console->engine->switching().options();
+        switching.timer = &timer;
+        console->engine->switching().configure(std::move(switching));
+    });
+    simtcp::SimDevice& device = addDevice(31, 0, false);
+    simtcp::SimDevice& other = addDevice(32, 0, false);
+    ASSERT_TRUE(waitState(31) && waitState(32));
+
+    constexpr int kCommands = 20;
+    for (int k = 0; k < kCommands; ++k) {
+        recorder->publish("rack/31/outlet/" + std::to_string(k % 16 + 1) + "/set", "ON");
+    }
+    // Commands are handled in order: once the one for another device is, so are the 20.
+    recorder->publish("rack/32/outlet/1/set", "ON");
+    ASSERT_TRUE(other.waitCommand(protocol::NET_CMD_CHANNEL));
+    const auto rows = [](const std::string& prefix) {
+        std::vector<std::string> found;
+        for (const auto& row : coretest::readLog()) {
+            if (row.content.starts_with(prefix)) found.push_back(row.content);
+        }
+        return found;
+    };
+    const auto switched = rows("设备:SIM31开灯:").size();
+    EXPECT_GE(switched, 1u);
+    EXPECT_LT(switched, static_cast<std::size_t>(kCommands));
+    // Every "开灯" row is a frame the device gets, and no other frame comes.
+    EXPECT_TRUE(device.waitCommand(protocol::NET_CMD_CHANNEL, switched));
+    EXPECT_EQ(device.received(protocol::NET_CMD_CHANNEL), switched);
+
+    const std::string refusedRow = "MQTT命令被拒绝:设备31,丢弃";
+    EXPECT_EQ(rows(refusedRow), std::vector<std::string>{refusedRow + "1条"});
+    // The period ends: the rest of the count in one more row.
+    nowMs += 10'000;
+    console->run([&] { timer.fireAll(); });
+    EXPECT_EQ(rows(refusedRow), (std::vector<std::string>{
+                                    refusedRow + "1条",
+                                    refusedRow + std::to_string(kCommands - switched - 1) + "条"}));
+}
 
 // A registration refused by the link because its id is online elsewhere reaches the engine's
 // owner once per conflict and is retained on the broker.
