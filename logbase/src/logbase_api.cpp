@@ -65,6 +65,10 @@ void enqueueLine(std::chrono::system_clock::time_point when, LogLine line) {
 
 }  // namespace
 
+logbase::LogStore& logbase::processLogStore() {
+    return store();
+}
+
 bool InitLogbaseModule(const std::string& folder, const std::string& fileName) {
     if (fileName.empty()) return false;
     std::string path = folder;
