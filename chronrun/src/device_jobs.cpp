@@ -42,8 +42,8 @@ DeviceJobs::~DeviceJobs() {
 void DeviceJobs::submit(DeviceJob job) {
     const std::string name = jobName(job);
     const int id = job.devID;
-    InsertLogOb("%d,%d,'定时任务[%s]开始设备[%d]线程'", logcode::kRun, logcode::kTimedTask,
-                name.c_str(), id);
+    logEvent(logcode::kRun, logcode::kTimedTask,
+             "定时任务[" + std::string(name.c_str()) + "]开始设备[" + std::to_string(id) + "]线程");
     if (m_context.workerStop.stopped()) return;
     std::string replaced;
     bool started = true;
@@ -60,16 +60,18 @@ void DeviceJobs::submit(DeviceJob job) {
     }
     m_watchWake.notify_one();
     // Logged once the job is filed, so a registration after this line finds it.
-    InsertLogOb("%d,%d,'定时任务[%s]进入设备[%d]线程'", logcode::kRun, logcode::kTimedTask,
-                name.c_str(), id);
+    logEvent(logcode::kRun, logcode::kTimedTask,
+             "定时任务[" + std::string(name.c_str()) + "]进入设备[" + std::to_string(id) + "]线程");
     if (!replaced.empty() || !started) {
         if (!started) {
-            InsertLogOb("%d,%d,'定时任务[%s]设备[%d]线程启动失败.'", logcode::kFailure,
-                        logcode::kTimedTask, name.c_str(), id);
+            logEvent(logcode::kFailure, logcode::kTimedTask,
+                     "定时任务[" + std::string(name.c_str()) + "]设备[" + std::to_string(id) +
+                         "]线程启动失败.");
         }
         if (!replaced.empty()) {
-            InsertLogOb("%d,%d,'定时任务[%s]取代设备[%d]等待中的定时任务[%s]'", logcode::kSystem,
-                        logcode::kTimedTask, name.c_str(), id, replaced.c_str());
+            logEvent(logcode::kSystem, logcode::kTimedTask,
+                     "定时任务[" + std::string(name.c_str()) + "]取代设备[" + std::to_string(id) +
+                         "]等待中的定时任务[" + replaced.c_str() + "]");
         }
     }
 }
@@ -93,8 +95,9 @@ void DeviceJobs::taskEnded(std::int32_t timID) {
         });
     }
     for (const DeviceJob& job : expired) {
-        InsertLogOb("%d,%d,'定时任务[%s]结束时间已到,放弃设备[%d]'", logcode::kFailure,
-                    logcode::kTimedTask, jobName(job).c_str(), int{job.devID});
+        logEvent(logcode::kFailure, logcode::kTimedTask,
+                 "定时任务[" + std::string(jobName(job).c_str()) + "]结束时间已到,放弃设备[" +
+                     std::to_string(int{job.devID}) + "]");
     }
 }
 
@@ -122,8 +125,9 @@ void DeviceJobs::stop() {
     // Devices found before the stop end with their lines; they are sent nothing more.
     for (auto& [at, run] : due) finishDeviceRun(run);
     for (const auto& [id, job] : waiting) {
-        InsertLogOb("%d,%d,'定时任务[%s]找不到设备[%d]'", logcode::kFailure, logcode::kTimedTask,
-                    jobName(job).c_str(), int{id});
+        logEvent(logcode::kFailure, logcode::kTimedTask,
+                 "定时任务[" + std::string(jobName(job).c_str()) + "]找不到设备[" +
+                     std::to_string(int{id}) + "]");
     }
 }
 

@@ -28,7 +28,7 @@ void sendOutlet(RunnerContext& context, const DeviceJob& job, const std::string&
     context.send(frame.data(), static_cast<std::uint32_t>(frame.size()), address);
     const std::string text =
         formatText("[%s][%s][%d-%d]", taskName.c_str(), deviceName.c_str(), outlet, int{state});
-    InsertLogOb("%d,%d,'%s.'", logcode::kRun, logcode::kTimedTask, text.c_str());
+    logEvent(logcode::kRun, logcode::kTimedTask, text + ".");
 }
 
 }  // namespace
@@ -68,8 +68,9 @@ void startDeviceRun(DeviceRun& run) {
         run.deviceName = run.device->GetDeviceName();
         run.address = run.device->GetDeviceSockIPAddr();
     }
-    InsertLogOb("%d,%d,'定时任务[%s]开始执行设备[%s]'", logcode::kRun, logcode::kTimedTask,
-                run.taskName.c_str(), run.deviceName.c_str());
+    logEvent(logcode::kRun, logcode::kTimedTask,
+             "定时任务[" + std::string(run.taskName.c_str()) + "]开始执行设备[" +
+                 run.deviceName.c_str() + "]");
     run.nextOutlet = 1;
 }
 
@@ -81,8 +82,9 @@ void sendNextOutlet(RunnerContext& context, DeviceRun& run) {
 
 void finishDeviceRun(DeviceRun& run) {
     if (!run.started()) startDeviceRun(run);
-    InsertLogOb("%d,%d,'定时任务[%s]执行设备[%s]完成.'", logcode::kRun, logcode::kTimedTask,
-                run.taskName.c_str(), run.deviceName.c_str());
+    logEvent(logcode::kRun, logcode::kTimedTask,
+             "定时任务[" + std::string(run.taskName.c_str()) + "]执行设备[" +
+                 run.deviceName.c_str() + "]完成.");
 }
 
 }  // namespace chronrun

@@ -11,7 +11,6 @@
 #include "device_worker.h"
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
-#include "runner_log.h"
 
 namespace chronrun {
 Dispatcher::Dispatcher(RunnerContext& context, DeviceJobs& jobs)
@@ -36,12 +35,12 @@ bool Dispatcher::wake() {
     }
     std::lock_guard threadLock(m_threadMutex);
     if (!m_thread.joinable()) {
-        InsertLogOb("%d,%d,'启动定时[%s]分派线程.'", logcode::kSystem, logcode::kTimedTask,
-                    headName.c_str());
+        logEvent(logcode::kSystem, logcode::kTimedTask,
+                 "启动定时[" + std::string(headName.c_str()) + "]分派线程.");
         try {
             m_thread = std::thread([this] { run(); });
         } catch (const std::system_error&) {
-            InsertLogOb("%d,%d,'定时分派启动失败.'", logcode::kFailure, logcode::kTimedTask);
+            logEvent(logcode::kFailure, logcode::kTimedTask, "定时分派启动失败.");
             return false;
         }
         return true;
@@ -49,8 +48,8 @@ bool Dispatcher::wake() {
     // Waking cannot fail here: the flag is set under the queue's lock and the thread re-checks
     // it before it parks.
     m_wake.notify_one();
-    InsertLogOb("%d,%d,'开启定时[%s].唤醒分派线程.'", logcode::kSystem, logcode::kTimedTask,
-                headName.c_str());
+    logEvent(logcode::kSystem, logcode::kTimedTask,
+             "开启定时[" + std::string(headName.c_str()) + "].唤醒分派线程.");
     return true;
 }
 
@@ -99,9 +98,9 @@ void Dispatcher::run() {
 
 void Dispatcher::dispatch(const TimTaskPoint_& task) {
     const std::string name = GetTimNameUtf8(task);
-    InsertLogOb("%d,%d,'执行定时任务:%s'", logcode::kRun, logcode::kTimedTask, name.c_str());
-    const std::string count = formatText("设备数量:%d", static_cast<int>(task.devList.size()));
-    InsertLogOb("%d,%d,'%s'", logcode::kRun, logcode::kTimedTask, count.c_str());
+    logEvent(logcode::kRun, logcode::kTimedTask, "执行定时任务:" + std::string(name.c_str()));
+    logEvent(logcode::kRun, logcode::kTimedTask,
+             "设备数量:" + std::to_string(static_cast<int>(task.devList.size())));
     // All devices of one task start together; the dispatcher does not wait for them.
     for (const DeviceOnOff_& device : task.devList) m_jobs.submit(makeDeviceJob(task, device));
 }

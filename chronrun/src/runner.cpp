@@ -17,7 +17,6 @@
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "runner_context.h"
-#include "runner_log.h"
 #include "scanner.h"
 
 namespace chronrun {
@@ -61,12 +60,12 @@ bool Runner::init() {
     if (!m_session) {
         auto session = std::make_unique<Session>(m_options);
         if (!session->scanner.start()) {
-            InsertLogOb("%d,%d,'定时任务线程启动失败.'", logcode::kFailure, logcode::kTimedTask);
+            logEvent(logcode::kFailure, logcode::kTimedTask, "定时任务线程启动失败.");
             return false;
         }
         m_session = std::move(session);
     }
-    InsertLogOb("%d,%d,'定时任务模块初始化成功.'", logcode::kSystem, logcode::kTimedTask);
+    logEvent(logcode::kSystem, logcode::kTimedTask, "定时任务模块初始化成功.");
     return true;
 }
 
@@ -75,7 +74,7 @@ void Runner::release() {
     std::unique_ptr<Session> session;
     {
         std::lock_guard lock(m_mutex);
-        InsertLogOb("%d,%d,'退出定时任务模块.'", logcode::kSystem, logcode::kTimedTask);
+        logEvent(logcode::kSystem, logcode::kTimedTask, "退出定时任务模块.");
         session = std::move(m_session);
     }
     // The threads are joined outside m_mutex, so a device registering meanwhile is not held
@@ -129,8 +128,9 @@ bool Runner::apply(std::int32_t timID, std::uint16_t devID, bool reapply) {
         // before its first frame, gets that job; one back in the middle of its frames gets
         // the pattern again after them.
         if (m_session->jobs.hasUnsentJob(devID, job->timID)) return false;
-        InsertLogOb("%d,%d,'定时任务[%s]重新应用到设备[%s]'", logcode::kRun, logcode::kTimedTask,
-                    jobName(*job).c_str(), deviceName(devID).c_str());
+        logEvent(logcode::kRun, logcode::kTimedTask,
+                 "定时任务[" + std::string(jobName(*job).c_str()) + "]重新应用到设备[" +
+                     deviceName(devID).c_str() + "]");
     }
     m_session->jobs.submit(*job);
     return true;

@@ -1,5 +1,4 @@
-// A formatter for the runner's log lines whose content is built first and then logged as
-// "%d,%d,'%s'" (codes from logbase/log_codes.h, sub-type logcode::kTimedTask).
+// A formatter for the contents of the runner's log lines that carry printf-formatted numbers.
 #pragma once
 
 #include <string>

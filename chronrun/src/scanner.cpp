@@ -41,7 +41,7 @@ void Scanner::stop() {
 
 void Scanner::run() {
     pthread_setname_np(pthread_self(), "chronrun-scan");
-    InsertLogOb("%d,%d,'进入定时任务线程'", logcode::kSystem, logcode::kTimedTask);
+    logEvent(logcode::kSystem, logcode::kTimedTask, "进入定时任务线程");
     while (!m_stop.stopped()) {
         sweep();
         m_stop.pauseFor(m_context.realPause(kChronrunScanPeriod));
@@ -69,7 +69,7 @@ void Scanner::check(TimTaskPoint_& task, const ChronrunLocalTime& now) {
     if (task.runState == kTaskRunning) {
         if (endTestHolds(task, seconds)) {
             const std::string text = formatText("定时结束时间到:%u;%u", task.endtime, seconds);
-            InsertLogOb("%d,%d,'%s'", logcode::kSystem, logcode::kTimedTask, text.c_str());
+            logEvent(logcode::kSystem, logcode::kTimedTask, text);
             task.runState = kTaskEnded;
             m_jobs.taskEnded(task.timID);  // its jobs still waiting give up
         }
@@ -84,13 +84,13 @@ void Scanner::check(TimTaskPoint_& task, const ChronrunLocalTime& now) {
         auto [entry, inserted] = m_holidayLogged.try_emplace(task.timID, today);
         if (inserted || entry->second != today) {
             entry->second = today;
-            InsertLogOb("%d,%d,'节假日跳过定时任务:%s'", logcode::kSystem, logcode::kTimedTask,
-                        GetTimNameUtf8(task).c_str());
+            logEvent(logcode::kSystem, logcode::kTimedTask,
+                     "节假日跳过定时任务:" + std::string(GetTimNameUtf8(task).c_str()));
         }
         return;
     }
     const std::string text = formatText("定时开始时间到:%u;%u", task.statime, seconds);
-    InsertLogOb("%d,%d,'%s'", logcode::kSystem, logcode::kTimedTask, text.c_str());
+    logEvent(logcode::kSystem, logcode::kTimedTask, text);
     TimTaskPoint_ copy = task;  // deep: the copy owns its name and device list
     copy.runState = kTaskRunning;
     m_dispatcher.append(std::move(copy));

@@ -69,8 +69,10 @@ bool CSerialPort::OpenComPort(platform::MessageTarget* owner, unsigned portNumbe
     m_fd = fd;
     m_handleValid.store(true);
     if (!comwire::applyLineSettings(fd, baudRate, parity, dataBits, stopBitCode)) {
-        InsertLogOb("%d,%d,'COM%u line settings refused (%u baud, %u data bits)'", logcode::kRun,
-                    logcode::kOther, portNumber, baudRate, dataBits);
+        logEvent(logcode::kRun, logcode::kOther,
+                 "COM" + std::to_string(portNumber) + " line settings refused (" +
+                     std::to_string(baudRate) + " baud, " + std::to_string(dataBits) +
+                     " data bits)");
     }
     tcflush(fd, TCIOFLUSH);
     return true;
@@ -127,7 +129,7 @@ std::size_t CSerialPort::PendingWriteCount() const {
 }
 
 void CSerialPort::monitorLoop() {
-    InsertLogOb("%d,%d,'串口监视线程进入'", logcode::kRun, logcode::kOther);
+    logEvent(logcode::kRun, logcode::kOther, "串口监视线程进入");
     int portFd = -1;
     {
         std::lock_guard lock(m_portLock);
@@ -138,8 +140,10 @@ void CSerialPort::monitorLoop() {
     }
     const int ep = epoll_create1(EPOLL_CLOEXEC);
     if (ep < 0) {
-        InsertLogOb("%d,%d,'COM%u monitor cannot wait (errno %d)'", logcode::kRun, logcode::kOther,
-                    m_portNumber.load(), errno);
+        const int error = errno;
+        logEvent(logcode::kRun, logcode::kOther,
+                 "COM" + std::to_string(m_portNumber.load()) + " monitor cannot wait (errno " +
+                     std::to_string(error) + ")");
         m_threadAlive.store(false);
         return;
     }
@@ -191,7 +195,7 @@ void CSerialPort::monitorLoop() {
         }
     }
     ::close(ep);
-    InsertLogOb("%d,%d,'串口监视线程退出.'", logcode::kRun, logcode::kOther);
+    logEvent(logcode::kRun, logcode::kOther, "串口监视线程退出.");
     m_threadAlive.store(false);
 }
 
@@ -203,7 +207,7 @@ void CSerialPort::flushPendingWrites() {
         for (auto it = m_pendingWrites.begin(); it != m_pendingWrites.end();) {
             if (it->logBytes) {
                 const std::string text = "串口发送:" + hexOf(it->data);
-                InsertLogOb("%d,%d,'%s'", logcode::kRun, logcode::kOther, text.c_str());
+                logEvent(logcode::kRun, logcode::kOther, text);
             }
             if (!m_handleValid.load()) break;  // kept until the port is released
             if (writeRequest(*it, box) == WriteResult::Written) {
@@ -225,13 +229,13 @@ CSerialPort::WriteResult CSerialPort::writeRequest(const WriteRequest& request,
     std::size_t left = request.data.size();
     const ssize_t written = ::write(m_fd, next, left);
     if (written >= 0 && static_cast<std::size_t>(written) == left) {
-        if (request.logBytes) InsertLogOb("%d,%d,'write ok'", logcode::kRun, logcode::kOther);
+        if (request.logBytes) logEvent(logcode::kRun, logcode::kOther, "write ok");
         return WriteResult::Written;
     }
     const int error = written >= 0 ? EAGAIN : errno;
     const auto fault = comwire::classifyErrno(error);
     if (request.logBytes) {
-        InsertLogOb("%d,%d,'%s'", logcode::kRun, logcode::kOther, comwire::faultName(fault));
+        logEvent(logcode::kRun, logcode::kOther, comwire::faultName(fault));
     }
     if (fault != comwire::IoFault::Pending) {
         if (auto shown = onFault(error, "WriteFile")) box = std::move(shown);
@@ -252,8 +256,8 @@ CSerialPort::WriteResult CSerialPort::writeRequest(const WriteRequest& request,
         done = left == 0;
     }
     if (request.logBytes) {
-        InsertLogOb(done ? "%d,%d,'write ok2'" : "%d,%d,'GetOverlappedResults() in WriteFile()'",
-                    logcode::kRun, logcode::kOther);
+        logEvent(logcode::kRun, logcode::kOther,
+                 done ? "write ok2" : "GetOverlappedResults() in WriteFile()");
     }
     return done ? WriteResult::Written : WriteResult::Failed;
 }
@@ -295,8 +299,7 @@ void CSerialPort::drainReceiveQueue() {
                 const int error = errno;
                 const auto fault = comwire::classifyErrno(error);
                 if (m_serialTest.load() && fault != comwire::IoFault::Other) {
-                    InsertLogOb("%d,%d,'%s'", logcode::kSystem, logcode::kOther,
-                                comwire::faultName(fault));
+                    logEvent(logcode::kSystem, logcode::kOther, comwire::faultName(fault));
                 }
                 box = onFault(error, "ReadFile");
             }

@@ -54,7 +54,7 @@ int CSerialPortComd::InitCmdSerialPort(SerialReceiveCallback callback,
     if (!OpenComPort(owner, portNumber, baudRate, parity, dataBits, stopBitCode)) return 0;
     m_opened.store(true);
     if (StartMonitor(std::move(callback))) {
-        InsertLogOb("%d,%d,'串口监视线程创建'", logcode::kRun, logcode::kOther);
+        logEvent(logcode::kRun, logcode::kOther, "串口监视线程创建");
     }
     m_keepAliveTick.store(tickCount());
     m_watchdogTick.store(tickCount());
@@ -72,13 +72,11 @@ void CSerialPortComd::ReleaseCmdSerialPort() {
     m_pauseWake.notify_all();
     // The monitor thread is never suspended here; the check line tells whether it exists.
     const bool threadExists = MonitorStarted();
-    InsertLogOb(threadExists ? "%d,%d,'串口线程检测1'" : "%d,%d,'串口线程检测0'", logcode::kRun,
-                logcode::kOther);
+    logEvent(logcode::kRun, logcode::kOther, threadExists ? "串口线程检测1" : "串口线程检测0");
     // Also ends the thread when an I/O error had already invalidated the handle.
     StopMonitor();
     // Every open is closed with this line, whatever state an I/O error left the port in.
-    if (m_opened.exchange(false))
-        InsertLogOb("%d,%d,'串口模块退出'", logcode::kRun, logcode::kOther);
+    if (m_opened.exchange(false)) logEvent(logcode::kRun, logcode::kOther, "串口模块退出");
 }
 
 void CSerialPortComd::WriteToPort(const char* text, int length) {

@@ -71,6 +71,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const LogLine expected = ParseLogLine("3,8,'" + content + "'");
     check(row.content == expected.content);
 
+    // The typed entry point, given the raw bytes, stores the same row.
+    logEvent(3, 8, std::string_view(reinterpret_cast<const char*>(data), size));
+    const Row typed = lastRow();
+    check(typed.type == row.type && typed.childType == row.childType &&
+          typed.content == row.content);
+
     InsertLogOb("%s", content.c_str());
     const LogLine raw = ParseLogLine(content);
     check(lastRow().content == raw.content);

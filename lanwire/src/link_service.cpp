@@ -172,12 +172,13 @@ void CLinkService::stopThreads() {
 
 void CLinkService::openDump(FrameDump& dump, const std::string& path, std::uintmax_t limit) {
     dump.setLossReporter([](const std::string& file, std::uint64_t lost) {
-        InsertLogOb("%d,%d,'转储文件写入失败,丢失%llu帧:%s'", logcode::kFailure, logcode::kOther,
-                    static_cast<unsigned long long>(lost), file.c_str());
+        logEvent(logcode::kFailure, logcode::kOther,
+                 "转储文件写入失败,丢失" + std::to_string(static_cast<unsigned long long>(lost)) +
+                     "帧:" + file.c_str());
     });
     if (dump.open(path, limit) == FrameDump::OpenResult::Symlink) {
-        InsertLogOb("%d,%d,'转储文件是符号链接,拒绝写入:%s'", logcode::kFailure, logcode::kOther,
-                    path.c_str());
+        logEvent(logcode::kFailure, logcode::kOther,
+                 "转储文件是符号链接,拒绝写入:" + std::string(path.c_str()));
     }
 }
 
@@ -190,8 +191,9 @@ LanwireSendResult CLinkService::send(const std::uint8_t* data, std::uint32_t len
 
 void CLinkService::reportConflict(std::uint16_t id, const sockaddr_in& newcomer,
                                   const sockaddr_in& online) {
-    InsertLogOb("%d,%d,'设备ID冲突:%d;新IP:%s;在线IP:%s'", logcode::kFailure, logcode::kDeviceLink,
-                id, ipText(newcomer).c_str(), ipText(online).c_str());
+    logEvent(logcode::kFailure, logcode::kDeviceLink,
+             "设备ID冲突:" + std::to_string(int{id}) + ";新IP:" + ipText(newcomer) +
+                 ";在线IP:" + ipText(online));
     m_server.postToWindow(
         platform::WM_DEVICE_ID_CONFLICT, id,
         platform::packAddressPair(newcomer.sin_addr.s_addr, online.sin_addr.s_addr));
@@ -239,9 +241,9 @@ bool CLinkService::doNetReg(std::uint32_t deviceId, const sockaddr_in* address) 
         return false;
     }
     m_server.markRegistered(*address);
-    InsertLogOb(
-        created ? "%d,%d,'0注册成功发送一次心跳包:%d'" : "%d,%d,'1注册成功发送一次心跳包:%d'",
-        logcode::kRun, logcode::kDeviceLink, static_cast<int>(deviceId));
+    logEvent(logcode::kRun, logcode::kDeviceLink,
+             (created ? "0注册成功发送一次心跳包:" : "1注册成功发送一次心跳包:") +
+                 std::to_string(static_cast<int>(deviceId)));
     m_server.queueSend(heartbeat, *address);
     return true;
 }
@@ -349,8 +351,8 @@ void CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_i
     if (header->command == protocol::NET_CMD_OFFLINE) {
         // Only the link itself reports a device offline.
         ++m_framesForged;
-        InsertLogOb("%d,%d,'丢弃网络上收到的离线包:%d;IP:%s'", logcode::kFailure,
-                    logcode::kDeviceLink, id, ipText(peer).c_str());
+        logEvent(logcode::kFailure, logcode::kDeviceLink,
+                 "丢弃网络上收到的离线包:" + std::to_string(int{id}) + ";IP:" + ipText(peer));
         return;
     }
     // Registrations and device frames are checked against the heartbeat table when they are
@@ -424,9 +426,10 @@ void CLinkService::noteForged(const RecvRecord& record, std::uint8_t command,
             return logged.first != address && now - logged.second >= options.forgedLogPeriod;
         });
     }
-    InsertLogOb("%d,%d,'丢弃非本设备连接发来的数据包:%d;命令:%d;IP:%s'", logcode::kFailure,
-                logcode::kDeviceLink, static_cast<int>(record.deviceId), static_cast<int>(command),
-                ipText(record.peer).c_str());
+    logEvent(logcode::kFailure, logcode::kDeviceLink,
+             "丢弃非本设备连接发来的数据包:" + std::to_string(static_cast<int>(record.deviceId)) +
+                 ";命令:" + std::to_string(static_cast<int>(command)) +
+                 ";IP:" + ipText(record.peer));
 }
 
 void CLinkService::onAddress(const sockaddr_in& peer) {
@@ -454,7 +457,7 @@ void CLinkService::dispatchLoop(LanwireOptions options) {
 
 void CLinkService::heartbeatLoop(LanwireOptions options,
                                  std::chrono::steady_clock::time_point started) {
-    InsertLogOb("%d,%d,'进入心跳计数线程'", logcode::kFailure, logcode::kDeviceLink);
+    logEvent(logcode::kFailure, logcode::kDeviceLink, "进入心跳计数线程");
     Clock clock = options.clock;
     if (!clock) clock = [] { return std::chrono::steady_clock::now(); };
     auto noted = started;
@@ -474,7 +477,7 @@ void CLinkService::heartbeatLoop(LanwireOptions options,
             ++m_ticks;  // counted after noting the time, so a reader of the count sees both
         }
     }
-    InsertLogOb("%d,%d,'退出心跳计数线程'", logcode::kFailure, logcode::kDeviceLink);
+    logEvent(logcode::kFailure, logcode::kDeviceLink, "退出心跳计数线程");
 }
 
 void CLinkService::runTick() {
@@ -506,13 +509,15 @@ void CLinkService::runTick() {
     // Every notice reaches the console: they are few per device, so they pass the queue's
     // cap, and nothing the handler needs is held while queueing them.
     for (auto& record : notices) {
-        InsertLogOb("%d,%d,'心跳计数为零,离线包加入处理数组:%d'", logcode::kFailure,
-                    logcode::kDeviceLink, static_cast<int>(record.deviceId));
+        logEvent(
+            logcode::kFailure, logcode::kDeviceLink,
+            "心跳计数为零,离线包加入处理数组:" + std::to_string(static_cast<int>(record.deviceId)));
         m_recvQueue.pushNotice(std::move(record));
     }
     for (const auto& [address, connection] : drops) m_server.dropConnection(address, connection);
     for (const std::uint16_t id : removed) {
-        InsertLogOb("%d,%d,'AllMap计时移除设备:%d'", logcode::kFailure, logcode::kDeviceLink, id);
+        logEvent(logcode::kFailure, logcode::kDeviceLink,
+                 "AllMap计时移除设备:" + std::to_string(int{id}));
     }
     // A device reported offline frees its id for a held registration; held ones too old go.
     releaseHeld();

@@ -109,7 +109,7 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
         std::lock_guard<std::mutex> guard(m_timedOutLock);
         m_timedOutLog = platform::LogThrottle(m_config.refusalLogPeriod);
     }
-    InsertLogOb("%d,%d,'进入TCP监听线程!%d'", logcode::kSystem, logcode::kStartup, 1);
+    logEvent(logcode::kSystem, logcode::kStartup, "进入TCP监听线程!1");
 
     for (auto& context : m_contexts) {
         try {
@@ -216,8 +216,7 @@ void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
     }
     if (duplicate) {
         if (m_addressHandler) m_addressHandler(peer);
-        InsertLogOb("%d,%d,'carraySocket列表中已有设备:%s'", logcode::kFailure,
-                    logcode::kDeviceLink, ip.c_str());
+        logEvent(logcode::kFailure, logcode::kDeviceLink, "carraySocket列表中已有设备:" + ip);
         // Refused: close it so that the device notices and tries again later.
         std::error_code ignored;
         socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
@@ -232,7 +231,7 @@ void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
     enableKeepalive(socket);
     auto connection =
         std::make_shared<TcpConnection>(*this, std::move(socket), peer, m_nextSerial++);
-    InsertLogOb("%d,%d,'添加用户:%s'", logcode::kRun, logcode::kDeviceLink, ip.c_str());
+    logEvent(logcode::kRun, logcode::kDeviceLink, "添加用户:" + ip);
     {
         std::scoped_lock guard(m_connectionLock, m_sendLock);
         m_connections.push_back(connection);
@@ -271,8 +270,9 @@ void CTcpServer::refuseForDescriptors(asio::ip::tcp::socket& socket) {
 }
 
 void CTcpServer::logRefusals() {
-    InsertLogOb("%d,%d,'描述符余量不足,拒绝设备连接:%llu'", logcode::kFailure, logcode::kDeviceLink,
-                static_cast<unsigned long long>(m_refusalsUnlogged));
+    logEvent(logcode::kFailure, logcode::kDeviceLink,
+             "描述符余量不足,拒绝设备连接:" +
+                 std::to_string(static_cast<unsigned long long>(m_refusalsUnlogged)));
     m_refusalsUnlogged = 0;
 }
 
@@ -337,8 +337,8 @@ bool CTcpServer::unlist(const TcpConnection& connection) {
 
 void CTcpServer::connectionFailed(const TcpConnection& connection, const char* tag) {
     if (!unlist(connection)) return;
-    InsertLogOb("%d,%d,'用户断开[%s]:%s'", logcode::kRun, logcode::kDeviceLink, tag,
-                ipText(connection.peer()).c_str());
+    logEvent(logcode::kRun, logcode::kDeviceLink,
+             "用户断开[" + std::string(tag) + "]:" + ipText(connection.peer()));
     notifyClosed(connection.peer());
     if (m_closedHandler) m_closedHandler(connection.peer(), connection.serial());
 }
@@ -366,8 +366,8 @@ void CTcpServer::logTimedOut() {
 }
 
 void CTcpServer::logTimedOutCount(std::uint64_t count) {
-    InsertLogOb("%d,%d,'未注册或半帧超时,关闭连接:%llu'", logcode::kFailure, logcode::kDeviceLink,
-                static_cast<unsigned long long>(count));
+    logEvent(logcode::kFailure, logcode::kDeviceLink,
+             "未注册或半帧超时,关闭连接:" + std::to_string(static_cast<unsigned long long>(count)));
 }
 
 void CTcpServer::frameWritten(const SendItem& item, const sockaddr_in& peer,

@@ -257,13 +257,15 @@ bool LogStore::beginTransaction() {
     return execute(m_callerDb.get(), "BEGIN IMMEDIATE");
 }
 
-bool LogStore::executeSql(const std::string& sql) {
+bool LogStore::executeSql(const std::string& sql, const SqlParams& params) {
     std::lock_guard store(m_storeLock);
     if (!m_callerDb) return false;
     // Inside an open change the writer is held off by its write lock; waiting for it here
     // would never end. The begin already stored what was logged before it.
     if (!inCallerTransaction()) flush();
-    return execute(m_callerDb.get(), sql.c_str());
+    // Without values the text may hold several statements, as callers have always written.
+    if (params.empty()) return execute(m_callerDb.get(), sql.c_str());
+    return executeBound(m_callerDb.get(), sql, params);
 }
 
 bool LogStore::commitTransaction() {
@@ -274,11 +276,12 @@ bool LogStore::commitTransaction() {
     return false;
 }
 
-bool LogStore::query(const std::string& sql, std::vector<std::vector<std::string>>& rows) {
+bool LogStore::query(const std::string& sql, std::vector<std::vector<std::string>>& rows,
+                     const SqlParams& params) {
     std::lock_guard store(m_storeLock);
     if (!m_callerDb) return false;
     if (!inCallerTransaction()) flush();
-    return collectRows(m_callerDb.get(), sql, rows);
+    return collectRows(m_callerDb.get(), sql, params, rows);
 }
 
 }  // namespace logbase

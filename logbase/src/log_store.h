@@ -46,9 +46,10 @@ public:
 
     std::recursive_mutex& storeLock() { return m_storeLock; }
     bool beginTransaction();
-    bool executeSql(const std::string& sql);
+    bool executeSql(const std::string& sql, const SqlParams& params = {});
     bool commitTransaction();
-    bool query(const std::string& sql, std::vector<std::vector<std::string>>& rows);
+    bool query(const std::string& sql, std::vector<std::vector<std::string>>& rows,
+               const SqlParams& params = {});
 
 private:
     struct BatchResult {
@@ -90,5 +91,8 @@ private:
     bool m_writerIdle = false;
     bool m_stopWriter = false;
 };
+
+// The process-wide store behind the exported functions.
+LogStore& processLogStore();
 
 }  // namespace logbase

@@ -54,7 +54,20 @@ std::string formatLine(const char* format, va_list args) {
     return line;
 }
 
+// Queues one split line. Contents carry text from outside (device names, MQTT topics and
+// payloads): the log holds valid UTF-8 only.
+void enqueueLine(std::chrono::system_clock::time_point when, LogLine line) {
+    line.content = platform::toValidUtf8(line.content);
+    logbase::LogStamp stamp = logbase::stampOf(when);
+    store().enqueue(logbase::PendingRow{std::move(stamp.date), std::move(stamp.time), line.type,
+                                        line.childType, std::move(line.content)});
+}
+
 }  // namespace
+
+logbase::LogStore& logbase::processLogStore() {
+    return store();
+}
 
 bool InitLogbaseModule(const std::string& folder, const std::string& fileName) {
     if (fileName.empty()) return false;
@@ -87,15 +100,28 @@ void InsertLogOb(const char* format, ...) {
     }
     va_end(args);
     try {
-        LogLine parsed = ParseLogLine(line);
-        // Contents carry text from outside (device names, MQTT topics and payloads): the
-        // log holds valid UTF-8 only.
-        parsed.content = platform::toValidUtf8(parsed.content);
-        logbase::LogStamp stamp = logbase::stampOf(when);
-        store().enqueue(logbase::PendingRow{std::move(stamp.date), std::move(stamp.time),
-                                            parsed.type, parsed.childType,
-                                            std::move(parsed.content)});
+        enqueueLine(when, ParseLogLine(line));
     } catch (const std::exception&) {
+    }
+}
+
+void logEvent(int type, int subType, std::string_view text) {
+    const auto when = now();
+    try {
+        // InsertLogOb's "%s" ends at a NUL: so does the content here.
+        text = text.substr(0, text.find('\0'));
+        if (type >= kMinLogType && type <= kMaxLogType && subType >= kMinLogChildType &&
+            subType <= kMaxLogChildType) {
+            enqueueLine(when, LogLine{type, subType, std::string(text)});
+            return;
+        }
+        // Codes the store does not know: the whole line, as InsertLogOb would keep it.
+        std::string line = std::to_string(type) + "," + std::to_string(subType) + ",'";
+        line.append(text);
+        line += '\'';
+        enqueueLine(when, ParseLogLine(line));
+    } catch (const std::exception&) {
+        // out of memory: the line is lost, like a failed insert
     }
 }
 

@@ -12,7 +12,7 @@ namespace {
 constexpr const char* kCatchAllKey = "";
 
 void write(int type, int subType, const std::string& text) {
-    InsertLogOb("%d,%d,'%s'", type, subType, text.c_str());
+    logEvent(type, subType, text);
 }
 
 }  // namespace

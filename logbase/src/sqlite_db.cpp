@@ -63,8 +63,43 @@ Stmt prepare(sqlite3* db, const std::string& sql) {
     return Stmt(raw);
 }
 
-bool collectRows(sqlite3* db, const std::string& sql, std::vector<std::vector<std::string>>& rows) {
+namespace {
+
+// Prepares `sql` and binds `params` in order; null when either fails or the counts differ.
+Stmt prepareBound(sqlite3* db, const std::string& sql, const SqlParams& params) {
     Stmt stmt = prepare(db, sql);
+    if (!stmt) return nullptr;
+    // A statement given values takes exactly that many.
+    if (!params.empty() &&
+        sqlite3_bind_parameter_count(stmt.get()) != static_cast<int>(params.size())) {
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const int index = static_cast<int>(i) + 1;
+        const int rc =
+            std::holds_alternative<int>(params[i])
+                ? sqlite3_bind_int(stmt.get(), index, std::get<int>(params[i]))
+                : sqlite3_bind_text(stmt.get(), index, std::get<std::string>(params[i]).data(),
+                                    static_cast<int>(std::get<std::string>(params[i]).size()),
+                                    SQLITE_TRANSIENT);
+        if (rc != SQLITE_OK) return nullptr;
+    }
+    return stmt;
+}
+
+}  // namespace
+
+bool executeBound(sqlite3* db, const std::string& sql, const SqlParams& params) {
+    Stmt stmt = prepareBound(db, sql, params);
+    if (!stmt) return false;
+    int rc = SQLITE_ROW;
+    while (rc == SQLITE_ROW) rc = sqlite3_step(stmt.get());
+    return rc == SQLITE_DONE;
+}
+
+bool collectRows(sqlite3* db, const std::string& sql, const SqlParams& params,
+                 std::vector<std::vector<std::string>>& rows) {
+    Stmt stmt = prepareBound(db, sql, params);
     if (!stmt) return false;
     const int columns = sqlite3_column_count(stmt.get());
     for (;;) {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace logbase {
@@ -25,7 +26,14 @@ Db openDatabase(const std::string& path);
 bool prepareSchema(sqlite3* db);
 bool execute(sqlite3* db, const char* sql);
 Stmt prepare(sqlite3* db, const std::string& sql);
-// Runs a query to its end; false on any SQL error.
-bool collectRows(sqlite3* db, const std::string& sql, std::vector<std::vector<std::string>>& rows);
+// A value bound to the next "?" of a statement.
+using SqlParam = std::variant<int, std::string>;
+using SqlParams = std::vector<SqlParam>;
+
+// Runs a query to its end with `params` bound; false on any SQL error.
+bool collectRows(sqlite3* db, const std::string& sql, const SqlParams& params,
+                 std::vector<std::vector<std::string>>& rows);
+// Runs one statement with `params` bound; false on any SQL error.
+bool executeBound(sqlite3* db, const std::string& sql, const SqlParams& params);
 
 }  // namespace logbase

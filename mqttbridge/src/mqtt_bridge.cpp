@@ -145,14 +145,16 @@ struct MqttBridge::Impl {
     void logOutage(const std::string& why) {
         if (outageLogged) return;
         outageLogged = true;
-        InsertLogOb("%d,%d,'MQTT连接失败:%s:%d %s'", logcode::kFailure, logcode::kOther,
-                    settings.host.c_str(), settings.port, why.c_str());
+        logEvent(logcode::kFailure, logcode::kOther,
+                 "MQTT连接失败:" + std::string(settings.host.c_str()) + ":" +
+                     std::to_string(settings.port) + " " + why.c_str());
     }
 
     void connectionClosed() {
         if (sessionUp.exchange(false)) {
-            InsertLogOb("%d,%d,'MQTT连接断开:%s:%d'", logcode::kFailure, logcode::kOther,
-                        settings.host.c_str(), settings.port);
+            logEvent(logcode::kFailure, logcode::kOther,
+                     "MQTT连接断开:" + std::string(settings.host.c_str()) + ":" +
+                         std::to_string(settings.port));
             outageLogged = true;
         } else {
             logOutage("无法连接");
@@ -165,8 +167,9 @@ struct MqttBridge::Impl {
         sessionUp = true;
         outageLogged = false;
         backoff = timing.reconnectMin;
-        InsertLogOb("%d,%d,'MQTT已连接:%s:%d'", logcode::kRun, logcode::kOther,
-                    settings.host.c_str(), settings.port);
+        logEvent(logcode::kRun, logcode::kOther,
+                 "MQTT已连接:" + std::string(settings.host.c_str()) + ":" +
+                     std::to_string(settings.port));
         const std::string outlets = settings.baseTopic + "/+/outlet/+/set";
         const std::string groups = settings.baseTopic + "/group/+/+/set";
         mosquitto_subscribe(client, nullptr, outlets.c_str(), kQosAtLeastOnce);
@@ -235,7 +238,7 @@ struct MqttBridge::Impl {
             "MQTT忽略保留的命令:" + logExcerpt(topic, 120) + " " + logExcerpt(payload, 24);
         if (retainedLogged.size() < kMaxRetainedTopicsLogged) {
             retainedLogged.insert(key);
-            InsertLogOb("%d,%d,'%s'", logcode::kFailure, logcode::kOther, text.c_str());
+            logEvent(logcode::kFailure, logcode::kOther, text);
         } else {
             refusals.log(logcode::kFailure, logcode::kOther, "retained", text);
         }
@@ -299,8 +302,9 @@ struct MqttBridge::Impl {
             }
         }
         if (wasUp) {
-            InsertLogOb("%d,%d,'MQTT已断开:%s:%d'", logcode::kRun, logcode::kOther,
-                        settings.host.c_str(), settings.port);
+            logEvent(logcode::kRun, logcode::kOther,
+                     "MQTT已断开:" + std::string(settings.host.c_str()) + ":" +
+                         std::to_string(settings.port));
         }
     }
 };
@@ -318,7 +322,8 @@ bool MqttBridge::start() {
     auto problem = settingsProblem(impl.settings);
     if (problem.empty() && !impl.hooks.onCommand) problem = "没有命令接收者";
     if (!problem.empty()) {
-        InsertLogOb("%d,%d,'MQTT设置无效:%s'", logcode::kFailure, logcode::kOther, problem.c_str());
+        logEvent(logcode::kFailure, logcode::kOther,
+                 "MQTT设置无效:" + std::string(problem.c_str()));
         return false;
     }
     initLibrary();
@@ -344,8 +349,8 @@ bool MqttBridge::start() {
                                nullptr);
     }
     if (rc != MOSQ_ERR_SUCCESS) {
-        InsertLogOb("%d,%d,'MQTT客户端无法创建:%s'", logcode::kFailure, logcode::kOther,
-                    mosquitto_strerror(rc));
+        logEvent(logcode::kFailure, logcode::kOther,
+                 "MQTT客户端无法创建:" + std::string(mosquitto_strerror(rc)));
         if (impl.client) mosquitto_destroy(impl.client);
         impl.client = nullptr;
         return false;

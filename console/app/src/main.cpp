@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     }
     SetDataPath(data.folder);
     // Kept until the log store opens, then stored as its first line.
-    InsertLogOb("%d,%d,'数据文件夹:%s'", logcode::kSystem, logcode::kStartup, data.folder.c_str());
+    logEvent(logcode::kSystem, logcode::kStartup, "数据文件夹:" + std::string(data.folder.c_str()));
 
     if (commandLine.headless) {
         // No display: the core's event loop only.

@@ -41,9 +41,9 @@ void ConsoleSession::start() {
 
     m_linkStarted = m_channel.Start(m_options.port);
     if (m_linkStarted) {
-        InsertLogOb("%d,%d,'网络初始化成功!'", logcode::kSystem, logcode::kStartup);
+        logEvent(logcode::kSystem, logcode::kStartup, "网络初始化成功!");
     } else {
-        InsertLogOb("%d,%d,'网络初始化失败!'", logcode::kFailure, logcode::kStartup);
+        logEvent(logcode::kFailure, logcode::kStartup, "网络初始化失败!");
     }
 
     if (m_options.taskFolder.empty()) {
@@ -53,8 +53,9 @@ void ConsoleSession::start() {
     }
     // A refused task or holiday file starts with no tasks or no holidays: say which and why.
     for (const ChronstoreLoadProblem& problem : GetChronstoreLoadProblems()) {
-        InsertLogOb("%d,%d,'文件%s无法读取(%s),未加载'", logcode::kFailure, logcode::kTimedTask,
-                    problem.path.c_str(), problem.reason.c_str());
+        logEvent(logcode::kFailure, logcode::kTimedTask,
+                 "文件" + std::string(problem.path.c_str()) + "无法读取(" + problem.reason.c_str() +
+                     "),未加载");
     }
     InitChronrun();
     // Read once per start, so each problem of the file is logged once.

@@ -37,11 +37,11 @@ sockaddr_in addressWord(std::uint32_t hostOrderValue) {
 }
 
 int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint16_t id) {
-    InsertLogOb("%d,%d,'设备注册:%d'", logcode::kRun, logcode::kDeviceLink, id);
+    logEvent(logcode::kRun, logcode::kDeviceLink, "设备注册:" + std::to_string(int{id}));
     const auto payload = protocol::decodeRegister(frame);
     if (!payload) return -1;
     if (const auto known = FindDevice(id)) {
-        InsertLogOb("%d,%d,'已经注册过了:%d'", logcode::kRun, logcode::kDeviceLink, id);
+        logEvent(logcode::kRun, logcode::kDeviceLink, "已经注册过了:" + std::to_string(int{id}));
         // Supervision decides who owns the id: a device back from another address whose old
         // connection is gone moves there, and the record follows it. A refusal (the id is
         // still online elsewhere) leaves the record with its owner.
@@ -81,8 +81,8 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
     for (std::uint8_t k = 0; k < protocol::kOutletCount; ++k) {
         device->SetLed(k, payload->outlets[k]);
     }
-    InsertLogOb("%d,%d,'设备[ID:%d;IP:%s]注册成功!'", logcode::kRun, logcode::kSerial, id,
-                formatIpAddress(peer).c_str());
+    logEvent(logcode::kRun, logcode::kSerial,
+             "设备[ID:" + std::to_string(int{id}) + ";IP:" + formatIpAddress(peer) + "]注册成功!");
     PlusDevice(std::move(device));
     PlusDevtoArray(id);
     postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REGISTERED);
@@ -141,7 +141,8 @@ int onStepDone(std::span<const std::uint8_t> frame, std::uint16_t id) {
 }
 
 int onOffline(std::uint16_t id) {
-    InsertLogOb("%d,%d,'删除map中掉线设备:%d'", logcode::kFailure, logcode::kDeviceLink, id);
+    logEvent(logcode::kFailure, logcode::kDeviceLink,
+             "删除map中掉线设备:" + std::to_string(int{id}));
     RemoveDevFromObjDevInfoMap(id);
     RemoveFromDevArray(id);
     DeleteTickDevice(id);
@@ -213,8 +214,8 @@ SendResult CDeviceChannel::SendParallelSwitch(std::uint16_t id, std::uint8_t on,
                                               std::uint8_t position, std::uint8_t count) {
     const auto device = lookUp(id);
     if (!device) {
-        InsertLogOb("%d,%d,'平行操作Map中没有找到%d的设备'", logcode::kFailure, logcode::kParallel,
-                    id);
+        logEvent(logcode::kFailure, logcode::kParallel,
+                 "平行操作Map中没有找到" + std::to_string(int{id}) + "的设备");
         return SendResult::UnknownDevice;
     }
     const std::string label =
@@ -223,11 +224,9 @@ SendResult CDeviceChannel::SendParallelSwitch(std::uint16_t id, std::uint8_t on,
         send(protocol::buildConsoleFrame(protocol::NET_CMD_PARALLEL, id, on, 0, position, count),
              device->ip);
     if (result == SendResult::Queued) {
-        InsertLogOb(on ? "%d,%d,'平行开%s成功!'" : "%d,%d,'平行关%s成功!'", logcode::kRun,
-                    logcode::kParallel, label.c_str());
+        logEvent(logcode::kRun, logcode::kParallel, (on ? "平行开" : "平行关") + label + "成功!");
     } else {
-        InsertLogOb(on ? "%d,%d,'平行开%s失败!'" : "%d,%d,'平行关%s失败!'", logcode::kRun,
-                    logcode::kParallel, label.c_str());
+        logEvent(logcode::kRun, logcode::kParallel, (on ? "平行开" : "平行关") + label + "失败!");
     }
     return result;
 }
@@ -236,8 +235,8 @@ SendResult CDeviceChannel::SendSerialSwitch(std::uint16_t id, std::uint8_t on, s
                                             std::uint8_t flag, std::uint8_t count) {
     const auto device = lookUp(id);
     if (!device) {
-        InsertLogOb("%d,%d,'串行操作Map中没有找到%d的设备'", logcode::kFailure, logcode::kSerial,
-                    id);
+        logEvent(logcode::kFailure, logcode::kSerial,
+                 "串行操作Map中没有找到" + std::to_string(int{id}) + "的设备");
         return SendResult::UnknownDevice;
     }
     const std::string label = "设备:" + std::to_string(id);
@@ -245,11 +244,11 @@ SendResult CDeviceChannel::SendSerialSwitch(std::uint16_t id, std::uint8_t on, s
         send(protocol::buildConsoleFrame(protocol::NET_CMD_SERIAL, id, on, group, flag, count),
              device->ip);
     if (result == SendResult::Queued) {
-        InsertLogOb(on ? "%d,%d,'串行开分组%d成功!%s'" : "%d,%d,'串行关分组%d成功!%s'",
-                    logcode::kRun, logcode::kSerial, group, label.c_str());
+        logEvent(logcode::kRun, logcode::kSerial,
+                 (on ? "串行开分组" : "串行关分组") + std::to_string(int{group}) + "成功!" + label);
     } else {
-        InsertLogOb(on ? "%d,%d,'串行开分组%d失败,%s'" : "%d,%d,'串行关分组%d失败,%s'",
-                    logcode::kRun, logcode::kSerial, group, label.c_str());
+        logEvent(logcode::kRun, logcode::kSerial,
+                 (on ? "串行开分组" : "串行关分组") + std::to_string(int{group}) + "失败," + label);
     }
     return result;
 }
@@ -265,7 +264,7 @@ SendResult CDeviceChannel::SendChannelSwitch(std::uint16_t id, std::uint8_t outl
     if (result == SendResult::Queued) {
         const std::string text =
             "设备:" + device->name + (on ? "开灯:" : "关灯:") + std::to_string(outlet);
-        InsertLogOb("%d,%d,'%s'", logcode::kRun, logcode::kOther, text.c_str());
+        logEvent(logcode::kRun, logcode::kOther, text);
     }
     return result;
 }

@@ -73,12 +73,12 @@ void DeviceConfig::read() {
             m_openedPort.store(0);
             showMessage("打开串口失败!");
         } else {
-            InsertLogOb("%d,%d,'成功打开串口.'", logcode::kRun, logcode::kOther);
+            logEvent(logcode::kRun, logcode::kOther, "成功打开串口.");
             m_portOpen = true;
         }
     }
     const auto request = buildReadRequest();
-    InsertLogOb("%d,%d,'串口读取信息.'", logcode::kRun, logcode::kOther);
+    logEvent(logcode::kRun, logcode::kOther, "串口读取信息.");
     // Dropped by the link when the port is not open.
     m_port.WriteToPort(request.data(), static_cast<int>(request.size()), false);
 }
@@ -95,13 +95,13 @@ void DeviceConfig::onSerialChunk(serialPortInfo& info, const unsigned char* byte
         text += hex;
     }
     text += "len:" + std::to_string(length);
-    InsertLogOb("%d,%d,'%s'", logcode::kRun, logcode::kOther, text.c_str());
+    logEvent(logcode::kRun, logcode::kOther, text);
 
     auto reply = m_assembler.feed(std::span(bytes, length));
     if (!reply) return;
     const std::size_t replyLength = reply->size();
-    InsertLogOb("%d,%d,'0串口数据:revlen:%d'", logcode::kRun, logcode::kOther,
-                static_cast<int>(replyLength));
+    logEvent(logcode::kRun, logcode::kOther,
+             "0串口数据:revlen:" + std::to_string(static_cast<int>(replyLength)));
     {
         std::lock_guard lock(m_replyLock);
         if (m_replies.size() == kMaxQueuedReplies) m_replies.pop_front();
@@ -119,14 +119,15 @@ bool DeviceConfig::handleSerialReply() {
         m_replies.pop_front();
     }
     const std::string text = "串口读取信息返回:len:" + std::to_string(reply.size());
-    InsertLogOb("%d,%d,'%s.'", logcode::kRun, logcode::kOther, text.c_str());
+    logEvent(logcode::kRun, logcode::kOther, text + ".");
     const ParsedReply parsed = parseParameterReply(reply);
     if (parsed.check == ReplyCheck::TooShort || parsed.check == ReplyCheck::BadHeader) {
         return false;
     }
-    InsertLogOb("%d,%d,'解析头通过.'", logcode::kRun, logcode::kOther);
+    logEvent(logcode::kRun, logcode::kOther, "解析头通过.");
     if (parsed.check == ReplyCheck::BadFunction) return false;
-    InsertLogOb("%d,%d,'功能码通过.len:%d'", logcode::kRun, logcode::kOther, parsed.lengthByte);
+    logEvent(logcode::kRun, logcode::kOther,
+             "功能码通过.len:" + std::to_string(int{parsed.lengthByte}));
     fillForm(parsed.parameters);
     return true;
 }
@@ -233,7 +234,7 @@ void DeviceConfig::removeCurrentDevice(std::uint16_t id) {
 
 void DeviceConfig::close() {
     m_port.ReleaseCmdSerialPort();
-    InsertLogOb("%d,%d,'串口已关闭.'", logcode::kRun, logcode::kOther);
+    logEvent(logcode::kRun, logcode::kOther, "串口已关闭.");
     m_portOpen = false;
     m_openedPort.store(0);
     // The monitor thread has ended: nothing else touches the assembler now.

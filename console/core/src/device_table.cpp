@@ -136,8 +136,8 @@ void takeReport(DeviceRow& row, const DeviceSnapshot& device) {
 
 void DeviceTable::addRow(std::uint16_t id) {
     if (findRow(id) >= 0) {
-        InsertLogOb("%d,%d,'注册;列表中已存在设备:%d'", logcode::kFailure, logcode::kDeviceLink,
-                    id);
+        logEvent(logcode::kFailure, logcode::kDeviceLink,
+                 "注册;列表中已存在设备:" + std::to_string(int{id}));
         return;
     }
     const auto device = snapshotDevice(id);
@@ -205,8 +205,9 @@ void DeviceTable::removeStaleRows(std::uint16_t id) {
     for (int i = 0; i < rowCount(); ++i) m_rowOf[m_rows[i].id] = i;
     if (m_observer) m_observer->rowsRemoved(removed);
     for (const DeviceRow& row : gone) {
-        InsertLogOb("%d,%d,'掉线删除设备[ID:%d;IP:%s]'", logcode::kRun, logcode::kSerial, row.id,
-                    formatIpAddress(row.ip).c_str());
+        logEvent(logcode::kRun, logcode::kSerial,
+                 "掉线删除设备[ID:" + std::to_string(int{row.id}) +
+                     ";IP:" + formatIpAddress(row.ip) + "]");
     }
 }
 

@@ -123,8 +123,8 @@ SettingsLoad readSettings(const std::string& path) {
 VantrelSettings loadSettingsAndLog(const std::string& path) {
     SettingsLoad load = readSettings(path);
     for (const std::string& problem : load.problems) {
-        InsertLogOb("%d,%d,'配置项%s'", logcode::kFailure, logcode::kParameterChange,
-                    problem.c_str());
+        logEvent(logcode::kFailure, logcode::kParameterChange,
+                 "配置项" + std::string(problem.c_str()));
     }
     return load.settings;
 }

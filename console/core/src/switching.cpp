@@ -164,9 +164,8 @@ void SwitchingController::endRun(std::uint64_t runId, RunOutcome outcome) {
             }
         }
     }
-    InsertLogOb("%d,%d,'%s'", logcode::kRun,
-                run.kind == GroupKind::Serial ? logcode::kSerial : logcode::kParallel,
-                auditText(run, m_options.userName).c_str());
+    logEvent(logcode::kRun, run.kind == GroupKind::Serial ? logcode::kSerial : logcode::kParallel,
+             auditText(run, m_options.userName));
     notify(run);
 }
 
@@ -291,8 +290,8 @@ void SwitchingController::runSerial(int group, std::uint8_t target, Requester re
             return;
         }
     }
-    InsertLogOb(target == 1 ? "%d,%d,'点击串行开%d'" : "%d,%d,'点击串行关%d'", logcode::kRun,
-                logcode::kSerial, group);
+    logEvent(logcode::kRun, logcode::kSerial,
+             (target == 1 ? "点击串行开" : "点击串行关") + std::to_string(group));
 
     if (target == 0 && requester.operatorAsks()) {
         std::vector<std::uint32_t> order;
@@ -333,8 +332,7 @@ void SwitchingController::runSerial(int group, std::uint8_t target, Requester re
         guard.unlock();  // the frame goes out after the groups lock is released
         m_channel.SendSerialSwitch(static_cast<std::uint16_t>(e.deviceId), target,
                                    static_cast<std::uint8_t>(group), 1, countByte(count));
-        InsertLogOb(target == 1 ? "%d,%d,'串行开'" : "%d,%d,'串行关'", logcode::kRun,
-                    logcode::kSerial);
+        logEvent(logcode::kRun, logcode::kSerial, target == 1 ? "串行开" : "串行关");
         armTimeout(run);
         notify(run);
         return;
@@ -404,8 +402,8 @@ void SwitchingController::onSerialStepDone(std::uint16_t deviceId, bool on) {
     }
     groups.eraseSerialRecord(group);
     guard.unlock();
-    InsertLogOb(target == 1 ? "%d,%d,'串行开分组%d结束!'" : "%d,%d,'串行关分组%d结束!'",
-                logcode::kRun, logcode::kSerial, group);
+    logEvent(logcode::kRun, logcode::kSerial,
+             (target == 1 ? "串行开分组" : "串行关分组") + std::to_string(group) + "结束!");
     endRun(run->id, RunOutcome::Completed);
 }
 
@@ -420,16 +418,20 @@ void SwitchingController::onTimeout(std::uint64_t runId) {
             groups.eraseSerialRecord(run.group);
         }
         if (run.current) {
-            InsertLogOb("%d,%d,'串行%s分组%d超时:设备%d'", logcode::kFailure, logcode::kSerial,
-                        run.target != 0 ? "开" : "关", run.group, static_cast<int>(*run.current));
+            logEvent(logcode::kFailure, logcode::kSerial,
+                     std::string("串行") + (run.target != 0 ? "开" : "关") + "分组" +
+                         std::to_string(run.group) + "超时:设备" +
+                         std::to_string(static_cast<int>(*run.current)));
             run.unconfirmed = {*run.current};
         }
     } else {
         for (std::uint32_t id : run.switched) {
             if (contains(run.confirmed, id) || contains(run.lost, id)) continue;
             run.unconfirmed.push_back(id);
-            InsertLogOb("%d,%d,'平行%s分组%d超时:设备%d'", logcode::kFailure, logcode::kParallel,
-                        run.target != 0 ? "开" : "关", run.group, static_cast<int>(id));
+            logEvent(logcode::kFailure, logcode::kParallel,
+                     std::string("平行") + (run.target != 0 ? "开" : "关") + "分组" +
+                         std::to_string(run.group) + "超时:设备" +
+                         std::to_string(static_cast<int>(id)));
         }
     }
     endRun(runId, RunOutcome::TimedOut);

@@ -14,13 +14,14 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
-#include <memory>
+#include <optional>
 
 #include "consoletools/log_query.h"
 #include "consoletools/tool_layout.h"
 #include "consoleui/list_ctrl_wg.h"
 #include "consoleui/ui_fonts.h"
-#include "logbase/logbase.h"
+#include "logbase/log_query.h"
+#include "public/nwstring.h"
 
 namespace consoletools {
 
@@ -36,15 +37,6 @@ const QStringList kSubTypeEntries{
 // "内容" takes what the fixed columns leave of the client width ("序号" included).
 constexpr int kFixedColumnsWidthBesidesNumber = 468 - 40;
 constexpr int kNumberColumnMinimum = 40;
-
-// The store-wide lock for one query or change.
-class LogbaseGuard {
-public:
-    LogbaseGuard() { LogObLockLogbase(); }
-    ~LogbaseGuard() { LogObUnlockLogbase(); }
-    LogbaseGuard(const LogbaseGuard&) = delete;
-    LogbaseGuard& operator=(const LogbaseGuard&) = delete;
-};
 
 QComboBox* makeCombo(QWidget* parent, const QStringList& entries) {
     auto* combo = new QComboBox(parent);
@@ -62,7 +54,13 @@ QDateEdit* makeDateEdit(QWidget* parent) {
 
 std::string dateText(const QDateEdit* edit) {
     const QDate date = edit->date();
-    return formatLogDate(date.year(), date.month(), date.day());
+    return logbase::formatLogDate(date.year(), date.month(), date.day());
+}
+
+// Decoded the way the store's query results always were, so that bytes written before the
+// store kept valid UTF-8 only show as they did.
+QString displayText(const std::string& utf8) {
+    return QString::fromStdU16String(std::u16string(NWString(std::string_view(utf8)).view()));
 }
 
 bool askYesNo(QWidget* parent, const QString& text, const QString& caption) {
@@ -187,23 +185,20 @@ void CLoggingDlg::onQuery() {
     const std::string end = dateText(m_endDate);
     m_list->deleteAllRows();
     if (m_typeCombo->currentIndex() < 0 || m_subTypeCombo->currentIndex() < 0) return;
-    const auto sql = logQueryStatement(start, end, m_typeCombo->currentIndex() + 1,
-                                       m_subTypeCombo->currentIndex() + 1);
-    if (!sql) return;
-
-    std::unique_ptr<NWSqlStatement> statement;
-    {
-        LogbaseGuard lock;
-        statement = LogObQueryStatement(*sql);
-    }
-    if (!statement || statement->IsEmpty()) return;
+    const auto filter = logFilterOf(start, end, m_typeCombo->currentIndex() + 1,
+                                    m_subTypeCombo->currentIndex() + 1);
+    if (!filter) return;
+    // A closed store or a failed query leaves the list empty.
+    const auto rows = logbase::queryLog(*filter);
+    if (!rows || rows->empty()) return;
     m_list->setUpdatesEnabled(false);
-    for (int number = 1; statement->NextRow(); ++number) {
-        const int row = m_list->insertRowWithNumber(m_list->rowCount(), number);
+    int number = 1;
+    for (const logbase::LogRow& line : *rows) {
+        const int row = m_list->insertRowWithNumber(m_list->rowCount(), number++);
+        const std::string* texts[] = {&line.date, &line.time, &line.typeText, &line.subTypeText,
+                                      &line.content};
         for (int column = 0; column < 5; ++column) {
-            m_list->setItemText(
-                row, column + 1,
-                QString::fromStdU16String(std::u16string(statement->ValueString(column).view())));
+            m_list->setItemText(row, column + 1, displayText(*texts[column]));
         }
     }
     m_list->setUpdatesEnabled(true);
@@ -213,14 +208,10 @@ void CLoggingDlg::onDeleteLog() {
     if (!m_confirm(QStringLiteral("确定要删除所选类型的日志吗?"), QStringLiteral("删除日志"))) {
         return;
     }
-    if (m_deleteCombo->currentIndex() < 0) return;
-    const auto sql = logDeleteStatement(m_deleteCombo->currentIndex() + 1);
-    if (!sql) return;
+    const int code = m_deleteCombo->currentIndex() + 1;
+    if (code < 1 || code > kAllLogSubTypes) return;
     // Store errors are not reported; the list is not refreshed.
-    LogbaseGuard lock;
-    LogObBeginTrans();
-    LogObExecuteLogbase(*sql);
-    LogObCommitTrans();
+    logbase::deleteLog(code == kAllLogSubTypes ? std::nullopt : std::optional<int>(code));
 }
 
 void CLoggingDlg::onNewest() {

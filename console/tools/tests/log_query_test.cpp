@@ -1,29 +1,39 @@
-// The event log viewer's four queries and its delete, as the viewer builds them, run on a real
-// log store: what each selects or deletes.
+// The event log viewer's filters, as the viewer builds them from its combo codes, and its
+// delete, run on a real log store: what each selects or deletes.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "consoletools/log_query.h"
 #include "log_test_support.h"
+#include "logbase/log_query.h"
 
 namespace {
 
-using logtest::queryRows;
-using logtest::Rows;
+using logbase::LogRow;
+using Rows = std::vector<LogRow>;
+using Contents = std::vector<std::string>;
 
-// The viewer's own statement for a date range and the two combo codes; the test fails if
-// the viewer builds none.
-std::string viewerQuery(const std::string& start, const std::string& end, int type, int childType) {
-    const auto sql = consoletools::logQueryStatement(start, end, type, childType);
-    EXPECT_TRUE(sql.has_value()) << type << "/" << childType;
-    return sql.value_or("");
+// The lines the viewer lists for a date range and the two combo codes; the test fails if the
+// viewer builds no filter or the store answers nothing.
+Rows viewerQuery(const std::string& start, const std::string& end, int type, int childType) {
+    const auto filter = consoletools::logFilterOf(start, end, type, childType);
+    EXPECT_TRUE(filter.has_value()) << type << "/" << childType;
+    if (!filter) return {};
+    const auto rows = logbase::queryLog(*filter);
+    EXPECT_TRUE(rows.has_value());
+    return rows.value_or(Rows{});
 }
 
-Rows contents(const Rows& rows) {
-    Rows out;
-    for (const auto& row : rows) out.push_back({row.at(4)});
+Contents contents(const Rows& rows) {
+    Contents out;
+    for (const auto& row : rows) out.push_back(row.content);
     return out;
+}
+
+Contents everything() {
+    return contents(viewerQuery("0000-00-00", "9999-99-99", 4, 9));
 }
 
 class LogViewerQueryTest : public logtest::LogStoreFixture {
@@ -47,85 +57,73 @@ protected:
 };
 
 TEST_F(LogViewerQueryTest, AllTypesAllSubTypesListsEveryLineOfTheRangeWithDisplayTexts) {
-    const Rows rows = queryRows(viewerQuery("2024-03-06", "2024-03-08", 4, 9));
-    EXPECT_EQ(contents(rows), (Rows{{"start-up 6th"},
-                                    {"device 7 on 7th"},
-                                    {"parallel 7th"},
-                                    {"device failed 7th"},
-                                    {"device 8 on 8th"}}));
+    const Rows rows = viewerQuery("2024-03-06", "2024-03-08", 4, 9);
+    EXPECT_EQ(contents(rows), (Contents{"start-up 6th", "device 7 on 7th", "parallel 7th",
+                                        "device failed 7th", "device 8 on 8th"}));
     ASSERT_FALSE(rows.empty());
-    EXPECT_EQ(rows[0], (std::vector<std::string>{"2024-03-06", "12:30:45", "系统日志", "系统初始化",
-                                                 "start-up 6th"}));
-    EXPECT_EQ(rows[3][2], "失败日志");
-    EXPECT_EQ(rows[3][3], "设备连接");
-    EXPECT_EQ(queryRows(viewerQuery("2023-01-01", "2024-12-31", 4, 9)).size(), 7u);
+    EXPECT_EQ(rows[0],
+              (LogRow{"2024-03-06", "12:30:45", "系统日志", "系统初始化", "start-up 6th"}));
+    EXPECT_EQ(rows[3].typeText, "失败日志");
+    EXPECT_EQ(rows[3].subTypeText, "设备连接");
+    EXPECT_EQ(viewerQuery("2023-01-01", "2024-12-31", 4, 9).size(), 7u);
 }
 
 TEST_F(LogViewerQueryTest, FiltersBySubTypeTypeAndBoth) {
-    EXPECT_EQ(contents(queryRows(viewerQuery("2024-03-01", "2024-03-31", 4, 4))),
-              (Rows{{"device 7 on 7th"}, {"device failed 7th"}, {"device 8 on 8th"}}));
-    EXPECT_EQ(contents(queryRows(viewerQuery("2024-03-01", "2024-03-31", 2, 9))),
-              (Rows{{"device 7 on 7th"}, {"parallel 7th"}, {"device 8 on 8th"}}));
-    EXPECT_EQ(contents(queryRows(viewerQuery("2024-03-01", "2024-03-31", 2, 4))),
-              (Rows{{"device 7 on 7th"}, {"device 8 on 8th"}}));
-    EXPECT_EQ(contents(queryRows(viewerQuery("2024-01-01", "2024-12-31", 1, 3))),
-              (Rows{{"exit october"}}));
-    EXPECT_TRUE(queryRows(viewerQuery("2024-01-01", "2024-12-31", 1, 7)).empty());
+    EXPECT_EQ(contents(viewerQuery("2024-03-01", "2024-03-31", 4, 4)),
+              (Contents{"device 7 on 7th", "device failed 7th", "device 8 on 8th"}));
+    EXPECT_EQ(contents(viewerQuery("2024-03-01", "2024-03-31", 2, 9)),
+              (Contents{"device 7 on 7th", "parallel 7th", "device 8 on 8th"}));
+    EXPECT_EQ(contents(viewerQuery("2024-03-01", "2024-03-31", 2, 4)),
+              (Contents{"device 7 on 7th", "device 8 on 8th"}));
+    EXPECT_EQ(contents(viewerQuery("2024-01-01", "2024-12-31", 1, 3)), (Contents{"exit october"}));
+    EXPECT_TRUE(viewerQuery("2024-01-01", "2024-12-31", 1, 7).empty());
 }
 
 TEST_F(LogViewerQueryTest, OneDayRangeListsOnlyThatDay) {
-    EXPECT_EQ(contents(queryRows(viewerQuery("2024-03-07", "2024-03-07", 4, 9))),
-              (Rows{{"device 7 on 7th"}, {"parallel 7th"}, {"device failed 7th"}}));
-    EXPECT_EQ(contents(queryRows(viewerQuery("2024-10-01", "2024-10-01", 4, 9))),
-              (Rows{{"exit october"}}));
+    EXPECT_EQ(contents(viewerQuery("2024-03-07", "2024-03-07", 4, 9)),
+              (Contents{"device 7 on 7th", "parallel 7th", "device failed 7th"}));
+    EXPECT_EQ(contents(viewerQuery("2024-10-01", "2024-10-01", 4, 9)), (Contents{"exit october"}));
 }
 
 TEST_F(LogViewerQueryTest, StartAfterEndRunsAndYieldsNoRows) {
-    LogObLockLogbase();
-    std::unique_ptr<NWSqlStatement> statement =
-        LogObQueryStatement(viewerQuery("2024-03-08", "2024-03-06", 4, 9));
-    LogObUnlockLogbase();
-    ASSERT_NE(statement, nullptr);
-    EXPECT_TRUE(statement->IsEmpty());
-    EXPECT_FALSE(statement->NextRow());
+    const auto rows = logbase::queryLog(
+        consoletools::logFilterOf("2024-03-08", "2024-03-06", 4, 9).value_or(logbase::LogFilter{}));
+    ASSERT_TRUE(rows.has_value());
+    EXPECT_TRUE(rows->empty());
 }
 
 TEST_F(LogViewerQueryTest, RunningTheSameQueryTwiceGivesTheSameRows) {
-    const std::string sql = viewerQuery("2024-03-06", "2024-03-08", 4, 9);
-    const Rows first = queryRows(sql);
-    EXPECT_EQ(queryRows(sql), first);
+    const Rows first = viewerQuery("2024-03-06", "2024-03-08", 4, 9);
+    EXPECT_EQ(viewerQuery("2024-03-06", "2024-03-08", 4, 9), first);
     EXPECT_EQ(first.size(), 5u);
 }
 
-TEST_F(LogViewerQueryTest, CodesOutsideTheCombosAndDatesThatAreNotDatesGiveNoStatement) {
-    EXPECT_FALSE(consoletools::logQueryStatement("2024-03-07", "2024-03-09", 0, 9));
-    EXPECT_FALSE(consoletools::logQueryStatement("2024-03-07", "2024-03-09", 4, 10));
-    EXPECT_FALSE(consoletools::logQueryStatement("2024' OR '1'='1", "2024-03-09", 4, 9));
-    EXPECT_FALSE(consoletools::logDeleteStatement(0));
-    EXPECT_FALSE(consoletools::logDeleteStatement(10));
-    EXPECT_EQ(consoletools::formatLogDate(2024, 3, 7), "2024-03-07");
+TEST_F(LogViewerQueryTest, CodesOutsideTheCombosGiveNoFilterAndDatesAreOnlyValues) {
+    EXPECT_FALSE(consoletools::logFilterOf("2024-03-07", "2024-03-09", 0, 9));
+    EXPECT_FALSE(consoletools::logFilterOf("2024-03-07", "2024-03-09", 4, 10));
+    // A date that tries to change the statement is compared as text and matches nothing.
+    EXPECT_TRUE(viewerQuery("2024' OR '1'='1", "2024' OR '1'='1", 4, 9).empty());
+    EXPECT_EQ(everything().size(), 7u);
+    EXPECT_EQ(logbase::formatLogDate(2024, 3, 7), "2024-03-07");
 }
 
 TEST_F(LogViewerQueryTest, DeleteOneSubTypeThenEverything) {
-    const auto sql = consoletools::logDeleteStatement(4);
-    ASSERT_TRUE(sql);
-    LogObLockLogbase();
-    ASSERT_TRUE(LogObBeginTrans());
-    ASSERT_TRUE(LogObExecuteLogbase(*sql));
-    ASSERT_TRUE(LogObCommitTrans());
-    LogObUnlockLogbase();
-    EXPECT_EQ(contents(queryRows(viewerQuery("2023-01-01", "2024-12-31", 4, 9))),
-              (Rows{{"start-up 6th"}, {"parallel 7th"}, {"exit october"}}));
+    ASSERT_TRUE(logbase::deleteLog(4));
+    EXPECT_EQ(everything(), (Contents{"start-up 6th", "parallel 7th", "exit october"}));
 
     // A line logged just before the delete is part of what it deletes.
     InsertLogOb("%d,%d,'%s'", 2, 6, "logged just before");
-    LogObLockLogbase();
-    ASSERT_TRUE(LogObBeginTrans());
-    ASSERT_TRUE(LogObExecuteLogbase(consoletools::logDeleteStatement(9).value_or("")));
-    ASSERT_TRUE(LogObCommitTrans());
-    LogObUnlockLogbase();
-    EXPECT_EQ(logtest::countRows(), 0);
-    EXPECT_EQ(queryRows("select count(*) from LogChildType"), (Rows{{"9"}}));
+    ASSERT_TRUE(logbase::deleteLog(std::nullopt));
+    EXPECT_TRUE(everything().empty());
+    // The display rows stay: a new line is listed with its texts.
+    InsertLogOb("%d,%d,'%s'", 3, 8, "after the delete");
+    EXPECT_EQ(everything(), (Contents{"after the delete"}));
+}
+
+TEST_F(LogViewerQueryTest, ClosedStoreAnswersNothing) {
+    ReleaseLogbaseModule();
+    EXPECT_FALSE(logbase::queryLog(logbase::LogFilter{"2024-01-01", "2024-12-31", {}, {}}));
+    EXPECT_FALSE(logbase::deleteLog(std::nullopt));
 }
 
 }  // namespace

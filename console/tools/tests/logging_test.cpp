@@ -14,6 +14,7 @@
 
 #include "consoletools/logging_dlg.h"
 #include "logbase/log_clock.h"
+#include "logbase/log_query.h"
 #include "logbase/logbase.h"
 #include "testkit/wait_for.h"
 #include "tool_test_support.h"
@@ -41,12 +42,10 @@ void logAt(int year, int month, int day, int type, int subType, const char* cont
     InsertLogOb("%d,%d,'%s'", type, subType, content);
 }
 
+// Every line of the store, whatever its date and codes; -1 when the store answers nothing.
 long long countLines() {
-    LogObLockLogbase();
-    auto statement = LogObQueryStatement("select count(*) from Log");
-    LogObUnlockLogbase();
-    if (!statement || !statement->NextRow()) return -1;
-    return std::stoll(statement->ValueUtf8(0));
+    const auto rows = logbase::queryLog(logbase::LogFilter{"0000-00-00", "9999-99-99", {}, {}});
+    return rows ? static_cast<long long>(rows->size()) : -1;
 }
 
 // The log store in a fresh folder with lines on chosen days.

@@ -8,5 +8,5 @@
 using LogClockFn = std::chrono::system_clock::time_point (*)();
 
 // Lines logged from now on take their date and time from `clock`; null restores the system
-// clock. The stamp is local time, taken when InsertLogOb is called.
+// clock. The stamp is local time, taken when logEvent or InsertLogOb is called.
 LOGBASE_EXPORT void SetLogbaseClock(LogClockFn clock);

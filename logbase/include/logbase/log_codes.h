@@ -1,4 +1,4 @@
-// Type and sub-type codes of log lines: the first two arguments of InsertLogOb.
+// Type and sub-type codes of log lines: the first two arguments of logEvent and InsertLogOb.
 #pragma once
 
 namespace logcode {

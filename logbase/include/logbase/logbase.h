@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "logbase/logbase_export.h"
 #include "logbase/sql_statement.h"
@@ -17,6 +18,12 @@ LOGBASE_EXPORT bool InitLogbaseModule(const std::string& folder, const std::stri
 // Logs one line. The format begins "%d,%d,'" and ends "'": type, sub-type, then the content.
 // Never waits for the disk; safe from any thread.
 LOGBASE_EXPORT void InsertLogOb(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Logs one of the program's own lines: type and sub-type (logcode), content as it is.
+// Stores exactly the row InsertLogOb("%d,%d,'%s'", type, subType, text) stores (content cut at
+// a NUL, invalid UTF-8 replaced, codes out of range kept in an unclassified line), without
+// formatting and parsing it back. Never waits for the disk; safe from any thread.
+LOGBASE_EXPORT void logEvent(int type, int subType, std::string_view text);
 
 // Stores every line logged so far, stops the writer and closes the database. Lines logged
 // afterwards are kept (bounded) for the next InitLogbaseModule. Also runs at process exit.

@@ -14,8 +14,9 @@ namespace {
 constexpr std::uint64_t kTimerKeys = std::uint64_t{1} << 63;
 
 void logRow(std::uint16_t id, std::uint64_t count) {
-    InsertLogOb("%d,%d,'MQTT命令被拒绝:设备%u,丢弃%llu条'", logcode::kFailure, logcode::kOther,
-                static_cast<unsigned>(id), static_cast<unsigned long long>(count));
+    logEvent(logcode::kFailure, logcode::kOther,
+             "MQTT命令被拒绝:设备" + std::to_string(static_cast<unsigned>(id)) + ",丢弃" +
+                 std::to_string(static_cast<unsigned long long>(count)) + "条");
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The SQL the event log viewer runs: four query statements chosen by type and sub-type code,
-// and the delete statement of one sub-type.
+// The event log viewer's combo codes as log filters, and its CSV export.
 #pragma once
 
 #include <optional>
@@ -7,6 +6,7 @@
 #include <vector>
 
 #include "logbase/log_codes.h"
+#include "logbase/log_query.h"
 
 namespace consoletools {
 
@@ -15,17 +15,11 @@ namespace consoletools {
 inline constexpr int kAllLogTypes = logcode::kFailure + 1;
 inline constexpr int kAllLogSubTypes = logcode::kOther + 1;
 
-// "%d-%02d-%02d", the form LogCreateDate is stored and compared in.
-std::string formatLogDate(int year, int month, int day);
-
-// The query for a date range (both ends included) and the two codes; none for a code
-// outside 1..4 or 1..9.
-std::optional<std::string> logQueryStatement(const std::string& startDate,
-                                             const std::string& endDate, int typeCode,
-                                             int subTypeCode);
-
-// "delete From Log" for code 9, else the lines of that sub-type; none outside 1..9.
-std::optional<std::string> logDeleteStatement(int subTypeCode);
+// The log filter of a date range (both ends included) and the two combo codes; none for a
+// code outside 1..4 or 1..9.
+std::optional<logbase::LogFilter> logFilterOf(const std::string& startDate,
+                                              const std::string& endDate, int typeCode,
+                                              int subTypeCode);
 
 // The rows as a CSV file's bytes: UTF-8 with a byte-order mark (spreadsheets then read the
 // Chinese text), the header row first, CRLF line ends, a field quoted (inner quotes doubled)
