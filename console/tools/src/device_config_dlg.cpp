@@ -188,6 +188,7 @@ void CDeviceConfigDlg::buildForm() {
         m_useNew[static_cast<std::size_t>(formRow.field)] = box;
         // Read-only, not disabled: the values read must stay easy to read.
         static_cast<QLineEdit*>(current)->setReadOnly(true);
+        current->setStyleSheet(QStringLiteral("QLineEdit { background: #eef2f7; color: black; }"));
         current->setFocusPolicy(Qt::ClickFocus);
         proposed->setEnabled(false);
         const ConfigField field = formRow.field;
@@ -202,6 +203,10 @@ void CDeviceConfigDlg::buildForm() {
         if (field == ConfigField::Name) {
             m_nameCounter = new QLabel(this);
             m_nameCounter->setObjectName(QStringLiteral("nameByteCounter"));
+            // A fixed width, so the form does not shift while the operator types.
+            m_nameCounter->setWordWrap(true);
+            m_nameCounter->setFixedWidth(m_nameCounter->fontMetrics().horizontalAdvance(
+                QStringLiteral("10/10 字节, 设备无法保存: 机柜机柜")));
             grid->addWidget(m_nameCounter, row, 4);
             connect(m_newName, &QLineEdit::textChanged, this, &CDeviceConfigDlg::updateNameCounter);
         }
