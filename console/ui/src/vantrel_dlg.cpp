@@ -186,7 +186,7 @@ bool CVantrelDlg::confirmGroupOff(const std::string& question,
     for (std::uint32_t id : order) ids << QStringLiteral("设备%1").arg(id);
     QMessageBox box(this);
     box.setObjectName(QStringLiteral("confirmGroupOff"));
-    box.setWindowTitle(QStringLiteral("Vantrel"));
+    box.setWindowTitle(QStringLiteral("确认"));
     box.setIcon(QMessageBox::Question);
     box.setText(QString::fromStdString(question));
     box.setInformativeText(QStringLiteral("切换顺序: ") + ids.join(QStringLiteral(" → ")));
@@ -239,8 +239,8 @@ void CVantrelDlg::done(int result) {
 
 bool CVantrelDlg::confirmExit() {
     // Closing stops heartbeat supervision and the timed tasks, so a stray key must not do it.
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Vantrel"),
-                    QStringLiteral("确定要退出吗?"), QMessageBox::NoButton, this);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("确认"), QStringLiteral("确定要退出吗?"),
+                    QMessageBox::NoButton, this);
     QPushButton* yes = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
     QPushButton* no = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
     box.setDefaultButton(no);

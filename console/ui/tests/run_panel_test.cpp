@@ -1,6 +1,8 @@
 // The run panel of the main window on the real core and link with simulated sequencers:
 // progress of a serial run, its step time-out, cancel, the question before switching a group
 // off, id-conflict notices, and Qt's own texts in Chinese.
+#include <QCalendarWidget>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -10,6 +12,7 @@
 
 #include "consolecore/console_session.h"
 #include "consoleui/list_ctrl_wg.h"
+#include "consoleui/qt_prompt.h"
 #include "consoleui/qt_translations.h"
 #include "consoleui/run_panel.h"
 #include "consoleui/select_group_dlg.h"
@@ -231,6 +234,20 @@ void RunPanelTest::messageBoxButtonsSpeakChinese() {
     box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
     QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
     QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
+    // Qt's own widgets speak Chinese whatever the environment's locale (C.UTF-8 here).
+    QCalendarWidget calendar;
+    QCOMPARE(calendar.locale().monthName(1), QStringLiteral("一月"));
+    QFileDialog files;
+    files.setOption(QFileDialog::DontUseNativeDialog);
+    const auto* lookIn = files.findChild<QLabel*>(QStringLiteral("lookInLabel"));
+    QVERIFY(lookIn);
+    QVERIFY(!lookIn->text().contains(QStringLiteral("Look")));
+    // Default captions of the message boxes are Chinese too.
+    consoleui::QtPrompt prompt(nullptr);
+    uitest::ModalWatch watch(
+        [](QWidget* modal) { QCOMPARE(modal->windowTitle(), QStringLiteral("提示")); });
+    prompt.showMessage("x");
+    QVERIFY(watch.seen());
 }
 
 QTEST_MAIN(RunPanelTest)
