@@ -145,10 +145,10 @@ void RunPanelTest::serialRunShowsProgressThenTheDeviceThatTimedOut() {
     QVERIFY(console.window->runPanel()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(console.panelText().contains(QStringLiteral("正在切换设备702")),
                              20000);
-    QVERIFY(console.panelText().startsWith(QStringLiteral("串行开 分组2: 进行中 1/2")));
+    QVERIFY(console.panelText().startsWith(QStringLiteral("串行开 Link2: 进行中 1/2")));
     QVERIFY(console.cancelButton()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(
-        console.panelText().startsWith(QStringLiteral("串行开 分组2: 超时 1/2: 设备702未确认")),
+        console.panelText().startsWith(QStringLiteral("串行开 Link2: 超时 1/2: 设备702未确认")),
         20000);
     QVERIFY(!console.cancelButton()->isVisible());
     QVERIFY(logHas(logcode::kFailure, logcode::kSerial, "串行开分组2超时:设备702"));
@@ -168,7 +168,7 @@ void RunPanelTest::cancelLetsTheCurrentStepFinishAndSendsNothingMore() {
     QVERIFY(!console.cancelButton()->isEnabled());
     console.fleet->find(711)->sendStepDone();
     QTRY_VERIFY_WITH_TIMEOUT(
-        console.panelText().startsWith(QStringLiteral("串行开 分组3: 已取消 1/2")), 20000);
+        console.panelText().startsWith(QStringLiteral("串行开 Link3: 已取消 1/2")), 20000);
     QCOMPARE(console.fleet->find(712)->received(protocol::NET_CMD_SERIAL), std::uint64_t(0));
     QVERIFY(logHas(logcode::kRun, logcode::kSerial, "串行开分组3汇总:顺序[711],结果:已取消"));
 }
@@ -177,6 +177,28 @@ void RunPanelTest::groupOffAsksWithTheDevicesInOrder() {
     Console console(60s);
     QVERIFY(console.connect(721, 1, 0, 1, true));
     QVERIFY(console.connect(722, 1, 0, 2, true));
+    QVERIFY(console.connect(731, 1, 1, 1, true));  // serial group 1
+    QVERIFY(console.connect(732, 1, 1, 2, true));
+    // A serial run has an order; a parallel one switches its devices together. Names stand
+    // beside the ids.
+    {
+        auto question = std::make_shared<std::unique_ptr<uitest::ModalWatch>>();
+        QString text;
+        QString order;
+        console.startRun(QStringLiteral("串行关"), 0, [&, question] {
+            *question = std::make_unique<uitest::ModalWatch>([&](QWidget* modal) {
+                auto* box = qobject_cast<QMessageBox*>(modal);
+                QVERIFY(box);
+                QCOMPARE(box->windowTitle(), QStringLiteral("确认"));
+                text = box->text();
+                order = box->informativeText();
+                box->reject();
+            });
+        });
+        QVERIFY((*question)->seen());
+        QCOMPARE(text, QStringLiteral("确定要关闭Link1的2台设备吗?"));
+        QCOMPARE(order, QStringLiteral("切换顺序: 设备732(SIM732) → 设备731(SIM731)"));
+    }
     for (const QString& answer : {QStringLiteral("取消"), QStringLiteral("确定")}) {
         auto question = std::make_shared<std::unique_ptr<uitest::ModalWatch>>();
         QString text;
@@ -193,8 +215,8 @@ void RunPanelTest::groupOffAsksWithTheDevicesInOrder() {
             });
         });
         QVERIFY((*question)->seen());
-        QCOMPARE(text, QStringLiteral("确定要关闭分组1的2台设备吗?"));
-        QCOMPARE(order, QStringLiteral("切换顺序: 设备722 → 设备721"));
+        QCOMPARE(text, QStringLiteral("确定要关闭Link1的2台设备吗?"));
+        QCOMPARE(order, QStringLiteral("设备: 设备722(SIM722), 设备721(SIM721)"));
         if (answer == QStringLiteral("取消")) {
             QCOMPARE(console.fleet->find(722)->received(protocol::NET_CMD_PARALLEL),
                      std::uint64_t(0));
