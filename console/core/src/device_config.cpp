@@ -56,9 +56,12 @@ void DeviceConfig::selectPort(int comboIndex) {
     m_selectedPort = static_cast<unsigned>(comboIndex) + 1;
 }
 
+platform::Prompt* DeviceConfig::prompt() const {
+    return m_options.prompt ? m_options.prompt : platform::defaultPrompt();
+}
+
 void DeviceConfig::showMessage(const char* text) {
-    platform::Prompt* prompt = m_options.prompt ? m_options.prompt : platform::defaultPrompt();
-    if (prompt) prompt->showMessage(text);
+    if (platform::Prompt* target = prompt()) target->showMessage(text);
 }
 
 void DeviceConfig::read() {
@@ -166,19 +169,18 @@ bool DeviceConfig::collectWriteParameters(DeviceNetworkParameters& out) {
         }
     }
 
-    if (useNew(ConfigField::Name)) {
-        if (m_proposed.name.empty()) {
-            showMessage("请输入设备名称!");
-            return false;
-        }
-        out.name = deviceNameBytes(m_proposed.name);  // its first 10 characters
-    } else {
-        if (m_current.name.empty()) {
-            showMessage("请先读取设备信息!");
-            return false;
-        }
-        out.name = deviceNameBytes(m_current.name);
+    const std::string& name = useNew(ConfigField::Name) ? m_proposed.name : m_current.name;
+    if (name.empty()) {
+        showMessage(useNew(ConfigField::Name) ? "请输入设备名称!" : "请先读取设备信息!");
+        return false;
     }
+    // The device keeps one byte per character: anything else would arrive as '?'.
+    const DeviceNameCheck nameCheck = checkDeviceName(name);
+    if (!nameCheck.storable()) {
+        showMessage(("设备名称含设备无法保存的字符: " + nameCheck.refused).c_str());
+        return false;
+    }
+    out.name = deviceNameBytes(name);  // its first 10 characters
 
     auto pick = [this](ConfigField field, Ipv4Octets DeviceConfigValues::*member) {
         return useNew(field) ? m_proposed.*member : m_current.*member;
@@ -189,7 +191,9 @@ bool DeviceConfig::collectWriteParameters(DeviceNetworkParameters& out) {
 
     const std::string& macText =
         useNew(ConfigField::MacAddress) ? m_proposed.macAddress : m_current.macAddress;
-    switch (parseMacText(macText, m_mac)) {
+    // Parsed into a copy: the MAC read from the device stays until a write is sent.
+    MacBytes mac = m_mac;
+    switch (parseMacText(macText, mac)) {
         case MacTextError::BadFormat:
             showMessage("输入的物理地址格式不对");
             return false;
@@ -199,21 +203,59 @@ bool DeviceConfig::collectWriteParameters(DeviceNetworkParameters& out) {
         case MacTextError::None:
             break;
     }
-    out.mac = m_mac;
+    out.mac = mac;
 
     out.serverIp = pick(ConfigField::ServerIp, &DeviceConfigValues::serverIp);
     return true;
 }
 
+std::vector<WritePlan::Change> DeviceConfig::changesOf(const DeviceConfigValues& before,
+                                                       const DeviceNetworkParameters& after) {
+    std::vector<WritePlan::Change> changes;
+    const auto add = [&](ConfigField field, const std::string& old, const std::string& now) {
+        if (old != now) changes.push_back({field, old, now});
+    };
+    add(ConfigField::DeviceNumber, before.deviceNumber, std::to_string(after.deviceNumber));
+    add(ConfigField::Name, before.name, deviceNameText(after.name));
+    add(ConfigField::IpAddress, formatIpv4(before.ipAddress), formatIpv4(after.ipAddress));
+    add(ConfigField::SubnetMask, formatIpv4(before.subnetMask), formatIpv4(after.subnetMask));
+    add(ConfigField::Gateway, formatIpv4(before.gateway), formatIpv4(after.gateway));
+    add(ConfigField::ServerIp, formatIpv4(before.serverIp), formatIpv4(after.serverIp));
+    add(ConfigField::MacAddress, before.macAddress, formatMac(after.mac));
+    return changes;
+}
+
+std::optional<WritePlan> DeviceConfig::prepareWrite() {
+    WritePlan plan;
+    if (!collectWriteParameters(plan.parameters)) return std::nullopt;
+    if (!m_portOpen || !m_port.IsHandleValid()) {
+        showMessage("串口未打开,请先读取设备信息!");
+        return std::nullopt;
+    }
+    plan.changes = changesOf(m_current, plan.parameters);
+    return plan;
+}
+
 bool DeviceConfig::write() {
-    DeviceNetworkParameters parameters;
-    if (!collectWriteParameters(parameters)) return false;
+    const auto plan = prepareWrite();
+    return plan && sendWrite(*plan);
+}
+
+WriteProgress DeviceConfig::writeProgress() const {
+    if (!m_writeSent) return WriteProgress::None;
+    if (!m_port.IsHandleValid()) return WriteProgress::Failed;
+    return m_port.PendingWriteCount() == 0 ? WriteProgress::Written : WriteProgress::Pending;
+}
+
+bool DeviceConfig::sendWrite(const WritePlan& plan) {
     if (!m_portOpen || !m_port.IsHandleValid()) {
         showMessage("串口未打开,请先读取设备信息!");
         return false;
     }
-    const auto frame = buildWriteRequest(parameters);
+    m_mac = plan.parameters.mac;
+    const auto frame = buildWriteRequest(plan.parameters);
     m_port.WriteToPort(frame.data(), static_cast<int>(frame.size()), false);
+    m_writeSent = true;
     // The device takes its new settings and registers again: its old entry goes. Only now,
     // so a refused form or a closed port leaves the device in the console.
     removeCurrentDevice(numberOf(m_current.deviceNumber).value_or(0));

@@ -112,6 +112,36 @@ DeviceNameBytes deviceNameBytes(std::string_view text) {
     return name;
 }
 
+DeviceNameCheck checkDeviceName(std::string_view text) {
+    DeviceNameCheck check;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<std::uint8_t>(text[i]);
+        std::size_t length = 1;
+        if ((lead & 0xE0) == 0xC0)
+            length = 2;
+        else if ((lead & 0xF0) == 0xE0)
+            length = 3;
+        else if ((lead & 0xF8) == 0xF0)
+            length = 4;
+        bool wellFormed = lead < 0x80 || (length > 1 && i + length <= text.size());
+        for (std::size_t k = 1; wellFormed && k < length; ++k) {
+            wellFormed = (static_cast<std::uint8_t>(text[i + k]) & 0xC0) == 0x80;
+        }
+        ++check.bytes;
+        if (!wellFormed) {
+            check.refused += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        // One byte on the wire: U+0001..U+007F as itself, U+0080..U+00FF from C2/C3 leads.
+        const bool oneByte = (lead != 0 && lead < 0x80) || lead == 0xC2 || lead == 0xC3;
+        if (!oneByte) check.refused.append(text.substr(i, length));
+        i += length;
+    }
+    return check;
+}
+
 MacTextError parseMacText(std::string_view text, MacBytes& mac) {
     if (text.empty()) return MacTextError::None;
     std::array<std::string_view, 6> parts;

@@ -35,7 +35,7 @@ std::string progress(const GroupRun& run) {
 
 std::string runTitle(const GroupRun& run) {
     return std::string(run.kind == GroupKind::Serial ? "串行" : "平行") +
-           (run.target != 0 ? "开" : "关") + " 分组" + std::to_string(run.group);
+           (run.target != 0 ? "开" : "关") + " " + groupName(run.group);
 }
 
 std::string outcomeText(RunOutcome outcome) {

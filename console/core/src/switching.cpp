@@ -96,7 +96,7 @@ bool SwitchingController::refuseWhileRunning(GroupKind kind, int group, std::uin
                                              Requester requester) {
     if (!findRun(kind, group)) return false;
     if (requester.operatorAsks()) {
-        const std::string text = "分组" + std::to_string(group) +
+        const std::string text = groupName(group) +
                                  (kind == GroupKind::Serial ? "的串行操作" : "的平行操作") +
                                  "正在进行,请等待其结束或取消后再试";
         m_prompt.showMessage(text);
@@ -119,11 +119,12 @@ void SwitchingController::refuseNetwork(GroupKind kind, int group, std::uint8_t 
         "分组" + std::to_string(group) + why + ",忽略" + source + "的" + commandName(kind, target));
 }
 
-bool SwitchingController::confirmOff(int group, const std::vector<std::uint32_t>& order) {
+bool SwitchingController::confirmOff(GroupKind kind, int group,
+                                     const std::vector<std::uint32_t>& order) {
     if (!m_options.confirmGroupOff || !m_options.confirm || order.empty()) return true;
-    const std::string question = "确定要关闭分组" + std::to_string(group) + "的" +
-                                 std::to_string(order.size()) + "台设备吗?";
-    return m_options.confirm(question, order);
+    const std::string question =
+        "确定要关闭" + groupName(group) + "的" + std::to_string(order.size()) + "台设备吗?";
+    return m_options.confirm(question, order, kind);
 }
 
 GroupRun& SwitchingController::beginRun(GroupKind kind, std::uint8_t target, int group,
@@ -203,7 +204,7 @@ void SwitchingController::runParallel(int group, std::uint8_t target, Requester 
             auto guard = groups.lock();
             order = idsToSwitch(switchingOrder(groups.devices(GroupKind::Parallel, group), 0), 0);
         }
-        if (!confirmOff(group, order)) return;
+        if (!confirmOff(GroupKind::Parallel, group, order)) return;
         // While the question was open, the event loop ran on: a network command may have
         // started a run of this group meanwhile.
         if (refuseWhileRunning(GroupKind::Parallel, group, target, requester)) return;
@@ -299,7 +300,7 @@ void SwitchingController::runSerial(int group, std::uint8_t target, Requester re
             auto guard = groups.lock();
             order = idsToSwitch(switchingOrder(groups.devices(GroupKind::Serial, group), 0), 0);
         }
-        if (!confirmOff(group, order)) return;
+        if (!confirmOff(GroupKind::Serial, group, order)) return;
         // A network command may have started a run of this group while the question was open.
         if (refuseWhileRunning(GroupKind::Serial, group, target, requester)) return;
     }

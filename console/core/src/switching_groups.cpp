@@ -15,11 +15,15 @@ SwitchingGroups::SwitchingGroups() {
     reset();
 }
 
+std::string groupName(int group) {
+    return "Link" + std::to_string(group);
+}
+
 void SwitchingGroups::reset() {
     auto guard = lock();
     for (int i = 0; i < MAX_GROUP_NUMBER; ++i) {
         const auto number = static_cast<std::uint8_t>(i + 1);
-        const std::string name = "Link" + std::to_string(number);
+        const std::string name = groupName(number);
         m_serialGroupArray[i] = st_Group_Info_{number, name, {}, 0};
         m_plGroupArray[i] = st_Group_Info_{number, name, {}, 0};
     }

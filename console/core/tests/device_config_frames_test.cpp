@@ -108,6 +108,30 @@ TEST(DeviceConfigFrames, NamesAreOneBytePerCharacterBothWays) {
     EXPECT_EQ(deviceNameText(full), "NNNNNNNNNN");
 }
 
+TEST(DeviceConfigFrames, NameCheckCountsBytesAndListsWhatTheDeviceCannotStore) {
+    struct Case {
+        const char* text;
+        std::size_t bytes;
+        const char* refused;
+    };
+    const Case cases[] = {
+        {"", 0, ""},
+        {"Rack-A", 6, ""},
+        {"L\xC3\xA4ufer", 6, ""},  // U+00E4 is one byte
+        {"\xE6\x9C\xBA\xE6\x9F\x9C"
+         "B",
+         3, "\xE6\x9C\xBA\xE6\x9F\x9C"},               // 机柜B
+        {"A\xF0\x9F\x98\x80", 2, "\xF0\x9F\x98\x80"},  // beyond the BMP
+        {"A\xFFZ", 3, "\xEF\xBF\xBD"},                 // malformed byte
+    };
+    for (const Case& c : cases) {
+        const DeviceNameCheck check = checkDeviceName(c.text);
+        EXPECT_EQ(check.bytes, c.bytes) << c.text;
+        EXPECT_EQ(check.refused, c.refused) << c.text;
+        EXPECT_EQ(check.storable(), std::string(c.refused).empty()) << c.text;
+    }
+}
+
 TEST(DeviceConfigFrames, Ipv4TextBothWays) {
     EXPECT_EQ(formatIpv4({192, 168, 1, 50}), "192.168.1.50");
     EXPECT_EQ(parseIpv4("10.0.255.1"), (Ipv4Octets{10, 0, 255, 1}));

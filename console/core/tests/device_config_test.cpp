@@ -239,10 +239,26 @@ TEST_F(DeviceConfigTest, ValidationMessagesStopTheFrame) {
     EXPECT_FALSE(m_config->write());
     m_config->proposed().macAddress = "123.4.5.6.7.8";
     EXPECT_FALSE(m_config->write());
-    const std::vector<std::string> expected = {"请输入正确的设备ID!",   "请输入正确的设备ID!",
-                                               "请输入正确的设备ID!",   "请输入正确的设备ID!",
-                                               "请输入正确的设备ID!",   "请输入设备名称!",
-                                               "物理地址只能是16进制.", "输入的物理地址格式不对"};
+    // A name the device would store as "??B" is refused, not mangled.
+    m_config->proposed().macAddress = "1.2.3.4.5.6";
+    m_config->proposed().name =
+        "\xE6\x9C\xBA\xE6\x9F\x9C"
+        "B";
+    EXPECT_FALSE(m_config->prepareWrite().has_value());
+    m_config->proposed().name = "N";
+    m_config->proposed().macAddress = "GG.00.00.00.00.00";
+    EXPECT_FALSE(m_config->prepareWrite().has_value());
+    const std::vector<std::string> expected = {
+        "请输入正确的设备ID!",
+        "请输入正确的设备ID!",
+        "请输入正确的设备ID!",
+        "请输入正确的设备ID!",
+        "请输入正确的设备ID!",
+        "请输入设备名称!",
+        "物理地址只能是16进制.",
+        "输入的物理地址格式不对",
+        "设备名称含设备无法保存的字符: \xE6\x9C\xBA\xE6\x9F\x9C",
+        "物理地址只能是16进制."};
     EXPECT_EQ(m_prompt.messages, expected);
     EXPECT_EQ(m_config->macBytes(), (consolecore::MacBytes{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}));
 
@@ -257,6 +273,38 @@ TEST_F(DeviceConfigTest, ValidationMessagesStopTheFrame) {
     EXPECT_EQ(Bytes(writes[0].begin() + 28, writes[0].begin() + 34), (Bytes{1, 2, 3, 4, 5, 6}));
     // Only the write handed to the port removed the device it was about.
     EXPECT_EQ(m_groupRemovals, std::vector<std::uint16_t>{300});
+}
+
+TEST_F(DeviceConfigTest, PreparedWriteListsOldAndNewValuesAndSendsOnlyWhenAskedTo) {
+    ASSERT_TRUE(readAndShow());
+    m_config->setUseNew(ConfigField::DeviceNumber, true);
+    m_config->setUseNew(ConfigField::Name, true);
+    m_config->setUseNew(ConfigField::MacAddress, true);
+    m_config->setUseNew(ConfigField::Gateway, true);
+    m_config->proposed().deviceNumber = "301";
+    m_config->proposed().name = "Rack-B";
+    m_config->proposed().macAddress = "1.2.3.4.5.6";
+    m_config->proposed().gateway = {192, 168, 1, 1};  // ticked but the same: not a change
+    const auto plan = m_config->prepareWrite();
+    ASSERT_TRUE(plan.has_value());
+    using Change = consolecore::WritePlan::Change;
+    const std::vector<Change> expected = {
+        {ConfigField::DeviceNumber, "300", "301"},
+        {ConfigField::Name, "Rack-A", "Rack-B"},
+        {ConfigField::MacAddress, "00.1A.2B.3C.4D.5E", "01.02.03.04.05.06"},
+    };
+    EXPECT_EQ(plan->changes, expected);
+    // Preparing sends nothing and keeps the MAC read from the device.
+    EXPECT_EQ(requestsOnceThere(1).size(), 1u);
+    EXPECT_EQ(m_config->macBytes(), (consolecore::MacBytes{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}));
+    EXPECT_TRUE(m_prompt.messages.empty());
+
+    ASSERT_TRUE(m_config->sendWrite(*plan));
+    ASSERT_TRUE(testkit::waitFor([&] { return m_device.writesApplied() == 1; }));
+    EXPECT_TRUE(testkit::waitFor(
+        [&] { return m_config->writeProgress() == consolecore::WriteProgress::Written; }));
+    EXPECT_EQ(m_device.parameters().deviceNumber, 301);
+    EXPECT_EQ(m_device.parameters().name, serialsim::nameField("Rack-B"));
 }
 
 TEST_F(DeviceConfigTest, ValidFormWithThePortClosedSendsAndRemovesNothing) {

@@ -49,7 +49,7 @@ protected:
         options.timer = &timer;
         options.userName = "operator7";
         options.confirm = [this](const std::string& question,
-                                 const std::vector<std::uint32_t>& order) {
+                                 const std::vector<std::uint32_t>& order, GroupKind) {
             questions.push_back(question);
             orders.push_back(order);
             return answer;
@@ -151,7 +151,7 @@ TEST_F(SwitchingRunTest, SerialOffRunsFromTheHighestNumberWithProgressAndAuditLi
     EXPECT_EQ(serialOrder({&one, &two, &three}), (std::vector<std::uint32_t>{13, 12, 11}));
     EXPECT_EQ(three.frames(protocol::NET_CMD_SERIAL)[0].param(0), 0);
     for (auto* d : {&one, &two, &three}) EXPECT_FALSE(d->state().onOff);
-    EXPECT_EQ(questions, std::vector<std::string>{"确定要关闭分组3的3台设备吗?"});
+    EXPECT_EQ(questions, std::vector<std::string>{"确定要关闭Link3的3台设备吗?"});
     EXPECT_EQ(orders, (std::vector<std::vector<std::uint32_t>>{{13, 12, 11}}));
 
     // Progress as the panel saw it: one device at a time, the one being switched named.
@@ -317,7 +317,7 @@ TEST_F(SwitchingRunTest, SecondRunOfARunningGroupIsRefused) {
     ASSERT_TRUE(mute.waitCommand(protocol::NET_CMD_SERIAL));
     console->onGui([&] { console->switching.OnSerialOn(); });
     EXPECT_EQ(console->prompt.messages,
-              std::vector<std::string>{"分组1的串行操作正在进行,请等待其结束或取消后再试"});
+              std::vector<std::string>{"Link1的串行操作正在进行,请等待其结束或取消后再试"});
     EXPECT_EQ(mute.received(protocol::NET_CMD_SERIAL), 1u);
     EXPECT_EQ(countLog({logcode::kRun, logcode::kSerial, "点击串行开1"}), 1);
 }
@@ -332,8 +332,8 @@ TEST_F(SwitchingRunTest, GroupOffAsksFirstAndSendsNothingWhenDeclined) {
     answer = false;
     console->onGui([&] { console->switching.OnParallelOff(); });
     console->onGui([&] { console->switching.OnSerialOff(); });
-    EXPECT_EQ(questions, (std::vector<std::string>{"确定要关闭分组2的2台设备吗?",
-                                                   "确定要关闭分组2的1台设备吗?"}));
+    EXPECT_EQ(questions, (std::vector<std::string>{"确定要关闭Link2的2台设备吗?",
+                                                   "确定要关闭Link2的1台设备吗?"}));
     EXPECT_EQ(orders, (std::vector<std::vector<std::uint32_t>>{{71, 72}, {73}}));
     // Switching on never asks; with the setting off, off does not ask either.
     console->onGui([&] {
@@ -430,7 +430,7 @@ TEST_F(SwitchingRunTest, ANetworkCommandWhileTheOffQuestionIsOpenLeavesOneRun) {
     int asked = 0;
     console->onGui([&] {
         auto options = console->switching.options();
-        options.confirm = [&](const std::string&, const std::vector<std::uint32_t>&) {
+        options.confirm = [&](const std::string&, const std::vector<std::uint32_t>&, GroupKind) {
             if (++asked == 1) console->switching.startGroupRun(GroupKind::Parallel, 2, 0, "MQTT");
             return true;
         };
@@ -443,7 +443,7 @@ TEST_F(SwitchingRunTest, ANetworkCommandWhileTheOffQuestionIsOpenLeavesOneRun) {
     for (const auto& run : runs()) runIds.insert(run.id);
     EXPECT_EQ(runIds.size(), 1u);
     EXPECT_EQ(console->prompt.messages,
-              std::vector<std::string>{"分组2的平行操作正在进行,请等待其结束或取消后再试"});
+              std::vector<std::string>{"Link2的平行操作正在进行,请等待其结束或取消后再试"});
     EXPECT_EQ(first.received(protocol::NET_CMD_PARALLEL), 1u);
     EXPECT_EQ(second.received(protocol::NET_CMD_PARALLEL), 1u);
 }

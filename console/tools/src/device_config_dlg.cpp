@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include "consolecore/device_channel.h"
 #include "consolecore/switching_groups.h"
@@ -44,6 +45,10 @@ struct FormRow {
     ConfigField field;
     const char* label;
 };
+// How often and how long the dialog looks for the written frame (the port gives no signal).
+constexpr int kWriteWatchMs = 20;
+constexpr int kWriteWatchTicks = 100;
+
 constexpr FormRow kRows[] = {
     {ConfigField::DeviceNumber, "设备号:"}, {ConfigField::Name, "机器名称:"},
     {ConfigField::IpAddress, "IP地址:"},    {ConfigField::SubnetMask, "子网掩码:"},
@@ -181,7 +186,10 @@ void CDeviceConfigDlg::buildForm() {
         auto* box = new QCheckBox(QStringLiteral("修改"), this);
         box->setToolTip(QStringLiteral("写入新的") + label->text().chopped(1));
         m_useNew[static_cast<std::size_t>(formRow.field)] = box;
-        current->setEnabled(false);
+        // Read-only, not disabled: the values read must stay easy to read.
+        static_cast<QLineEdit*>(current)->setReadOnly(true);
+        current->setStyleSheet(QStringLiteral("QLineEdit { background: #eef2f7; color: black; }"));
+        current->setFocusPolicy(Qt::ClickFocus);
         proposed->setEnabled(false);
         const ConfigField field = formRow.field;
         connect(box, &QCheckBox::toggled, this, [this, field, proposed](bool on) {
@@ -192,6 +200,16 @@ void CDeviceConfigDlg::buildForm() {
         grid->addWidget(current, row, 1);
         grid->addWidget(box, row, 2);
         grid->addWidget(proposed, row, 3);
+        if (field == ConfigField::Name) {
+            m_nameCounter = new QLabel(this);
+            m_nameCounter->setObjectName(QStringLiteral("nameByteCounter"));
+            // A fixed width, so the form does not shift while the operator types.
+            m_nameCounter->setWordWrap(true);
+            m_nameCounter->setFixedWidth(m_nameCounter->fontMetrics().horizontalAdvance(
+                QStringLiteral("10/10 字节, 设备无法保存: 机柜机柜")));
+            grid->addWidget(m_nameCounter, row, 4);
+            connect(m_newName, &QLineEdit::textChanged, this, &CDeviceConfigDlg::updateNameCounter);
+        }
         ++row;
     }
     body()->addLayout(grid);
@@ -217,8 +235,22 @@ void CDeviceConfigDlg::buildForm() {
     connect(m_portCombo, &QComboBox::currentIndexChanged, this, &CDeviceConfigDlg::onPortChanged);
     connect(m_readButton, &QPushButton::clicked, this, &CDeviceConfigDlg::onRead);
     connect(m_writeButton, &QPushButton::clicked, this, &CDeviceConfigDlg::onWrite);
+    m_writeWatch = new QTimer(this);
+    m_writeWatch->setInterval(kWriteWatchMs);
+    connect(m_writeWatch, &QTimer::timeout, this, &CDeviceConfigDlg::reportWriteWhenDone);
     showValues();
+    updateNameCounter();
     onPortChanged(m_portCombo->currentIndex());
+}
+
+void CDeviceConfigDlg::updateNameCounter() {
+    const auto check = consolecore::checkDeviceName(m_newName->text().toStdString());
+    QString text = QStringLiteral("%1/%2 字节").arg(check.bytes).arg(consolecore::kDeviceNameBytes);
+    if (!check.storable()) {
+        text += QStringLiteral(", 设备无法保存: ") + QString::fromStdString(check.refused);
+    }
+    m_nameCounter->setText(text);
+    m_nameCounter->setStyleSheet(check.storable() ? QString() : QStringLiteral("color: #c00000;"));
 }
 
 int CDeviceConfigDlg::exec() {
@@ -258,8 +290,41 @@ void CDeviceConfigDlg::onRead() {
 
 void CDeviceConfigDlg::onWrite() {
     storeNewValues();
-    if (!m_confirmWrite(QStringLiteral("确定要将新参数写入设备吗?"))) return;
-    m_config.write();
+    // Every field is checked before the question: what is asked is what will be sent.
+    const auto plan = m_config.prepareWrite();
+    if (!plan || !m_confirmWrite(writeQuestion(*plan))) return;
+    if (!m_config.sendWrite(*plan)) return;
+    m_writeWatchTicks = 0;
+    m_writeWatch->start();
+}
+
+QString CDeviceConfigDlg::writeQuestion(const consolecore::WritePlan& plan) const {
+    QString question = QStringLiteral("确定要将新参数写入设备吗?\n");
+    if (plan.changes.empty()) question += QStringLiteral("\n(参数未改变)");
+    for (const auto& change : plan.changes) {
+        const char* label = "";
+        for (const FormRow& row : kRows) {
+            if (row.field == change.field) label = row.label;
+        }
+        question += QStringLiteral("\n%1 %2 → %3")
+                        .arg(QString::fromUtf8(label), QString::fromStdString(change.before),
+                             QString::fromStdString(change.after));
+    }
+    return question;
+}
+
+void CDeviceConfigDlg::reportWriteWhenDone() {
+    const auto progress = m_config.writeProgress();
+    if (progress == consolecore::WriteProgress::Pending && ++m_writeWatchTicks < kWriteWatchTicks)
+        return;
+    m_writeWatch->stop();
+    platform::Prompt* prompt = m_config.prompt();
+    if (!prompt) return;
+    if (progress == consolecore::WriteProgress::Written) {
+        prompt->showMessage("设备参数已写入.", {}, platform::PromptIcon::Information);
+    } else {
+        prompt->showMessage("设备参数写入失败!", {}, platform::PromptIcon::Error);
+    }
 }
 
 void CDeviceConfigDlg::onSerialReply() {

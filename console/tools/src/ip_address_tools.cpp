@@ -88,7 +88,8 @@ void CIPAddressToos::GetAdapterMaskList(const std::string& adapterName,
 std::string CIPAddressToos::GetLastAdapterMac() {
     const auto adapters = m_source ? m_source() : std::nullopt;
     if (!adapters || adapters->empty()) return {};
-    return macText(adapters->back().mac, "%02X-%02X-%02X-%02X-%02X-%02X");
+    // Written like every other MAC the window shows (device table, device configuration).
+    return macText(adapters->back().mac, "%02X.%02X.%02X.%02X.%02X.%02X");
 }
 
 }  // namespace consoletools

@@ -159,8 +159,13 @@ void DeviceConfigDlgTest::portsControlsAndTheirStartState() {
         QVERIFY(!dialog.useNewBox(field)->isChecked());
         QVERIFY(!dialog.newControl(field)->isEnabled());
     }
-    QVERIFY(!dialog.currentNumberEdit()->isEnabled());
-    QVERIFY(!dialog.currentMacEdit()->isEnabled());
+    // Current values are read-only but drawn as live text, not greyed out.
+    for (QLineEdit* current :
+         {dialog.currentNumberEdit(), dialog.currentNameEdit(), dialog.currentMacEdit(),
+          static_cast<QLineEdit*>(dialog.currentAddressEdit(ConfigField::ServerIp))}) {
+        QVERIFY(current->isEnabled());
+        QVERIFY(current->isReadOnly());
+    }
     tick(dialog, ConfigField::Gateway);
     QVERIFY(dialog.newAddressEdit(ConfigField::Gateway)->isEnabled());
     QVERIFY(dialog.config().useNew(ConfigField::Gateway));
@@ -168,7 +173,16 @@ void DeviceConfigDlgTest::portsControlsAndTheirStartState() {
     QVERIFY(!dialog.newAddressEdit(ConfigField::Gateway)->isEnabled());
     tick(dialog, ConfigField::MacAddress);
     QVERIFY(dialog.newMacEdit()->isEnabled());
-    QVERIFY(!dialog.currentMacEdit()->isEnabled());
+    QVERIFY(dialog.currentMacEdit()->isReadOnly());
+
+    // The name counts its bytes as it is typed and flags what the device cannot store.
+    tick(dialog, ConfigField::Name);
+    QCOMPARE(dialog.nameByteCounter()->text(), QStringLiteral("0/10 字节"));
+    dialog.newNameEdit()->insert(QStringLiteral("机柜B"));  // as an input method types it
+    QCOMPARE(dialog.nameByteCounter()->text(), QStringLiteral("3/10 字节, 设备无法保存: 机柜"));
+    dialog.newNameEdit()->clear();
+    dialog.newNameEdit()->insert(QStringLiteral("Rack-\u00C4"));
+    QCOMPARE(dialog.nameByteCounter()->text(), QStringLiteral("6/10 字节"));
 
     // The address edit takes what the platform's address control can hold.
     QCOMPARE(IpAddressEdit::readOctets("10.0..7"),
@@ -261,7 +275,9 @@ void DeviceConfigDlgTest::writeReachesTheDeviceAndTheDeviceLeavesTheMainTable() 
     QCOMPARE(p.gateway, (std::array<std::uint8_t, 4>{192, 168, 1, 1}));
     QCOMPARE(p.mac, (std::array<std::uint8_t, 6>{1, 2, 3, 4, 5, 6}));
     QCOMPARE(p.serverIp, (std::array<std::uint8_t, 4>{192, 168, 1, 10}));
-    QVERIFY(bench.prompt.messages.empty());
+    // The operator is told the write went out.
+    QTRY_COMPARE_WITH_TIMEOUT(bench.prompt.messages, std::vector<std::string>{"设备参数已写入."},
+                              10000);
 
     // The device under its old number leaves the registry, the groups and the main table.
     QTRY_VERIFY_WITH_TIMEOUT(bench.window->deviceTable().findRow(300) < 0, 10000);
@@ -319,11 +335,14 @@ void DeviceConfigDlgTest::badInputsAndAPortThatCannotOpen() {
         tick(dialog, ConfigField::Name);
         dialog.newNameEdit()->clear();
         QTest::mouseClick(dialog.writeButton(), Qt::LeftButton);
+        dialog.newNameEdit()->insert(QStringLiteral("机柜B"));  // as an input method types it
+        QTest::mouseClick(dialog.writeButton(), Qt::LeftButton);
     }
-    QCOMPARE(bench.prompt.messages,
-             (std::vector<std::string>{"打开串口失败!", "请输入正确的设备ID!",
-                                       "请输入正确的设备ID!", "物理地址只能是16进制.",
-                                       "输入的物理地址格式不对", "请输入设备名称!"}));
+    QCOMPARE(
+        bench.prompt.messages,
+        (std::vector<std::string>{"打开串口失败!", "请输入正确的设备ID!", "请输入正确的设备ID!",
+                                  "物理地址只能是16进制.", "输入的物理地址格式不对",
+                                  "请输入设备名称!", "设备名称含设备无法保存的字符: 机柜"}));
     QVERIFY(bench.writesReceived().empty());
 }
 
@@ -361,8 +380,21 @@ void DeviceConfigDlgTest::declinedWriteSendsNothing() {
     dialog.show();
     QTest::mouseClick(dialog.readButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(dialog.currentNumberEdit()->text(), QStringLiteral("300"), 10000);
+    // A field the device would refuse is reported before any question is asked.
+    tick(dialog, ConfigField::MacAddress);
+    dialog.newMacEdit()->setText(QStringLiteral("GG.1.2.3.4.5"));
     QTest::mouseClick(dialog.writeButton(), Qt::LeftButton);
-    QCOMPARE(questions, QStringList{QStringLiteral("确定要将新参数写入设备吗?")});
+    QCOMPARE(bench.prompt.messages, std::vector<std::string>{"物理地址只能是16进制."});
+    QVERIFY(questions.isEmpty());
+    // The question shows each value that changes, old and new.
+    dialog.newMacEdit()->setText(QStringLiteral("1.2.3.4.5.6"));
+    tick(dialog, ConfigField::DeviceNumber);
+    dialog.newNumberEdit()->setText(QStringLiteral("301"));
+    QTest::mouseClick(dialog.writeButton(), Qt::LeftButton);
+    QCOMPARE(questions,
+             QStringList{QStringLiteral("确定要将新参数写入设备吗?\n\n"
+                                        "设备号: 300 → 301\n"
+                                        "MAC地址: 00.1A.2B.3C.4D.5E → 01.02.03.04.05.06")});
     QCOMPARE(bench.serial.requests().size(), std::size_t(1));  // the read request only
     QVERIFY(FindDevice(300));
 }

@@ -55,7 +55,7 @@ void LocalInfoTest::twoWiredAdaptersListLastEnumeratedFirstWithOwnGateways() {
              (QList<QStringList>{
                  {"enp3s0", "192.168.1.1"}, {"enp3s0", "192.168.1.2"}, {"enp4s0", "172.16.0.1"}}));
     // The last adapter of any type is the wireless one (ifindex 5).
-    QCOMPARE(dialog.macEdit()->text(), QStringLiteral("A8-6D-AA-01-02-03"));
+    QCOMPARE(dialog.macEdit()->text(), QStringLiteral("A8.6D.AA.01.02.03"));
     QVERIFY(dialog.macEdit()->isReadOnly());
     QVERIFY(dialog.findChild<QPushButton*>(QStringLiteral("closeDialogButton")));
 }
@@ -65,7 +65,7 @@ void LocalInfoTest::wirelessOnlyHostShowsEmptyListsButAMac() {
     dialog.OnInitDialog();
     QCOMPARE(dialog.addressList()->rowCount(), 0);
     QCOMPARE(dialog.gatewayList()->rowCount(), 0);
-    QCOMPARE(dialog.macEdit()->text(), QStringLiteral("3C-A9-F4-10-20-31"));
+    QCOMPARE(dialog.macEdit()->text(), QStringLiteral("3C.A9.F4.10.20.31"));
 }
 
 void LocalInfoTest::adapterWithoutIpv4HasNoAddressRows() {
@@ -74,7 +74,7 @@ void LocalInfoTest::adapterWithoutIpv4HasNoAddressRows() {
     QCOMPARE(rows(*dialog.addressList()),
              (QList<QStringList>{{"eth0", "10.1.2.3", "255.255.255.0"}}));
     QCOMPARE(rows(*dialog.gatewayList()), (QList<QStringList>{{"eth0", "10.1.2.1"}}));
-    QCOMPARE(dialog.macEdit()->text(), QStringLiteral("52-54-00-12-34-57"));
+    QCOMPARE(dialog.macEdit()->text(), QStringLiteral("52.54.00.12.34.57"));
 }
 
 void LocalInfoTest::failedAdapterQueryLeavesEverythingEmpty() {
@@ -127,7 +127,7 @@ void LocalInfoTest::toolsFilterTextsAndMissingMasks() {
     dialog.OnInitDialog();
     QCOMPARE(rows(*dialog.addressList()),
              (QList<QStringList>{{"eth9", "10.9.9.9", ""}, {"eth9", "10.9.9.10", "255.0.0.0"}}));
-    QCOMPARE(single.GetLastAdapterMac(), std::string("00-00-00-00-00-00"));
+    QCOMPARE(single.GetLastAdapterMac(), std::string("00.00.00.00.00.00"));
 }
 
 void LocalInfoTest::opensModallyWithCaptionPlacementAndColumns() {

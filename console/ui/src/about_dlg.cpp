@@ -8,6 +8,7 @@
 
 #include "consoleui/cell_icons.h"
 #include "consoleui/ui_fonts.h"
+#include "consoleui/vantrel_dlg.h"
 #include "public/data_path.h"
 
 namespace consoleui {
@@ -17,7 +18,9 @@ CAboutDlg::CAboutDlg(QWidget* parent) : SkinDialog(parent) {
     auto* row = new QHBoxLayout;
     auto* icon = new QLabel(this);
     icon->setPixmap(iconPixmap(kIconWindow));
-    auto* text = new QLabel(QStringLiteral("Vantrel，1.0 版"), this);
+    // The version the title bar shows, so the two never disagree.
+    auto* text =
+        new QLabel(QStringLiteral("Vantrel，%1 版").arg(QString::fromLatin1(kVersionText)), this);
     text->setObjectName(QStringLiteral("versionText"));
     text->setFont(uiFont(QStringLiteral("宋体"), 15));
     row->addWidget(icon);

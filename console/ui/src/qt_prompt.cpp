@@ -12,7 +12,9 @@ namespace {
 void showBox(QWidget* parent, const QString& text, const QString& caption,
              platform::PromptIcon icon) {
     QMessageBox box(parent);
-    box.setWindowTitle(caption.isEmpty() ? QStringLiteral("Vantrel") : caption);
+    const QString fallback =
+        icon == platform::PromptIcon::Error ? QStringLiteral("错误") : QStringLiteral("提示");
+    box.setWindowTitle(caption.isEmpty() ? fallback : caption);
     box.setText(text);
     box.setStandardButtons(QMessageBox::Ok);
     switch (icon) {

@@ -71,9 +71,9 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
     buildWindow();
     consolecore::SwitchingOptions switching;
     switching.timer = &m_runTimer;
-    switching.confirm = [this](const std::string& question,
-                               const std::vector<std::uint32_t>& order) {
-        return confirmGroupOff(question, order);
+    switching.confirm = [this](const std::string& question, const std::vector<std::uint32_t>& order,
+                               consolecore::GroupKind kind) {
+        return confirmGroupOff(question, order, kind);
     };
     m_engine.switching().configure(std::move(switching));
     m_engine.switching().setRunObserver(
@@ -181,15 +181,28 @@ void CVantrelDlg::buildWindow() {
 }
 
 bool CVantrelDlg::confirmGroupOff(const std::string& question,
-                                  const std::vector<std::uint32_t>& order) {
-    QStringList ids;
-    for (std::uint32_t id : order) ids << QStringLiteral("设备%1").arg(id);
+                                  const std::vector<std::uint32_t>& order,
+                                  consolecore::GroupKind kind) {
+    // Each device with the name its row shows, so the operator knows what goes dark.
+    QStringList devices;
+    const consolecore::DeviceTable& table = m_engine.table();
+    for (std::uint32_t id : order) {
+        QString text = QStringLiteral("设备%1").arg(id);
+        const int row = table.findRow(static_cast<std::uint16_t>(id));
+        if (row >= 0 && !table.row(row).name.empty()) {
+            text += QStringLiteral("(%1)").arg(QString::fromStdString(table.row(row).name));
+        }
+        devices << text;
+    }
     QMessageBox box(this);
     box.setObjectName(QStringLiteral("confirmGroupOff"));
-    box.setWindowTitle(QStringLiteral("Vantrel"));
+    box.setWindowTitle(QStringLiteral("确认"));
     box.setIcon(QMessageBox::Question);
     box.setText(QString::fromStdString(question));
-    box.setInformativeText(QStringLiteral("切换顺序: ") + ids.join(QStringLiteral(" → ")));
+    // Only a serial run switches one device after another; a parallel one switches them all.
+    box.setInformativeText(kind == consolecore::GroupKind::Serial
+                               ? QStringLiteral("切换顺序: ") + devices.join(QStringLiteral(" → "))
+                               : QStringLiteral("设备: ") + devices.join(QStringLiteral(", ")));
     QPushButton* yes = box.addButton(QStringLiteral("确定"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QStringLiteral("取消"), QMessageBox::NoRole);
     box.setDefaultButton(no);
@@ -239,8 +252,8 @@ void CVantrelDlg::done(int result) {
 
 bool CVantrelDlg::confirmExit() {
     // Closing stops heartbeat supervision and the timed tasks, so a stray key must not do it.
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Vantrel"),
-                    QStringLiteral("确定要退出吗?"), QMessageBox::NoButton, this);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("确认"), QStringLiteral("确定要退出吗?"),
+                    QMessageBox::NoButton, this);
     QPushButton* yes = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
     QPushButton* no = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
     box.setDefaultButton(no);

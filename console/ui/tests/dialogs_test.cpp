@@ -88,7 +88,8 @@ void DialogsTest::aboutAndSettingsDialogs() {
     QCOMPARE(about.windowTitle(), QStringLiteral("关于 Vantrel"));
     auto* text = about.findChild<QLabel*>(QStringLiteral("versionText"));
     QVERIFY(text);
-    QCOMPARE(text->text(), QStringLiteral("Vantrel，1.0 版"));
+    // The same version as the main window's title bar ("16路IP电源时序器 V:2023.03.02.01").
+    QCOMPARE(text->text(), QStringLiteral("Vantrel，2023.03.02.01 版"));
     QCOMPARE(about.findChildren<QPushButton*>().size(), 1);
     auto* data = about.findChild<QLabel*>(QStringLiteral("dataFolderText"));
     QVERIFY(data);

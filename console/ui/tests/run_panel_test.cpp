@@ -1,6 +1,8 @@
 // The run panel of the main window on the real core and link with simulated sequencers:
 // progress of a serial run, its step time-out, cancel, the question before switching a group
 // off, id-conflict notices, and Qt's own texts in Chinese.
+#include <QCalendarWidget>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -10,6 +12,7 @@
 
 #include "consolecore/console_session.h"
 #include "consoleui/list_ctrl_wg.h"
+#include "consoleui/qt_prompt.h"
 #include "consoleui/qt_translations.h"
 #include "consoleui/run_panel.h"
 #include "consoleui/select_group_dlg.h"
@@ -142,10 +145,10 @@ void RunPanelTest::serialRunShowsProgressThenTheDeviceThatTimedOut() {
     QVERIFY(console.window->runPanel()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(console.panelText().contains(QStringLiteral("正在切换设备702")),
                              20000);
-    QVERIFY(console.panelText().startsWith(QStringLiteral("串行开 分组2: 进行中 1/2")));
+    QVERIFY(console.panelText().startsWith(QStringLiteral("串行开 Link2: 进行中 1/2")));
     QVERIFY(console.cancelButton()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(
-        console.panelText().startsWith(QStringLiteral("串行开 分组2: 超时 1/2: 设备702未确认")),
+        console.panelText().startsWith(QStringLiteral("串行开 Link2: 超时 1/2: 设备702未确认")),
         20000);
     QVERIFY(!console.cancelButton()->isVisible());
     QVERIFY(logHas(logcode::kFailure, logcode::kSerial, "串行开分组2超时:设备702"));
@@ -165,7 +168,7 @@ void RunPanelTest::cancelLetsTheCurrentStepFinishAndSendsNothingMore() {
     QVERIFY(!console.cancelButton()->isEnabled());
     console.fleet->find(711)->sendStepDone();
     QTRY_VERIFY_WITH_TIMEOUT(
-        console.panelText().startsWith(QStringLiteral("串行开 分组3: 已取消 1/2")), 20000);
+        console.panelText().startsWith(QStringLiteral("串行开 Link3: 已取消 1/2")), 20000);
     QCOMPARE(console.fleet->find(712)->received(protocol::NET_CMD_SERIAL), std::uint64_t(0));
     QVERIFY(logHas(logcode::kRun, logcode::kSerial, "串行开分组3汇总:顺序[711],结果:已取消"));
 }
@@ -174,6 +177,28 @@ void RunPanelTest::groupOffAsksWithTheDevicesInOrder() {
     Console console(60s);
     QVERIFY(console.connect(721, 1, 0, 1, true));
     QVERIFY(console.connect(722, 1, 0, 2, true));
+    QVERIFY(console.connect(731, 1, 1, 1, true));  // serial group 1
+    QVERIFY(console.connect(732, 1, 1, 2, true));
+    // A serial run has an order; a parallel one switches its devices together. Names stand
+    // beside the ids.
+    {
+        auto question = std::make_shared<std::unique_ptr<uitest::ModalWatch>>();
+        QString text;
+        QString order;
+        console.startRun(QStringLiteral("串行关"), 0, [&, question] {
+            *question = std::make_unique<uitest::ModalWatch>([&](QWidget* modal) {
+                auto* box = qobject_cast<QMessageBox*>(modal);
+                QVERIFY(box);
+                QCOMPARE(box->windowTitle(), QStringLiteral("确认"));
+                text = box->text();
+                order = box->informativeText();
+                box->reject();
+            });
+        });
+        QVERIFY((*question)->seen());
+        QCOMPARE(text, QStringLiteral("确定要关闭Link1的2台设备吗?"));
+        QCOMPARE(order, QStringLiteral("切换顺序: 设备732(SIM732) → 设备731(SIM731)"));
+    }
     for (const QString& answer : {QStringLiteral("取消"), QStringLiteral("确定")}) {
         auto question = std::make_shared<std::unique_ptr<uitest::ModalWatch>>();
         QString text;
@@ -190,8 +215,8 @@ void RunPanelTest::groupOffAsksWithTheDevicesInOrder() {
             });
         });
         QVERIFY((*question)->seen());
-        QCOMPARE(text, QStringLiteral("确定要关闭分组1的2台设备吗?"));
-        QCOMPARE(order, QStringLiteral("切换顺序: 设备722 → 设备721"));
+        QCOMPARE(text, QStringLiteral("确定要关闭Link1的2台设备吗?"));
+        QCOMPARE(order, QStringLiteral("设备: 设备722(SIM722), 设备721(SIM721)"));
         if (answer == QStringLiteral("取消")) {
             QCOMPARE(console.fleet->find(722)->received(protocol::NET_CMD_PARALLEL),
                      std::uint64_t(0));
@@ -231,6 +256,20 @@ void RunPanelTest::messageBoxButtonsSpeakChinese() {
     box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
     QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
     QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
+    // Qt's own widgets speak Chinese whatever the environment's locale (C.UTF-8 here).
+    QCalendarWidget calendar;
+    QCOMPARE(calendar.locale().monthName(1), QStringLiteral("一月"));
+    QFileDialog files;
+    files.setOption(QFileDialog::DontUseNativeDialog);
+    const auto* lookIn = files.findChild<QLabel*>(QStringLiteral("lookInLabel"));
+    QVERIFY(lookIn);
+    QVERIFY(!lookIn->text().contains(QStringLiteral("Look")));
+    // Default captions of the message boxes are Chinese too.
+    consoleui::QtPrompt prompt(nullptr);
+    uitest::ModalWatch watch(
+        [](QWidget* modal) { QCOMPARE(modal->windowTitle(), QStringLiteral("提示")); });
+    prompt.showMessage("x");
+    QVERIFY(watch.seen());
 }
 
 QTEST_MAIN(RunPanelTest)

@@ -311,7 +311,8 @@ TEST_F(EngineWithBroker, NetworkGroupCommandsNeverAskAndTheirRefusalsAreLogged) 
     int asked = 0;
     console->run([&] {
         auto options = console->engine->switching().options();
-        options.confirm = [&](const std::string&, const std::vector<std::uint32_t>&) {
+        options.confirm = [&](const std::string&, const std::vector<std::uint32_t>&,
+                              consolecore::GroupKind) {
             ++asked;
             return false;
         };

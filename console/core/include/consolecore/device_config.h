@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,22 @@ struct DeviceConfigValues {
     Ipv4Octets serverIp{};
     std::string macAddress;  // "XX.XX.XX.XX.XX.XX" once read
 };
+
+// A write that passed every check: the frame's parameters and, for the question put to the
+// operator, each value that will change, as the form shows it before and after.
+struct WritePlan {
+    struct Change {
+        ConfigField field;
+        std::string before;
+        std::string after;
+        bool operator==(const Change&) const = default;
+    };
+    DeviceNetworkParameters parameters;
+    std::vector<Change> changes;  // in form order
+};
+
+// Where the last write handed to the port stands.
+enum class WriteProgress { None, Pending, Written, Failed };
 
 struct DeviceConfigOptions {
     platform::Prompt* prompt = nullptr;             // message boxes; null: platform default
@@ -81,14 +98,23 @@ public:
     // The MAC address last read or accepted from the MAC text.
     const MacBytes& macBytes() const { return m_mac; }
 
+    // Where this dialog's message boxes go.
+    platform::Prompt* prompt() const;
+
     // "读设备参数": opens the port on the first read ("打开串口失败!" when it cannot), then
     // sends the read request. The reply arrives later as WM_SERIAL_REPLY.
     void read();
-    // "设置设备参数": validates the form and hands the 38-byte write request to the open port
-    // (true when it was). Only then is the current device removed from the registry, the
-    // groups and heartbeat supervision (its connection closes), and the main window told; a
-    // refused form or a closed port removes nothing.
+    // "设置设备参数", first half: checks every field and the port, showing the first refusal;
+    // none when something is refused. Sends nothing and changes nothing.
+    std::optional<WritePlan> prepareWrite();
+    // Second half: hands the 38-byte write request to the open port (true when it was). Only
+    // then is the current device removed from the registry, the groups and heartbeat
+    // supervision (its connection closes), and the main window told.
+    bool sendWrite(const WritePlan& plan);
+    // Both halves without a question in between.
     bool write();
+    // Pending until the port has written the frame; Failed when the port lost its device.
+    WriteProgress writeProgress() const;
     // WM_SERIAL_REPLY on the dialog's thread: parses the oldest completed reply and fills the
     // form. True when the form was filled.
     bool handleSerialReply();
@@ -102,6 +128,8 @@ private:
     void fillForm(const DeviceNetworkParameters& p);
     // Fills `out` from the form; false (after its message) when a value is not acceptable.
     bool collectWriteParameters(DeviceNetworkParameters& out);
+    static std::vector<WritePlan::Change> changesOf(const DeviceConfigValues& before,
+                                                    const DeviceNetworkParameters& after);
     void removeCurrentDevice(std::uint16_t id);
 
     DeviceConfigOptions m_options;
@@ -111,6 +139,7 @@ private:
     DeviceConfigValues m_current;
     DeviceConfigValues m_proposed;
     std::array<bool, kConfigFieldCount> m_useNew{};
+    bool m_writeSent = false;
 
     // Shared with the monitor thread: the port replies are accepted from, the assembler (used
     // only on that thread while the port is open) and the completed replies.

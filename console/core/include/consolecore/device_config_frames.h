@@ -62,6 +62,15 @@ std::string deviceNameText(const DeviceNameBytes& name);
 // name read from a device is written back unchanged. Characters above U+00FF become '?'.
 DeviceNameBytes deviceNameBytes(std::string_view text);
 
+// What a name costs on the device: one byte per character. Characters it cannot store
+// (U+0000, anything above U+00FF, malformed UTF-8 shown as U+FFFD) are collected in `refused`.
+struct DeviceNameCheck {
+    std::size_t bytes = 0;
+    std::string refused;  // UTF-8, in the order they appear
+    bool storable() const { return refused.empty(); }
+};
+DeviceNameCheck checkDeviceName(std::string_view text);
+
 // The MAC text shown in the form is formatMac() of consolecore/device_snapshot.h.
 enum class MacTextError { None, BadFormat, NotHex };
 

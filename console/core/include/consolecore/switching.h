@@ -31,9 +31,10 @@ struct SwitchingOptions {
     std::chrono::milliseconds stepTimeout{std::chrono::seconds(15)};
     // Ask before 平行关/串行关 send anything.
     bool confirmGroupOff = true;
-    // Asks the operator the question, the devices listed in switching order; true goes on.
-    // Null: no question.
-    std::function<bool(const std::string& question, const std::vector<std::uint32_t>& order)>
+    // Asks the operator the question, the devices listed in switching order (an order only
+    // for a serial run; a parallel one switches them together); true goes on. Null: no question.
+    std::function<bool(const std::string& question, const std::vector<std::uint32_t>& order,
+                       GroupKind kind)>
         confirm;
     RunTimer* timer = nullptr;  // null: runs never time out
     std::function<RunClock::time_point()> clock = [] { return RunClock::now(); };
@@ -101,7 +102,7 @@ private:
     // A network command for a group without devices (or outside 1..6): a log line.
     void refuseNetwork(GroupKind kind, int group, std::uint8_t target, Requester requester,
                        const std::string& why);
-    bool confirmOff(int group, const std::vector<std::uint32_t>& order);
+    bool confirmOff(GroupKind kind, int group, const std::vector<std::uint32_t>& order);
     GroupRun* findRun(GroupKind kind, int group);
     GroupRun& beginRun(GroupKind kind, std::uint8_t target, int group,
                        std::vector<std::uint32_t> planned);

@@ -46,6 +46,10 @@ struct st_Parall_Record_ {
 
 enum class GroupKind { Serial, Parallel };
 
+// The name a group goes by wherever the window names it: "Link1".."Link6", as in the group
+// records and the group selection dialogs.
+std::string groupName(int group);
+
 // Whether a device reporting `onOff` is already in the `target` state (1 on, 0 off): any
 // non-zero state counts as on. The one test used by the run start, the next-device choice
 // and the selection dialogs.

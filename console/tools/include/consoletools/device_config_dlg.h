@@ -16,6 +16,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 namespace consoleui {
 class QtPrompt;
@@ -60,6 +61,8 @@ public:
     QLineEdit* currentMacEdit() const { return m_currentMac; }
     QLineEdit* newNumberEdit() const { return m_newNumber; }
     QLineEdit* newNameEdit() const { return m_newName; }
+    // "n/10 字节" beside the new name, naming the characters the device cannot store.
+    QLabel* nameByteCounter() const { return m_nameCounter; }
     IpAddressEdit* newAddressEdit(consolecore::ConfigField field) const;
     QLineEdit* newMacEdit() const { return m_newMac; }
     QCheckBox* useNewBox(consolecore::ConfigField field) const;
@@ -79,6 +82,10 @@ private:
     void storeNewValues();
     // Both columns from the form logic, after a reply filled it.
     void showValues();
+    void updateNameCounter();
+    QString writeQuestion(const consolecore::WritePlan& plan) const;
+    // Tells the operator whether the frame handed to the port was written.
+    void reportWriteWhenDone();
 
     std::unique_ptr<consoleui::QtPrompt> m_ownPrompt;
     consolecore::DeviceConfig m_config;
@@ -91,6 +98,9 @@ private:
     QLineEdit* m_currentMac = nullptr;
     QLineEdit* m_newNumber = nullptr;
     QLineEdit* m_newName = nullptr;
+    QLabel* m_nameCounter = nullptr;
+    QTimer* m_writeWatch = nullptr;
+    int m_writeWatchTicks = 0;
     std::array<IpAddressEdit*, 4> m_newAddress{};
     QLineEdit* m_newMac = nullptr;
     std::array<QCheckBox*, consolecore::kConfigFieldCount> m_useNew{};

@@ -37,7 +37,7 @@ public:
     // system gives none).
     void GetAdapterIPList(const std::string& adapterName, std::vector<std::string>& ips);
     void GetAdapterMaskList(const std::string& adapterName, std::vector<std::string>& masks);
-    // "%02X-%02X-%02X-%02X-%02X-%02X" of the last adapter of any type; empty when the list
+    // "%02X.%02X.%02X.%02X.%02X.%02X" of the last adapter of any type; empty when the list
     // cannot be read or is empty.
     std::string GetLastAdapterMac();
 

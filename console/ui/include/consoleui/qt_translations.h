@@ -5,7 +5,8 @@ class QCoreApplication;
 
 namespace consoleui {
 
-// Loads Qt's zh_CN translations from the Qt installation into `app`. False when they are not
+// Makes Chinese (China) the default locale and loads Qt's zh_CN translations from the Qt
+// installation into `app`. False when the translations are not
 // installed (the buttons then stay in English).
 bool installQtTranslations(QCoreApplication& app);
 

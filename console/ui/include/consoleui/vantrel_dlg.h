@@ -109,7 +109,8 @@ private:
     // Runner, store and link stop once, when the window closes.
     void shutdown();
     // Asks before a group is switched off; true goes on.
-    bool confirmGroupOff(const std::string& question, const std::vector<std::uint32_t>& order);
+    bool confirmGroupOff(const std::string& question, const std::vector<std::uint32_t>& order,
+                         consolecore::GroupKind kind);
 
     std::unique_ptr<QtPrompt> m_ownPrompt;
     platform::Prompt* m_prompt;
