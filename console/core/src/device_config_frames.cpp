@@ -114,30 +114,15 @@ DeviceNameBytes deviceNameBytes(std::string_view text) {
 
 DeviceNameCheck checkDeviceName(std::string_view text) {
     DeviceNameCheck check;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<std::uint8_t>(text[i]);
-        std::size_t length = 1;
-        if ((lead & 0xE0) == 0xC0)
-            length = 2;
-        else if ((lead & 0xF0) == 0xE0)
-            length = 3;
-        else if ((lead & 0xF8) == 0xF0)
-            length = 4;
-        bool wellFormed = lead < 0x80 || (length > 1 && i + length <= text.size());
-        for (std::size_t k = 1; wellFormed && k < length; ++k) {
-            wellFormed = (static_cast<std::uint8_t>(text[i + k]) & 0xC0) == 0x80;
-        }
+    for (std::size_t i = 0; i < text.size();) {
+        const protocol::DeviceChar next = protocol::nextDeviceChar(text, i);
         ++check.bytes;
-        if (!wellFormed) {
-            check.refused += "\xEF\xBF\xBD";
-            ++i;
-            continue;
+        if (!next.byte && next.length == 1) {
+            check.refused += "\xEF\xBF\xBD";  // a malformed sequence
+        } else if (!next.byte || *next.byte == 0) {
+            check.refused.append(text.substr(i, next.length));
         }
-        // One byte on the wire: U+0001..U+007F as itself, U+0080..U+00FF from C2/C3 leads.
-        const bool oneByte = (lead != 0 && lead < 0x80) || lead == 0xC2 || lead == 0xC3;
-        if (!oneByte) check.refused.append(text.substr(i, length));
-        i += length;
+        i += next.length;
     }
     return check;
 }
