@@ -1,7 +1,9 @@
-// vantrel --backup beside a running headless service: a complete copy, or an error and no file.
+// The event log's upkeep through the real program: vantrel --backup beside a running headless
+// service (a complete copy, or an error and no file), and [Log] KeepDays applied at start.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -99,6 +101,31 @@ TEST(BackupProcess, FailsWithOneLineAndLeavesNoFile) {
         EXPECT_TRUE(filesIn(out.path()).empty());
         EXPECT_FALSE(fs::exists(empty.path() / "Vantrel_DB.db3"));  // never created
     }
+}
+
+TEST(RetentionProcess, KeepDaysFromTheSettingsDeletesOldRowsAtStart) {
+    testkit::TempDir data;
+    testkit::TempDir lock;
+    {
+        Console first(data, lock.path().string(), proctest::freePort(), {"--headless"}, true);
+        ASSERT_TRUE(testkit::waitFor(
+            [&] { return proctest::contains(first.log(), "网络初始化成功!"); }, 30s));
+        first.signal(SIGTERM);
+        ASSERT_TRUE(first.waitExit(30s));
+    }
+    makeDatabase(data.path(),
+                 "INSERT INTO Log(LogCreateDate, LogCreateTime, LogType, LogChildType, LogContent)"
+                 " VALUES('2001-01-01', '08:00:00', 2, 5, 'ancient'),"
+                 " ('2001-01-02', '08:00:00', 2, 5, 'ancient')");
+    std::ofstream(data.path() / "Vantrel.ini") << "[Log]\nKeepDays=30\n";
+
+    Console second(data, lock.path().string(), proctest::freePort(), {"--headless"}, true);
+    ASSERT_TRUE(
+        testkit::waitFor([&] { return proctest::contains(second.log(), "删除过期日志2条"); }, 30s))
+        << second.errors();
+    EXPECT_FALSE(proctest::contains(second.log(), "ancient"));
+    second.signal(SIGTERM);
+    ASSERT_TRUE(second.waitExit(30s));
 }
 
 }  // namespace
