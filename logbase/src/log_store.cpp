@@ -21,7 +21,7 @@ constexpr const char* kInsertSql =
 
 // Old rows go a small batch per statement (its own short transaction), so queued rows never
 // wait long behind a deletion. Dates are stored as "YYYY-MM-DD" text: they compare in order.
-constexpr int kPruneBatch = 500;
+constexpr int kPruneBatch = 200;
 constexpr const char* kPruneSql =
     "DELETE FROM Log WHERE rowid IN "
     "(SELECT rowid FROM Log WHERE LogCreateDate < ? LIMIT ?)";
