@@ -19,6 +19,13 @@ constexpr const char* kInsertSql =
     "INSERT INTO Log(LogCreateDate, LogCreateTime, LogType, LogChildType, LogContent) "
     "VALUES(?, ?, ?, ?, ?)";
 
+// Old rows go a small batch per statement (its own short transaction), so queued rows never
+// wait long behind a deletion. Dates are stored as "YYYY-MM-DD" text: they compare in order.
+constexpr int kPruneBatch = 200;
+constexpr const char* kPruneSql =
+    "DELETE FROM Log WHERE rowid IN "
+    "(SELECT rowid FROM Log WHERE LogCreateDate < ? LIMIT ?)";
+
 bool bindText(sqlite3_stmt* stmt, int index, const std::string& text) {
     return sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()),
                              SQLITE_STATIC) == SQLITE_OK;
@@ -74,6 +81,7 @@ bool LogStore::open(const std::string& path, std::string& problem) {
     {
         std::lock_guard queue(m_queueMutex);
         m_stopWriter = false;
+        m_pruneRequested = m_keepDays > 0;  // old rows go at start, then daily
         m_writerRunning = true;
         m_writerIdle = false;
         m_stalled = false;
@@ -121,16 +129,90 @@ void LogStore::enqueue(PendingRow row) {
     if (wake) m_wakeWriter.notify_one();
 }
 
+void LogStore::setRetention(int keepDays, std::chrono::milliseconds interval) {
+    {
+        std::lock_guard queue(m_queueMutex);
+        m_keepDays = std::max(keepDays, 0);
+        m_pruneInterval = std::max(interval, std::chrono::milliseconds(1));
+        m_pruneRequested = m_keepDays > 0;
+        m_writerIdle = false;
+    }
+    m_wakeWriter.notify_one();
+}
+
+bool LogStore::pruneDue(std::chrono::steady_clock::time_point now) {
+    if (m_keepDays <= 0) return false;
+    if (!m_pruneRequested && now < m_nextPrune) return false;
+    m_pruneRequested = false;
+    m_nextPrune = now + m_pruneInterval;
+    return true;
+}
+
+bool LogStore::pruneStep(sqlite3* db, Stmt& remove, Prune& prune, const std::string& path) {
+    if (!remove) remove = prepare(db, kPruneSql);
+    int rc = SQLITE_ERROR;
+    if (remove) {
+        sqlite3_reset(remove.get());
+        if (bindText(remove.get(), 1, prune.cutoff) &&
+            sqlite3_bind_int(remove.get(), 2, kPruneBatch) == SQLITE_OK) {
+            rc = sqlite3_step(remove.get());
+        }
+        sqlite3_reset(remove.get());
+    }
+    if (rc == SQLITE_DONE) {
+        const int removed = sqlite3_changes(db);
+        prune.deleted += removed;
+        if (removed >= kPruneBatch) return true;
+    } else {
+        // Tried again at the next daily run; the rows it deleted so far are counted below.
+        tellLogProblem(path, "old rows cannot be deleted: " + reasonOf(db, rc));
+    }
+    prune.active = false;
+    if (prune.deleted > 0) {
+        LogStamp stamp = stampOf(logNow());
+        std::lock_guard queue(m_queueMutex);
+        m_queue.push_back(PendingRow{std::move(stamp.date), std::move(stamp.time), logcode::kSystem,
+                                     logcode::kOther,
+                                     "删除过期日志" + std::to_string(prune.deleted) + "条"});
+        ++m_queuedSeq;
+    }
+    return false;
+}
+
 void LogStore::writerLoop(Db db, std::string path) {
     Stmt insert = prepare(db.get(), kInsertSql);
+    Stmt remove;
+    Prune prune;
     std::deque<PendingRow> batch;
     bool toldStall = false;    // the operator knows the database cannot be written
     bool toldRejects = false;  // the operator knows the table refuses rows (told once)
     std::unique_lock queue(m_queueMutex);
     for (;;) {
-        m_writerIdle = m_queue.empty();
-        m_wakeWriter.wait(queue, [this] { return !m_queue.empty() || m_stopWriter; });
-        if (m_queue.empty()) break;  // stopping, and everything is written
+        const auto ready = [this] { return !m_queue.empty() || m_stopWriter || m_pruneRequested; };
+        if (!prune.active) {
+            m_writerIdle = m_queue.empty();
+            if (m_keepDays > 0) {
+                m_wakeWriter.wait_until(queue, m_nextPrune, ready);
+            } else {
+                m_wakeWriter.wait(queue, ready);
+            }
+            m_writerIdle = false;
+        }
+        // Stopping, and everything is written (a deletion run ends first, with its count).
+        if (m_queue.empty() && m_stopWriter && !prune.active) break;
+        if (!prune.active && pruneDue(std::chrono::steady_clock::now())) {
+            prune = Prune{true, dateDaysBefore(logNow(), m_keepDays), 0};
+        }
+        if (m_queue.empty()) {
+            // Queued rows always go first: one delete batch is all an insert ever waits for.
+            if (prune.active) {
+                if (m_stopWriter) prune.cutoff.clear();  // closing: end the run now
+                queue.unlock();
+                pruneStep(db.get(), remove, prune, path);
+                queue.lock();
+            }
+            continue;
+        }
         batch.swap(m_queue);
         m_inFlight = batch.size();
         const std::uint64_t batchEnd = m_queuedSeq;

@@ -44,6 +44,11 @@ public:
     // Never touches the disk: queues the row and wakes the writer when it is idle.
     void enqueue(PendingRow row);
 
+    // Rows dated more than `keepDays` days before today are deleted now (or when the store
+    // opens) and then every `interval`; 0 keeps every row. The writer deletes them in small
+    // batches between the batches of queued rows.
+    void setRetention(int keepDays, std::chrono::milliseconds interval);
+
     std::recursive_mutex& storeLock() { return m_storeLock; }
     bool beginTransaction();
     bool executeSql(const std::string& sql, const SqlParams& params = {});
@@ -58,7 +63,19 @@ private:
         std::string reason;        // SQLite's words for the failure or the first refusal
     };
 
+    // One run of deleting old rows, spread over many short transactions.
+    struct Prune {
+        bool active = false;
+        std::string cutoff;  // rows dated before this "YYYY-MM-DD" go
+        long long deleted = 0;
+    };
+
     void writerLoop(Db db, std::string path);
+    // True when a run of deleting old rows should start now; moves the next daily run on.
+    bool pruneDue(std::chrono::steady_clock::time_point now);
+    // Deletes one small batch of old rows; false when the run is over (nothing older left,
+    // or SQLite refused), after queueing the line that says how many went.
+    bool pruneStep(sqlite3* db, Stmt& remove, Prune& prune, const std::string& path);
     // Writes one batch, retrying while the database cannot be written, until it is stored or
     // the store closes (then it is dropped). Tells the operator about trouble once.
     bool storeBatch(sqlite3* db, Stmt& insert, const std::deque<PendingRow>& batch,
@@ -90,6 +107,10 @@ private:
     bool m_writerRunning = false;
     bool m_writerIdle = false;
     bool m_stopWriter = false;
+    int m_keepDays = 0;  // 0: keep every row
+    std::chrono::milliseconds m_pruneInterval{std::chrono::hours(24)};
+    bool m_pruneRequested = false;  // run at the next chance
+    std::chrono::steady_clock::time_point m_nextPrune{};
 };
 
 // The process-wide store behind the exported functions.

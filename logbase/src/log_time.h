@@ -15,4 +15,10 @@ struct LogStamp {
 // busy second would otherwise repeat the same time-zone conversion.
 LogStamp stampOf(std::chrono::system_clock::time_point when);
 
+// The local date ("YYYY-MM-DD") `days` calendar days before the day of `when`.
+std::string dateDaysBefore(std::chrono::system_clock::time_point when, int days);
+
+// Now, on the clock that stamps log lines (SetLogbaseClock).
+std::chrono::system_clock::time_point logNow();
+
 }  // namespace logbase

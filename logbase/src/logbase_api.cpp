@@ -65,6 +65,10 @@ void enqueueLine(std::chrono::system_clock::time_point when, LogLine line) {
 
 }  // namespace
 
+std::chrono::system_clock::time_point logbase::logNow() {
+    return now();
+}
+
 logbase::LogStore& logbase::processLogStore() {
     return store();
 }
@@ -123,6 +127,10 @@ void logEvent(int type, int subType, std::string_view text) {
     } catch (const std::exception&) {
         // out of memory: the line is lost, like a failed insert
     }
+}
+
+void SetLogKeepDays(int keepDays, std::chrono::milliseconds interval) {
+    store().setRetention(keepDays, interval);
 }
 
 void ReleaseLogbaseModule() {

@@ -33,6 +33,10 @@ const OptionEntry kOptions[] = {
      "Run without a window (a service): the devices, timed tasks, log and MQTT bridge only; "
      "SIGTERM stops it.",
      nullptr},
+    {{QStringLiteral("backup")},
+     "Copy the event log database of the data folder to FILE and exit; safe while the console "
+     "or service runs. Exit status 0 when the copy is complete.",
+     "FILE"},
 };
 
 bool parsePort(const QString& text, std::uint16_t& port) {
@@ -48,7 +52,8 @@ CommandLine usageError(const QString& message) {
     result.action = CommandLine::Action::UsageError;
     result.text =
         (kProgram + QStringLiteral(": ") + message + QStringLiteral("\nUsage: ") + kProgram +
-         QStringLiteral(" [--port=N] [--lock-dir=DIR] [--data-dir=DIR] [--headless]\n") +
+         QStringLiteral(
+             " [--port=N] [--lock-dir=DIR] [--data-dir=DIR] [--headless] [--backup=FILE]\n") +
          QStringLiteral("Try '") + kProgram + QStringLiteral(" --help' for more.\n"))
             .toStdString();
     return result;
@@ -95,6 +100,13 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         if (parser.isSet(name) && parser.value(name).isEmpty()) {
             return usageError(QStringLiteral("--%1 needs a folder.").arg(name));
         }
+    }
+    if (parser.isSet(QStringLiteral("backup"))) {
+        if (parser.value(QStringLiteral("backup")).isEmpty()) {
+            return usageError(QStringLiteral("--backup needs a file."));
+        }
+        result.action = CommandLine::Action::Backup;
+        result.backupFile = parser.value(QStringLiteral("backup")).toLocal8Bit().toStdString();
     }
     result.options.lockFolder = parser.value(QStringLiteral("lock-dir")).toStdString();
     result.dataFolder = parser.value(QStringLiteral("data-dir")).toStdString();

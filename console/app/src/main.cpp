@@ -13,6 +13,7 @@
 #include "consoleui/cell_icons.h"
 #include "consoleui/qt_translations.h"
 #include "gui_probe.h"
+#include "logbase/log_backup.h"
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "public/data_folder.h"
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
             std::fputs(commandLine.text.c_str(), stderr);
             return 2;
         case consoleapp::CommandLine::Action::Run:
+        case consoleapp::CommandLine::Action::Backup:
             break;
     }
 
@@ -49,6 +51,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     SetDataPath(data.folder);
+    if (commandLine.action == consoleapp::CommandLine::Action::Backup) {
+        // A short process of its own beside a running console: no lock, no log lines.
+        std::string problem;
+        if (BackupLogDatabase(GetDataPath() + "Vantrel_DB.db3", commandLine.backupFile, problem)) {
+            return 0;
+        }
+        std::fprintf(stderr, "vantrel: backup to %s failed: %s\n", commandLine.backupFile.c_str(),
+                     problem.c_str());
+        return 1;
+    }
     // Kept until the log store opens, then stored as its first line.
     logEvent(logcode::kSystem, logcode::kStartup, "数据文件夹:" + std::string(data.folder.c_str()));
 

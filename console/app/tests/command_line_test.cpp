@@ -35,13 +35,18 @@ TEST(CommandLineTest, ReadsTheRunOptions) {
     EXPECT_EQ(all.options.session.port, 7001);
     EXPECT_EQ(all.options.lockFolder, "/run/x");
     EXPECT_EQ(all.dataFolder, "/srv/v");
+    const auto backup = parse({"--data-dir=/srv/v", "--backup", "/b/log copy.db3"});
+    EXPECT_EQ(backup.action, Action::Backup);
+    EXPECT_EQ(backup.backupFile, "/b/log copy.db3");
+    EXPECT_EQ(backup.dataFolder, "/srv/v");
     EXPECT_EQ(parse({"-v"}).action, Action::Version);
     EXPECT_EQ(parse({"-h", "--bogus"}).action, Action::UsageError);
 }
 
 TEST(CommandLineTest, RefusesBadInputWithAUsageMessage) {
-    const QStringList bad[] = {{"--bogus"}, {"--port=70000"}, {"--port=abc"},  {"--port=-1"},
-                               {"--port"},  {"--lock-dir="},  {"--data-dir="}, {"stray"}};
+    const QStringList bad[] = {{"--bogus"},   {"--port=70000"}, {"--port=abc"},  {"--port=-1"},
+                               {"--port"},    {"--lock-dir="},  {"--data-dir="}, {"stray"},
+                               {"--backup="}, {"--backup"}};
     for (const QStringList& options : bad) {
         const auto result = parse(options);
         EXPECT_EQ(result.action, Action::UsageError) << options.join(' ').toStdString();

@@ -60,6 +60,7 @@ void ConsoleSession::start() {
     InitChronrun();
     // Read once per start, so each problem of the file is logged once.
     m_settings = loadSettingsAndLog(settingsPath());
+    SetLogKeepDays(m_settings.log.keepDays);
     // A device that comes back while its task runs gets the task's pattern again.
     if (m_settings.tasks.reapplyOnRegister) {
         setRegisterObserver([](std::uint16_t id) { ReapplyChronrunTask(id); });
@@ -70,6 +71,7 @@ void ConsoleSession::stop() {
     if (!m_running) return;
     m_running = false;
     setRegisterObserver(nullptr);
+    SetLogKeepDays(0);
     ReleaseChronrun();  // returns once every runner thread has ended
     ReleaseChronstore();
     m_channel.Stop();

@@ -17,6 +17,8 @@ namespace {
 constexpr const char* kConsole = "Console";
 constexpr const char* kTasks = "Tasks";
 constexpr const char* kMqtt = "Mqtt";
+constexpr const char* kLog = "Log";
+constexpr int kMaxKeepDays = 36500;
 
 // The start of a refused value, as much as a log row shows: never cut inside a UTF-8 sequence.
 std::string excerpt(const std::string& text) {
@@ -110,6 +112,7 @@ SettingsLoad readSettings(const std::string& path) {
     reader.readInt(kConsole, "StepTimeoutSec", 1, 3600, s.console.stepTimeoutSec);
     reader.readBool(kConsole, "ConfirmGroupOff", s.console.confirmGroupOff);
     reader.readBool(kTasks, "ReapplyOnRegister", s.tasks.reapplyOnRegister);
+    reader.readInt(kLog, "KeepDays", 0, kMaxKeepDays, s.log.keepDays);
     reader.readString(kMqtt, "Host", s.mqtt.host);
     reader.readInt(kMqtt, "Port", 1, 65535, s.mqtt.port);
     reader.readString(kMqtt, "User", s.mqtt.user);

@@ -29,6 +29,7 @@ TEST(SettingsTest, EachKeySetsItsOwnFieldAndAMissingOneKeepsItsDefault) {
          [](VantrelSettings& s) { s.console.confirmGroupOff = false; }},
         {"Tasks", "ReapplyOnRegister=1",
          [](VantrelSettings& s) { s.tasks.reapplyOnRegister = true; }},
+        {"Log", "KeepDays=30", [](VantrelSettings& s) { s.log.keepDays = 30; }},
         {"Mqtt", "Host=broker.local", [](VantrelSettings& s) { s.mqtt.host = "broker.local"; }},
         {"Mqtt", "Port=8883", [](VantrelSettings& s) { s.mqtt.port = 8883; }},
         {"Mqtt", "User=op", [](VantrelSettings& s) { s.mqtt.user = "op"; }},
@@ -102,6 +103,20 @@ TEST(SettingsTest, EachBadValueGivesItsDefaultAndOneProblem) {
         EXPECT_EQ(load.settings.console.confirmGroupOff, c.confirm) << c.text;
         EXPECT_EQ(load.problems.size(), c.problems) << c.text;
     }
+}
+
+TEST(SettingsTest, ABadKeepDaysKeepsEveryRowWithOneProblem) {
+    testkit::TempDir dir;
+    const std::string path = dir.path().string() + "/Vantrel.ini";
+    for (const char* value : {"-1", "7d", "", "36501", "1e3"}) {
+        writeFile(path, std::string("[Log]\nKeepDays=") + value + "\n");
+        const auto load = consolecore::readSettings(path);
+        EXPECT_EQ(load.settings.log.keepDays, 0) << value;
+        ASSERT_EQ(load.problems.size(), 1u) << value;
+        EXPECT_EQ(load.problems[0], std::string("[Log] KeepDays=") + value + " 无效,使用默认值 0");
+    }
+    writeFile(path, "[Log]\nKeepDays=36500\n");
+    EXPECT_EQ(consolecore::readSettings(path).settings.log.keepDays, 36500);
 }
 
 TEST(SettingsTest, AWildcardBaseTopicIsRefused) {

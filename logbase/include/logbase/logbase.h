@@ -1,6 +1,7 @@
 // The event log store: one SQLite database file, written by one background thread.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,6 +29,13 @@ LOGBASE_EXPORT void logEvent(int type, int subType, std::string_view text);
 // Stores every line logged so far, stops the writer and closes the database. Lines logged
 // afterwards are kept (bounded) for the next InitLogbaseModule. Also runs at process exit.
 LOGBASE_EXPORT void ReleaseLogbaseModule();
+
+// Keeps rows dated at most `keepDays` days before today (by the log clock); 0 keeps every row.
+// Older rows are deleted at once (and whenever the store opens), then every `interval`, by the
+// writer in small batches between queued lines; the count that went is logged once per run as
+// "删除过期日志N条" (system, other). Negative values count as 0. Lasts across reopening.
+LOGBASE_EXPORT void SetLogKeepDays(int keepDays,
+                                   std::chrono::milliseconds interval = std::chrono::hours(24));
 
 // The store-wide re-entrant lock, held by a caller around a query or a change.
 LOGBASE_EXPORT void LogObLockLogbase();

@@ -10,13 +10,14 @@
 namespace consoleapp {
 
 struct CommandLine {
-    enum class Action { Run, Help, Version, UsageError };
+    enum class Action { Run, Help, Version, UsageError, Backup };
     Action action = Action::Run;
     // Help or version text for stdout; for UsageError the message and usage for stderr.
     std::string text;
     AppOptions options;      // --port, --lock-dir
     std::string dataFolder;  // --data-dir; empty when not given
     bool headless = false;   // --headless
+    std::string backupFile;  // --backup: copy the event log there and exit (Action::Backup)
 };
 
 // Parses the arguments (the first is the program). Options are declared in one table in

@@ -19,6 +19,11 @@ struct TaskSettings {
     bool operator==(const TaskSettings&) const = default;
 };
 
+struct LogSettings {
+    int keepDays = 0;  // [Log] KeepDays: rows older than this many days are deleted; 0 keeps all
+    bool operator==(const LogSettings&) const = default;
+};
+
 struct MqttSettings {
     std::string host;  // [Mqtt] Host; empty: the bridge is off
     int port = 1883;   // [Mqtt] Port, 1..65535
@@ -35,6 +40,7 @@ struct MqttSettings {
 struct VantrelSettings {
     ConsoleSettings console;
     TaskSettings tasks;
+    LogSettings log;
     MqttSettings mqtt;
     bool operator==(const VantrelSettings&) const = default;
 };
