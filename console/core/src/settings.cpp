@@ -110,6 +110,7 @@ SettingsLoad readSettings(const std::string& path) {
     reader.readInt(kConsole, "StepTimeoutSec", 1, 3600, s.console.stepTimeoutSec);
     reader.readBool(kConsole, "ConfirmGroupOff", s.console.confirmGroupOff);
     reader.readBool(kTasks, "ReapplyOnRegister", s.tasks.reapplyOnRegister);
+    reader.readInt(kTasks, "ReapplyStaggerMs", 0, 10000, s.tasks.reapplyStaggerMs);
     reader.readString(kMqtt, "Host", s.mqtt.host);
     reader.readInt(kMqtt, "Port", 1, 65535, s.mqtt.port);
     reader.readString(kMqtt, "User", s.mqtt.user);

@@ -29,6 +29,8 @@ TEST(SettingsTest, EachKeySetsItsOwnFieldAndAMissingOneKeepsItsDefault) {
          [](VantrelSettings& s) { s.console.confirmGroupOff = false; }},
         {"Tasks", "ReapplyOnRegister=1",
          [](VantrelSettings& s) { s.tasks.reapplyOnRegister = true; }},
+        {"Tasks", "ReapplyStaggerMs=200",
+         [](VantrelSettings& s) { s.tasks.reapplyStaggerMs = 200; }},
         {"Mqtt", "Host=broker.local", [](VantrelSettings& s) { s.mqtt.host = "broker.local"; }},
         {"Mqtt", "Port=8883", [](VantrelSettings& s) { s.mqtt.port = 8883; }},
         {"Mqtt", "User=op", [](VantrelSettings& s) { s.mqtt.user = "op"; }},
@@ -102,6 +104,19 @@ TEST(SettingsTest, EachBadValueGivesItsDefaultAndOneProblem) {
         EXPECT_EQ(load.settings.console.confirmGroupOff, c.confirm) << c.text;
         EXPECT_EQ(load.problems.size(), c.problems) << c.text;
     }
+}
+
+TEST(SettingsTest, AStaggerOutsideItsBoundsGivesTheDefaultAndOneProblem) {
+    testkit::TempDir dir;
+    const std::string path = dir.path().string() + "/Vantrel.ini";
+    for (const char* value : {"-1", "10001", "2s"}) {
+        writeFile(path, std::string("[Tasks]\nReapplyStaggerMs=") + value + "\n");
+        const auto load = consolecore::readSettings(path);
+        EXPECT_EQ(load.settings.tasks.reapplyStaggerMs, 0) << value;
+        EXPECT_EQ(load.problems.size(), 1u) << value;
+    }
+    writeFile(path, "[Tasks]\nReapplyStaggerMs=10000\n");
+    EXPECT_EQ(consolecore::readSettings(path).settings.tasks.reapplyStaggerMs, 10000);
 }
 
 TEST(SettingsTest, AWildcardBaseTopicIsRefused) {
