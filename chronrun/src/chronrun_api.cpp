@@ -21,6 +21,10 @@ bool ReapplyChronrunTask(std::uint16_t devID) {
     return Runner::instance().apply(0, devID, true);
 }
 
+void SetChronrunReapplyStagger(std::chrono::milliseconds stagger) {
+    Runner::instance().setReapplyStagger(stagger);
+}
+
 void SetChronrunOptions(const ChronrunOptions& options) {
     Runner::instance().setOptions(options);
 }

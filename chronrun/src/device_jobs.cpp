@@ -3,6 +3,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -39,7 +40,7 @@ DeviceJobs::~DeviceJobs() {
     stop();
 }
 
-void DeviceJobs::submit(DeviceJob job) {
+void DeviceJobs::submit(DeviceJob job, std::chrono::milliseconds stagger) {
     const std::string name = jobName(job);
     const int id = job.devID;
     logEvent(logcode::kRun, logcode::kTimedTask,
@@ -47,9 +48,15 @@ void DeviceJobs::submit(DeviceJob job) {
     if (m_context.workerStop.stopped()) return;
     std::string replaced;
     bool started = true;
+    std::vector<std::uint16_t> endedBurst;
     {
         std::lock_guard lock(m_mutex);
         if (m_stopped) return;
+        if (stagger > std::chrono::milliseconds::zero()) {
+            job.notBefore = takeSlot(job.devID, stagger, endedBurst);
+            // The pacer ends the burst; it runs even when the device is not found.
+            if (startPacer()) m_paceWake.notify_one();
+        }
         auto [entry, inserted] = m_waiting.try_emplace(job.devID, job);
         if (!inserted) {
             replaced = jobName(entry->second);
@@ -59,6 +66,7 @@ void DeviceJobs::submit(DeviceJob job) {
         if (!m_watcher.joinable()) started = startWatcher();
     }
     m_watchWake.notify_one();
+    if (!endedBurst.empty()) logBurst(endedBurst);
     // Logged once the job is filed, so a registration after this line finds it.
     logEvent(logcode::kRun, logcode::kTimedTask,
              "定时任务[" + std::string(name.c_str()) + "]进入设备[" + std::to_string(id) + "]线程");
@@ -116,12 +124,15 @@ void DeviceJobs::stop() {
     if (pacer.joinable()) pacer.join();
     std::map<std::uint16_t, DeviceJob> waiting;
     std::multimap<Clock::time_point, DeviceRun> due;
+    std::vector<std::uint16_t> burst;
     {
         std::lock_guard lock(m_mutex);
         waiting.swap(m_waiting);
         due.swap(m_due);
+        burst.swap(m_burst);
         m_busy.clear();
     }
+    if (!burst.empty()) logBurst(burst);
     // Devices found before the stop end with their lines; they are sent nothing more.
     for (auto& [at, run] : due) finishDeviceRun(run);
     for (const auto& [id, job] : waiting) {
@@ -129,6 +140,31 @@ void DeviceJobs::stop() {
                  "定时任务[" + std::string(jobName(job).c_str()) + "]找不到设备[" +
                      std::to_string(int{id}) + "]");
     }
+}
+
+DeviceJobs::Clock::time_point DeviceJobs::takeSlot(std::uint16_t devID,
+                                                   std::chrono::milliseconds stagger,
+                                                   std::vector<std::uint16_t>& ended) {
+    const Clock::time_point now = Clock::now();
+    // Past the last slot, a burst the pacer has not closed yet is over.
+    if (m_nextSlot <= now) ended.swap(m_burst);
+    const Clock::time_point slot = m_nextSlot > now ? m_nextSlot : now;
+    m_nextSlot = slot + m_context.realPause(stagger);
+    m_burst.push_back(devID);
+    return slot;
+}
+
+void DeviceJobs::logBurst(const std::vector<std::uint16_t>& ids) {
+    if (ids.size() < 2) return;  // a device alone was not held back
+    // A whole site coming back is hundreds of ids: the row names the first ones and the count.
+    constexpr std::size_t kShown = 100;
+    std::string text = "错开重新应用:";
+    for (std::size_t i = 0; i < ids.size() && i < kShown; ++i) {
+        if (i > 0) text += ',';
+        text += std::to_string(int{ids[i]});
+    }
+    if (ids.size() > kShown) text += ",…(共" + std::to_string(ids.size()) + "台)";
+    logEvent(logcode::kRun, logcode::kTimedTask, text);
 }
 
 bool DeviceJobs::startWatcher() {
@@ -168,7 +204,8 @@ void DeviceJobs::watch() {
         lock.unlock();
         std::chrono::milliseconds retry = kChronrunDeviceRetry;
         const auto online = lookUp(ids, retry);
-        const Clock::time_point firstFrame = Clock::now() + settleTime(m_context);
+        const Clock::time_point found = Clock::now();
+        const auto settle = settleTime(m_context);
         lock.lock();
         for (const auto& [id, device] : online) {
             const auto entry = m_waiting.find(id);
@@ -177,7 +214,9 @@ void DeviceJobs::watch() {
             DeviceRun run;
             run.job = std::move(entry->second);
             run.device = device;
-            m_due.emplace(firstFrame, std::move(run));
+            // A staggered job settles from its slot; it keeps its place however early found.
+            const Clock::time_point from = std::max(found, run.job.notBefore);
+            m_due.emplace(from + settle, std::move(run));
             m_waiting.erase(entry);
         }
         if (!online.empty() && startPacer()) m_paceWake.notify_one();
@@ -191,15 +230,28 @@ void DeviceJobs::pace() {
     std::unique_lock lock(m_mutex);
     for (;;) {
         if (m_stopped) return;
-        if (m_due.empty()) {
-            m_paceWake.wait(lock, [this] { return m_stopped || !m_due.empty(); });
+        const Clock::time_point now = Clock::now();
+        if (!m_burst.empty() && now >= m_nextSlot) {
+            // The last slot has passed with no new re-apply: the burst is over.
+            std::vector<std::uint16_t> burst;
+            burst.swap(m_burst);
+            lock.unlock();
+            logBurst(burst);
+            lock.lock();
             continue;
         }
-        const Clock::time_point due = m_due.begin()->first;
-        if (Clock::now() < due) {
-            // Woken early by a stop or by a run due sooner than this one.
-            m_paceWake.wait_until(lock, due, [this, due] {
-                return m_stopped || m_due.empty() || m_due.begin()->first < due;
+        if (m_due.empty() && m_burst.empty()) {
+            m_paceWake.wait(lock,
+                            [this] { return m_stopped || !m_due.empty() || !m_burst.empty(); });
+            continue;
+        }
+        if (m_due.empty() || now < m_due.begin()->first) {
+            Clock::time_point wake = m_due.empty() ? m_nextSlot : m_due.begin()->first;
+            if (!m_burst.empty()) wake = std::min(wake, m_nextSlot);
+            // Woken early by a stop, a run due sooner, or the first slot of a new burst.
+            m_paceWake.wait_until(lock, wake, [this, wake] {
+                return m_stopped || (!m_due.empty() && m_due.begin()->first < wake) ||
+                       (!m_burst.empty() && m_nextSlot < wake);
             });
             continue;
         }

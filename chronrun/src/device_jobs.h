@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "device_worker.h"
 #include "runner_context.h"
@@ -25,8 +26,11 @@ public:
     DeviceJobs(const DeviceJobs&) = delete;
     DeviceJobs& operator=(const DeviceJobs&) = delete;
 
-    // Takes the job of one device of a dispatched (or re-applied) task.
-    void submit(DeviceJob job);
+    // Takes the job of one device of a dispatched (or re-applied) task. A `stagger` above 0
+    // gives the job the next free start slot: jobs submitted while earlier slots are still
+    // pending start `stagger` (runner time) apart, in submission order, and the order of
+    // such a burst (of two or more) is logged once when it is over.
+    void submit(DeviceJob job, std::chrono::milliseconds stagger = {});
     // A job of task `timID` for the device still waits, or was found and has not sent its
     // first frame yet: it will set every outlet. (A device back while its frames are being
     // sent has lost the ones already sent.)
@@ -42,6 +46,11 @@ private:
 
     void watch();
     void pace();
+    // With m_mutex held: the slot of a staggered job, and the burst's order logged at its end.
+    // A burst found over is handed back in `ended`, to be logged once the lock is released.
+    Clock::time_point takeSlot(std::uint16_t devID, std::chrono::milliseconds stagger,
+                               std::vector<std::uint16_t>& ended);
+    static void logBurst(const std::vector<std::uint16_t>& ids);
     // Both with m_mutex held; false when the thread cannot be started.
     bool startWatcher();
     bool startPacer();
@@ -59,6 +68,10 @@ private:
         bool sending = false;  // its first frame is out (or leaving)
     };
     std::map<std::uint16_t, Busy> m_busy;  // ids settling or being sent to
+    // Staggered re-applies: the next free start slot, and the ids given a slot in the
+    // burst still going on (until m_nextSlot passes with no new one).
+    Clock::time_point m_nextSlot{};
+    std::vector<std::uint16_t> m_burst;
     bool m_lookAgain = false;
     bool m_stopped = false;
     std::thread m_watcher;

@@ -22,6 +22,9 @@ struct DeviceJob {
     std::int32_t timID = 0;                        // the task, to give up when its window ends
     std::uint8_t devLED[kDeviceOutletCount] = {};  // wanted state of outlets 1..16
     char16_t timName[kTimNameUnits] = {};          // the task's name, for the log
+    // A staggered re-apply: the device settles from this time on at the earliest (default:
+    // from when it is found).
+    std::chrono::steady_clock::time_point notBefore{};
 };
 
 DeviceJob makeDeviceJob(const TimTaskPoint_& task, const DeviceOnOff_& device);

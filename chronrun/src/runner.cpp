@@ -3,10 +3,12 @@
 // is waited for.
 #include "runner.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include "device_jobs.h"
 
+#include "chronrun/chronrun.h"
 #include "chronrun/task_rules.h"
 #include "chronstore/chronstore.h"
 #include "device_jobs.h"
@@ -132,8 +134,14 @@ bool Runner::apply(std::int32_t timID, std::uint16_t devID, bool reapply) {
                  "定时任务[" + std::string(jobName(*job).c_str()) + "]重新应用到设备[" +
                      deviceName(devID).c_str() + "]");
     }
-    m_session->jobs.submit(*job);
+    m_session->jobs.submit(*job, reapply ? m_reapplyStagger : std::chrono::milliseconds{0});
     return true;
+}
+
+void Runner::setReapplyStagger(std::chrono::milliseconds stagger) {
+    std::lock_guard lock(m_mutex);
+    m_reapplyStagger =
+        std::clamp(stagger, std::chrono::milliseconds{0}, kChronrunMaxReapplyStagger);
 }
 
 void Runner::setOptions(const ChronrunOptions& options) {

@@ -2,6 +2,7 @@
 // InitChronrun to ReleaseChronrun.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -20,6 +21,9 @@ public:
     // started last instead of task `timID`.
     bool apply(std::int32_t timID, std::uint16_t devID, bool reapply);
 
+    // Spacing of re-applies that come close together; bounded to 0..kChronrunMaxReapplyStagger.
+    void setReapplyStagger(std::chrono::milliseconds stagger);
+
     void setOptions(const ChronrunOptions& options);
     ChronrunOptions options();
 
@@ -30,6 +34,7 @@ private:
     std::mutex m_lifecycle;  // serialises init and release; taken before m_mutex
     std::mutex m_mutex;      // guards the options and the session pointer
     ChronrunOptions m_options;
+    std::chrono::milliseconds m_reapplyStagger{0};
     std::unique_ptr<Session> m_session;
 };
 

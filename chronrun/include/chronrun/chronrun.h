@@ -2,6 +2,7 @@
 // start time is reached, switches every outlet of each of its devices to the stored pattern.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -26,3 +27,13 @@ CHRONRUN_EXPORT bool ApplyChronrunTask(std::int32_t timID, std::uint16_t devID);
 // of the one that started last, logged "定时任务[%s]重新应用到设备[%s]". False when nothing
 // was sent. Call without the store lock.
 CHRONRUN_EXPORT bool ReapplyChronrunTask(std::uint16_t devID);
+
+// The longest spacing SetChronrunReapplyStagger takes.
+inline constexpr std::chrono::milliseconds kChronrunMaxReapplyStagger{10000};
+
+// Spaces re-applies that come close together (a whole site's power coming back): each
+// device's first frame comes `stagger` after the previous one's, in the order they were
+// re-applied, and each such burst logs its order once ("错开重新应用:<id>,<id>,..."). 0, the
+// default, starts them at once. Bounded to 0..kChronrunMaxReapplyStagger; takes effect from
+// the next re-apply.
+CHRONRUN_EXPORT void SetChronrunReapplyStagger(std::chrono::milliseconds stagger);

@@ -61,7 +61,9 @@ void ConsoleSession::start() {
     // Read once per start, so each problem of the file is logged once.
     m_settings = loadSettingsAndLog(settingsPath());
     SetLogKeepDays(m_settings.log.keepDays);
-    // A device that comes back while its task runs gets the task's pattern again.
+    // A device that comes back while its task runs gets the task's pattern again; many back
+    // at once (a site's power returning) are spaced so they do not all switch together.
+    SetChronrunReapplyStagger(std::chrono::milliseconds(m_settings.tasks.reapplyStaggerMs));
     if (m_settings.tasks.reapplyOnRegister) {
         setRegisterObserver([](std::uint16_t id) { ReapplyChronrunTask(id); });
     }

@@ -112,6 +112,7 @@ SettingsLoad readSettings(const std::string& path) {
     reader.readInt(kConsole, "StepTimeoutSec", 1, 3600, s.console.stepTimeoutSec);
     reader.readBool(kConsole, "ConfirmGroupOff", s.console.confirmGroupOff);
     reader.readBool(kTasks, "ReapplyOnRegister", s.tasks.reapplyOnRegister);
+    reader.readInt(kTasks, "ReapplyStaggerMs", 0, 10000, s.tasks.reapplyStaggerMs);
     reader.readInt(kLog, "KeepDays", 0, kMaxKeepDays, s.log.keepDays);
     reader.readString(kMqtt, "Host", s.mqtt.host);
     reader.readInt(kMqtt, "Port", 1, 65535, s.mqtt.port);

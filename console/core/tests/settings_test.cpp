@@ -29,6 +29,8 @@ TEST(SettingsTest, EachKeySetsItsOwnFieldAndAMissingOneKeepsItsDefault) {
          [](VantrelSettings& s) { s.console.confirmGroupOff = false; }},
         {"Tasks", "ReapplyOnRegister=1",
          [](VantrelSettings& s) { s.tasks.reapplyOnRegister = true; }},
+        {"Tasks", "ReapplyStaggerMs=200",
+         [](VantrelSettings& s) { s.tasks.reapplyStaggerMs = 200; }},
         {"Log", "KeepDays=30", [](VantrelSettings& s) { s.log.keepDays = 30; }},
         {"Mqtt", "Host=broker.local", [](VantrelSettings& s) { s.mqtt.host = "broker.local"; }},
         {"Mqtt", "Port=8883", [](VantrelSettings& s) { s.mqtt.port = 8883; }},
@@ -105,18 +107,43 @@ TEST(SettingsTest, EachBadValueGivesItsDefaultAndOneProblem) {
     }
 }
 
-TEST(SettingsTest, ABadKeepDaysKeepsEveryRowWithOneProblem) {
+// A bounded number outside its range, or not a whole number, keeps its default with one
+// problem; the bound itself is taken.
+TEST(SettingsTest, ABoundedNumberOutsideItsRangeGivesTheDefaultAndOneProblem) {
+    using Field = int (*)(const consolecore::VantrelSettings&);
+    const Field keepDays = [](const consolecore::VantrelSettings& s) { return s.log.keepDays; };
+    const Field stagger = [](const consolecore::VantrelSettings& s) {
+        return s.tasks.reapplyStaggerMs;
+    };
+    struct Case {
+        const char* text;
+        Field field;
+        int expected;
+        std::size_t problems;
+    };
+    const Case cases[] = {
+        {"[Log]\nKeepDays=-1\n", keepDays, 0, 1},
+        {"[Log]\nKeepDays=7d\n", keepDays, 0, 1},
+        {"[Log]\nKeepDays=\n", keepDays, 0, 1},
+        {"[Log]\nKeepDays=36501\n", keepDays, 0, 1},
+        {"[Log]\nKeepDays=1e3\n", keepDays, 0, 1},
+        {"[Log]\nKeepDays=36500\n", keepDays, 36500, 0},
+        {"[Tasks]\nReapplyStaggerMs=-1\n", stagger, 0, 1},
+        {"[Tasks]\nReapplyStaggerMs=10001\n", stagger, 0, 1},
+        {"[Tasks]\nReapplyStaggerMs=2s\n", stagger, 0, 1},
+        {"[Tasks]\nReapplyStaggerMs=10000\n", stagger, 10000, 0},
+    };
     testkit::TempDir dir;
     const std::string path = dir.path().string() + "/Vantrel.ini";
-    for (const char* value : {"-1", "7d", "", "36501", "1e3"}) {
-        writeFile(path, std::string("[Log]\nKeepDays=") + value + "\n");
+    for (const Case& c : cases) {
+        writeFile(path, c.text);
         const auto load = consolecore::readSettings(path);
-        EXPECT_EQ(load.settings.log.keepDays, 0) << value;
-        ASSERT_EQ(load.problems.size(), 1u) << value;
-        EXPECT_EQ(load.problems[0], std::string("[Log] KeepDays=") + value + " 无效,使用默认值 0");
+        EXPECT_EQ(c.field(load.settings), c.expected) << c.text;
+        EXPECT_EQ(load.problems.size(), c.problems) << c.text;
     }
-    writeFile(path, "[Log]\nKeepDays=36500\n");
-    EXPECT_EQ(consolecore::readSettings(path).settings.log.keepDays, 36500);
+    writeFile(path, "[Log]\nKeepDays=-1\n");
+    EXPECT_EQ(consolecore::readSettings(path).problems,
+              std::vector<std::string>{"[Log] KeepDays=-1 无效,使用默认值 0"});
 }
 
 TEST(SettingsTest, AWildcardBaseTopicIsRefused) {

@@ -121,4 +121,76 @@ TEST(TimedTaskSession, StartedInTheWindowRunsAtOnceAndReappliesOnRegistration) {
     SetDataPath("");
 }
 
+// [Tasks] ReapplyStaggerMs reaches the runner: two devices back one after the other while the
+// task runs are re-applied as one staggered burst, its order logged once.
+TEST(TimedTaskSession, DevicesBackTogetherAreReappliedAsOneStaggeredBurst) {
+    testkit::TempDir dir;
+    const std::string folder = dir.path().string() + "/";
+    SetDataPath(folder);
+    std::ofstream(folder + "Vantrel.ini")
+        << "[Tasks]\nReapplyOnRegister=1\nReapplyStaggerMs=10000\n";
+    ASSERT_TRUE(InitChronstoreAt(dir.file("TimingTask")));
+    TimTaskPoint_ both = task("开灯", true, 7, 3);
+    both.devList.push_back(task("开灯", true, 8, 3).devList.front());
+    PlusTTPoint(both);
+    ASSERT_TRUE(SaveTimPointToFile());
+    ReleaseChronstore();
+    SetChronrunOptions({std::make_shared<MidWindowClock>(), {}});
+
+    CDeviceChannel channel;
+    beginApplication();
+    SessionOptions options;
+    options.programFolder = folder;
+    options.taskFolder = dir.file("TimingTask");
+    options.port = 0;
+    LanwireOptions link;
+    link.programFolder = folder;
+    SetLanwireOptions(link);
+    {
+        ConsoleSession session(channel, options);
+        session.start();
+        ASSERT_TRUE(session.linkStarted());
+        simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
+        simtcp::SimDevice& seven = fleet.add(simtcp::makeDeviceConfig(0, 7));
+        simtcp::SimDevice& eight = fleet.add(simtcp::makeDeviceConfig(1, 8));
+        fleet.start();
+        ASSERT_TRUE(seven.waitCommand(protocol::NET_CMD_CHANNEL, 16));
+        ASSERT_TRUE(eight.waitCommand(protocol::NET_CMD_CHANNEL, 16));
+
+        // Both are dropped and come back together; the row lists them in the order their
+        // re-applies were logged. (Their first registrations may have been re-applies too,
+        // when they beat the scan's dispatch: only the rows from here on count.)
+        for (const std::uint16_t id : {8, 7}) {
+            RemoveDevFromObjDevInfoMap(id);
+            RemoveFromDevArray(id);
+        }
+        const std::size_t logBefore = coretest::readLog().size();
+        eight.sendRegistration();
+        seven.sendRegistration();
+        std::string order;
+        std::string reapplied;
+        EXPECT_TRUE(testkit::waitFor([&] {
+            const std::vector<coretest::LogRow> rows = coretest::readLog();
+            order.clear();
+            reapplied.clear();
+            for (std::size_t i = logBefore; i < rows.size(); ++i) {
+                const std::string& text = rows[i].content;
+                if (text.starts_with("错开重新应用:")) order = text.substr(text.find(':') + 1);
+                for (const simtcp::SimDevice* device : {&seven, &eight}) {
+                    if (text == "定时任务[开灯]重新应用到设备[" + device->config().name + "]")
+                        reapplied += std::string(reapplied.empty() ? "" : ",") +
+                                     (device == &seven ? "7" : "8");
+                }
+            }
+            return !order.empty();
+        }));
+        EXPECT_EQ(reapplied, order);
+        session.stop();
+        fleet.stop();
+    }
+    endApplication();
+    SetChronrunOptions({});
+    SetDataPath("");
+}
+
 }  // namespace

@@ -16,6 +16,9 @@ struct ConsoleSettings {
 
 struct TaskSettings {
     bool reapplyOnRegister = false;  // [Tasks] ReapplyOnRegister
+    // [Tasks] ReapplyStaggerMs, 0..10000: re-applies of devices registering together start
+    // this far apart (0: all at once).
+    int reapplyStaggerMs = 0;
     bool operator==(const TaskSettings&) const = default;
 };
 
