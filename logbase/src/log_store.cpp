@@ -135,7 +135,8 @@ void LogStore::setRetention(int keepDays, std::chrono::milliseconds interval) {
         m_keepDays = std::max(keepDays, 0);
         m_pruneInterval = std::max(interval, std::chrono::milliseconds(1));
         m_pruneRequested = m_keepDays > 0;
-        m_writerIdle = false;
+        // m_writerIdle stays as the writer set it: cleared here while the writer keeps
+        // waiting (nothing to do), it would make the next queued line skip the wake-up.
     }
     m_wakeWriter.notify_one();
 }
