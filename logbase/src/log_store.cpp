@@ -129,8 +129,17 @@ void LogStore::writerLoop(Db db, std::string path) {
     std::unique_lock queue(m_queueMutex);
     for (;;) {
         m_writerIdle = m_queue.empty();
-        m_wakeWriter.wait(queue, [this] { return !m_queue.empty() || m_stopWriter; });
-        if (m_queue.empty()) break;  // stopping, and everything is written
+        m_wakeWriter.wait(queue, [this] {
+            return !m_queue.empty() || m_stopWriter || m_pingsAnswered != m_pingsAsked;
+        });
+        if (m_pingsAnswered != m_pingsAsked) {
+            m_pingsAnswered = m_pingsAsked;
+            m_committed.notify_all();
+        }
+        if (m_queue.empty()) {
+            if (m_stopWriter) break;  // stopping, and everything is written
+            continue;
+        }
         batch.swap(m_queue);
         m_inFlight = batch.size();
         const std::uint64_t batchEnd = m_queuedSeq;
@@ -237,6 +246,14 @@ LogStore::BatchResult LogStore::writeBatch(sqlite3* db, sqlite3_stmt* insert,
 bool LogStore::stopRequested() {
     std::lock_guard queue(m_queueMutex);
     return m_stopWriter;
+}
+
+bool LogStore::writerAnswers(std::chrono::milliseconds limit) {
+    std::unique_lock queue(m_queueMutex);
+    if (!m_writerRunning) return false;
+    const std::uint64_t asked = ++m_pingsAsked;
+    m_wakeWriter.notify_one();
+    return m_committed.wait_for(queue, limit, [&] { return m_pingsAnswered >= asked; });
 }
 
 void LogStore::flush() {

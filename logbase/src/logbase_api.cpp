@@ -132,6 +132,10 @@ void ReleaseLogbaseModule() {
     }
 }
 
+bool LogObWriterAnswers(std::chrono::milliseconds limit) {
+    return store().writerAnswers(limit);
+}
+
 void LogObLockLogbase() {
     store().storeLock().lock();
 }

@@ -1,6 +1,7 @@
 // The event log store: one SQLite database file, written by one background thread.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,6 +29,10 @@ LOGBASE_EXPORT void logEvent(int type, int subType, std::string_view text);
 // Stores every line logged so far, stops the writer and closes the database. Lines logged
 // afterwards are kept (bounded) for the next InitLogbaseModule. Also runs at process exit.
 LOGBASE_EXPORT void ReleaseLogbaseModule();
+
+// True when the store's writer thread answered within `limit`: it is alive and not stuck in a
+// write. False when the store is closed. Waits at most `limit`; safe from any thread.
+LOGBASE_EXPORT bool LogObWriterAnswers(std::chrono::milliseconds limit);
 
 // The store-wide re-entrant lock, held by a caller around a query or a change.
 LOGBASE_EXPORT void LogObLockLogbase();
