@@ -2,6 +2,9 @@
 
 #include <systemd/sd-daemon.h>
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <algorithm>
 #include <string>
 
 #include "logbase/logbase.h"
@@ -11,6 +14,14 @@ namespace consoleapp {
 namespace {
 
 constexpr std::chrono::minutes kStatusPeriod{1};
+
+const QEvent::Type kEnginePingType = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// The watchdog's question to the engine's thread: round `asked`.
+struct EnginePing : QEvent {
+    explicit EnginePing(std::uint64_t round) : QEvent(kEnginePingType), asked(round) {}
+    std::uint64_t asked;
+};
 
 }  // namespace
 
@@ -43,6 +54,16 @@ void ServiceNotifier::ready() {
     }
 }
 
+bool ServiceNotifier::event(QEvent* e) {
+    if (e->type() != kEnginePingType) return QObject::event(e);
+    {
+        std::lock_guard lock(m_mutex);
+        m_engineAnswered = std::max(m_engineAnswered, static_cast<EnginePing*>(e)->asked);
+    }
+    m_changed.notify_all();
+    return true;
+}
+
 void ServiceNotifier::sendStatus() {
     const std::string message = "STATUS=" + std::to_string(m_devicesOnline()) + " devices online";
     sd_notify(0, message.c_str());
@@ -56,18 +77,10 @@ void ServiceNotifier::watchdogLoop(std::chrono::microseconds interval) {
         const auto deadline = Clock::now() + period;
         const std::uint64_t asked = ++m_engineAsked;
         lock.unlock();
-        // Queued on the engine's thread with this object as context: it runs only when that
-        // thread's event loop turns, and is dropped if this object goes first.
-        QMetaObject::invokeMethod(
-            this,
-            [this, asked] {
-                {
-                    std::lock_guard answered(m_mutex);
-                    m_engineAnswered = std::max(m_engineAnswered, asked);
-                }
-                m_changed.notify_all();
-            },
-            Qt::QueuedConnection);
+        // Posted to this object on the engine's thread: handled only when that thread's event
+        // loop turns, and dropped if this object goes first. An event rather than a queued
+        // functor: the event is made here and deleted there, nothing is shared between the two.
+        QCoreApplication::postEvent(this, new EnginePing(asked));
         lock.lock();
         const bool engineAlive = m_changed.wait_until(
             lock, deadline, [&] { return m_stop || m_engineAnswered >= asked; });

@@ -24,6 +24,9 @@ public:
     // asks for one (WatchdogSec, seen as WATCHDOG_USEC), the watchdog thread.
     void ready();
 
+protected:
+    bool event(QEvent* e) override;  // the watchdog's ping, answered on the engine's thread
+
 private:
     void sendStatus();
     // Every half interval: asks the engine's thread and the log writer to answer and sends
