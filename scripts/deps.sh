@@ -3,13 +3,14 @@
 # What building and testing needs.
 VANTREL_TEST_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libasio-dev libsqlite3-dev
                        googletest libgtest-dev libgmock-dev libbenchmark-dev
-                       libmosquitto-dev mosquitto nlohmann-json3-dev qt6-translations-l10n)
+                       libmosquitto-dev mosquitto nlohmann-json3-dev qt6-translations-l10n
+                       libsystemd-dev)
 # What running the console needs on top: the CJK font the dialogs are drawn with. Qt's own
 # translations (Chinese message-box buttons) are in the test set, since a test checks them.
 VANTREL_RUN_PACKAGES=("${VANTREL_TEST_PACKAGES[@]}" fonts-noto-cjk)
 # What building and checking the Debian package needs on top (scripts/package.sh).
 VANTREL_PACKAGE_PACKAGES=("${VANTREL_TEST_PACKAGES[@]}" dpkg-dev file lintian desktop-file-utils
-                          appstream)
+                          appstream systemd man-db)
 
 # vantrel_ensure_packages pkg...: installs those of the given packages that are not installed.
 vantrel_ensure_packages() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package build-package/vantrel_<version>_<arch>.deb from a Release tree
 # (-O2, as Debian builds its packages) of just what is installed, then checks it: lintian (no
-# errors), the desktop entry and AppStream metadata, and the unpacked tree (dpkg -x) running
+# errors), the desktop entry and AppStream metadata, the service unit (systemd-analyze verify),
+# and the unpacked tree (dpkg -x) running
 # `vantrel --version` with the build tree moved out of reach.
 #   scripts/package.sh
 set -euo pipefail
@@ -34,6 +35,19 @@ dpkg -x "$deb" "$scratch"
 echo "== desktop entry and AppStream metadata"
 desktop-file-validate "$scratch/usr/share/applications/vantrel.desktop"
 appstreamcli validate --no-net "$scratch"/usr/share/metainfo/*.xml
+
+echo "== service unit"
+# Verified against the unpacked program and manual page: the unit's ExecStart and
+# Documentation must resolve, which they do only where the package put them.
+unit="$scratch/vantrel.service"
+sed "s|/usr/bin/vantrel|$scratch/usr/bin/vantrel|" "$scratch/usr/lib/systemd/system/vantrel.service" >"$unit"
+# A setting it cannot parse is only a warning to systemd-analyze (status 0): any output fails.
+if ! problems=$(MANPATH="$scratch/usr/share/man" systemd-analyze verify "$unit" 2>&1) ||
+   [ -n "$problems" ]; then
+    echo "$problems" >&2
+    echo "systemd-analyze verify finds fault with vantrel.service (above)" >&2
+    exit 1
+fi
 
 echo "== the unpacked tree, build tree out of reach"
 mv "$dir" "$away"

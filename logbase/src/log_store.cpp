@@ -189,7 +189,10 @@ void LogStore::writerLoop(Db db, std::string path) {
     bool toldRejects = false;  // the operator knows the table refuses rows (told once)
     std::unique_lock queue(m_queueMutex);
     for (;;) {
-        const auto ready = [this] { return !m_queue.empty() || m_stopWriter || m_pruneRequested; };
+        const auto ready = [this] {
+            return !m_queue.empty() || m_stopWriter || m_pruneRequested ||
+                   m_pingsAnswered != m_pingsAsked;
+        };
         if (!prune.active) {
             m_writerIdle = m_queue.empty();
             if (m_keepDays > 0) {
@@ -198,6 +201,11 @@ void LogStore::writerLoop(Db db, std::string path) {
                 m_wakeWriter.wait(queue, ready);
             }
             m_writerIdle = false;
+        }
+        // A watchdog's question is answered between batches (deletion batches too).
+        if (m_pingsAnswered != m_pingsAsked) {
+            m_pingsAnswered = m_pingsAsked;
+            m_committed.notify_all();
         }
         // Stopping, and everything is written (a deletion run ends first, with its count).
         if (m_queue.empty() && m_stopWriter && !prune.active) break;
@@ -320,6 +328,14 @@ LogStore::BatchResult LogStore::writeBatch(sqlite3* db, sqlite3_stmt* insert,
 bool LogStore::stopRequested() {
     std::lock_guard queue(m_queueMutex);
     return m_stopWriter;
+}
+
+bool LogStore::writerAnswers(std::chrono::milliseconds limit) {
+    std::unique_lock queue(m_queueMutex);
+    if (!m_writerRunning) return false;
+    const std::uint64_t asked = ++m_pingsAsked;
+    m_wakeWriter.notify_one();
+    return m_committed.wait_for(queue, limit, [&] { return m_pingsAnswered >= asked; });
 }
 
 void LogStore::flush() {

@@ -48,6 +48,10 @@ public:
     // opens) and then every `interval`; 0 keeps every row. The writer deletes them in small
     // batches between the batches of queued rows.
     void setRetention(int keepDays, std::chrono::milliseconds interval);
+    // True when the writer thread took notice of this call within `limit` (it answers between
+    // batches, so a writer stuck in a write or in retrying one does not); false when no writer
+    // runs. For a service watchdog.
+    bool writerAnswers(std::chrono::milliseconds limit);
 
     std::recursive_mutex& storeLock() { return m_storeLock; }
     bool beginTransaction();
@@ -99,11 +103,13 @@ private:
     std::condition_variable m_committed;
     // A deque grows without moving queued rows, so a long queue never stalls a caller.
     std::deque<PendingRow> m_queue;
-    std::uint64_t m_queuedSeq = 0;     // rows ever queued
-    std::uint64_t m_committedSeq = 0;  // rows ever taken and finished by the writer
-    std::size_t m_inFlight = 0;        // rows the writer has taken and not finished
-    std::uint64_t m_dropped = 0;       // rows refused by the bound since the last count logged
-    bool m_stalled = false;            // the writer is waiting to retry a failed batch
+    std::uint64_t m_queuedSeq = 0;      // rows ever queued
+    std::uint64_t m_committedSeq = 0;   // rows ever taken and finished by the writer
+    std::size_t m_inFlight = 0;         // rows the writer has taken and not finished
+    std::uint64_t m_dropped = 0;        // rows refused by the bound since the last count logged
+    std::uint64_t m_pingsAsked = 0;     // writerAnswers calls so far
+    std::uint64_t m_pingsAnswered = 0;  // the last of them the writer took notice of
+    bool m_stalled = false;             // the writer is waiting to retry a failed batch
     bool m_writerRunning = false;
     bool m_writerIdle = false;
     bool m_stopWriter = false;

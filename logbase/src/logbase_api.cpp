@@ -140,6 +140,10 @@ void ReleaseLogbaseModule() {
     }
 }
 
+bool LogObWriterAnswers(std::chrono::milliseconds limit) {
+    return store().writerAnswers(limit);
+}
+
 void LogObLockLogbase() {
     store().storeLock().lock();
 }

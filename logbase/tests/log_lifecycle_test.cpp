@@ -63,6 +63,17 @@ TEST_F(LogConcurrencyTest, ReleaseStoresEverythingLoggedBeforeIt) {
     EXPECT_EQ(countRows(), 4000);
 }
 
+// The service watchdog's question: the writer answers while the store is open, idle or busy,
+// and nobody does once it is closed.
+TEST_F(LogConcurrencyTest, WriterAnswersWhileOpenAndNotOnceReleased) {
+    using namespace std::chrono_literals;
+    EXPECT_TRUE(LogObWriterAnswers(10s));
+    for (int i = 0; i < 2000; ++i) InsertLogOb("%d,%d,'busy %d'", 2, 8, i);
+    EXPECT_TRUE(LogObWriterAnswers(10s));
+    ReleaseLogbaseModule();
+    EXPECT_FALSE(LogObWriterAnswers(10ms));
+}
+
 TEST(LogBacklogTest, LinesLoggedBeforeOpeningAreStoredWhenItOpens) {
     drainBacklog();
     SetLogbaseClock(&logtest::fakeNow);

@@ -3,13 +3,31 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "service_notifier.h"
 
 namespace consoleapp {
 
 void StderrPrompt::showMessage(const std::string& text, const std::string&, platform::PromptIcon) {
     std::fprintf(stderr, "vantrel: %s\n", text.c_str());
 }
+
+namespace {
+
+// Test hook for the watchdog: with VANTREL_TEST_BLOCK_ENGINE=1 in the environment the engine's
+// thread blocks for good once the service is ready (its event loop never turns again), so a
+// test can see the watchdog pings stop. The test ends the process with SIGKILL.
+void blockEngineThreadForTests() {
+    const char* block = std::getenv("VANTREL_TEST_BLOCK_ENGINE");
+    if (block == nullptr || std::string(block) != "1") return;
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+}  // namespace
 
 HeadlessConsole::HeadlessConsole(consolecore::SessionOptions options)
     : m_engine(std::move(options), m_chooser, m_prompt, [this] {
@@ -52,9 +70,22 @@ int HeadlessConsole::run() {
         m_engine.stop();
         return 1;
     }
-    const int code = QCoreApplication::exec();
+    int code = 0;
+    {
+        ServiceNotifier notifier([this] { return devicesOnline(); });
+        notifier.ready();
+        blockEngineThreadForTests();
+        code = QCoreApplication::exec();
+    }  // STOPPING=1 before the engine stops in order
     m_engine.stop();
     return code;
+}
+
+int HeadlessConsole::devicesOnline() const {
+    const consolecore::DeviceTable& table = m_engine.table();
+    int online = 0;
+    for (int i = 0; i < table.rowCount(); ++i) online += table.row(i).online ? 1 : 0;
+    return online;
 }
 
 void HeadlessConsole::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {

@@ -36,6 +36,9 @@ LOGBASE_EXPORT void ReleaseLogbaseModule();
 // "删除过期日志N条" (system, other). Negative values count as 0. Lasts across reopening.
 LOGBASE_EXPORT void SetLogKeepDays(int keepDays,
                                    std::chrono::milliseconds interval = std::chrono::hours(24));
+// True when the store's writer thread answered within `limit`: it is alive and not stuck in a
+// write. False when the store is closed. Waits at most `limit`; safe from any thread.
+LOGBASE_EXPORT bool LogObWriterAnswers(std::chrono::milliseconds limit);
 
 // The store-wide re-entrant lock, held by a caller around a query or a change.
 LOGBASE_EXPORT void LogObLockLogbase();

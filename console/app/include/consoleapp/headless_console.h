@@ -35,13 +35,16 @@ public:
 
     // Starts the engine, runs the event loop until QCoreApplication::exit, stops the engine.
     // Returns the loop's exit code, or 1 at once (with the cause on stderr) when the log store
-    // or the device link could not start.
+    // or the device link could not start. Under systemd it reports readiness, status and
+    // watchdog pings (ServiceNotifier).
     int run();
 
     void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
     void send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
 private:
+    int devicesOnline() const;  // rows of the device table online, on the engine's thread
+
     StderrPrompt m_prompt;
     NoGroupChooser m_chooser;
     consoleui::QtRunTimer m_runTimer;
