@@ -20,6 +20,7 @@
 #include "chronstore/chronstore.h"
 #include "devroster/devroster.h"
 #include "logbase/logbase.h"
+#include "testkit/process_threads.h"
 #include "testkit/wait_for.h"
 
 namespace {
@@ -42,14 +43,6 @@ struct DeviceFrames {
     Clock::time_point last{};
     int count = 0;
 };
-
-int processThreads() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
-}
 
 }  // namespace
 
@@ -108,7 +101,7 @@ int main(int argc, char** argv) {
         return true;
     };
 
-    const int threadsBefore = processThreads();
+    const int threadsBefore = testkit::processThreads();
     int threadsMost = 0;
     SetChronrunOptions({std::make_shared<FixedDayClock>(), send});
     const Clock::time_point start = Clock::now();
@@ -119,7 +112,7 @@ int main(int argc, char** argv) {
     // Samples the thread count while the task runs (a bench, not a test: a poll is fine).
     const bool done = testkit::waitFor(
         [&] {
-            threadsMost = std::max(threadsMost, processThreads() - threadsBefore);
+            threadsMost = std::max(threadsMost, testkit::processThreads() - threadsBefore);
             std::lock_guard lock(mutex);
             return complete == devices;
         },

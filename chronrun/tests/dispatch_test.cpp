@@ -10,6 +10,7 @@
 
 #include "chronstore/chronstore.h"
 #include "runner_fixture.h"
+#include "testkit/process_threads.h"
 
 namespace chrontest {
 namespace {
@@ -23,14 +24,6 @@ protected:
 };
 
 using DispatchTest = RunnerTest;
-
-int processThreads() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
-}
 
 TEST_F(DispatchTimingTest, TwoTasksDueInTheSameSecondAreQueuedTogetherAndDispatched3sApart) {
     registerDevice(31, "D31", "127.0.0.31");
@@ -159,12 +152,12 @@ TEST_F(TaskStartTest, FortyDevicesOfATaskAllStartWithinASecondAndNoneWaitsForABa
     }
     task.devCount = kDevices;
     PlusTTPoint(task);
-    const int threadsBefore = processThreads();
+    const int threadsBefore = testkit::processThreads();
     m_clock->set(2024, 1, 29, 8, 0, 0);
     const auto started = std::chrono::steady_clock::now();
     startRunner();
     ASSERT_TRUE(waitLogLine("定时任务[四十台]进入设备[1039]线程"));
-    const int runnerThreads = processThreads() - threadsBefore;
+    const int runnerThreads = testkit::processThreads() - threadsBefore;
     for (int i = 0; i < kDevices; ++i) {
         ASSERT_TRUE(m_recorder.waitFramesTo(static_cast<std::uint16_t>(1000 + i), 16));
     }

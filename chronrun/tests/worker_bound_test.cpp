@@ -9,19 +9,12 @@
 #include "chronstore/chronstore.h"
 #include "devroster/devroster.h"
 #include "runner_fixture.h"
+#include "testkit/process_threads.h"
 
 namespace chrontest {
 namespace {
 
 using BoundTest = RunnerTest;
-
-int processThreads() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
-}
 
 void addTask(const std::string& name, std::uint32_t end, std::vector<DeviceOnOff_> devices) {
     TimTaskPoint_ task = makeTask(name, kTaskDateMode, hms(8, 0, 0), end);
@@ -31,14 +24,14 @@ void addTask(const std::string& name, std::uint32_t end, std::vector<DeviceOnOff
 }
 
 TEST_F(BoundTest, HundredsOfOfflineDevicesTakeOnlyAFewThreads) {
-    const int before = processThreads();
+    const int before = testkit::processThreads();
     std::vector<DeviceOnOff_> devices;
     for (int id = 1000; id < 1400; ++id) devices.push_back(makeDevice(id, {1}));
     addTask("很多", hms(9, 0, 0), devices);
     m_clock->set(2024, 1, 29, 8, 0, 0);
     startRunner();
     ASSERT_TRUE(waitLogLine("定时任务[很多]进入设备[1399]线程"));
-    EXPECT_LE(processThreads() - before, 16);
+    EXPECT_LE(testkit::processThreads() - before, 16);
     EXPECT_LE(deviceWorkerThreads(), 8);
 }
 
