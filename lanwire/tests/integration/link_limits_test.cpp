@@ -116,8 +116,11 @@ TEST_F(LinkTest, AFullOutboxRefusesSendsAndAStalledConnectionIsClosedWithoutHold
         send(buildConsoleFrame(NET_CMD_SET_GROUP, 1232, 3), address(other.config().sourceAddress)));
     EXPECT_TRUE(other.waitCommand(NET_CMD_SET_GROUP));
     // The stalled connection is closed after the time-out.
+    // The connection leaves the list just before its row is written: wait for the row.
     EXPECT_TRUE(testkit::waitFor([] { return GetLanwireStats().connections == 1; }));
-    EXPECT_EQ(logRowsWith("用户断开[sd2]:" + stuck.config().sourceAddress).size(), 1u);
+    const auto closedRow = "用户断开[sd2]:" + stuck.config().sourceAddress;
+    EXPECT_TRUE(testkit::waitFor([&] { return !logRowsWith(closedRow).empty(); }));
+    EXPECT_EQ(logRowsWith(closedRow).size(), 1u);
 }
 
 TEST_F(LinkTest, ALinkThatIsNotRunningRefusesSends) {
