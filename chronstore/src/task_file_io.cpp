@@ -41,10 +41,11 @@ long long asWritten(std::uint32_t value) {
 
 }  // namespace
 
-std::vector<TimTaskPoint_> loadTimTasks(const platform::IniDocument& doc, std::int32_t firstId) {
+std::vector<TimTaskPoint_> loadTimTasks(const platform::IniDocument& doc, std::int32_t firstId,
+                                        TimTaskLoadLimits limits) {
     std::vector<TimTaskPoint_> tasks;
-    const int count = std::min(doc.getInt(kMainSection, kCountKey, 0), kMaxLoadedTasks);
-    std::size_t devicesLeft = kMaxLoadedDevices;
+    const int count = std::min(doc.getInt(kMainSection, kCountKey, 0), limits.tasks);
+    std::size_t devicesLeft = limits.devices;
     for (int n = 1; n <= count; ++n) {
         const std::string section = taskSection(static_cast<std::size_t>(n));
         TimTaskPoint_ task;
@@ -133,8 +134,9 @@ void writeTimTasks(platform::IniDocument& doc, const std::vector<TimTaskPoint_>&
 
 }  // namespace chronstore
 
-std::vector<TimTaskPoint_> ParseTimTasks(std::string_view iniText, std::int32_t firstId) {
-    return chronstore::loadTimTasks(platform::IniDocument::parse(iniText), firstId);
+std::vector<TimTaskPoint_> ParseTimTasks(std::string_view iniText, std::int32_t firstId,
+                                         TimTaskLoadLimits limits) {
+    return chronstore::loadTimTasks(platform::IniDocument::parse(iniText), firstId, limits);
 }
 
 std::string FormatTimTasks(std::string_view existingText, const std::vector<TimTaskPoint_>& tasks) {

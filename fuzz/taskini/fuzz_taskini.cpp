@@ -28,21 +28,22 @@ bool sameTask(const TimTaskPoint_& a, const TimTaskPoint_& b) {
 
 }  // namespace
 
+// The loader's bounds are the same code at any size; small ones keep each run cheap (a few
+// bytes such as "ttCount=99999" would otherwise build thousands of default tasks per run).
+constexpr TimTaskLoadLimits kLimits{16, 128};
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto tasks = ParseTimTasks(text, 1);
-    if (tasks.size() > static_cast<std::size_t>(kMaxLoadedTasks)) std::abort();
+    const auto tasks = ParseTimTasks(text, 1, kLimits);
+    if (tasks.size() > static_cast<std::size_t>(kLimits.tasks)) std::abort();
     std::size_t devices = 0;
     for (const auto& task : tasks) {
         if (task.devCount != task.devList.size() || task.timName[kTimNameUnits - 1] != 0)
             std::abort();
         devices += task.devList.size();
     }
-    if (devices > kMaxLoadedDevices) std::abort();
-    // Keep the round trip cheap: the device budget makes huge loads legal but slow, and a
-    // few bytes ("ttCount=99999") load 10,000 default tasks whose save takes seconds.
-    if (devices > 4096 || tasks.size() > 500) return 0;
-    const auto again = ParseTimTasks(FormatTimTasks(text, tasks), 1);
+    if (devices > kLimits.devices) std::abort();
+    const auto again = ParseTimTasks(FormatTimTasks(text, tasks), 1, kLimits);
     if (again.size() != tasks.size()) std::abort();
     for (std::size_t i = 0; i < tasks.size(); ++i)
         if (!sameTask(tasks[i], again[i])) std::abort();
