@@ -253,14 +253,7 @@ void CDeviceConfigDlg::updateNameCounter() {
     m_nameCounter->setStyleSheet(check.storable() ? QString() : QStringLiteral("color: #c00000;"));
 }
 
-int CDeviceConfigDlg::exec() {
-    OnInitDialog();
-    return SkinDialog::exec();
-}
-
-void CDeviceConfigDlg::OnInitDialog() {
-    if (m_initialised) return;
-    m_initialised = true;
+void CDeviceConfigDlg::initDialog() {
     placeOnScreen(*this, PlacementRule{4, 4, 0, 0});
 }
 

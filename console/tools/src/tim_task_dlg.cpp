@@ -256,14 +256,7 @@ void CTimTaskDlg::buildControls() {
     showModeControls(kTaskDateMode);
 }
 
-int CTimTaskDlg::exec() {
-    OnInitDialog();
-    return SkinDialog::exec();
-}
-
-void CTimTaskDlg::OnInitDialog() {
-    if (m_initialised) return;
-    m_initialised = true;
+void CTimTaskDlg::initDialog() {
     placeOnScreen(*this, PlacementRule{6, 7, 1100, 500});
     applyButtonState(ButtonState::Idle);
     rebuildTaskList();

@@ -41,10 +41,6 @@ public:
     // Closes the port ("串口已关闭.").
     ~CDeviceConfigDlg() override;
 
-    // Placement; exec() runs it first.
-    void OnInitDialog();
-    int exec() override;
-
     // platform::MessageTarget: WM_SERIAL_REPLY from the serial monitor thread, handled on the
     // dialog's thread.
     void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
@@ -74,6 +70,9 @@ public slots:
     void onWrite();
 
 private:
+    // Placement.
+    void initDialog() override;
+
     static int addressSlot(consolecore::ConfigField field);
     void buildForm();
     void onPortChanged(int index);
@@ -108,7 +107,6 @@ private:
     QPushButton* m_closeButton = nullptr;
     ConfirmWrite m_confirmWrite;
     QPushButton* m_writeButton = nullptr;
-    bool m_initialised = false;
 };
 
 }  // namespace consoletools

@@ -63,10 +63,6 @@ public:
     explicit CTimTaskDlg(QWidget* parent = nullptr, platform::Prompt* prompt = nullptr);
     ~CTimTaskDlg() override;
 
-    // Placement, button state 0, the task list and the run-state timer; exec() runs it first.
-    void OnInitDialog();
-    int exec() override;
-
     // platform::MessageTarget: the device list's WM_LED_CELL_CLICKED, handled on this thread.
     void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
@@ -124,6 +120,9 @@ public slots:
     void refreshRunStates();
 
 private:
+    // Placement, button state 0, the task list and the run-state timer.
+    void initDialog() override;
+
     // Which buttons the operator may press: nothing chosen, adding, editing, a task chosen.
     enum class ButtonState { Idle, Adding, Editing, TaskSelected };
 
@@ -174,7 +173,6 @@ private:
     consoleui::CListCtrlWG* m_taskList = nullptr;
     consoleui::CListCtrlWG* m_deviceList = nullptr;
     QTimer m_runStateTimer;
-    bool m_initialised = false;
 };
 
 }  // namespace consoletools
