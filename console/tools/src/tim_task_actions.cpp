@@ -179,8 +179,9 @@ void CTimTaskDlg::onRemoveDevice() {
 }
 
 void CTimTaskDlg::onOutletClicked(int row, int outlet) {
-    if (row < 0 || row >= static_cast<int>(m_devices.size()) || row >= m_deviceList->rowCount() ||
-        outlet < 0 || outlet >= static_cast<int>(kDeviceOutletCount)) {
+    if (!m_formEditable || row < 0 || row >= static_cast<int>(m_devices.size()) ||
+        row >= m_deviceList->rowCount() || outlet < 0 ||
+        outlet >= static_cast<int>(kDeviceOutletCount)) {
         return;
     }
     std::uint8_t& state = m_devices[static_cast<std::size_t>(row)].devLED[outlet];
@@ -190,7 +191,8 @@ void CTimTaskDlg::onOutletClicked(int row, int outlet) {
 }
 
 void CTimTaskDlg::setAllOutlets(bool on) {
-    if (m_selectedDevice < 0 || m_selectedDevice >= static_cast<int>(m_devices.size()) ||
+    if (!m_formEditable || m_selectedDevice < 0 ||
+        m_selectedDevice >= static_cast<int>(m_devices.size()) ||
         m_selectedDevice >= m_deviceList->rowCount()) {
         return;
     }

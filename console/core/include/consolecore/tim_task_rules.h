@@ -17,7 +17,8 @@ std::string timeOfDayText(std::uint32_t seconds);
 std::string taskDateText(unsigned year, unsigned month, unsigned day);
 // The set days' characters joined, Sunday first: "日一二三四五六".
 std::string weekdayText(const TimTaskPoint_& task);
-// "日期模式", "周模式", or the decimal number of a type only a hand-edited file can hold.
+// "日期模式", "星期模式" (the words of the form), or the decimal number of a type only a
+// hand-edited file can hold.
 std::string taskTypeText(std::uint8_t type);
 
 // The number of a new task: 1 with no tasks; else, over the numbers sorted ascending as

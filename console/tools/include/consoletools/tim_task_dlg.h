@@ -71,6 +71,8 @@ public:
     int selectedDeviceIndex() const { return m_selectedDevice; }
     int editMode() const { return m_editMode; }
     const std::vector<DeviceOnOff_>& devices() const { return m_devices; }
+    // Whether the form takes input (adding or editing); otherwise it only shows a task.
+    bool formEditable() const { return m_formEditable; }
     consoleui::CListCtrlWG* taskList() const { return m_taskList; }
     consoleui::CListCtrlWG* deviceList() const { return m_deviceList; }
     QLineEdit* nameEdit() const { return m_name; }
@@ -128,6 +130,7 @@ private:
 
     void buildControls();
     void applyButtonState(ButtonState state);
+    void setFormEditable(bool editable);
     void showModeControls(int type);
     void showTask(const TimTaskPoint_& task);
     void rebuildTaskList();
@@ -173,6 +176,7 @@ private:
     consoleui::CListCtrlWG* m_taskList = nullptr;
     consoleui::CListCtrlWG* m_deviceList = nullptr;
     QTimer m_runStateTimer;
+    bool m_formEditable = false;  // only while adding or editing
 };
 
 }  // namespace consoletools
