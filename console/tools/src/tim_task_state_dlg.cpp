@@ -47,7 +47,7 @@ public:
         QStyle* style = widget ? widget->style() : QApplication::style();
         style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
         const QString dots = index.data(Qt::DisplayRole).toString();
-        const int side = std::max(option.rect.height() - 6, 4);
+        const int side = CTimTaskStateDlg::kDotSide;
         const QPixmap on = consoleui::iconPixmap(consoleui::kIconLedOn);
         const QPixmap off = consoleui::iconPixmap(consoleui::kIconLedOff);
         QRect square(option.rect.left() + 3, option.rect.top() + (option.rect.height() - side) / 2,
@@ -59,8 +59,8 @@ public:
         }
     }
 
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        const int side = std::max(option.fontMetrics.height(), 12);
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const override {
+        const int side = CTimTaskStateDlg::kDotSide;
         const int count = static_cast<int>(index.data(Qt::DisplayRole).toString().size());
         return {6 + count * (side + 1), side + 6};
     }

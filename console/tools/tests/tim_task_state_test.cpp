@@ -48,7 +48,7 @@ std::pair<QRgb, QRgb> dotCentre(const CTimTaskStateDlg& dialog, int row, int col
     QTableWidget* table = dialog.table();
     const QRect rect = table->visualItemRect(table->item(row, column));
     const QImage shot = table->viewport()->grab(rect).toImage();
-    const int side = std::max(rect.height() - 6, 4);
+    const int side = CTimTaskStateDlg::kDotSide;
     const QPoint centre(3 + outlet * (side + 1) + side / 2, (rect.height() - side) / 2 + side / 2);
     const QImage dot = consoleui::iconPixmap(icon).scaled(side, side).toImage();
     return {shot.pixel(centre * shot.devicePixelRatio()), dot.pixel(side / 2, side / 2)};

@@ -21,6 +21,8 @@ class CTimTaskStateDlg : public consoleui::SkinDialog {
 public:
     enum Column : int { ColId = 0, ColName, ColTask, ColShould, ColIs, ColStatus, ColumnCount };
     static constexpr int kRefreshIntervalMs = 500;
+    // Side of one outlet dot in the two outlet columns, in pixels.
+    static constexpr int kDotSide = 14;
 
     explicit CTimTaskStateDlg(QWidget* parent = nullptr);
 
