@@ -73,6 +73,7 @@ void CTimTaskDlg::onAddTask() {
     m_devices.clear();
     m_deviceList->deleteAllRows();
     applyButtonState(ButtonState::Adding);
+    rememberEditStart();
 }
 
 void CTimTaskDlg::onEditTask() {
@@ -80,6 +81,31 @@ void CTimTaskDlg::onEditTask() {
     m_editTaskNumber = m_taskList->cellNumber(m_selectedTask, ColNumber);
     m_editMode = EditEditing;
     applyButtonState(ButtonState::Editing);
+    rememberEditStart();
+}
+
+void CTimTaskDlg::rememberEditStart() {
+    m_formAtEditStart = readForm();
+    m_devicesAtEditStart = m_devices;
+}
+
+bool CTimTaskDlg::hasUnsavedChanges() const {
+    if (!m_formEditable) return false;
+    const auto sameDevice = [](const DeviceOnOff_& a, const DeviceOnOff_& b) {
+        return a.devID == b.devID &&
+               std::equal(std::begin(a.devLED), std::end(a.devLED), std::begin(b.devLED));
+    };
+    return readForm() != m_formAtEditStart ||
+           !std::equal(m_devices.begin(), m_devices.end(), m_devicesAtEditStart.begin(),
+                       m_devicesAtEditStart.end(), sameDevice);
+}
+
+void CTimTaskDlg::reject() {
+    if (hasUnsavedChanges() && m_confirm &&
+        !m_confirm(QStringLiteral("任务的修改尚未保存,确定要放弃吗?"))) {
+        return;
+    }
+    SkinDialog::reject();
 }
 
 void CTimTaskDlg::onCancel() {

@@ -126,6 +126,7 @@ private slots:
     void savedFileIsWhatTheStoreLoadsBack();
     void cancelDeleteSelectionsAndOutletShortcuts();
     void formTakesInputOnlyWhileAddingOrEditing();
+    void escapeAsksBeforeDroppingUnsavedEdits();
 };
 
 void TimTaskTest::windowControlsColumnsAndPlacement() {
@@ -714,6 +715,50 @@ void TimTaskTest::formTakesInputOnlyWhileAddingOrEditing() {
     QTest::mouseClick(dialog.editTaskButton(), Qt::LeftButton);
     dialog.onOutletClicked(0, 0);
     QCOMPARE(dialog.devices()[0].devLED[0], std::uint8_t{0});
+}
+
+void TimTaskTest::escapeAsksBeforeDroppingUnsavedEdits() {
+    TaskEnvironment env(kHandEdited);
+    CTimTaskDlg dialog(nullptr, nullptr);
+    QStringList questions;
+    bool answer = false;
+    dialog.setConfirm([&](const QString& q) {
+        questions << q;
+        return answer;
+    });
+    dialog.OnInitDialog();
+    const QString question = QStringLiteral("任务的修改尚未保存,确定要放弃吗?");
+    struct Case {
+        QPushButton* start;
+        std::function<void()> edit;  // empty: nothing changed
+    };
+    const std::vector<Case> cases{
+        {dialog.editTaskButton(), {}},
+        {dialog.addTaskButton(), {}},
+        {dialog.editTaskButton(), [&] { QTest::keyClicks(dialog.nameEdit(), "x"); }},
+        {dialog.addTaskButton(), [&] { dialog.weekdayBox(3)->click(); }},
+        {dialog.editTaskButton(), [&] { dialog.onOutletClicked(0, 1); }},
+    };
+    for (const Case& c : cases) {
+        dialog.show();
+        dialog.selectTask(0);
+        QTest::mouseClick(c.start, Qt::LeftButton);
+        if (c.edit) c.edit();
+        questions.clear();
+        answer = false;
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        if (!c.edit) {
+            QVERIFY(questions.isEmpty());
+            QVERIFY(!dialog.isVisible());
+            continue;
+        }
+        QCOMPARE(questions, QStringList{question});
+        QVERIFY(dialog.isVisible());  // "No" keeps the edits
+        QVERIFY(dialog.hasUnsavedChanges());
+        answer = true;
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(!dialog.isVisible());
+    }
 }
 
 QTEST_MAIN(TimTaskTest)

@@ -31,6 +31,7 @@ struct TaskDate {
     int month = 0;
     int day = 0;
     bool operator<(const TaskDate& other) const;
+    bool operator==(const TaskDate&) const = default;
 };
 
 // What the editor's fields hold when Save is pressed.
@@ -43,6 +44,7 @@ struct TaskForm {
     std::uint32_t startTime = 0;     // seconds after midnight
     std::uint32_t endTime = 0;
     bool skipHolidays = false;  // 节假日不执行
+    bool operator==(const TaskForm&) const = default;
 };
 
 enum class TaskCheck {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -34,7 +35,8 @@ public:
     // A Yes/No question before a write; true goes on.
     using ConfirmWrite = std::function<bool(const QString& question)>;
 
-    // `confirmWrite` asks before the parameters are written (empty: a QMessageBox).
+    // `confirmWrite` asks the Yes/No questions: before the parameters are written, and before
+    // new values not yet written are dropped (empty: a QMessageBox).
     explicit CDeviceConfigDlg(QWidget* parent = nullptr, platform::Prompt* prompt = nullptr,
                               platform::MessageTarget* mainWindow = nullptr,
                               ConfirmWrite confirmWrite = {});
@@ -65,6 +67,14 @@ public:
     // The new-value control of a field (number, name, address or MAC edit).
     QWidget* newControl(consolecore::ConfigField field) const;
 
+    // Whether the new values (texts and "use" boxes) hold edits not yet written: they differ
+    // from what the dialog showed when it opened, after a write was sent, or after a read that
+    // found no edits waiting.
+    bool hasUnsavedChanges() const { return newValuesState() != m_savedState; }
+
+    // Escape and the close buttons: asks before new values not yet written are dropped.
+    void reject() override;
+
 public slots:
     void onRead();
     void onWrite();
@@ -82,6 +92,7 @@ private:
     // Both columns from the form logic, after a reply filled it.
     void showValues();
     void updateNameCounter();
+    QStringList newValuesState() const;
     QString writeQuestion(const consolecore::WritePlan& plan) const;
     // Tells the operator whether the frame handed to the port was written.
     void reportWriteWhenDone();
@@ -107,6 +118,7 @@ private:
     QPushButton* m_closeButton = nullptr;
     ConfirmWrite m_confirmWrite;
     QPushButton* m_writeButton = nullptr;
+    QStringList m_savedState;
 };
 
 }  // namespace consoletools

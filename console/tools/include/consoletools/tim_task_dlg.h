@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "chronstore/tim_task.h"
+#include "consolecore/tim_task_rules.h"
 #include "consoleui/skin_dialog.h"
 #include "platform/message_target.h"
 #include "platform/prompt.h"
@@ -28,10 +29,6 @@ namespace consoleui {
 class CListCtrlWG;
 class QtPrompt;
 }  // namespace consoleui
-
-namespace consolecore {
-struct TaskForm;
-}
 
 namespace consoletools {
 
@@ -96,9 +93,16 @@ public:
     QPushButton* holidaysButton() const { return m_holidays; }
     QPushButton* stateViewButton() const { return m_stateView; }
     QCheckBox* skipHolidaysBox() const { return m_skipHolidays; }
-    // Asks before a task is deleted; true goes ahead (default: a question box).
+    // Asks before a task is deleted and before unsaved edits are dropped; true goes ahead
+    // (default: a question box).
     void setConfirm(std::function<bool(const QString&)> confirm) { m_confirm = std::move(confirm); }
     QTimer& runStateTimer() { return m_runStateTimer; }
+
+    // Whether the form holds edits of an Add or Edit that Save has not stored.
+    bool hasUnsavedChanges() const;
+
+    // Escape and the close buttons: asks before unsaved edits are dropped.
+    void reject() override;
 
 public slots:
     // The operator selected row `index` of the task list / the device list.
@@ -131,6 +135,7 @@ private:
     void buildControls();
     void applyButtonState(ButtonState state);
     void setFormEditable(bool editable);
+    void rememberEditStart();
     void showModeControls(int type);
     void showTask(const TimTaskPoint_& task);
     void rebuildTaskList();
@@ -177,6 +182,9 @@ private:
     consoleui::CListCtrlWG* m_deviceList = nullptr;
     QTimer m_runStateTimer;
     bool m_formEditable = false;  // only while adding or editing
+    // The form and devices as Add or Edit found them, to tell whether anything changed.
+    consolecore::TaskForm m_formAtEditStart;
+    std::vector<DeviceOnOff_> m_devicesAtEditStart;
 };
 
 }  // namespace consoletools
