@@ -27,6 +27,7 @@
 #include "lanwire/lanwire_options.h"
 #include "protocol/console_frames.h"
 #include "protocol/device_frames.h"
+#include "public/work_path.h"
 #include "simtcp/sim_fleet.h"
 
 extern char** environ;
@@ -102,7 +103,7 @@ void raiseFileLimit() {
 }
 
 std::string programFolder() {
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/";
+    return GetCurWorkPath();
 }
 
 bool startLink(Sink& sink, const std::string& dumpFolder) {

@@ -1,26 +1,7 @@
 // The executable's folder, read from /proc/self/exe.
 #include "diskkit/module_dir.h"
 
-#include <unistd.h>
-
-#include <vector>
-
-namespace {
-
-std::string executablePath() {
-    std::vector<char> buffer(256);
-    for (;;) {
-        const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (n < 0) return {};
-        if (static_cast<std::size_t>(n) < buffer.size()) {
-            return std::string(buffer.data(), static_cast<std::size_t>(n));
-        }
-        if (buffer.size() >= (1u << 20)) return {};
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-}  // namespace
+#include "platform/executable_path.h"
 
 std::string ModuleDirOf(std::string_view executablePath) {
     const auto slash = executablePath.rfind('/');
@@ -29,5 +10,5 @@ std::string ModuleDirOf(std::string_view executablePath) {
 }
 
 std::string GetModuleDir() {
-    return ModuleDirOf(executablePath());
+    return ModuleDirOf(platform::executablePath());
 }

@@ -100,26 +100,7 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
     m_server.setAddressHandler([this](const sockaddr_in& peer) { onAddress(peer); });
     // A connection that goes may free the id of a held registration.
     m_server.setClosedHandler([this](const sockaddr_in&, std::uint64_t) { releaseHeld(); });
-    ServerConfig config;
-    config.ioThreads = options.ioThreads;
-    config.sendGap = options.sendGap;
-    config.heartbeatGap = options.heartbeatGap;
-    config.partialFrameTimeout = options.partialFrameTimeout;
-    config.registrationTimeout = options.registrationTimeout;
-    config.partialFrameHoldLimit = options.partialFrameHoldLimit;
-    config.acceptBackoff = options.acceptBackoff;
-    config.outboxLimit = options.outboxLimit;
-    config.writeStallTimeout = options.writeStallTimeout;
-    config.descriptorReserve = options.descriptorReserve;
-    config.refusalLogPeriod = options.refusalLogPeriod;
-    // A connection that never registered gets no heartbeat, so nothing would ever tell a dead
-    // one apart: keepalive probes it on the supervision's own time scale. A device that
-    // rebooted answers the first probe with a reset, which frees its address.
-    const auto tickSeconds = std::chrono::ceil<std::chrono::seconds>(options.tickPeriod);
-    config.keepaliveIdle = std::max(std::chrono::seconds(1), tickSeconds);
-    config.keepaliveProbes = std::max(1, options.heartbeatCounterStart);
-    config.clock = options.clock;
-    config.onFrameWritten = options.onFrameWritten;
+    const ServerConfig config = serverConfigFor(options);
     const bool started = m_server.start(
         port,
         [this](std::span<const std::uint8_t> frame, const sockaddr_in& peer,

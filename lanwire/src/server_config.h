@@ -1,42 +1,34 @@
-// Timing and sizing of the TCP server, taken from LanwireOptions at start.
+// What the TCP server runs with: the link's own options, plus the keepalive timing the link
+// service derives from its supervision settings. One set of defaults: LanwireOptions'.
 #pragma once
 
-#include <netinet/in.h>
-
+#include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <functional>
+
+#include "lanwire/lanwire_options.h"
 
 namespace lanwire {
 
 using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-struct ServerConfig {
-    unsigned ioThreads = 0;  // 0: twice the processors
-    std::chrono::milliseconds sendGap{10};
-    std::chrono::milliseconds heartbeatGap{100};
-    std::chrono::milliseconds partialFrameTimeout{5000};
-    // A connection not registered within `registrationTimeout`, or holding an incomplete frame
-    // for `partialFrameHoldLimit`, is closed.
-    std::chrono::milliseconds registrationTimeout{30000};
-    std::chrono::milliseconds partialFrameHoldLimit{30000};
-    std::chrono::milliseconds acceptBackoff{100};
-    // Commands waiting for one connection at most; more are refused.
-    std::size_t outboxLimit = 1000;
-    // A connection whose write has made no progress this long is closed.
-    std::chrono::milliseconds writeStallTimeout{10000};
-    // Descriptors kept free for the rest of the program; a connection that would take one of
-    // them is closed at once, and the refusals are logged at most once per refusalLogPeriod.
-    std::uint64_t descriptorReserve = 64;
-    std::chrono::milliseconds refusalLogPeriod{60000};
+struct ServerConfig : LanwireOptions {
     // TCP keepalive on every accepted connection: first probe after `keepaliveIdle` of silence,
     // then every `keepaliveIdle`, given up after `keepaliveProbes` unanswered probes.
     std::chrono::seconds keepaliveIdle{3};
     int keepaliveProbes = 3;
-    Clock clock;  // never null once the server runs
-    std::function<void(const sockaddr_in&, const std::uint8_t*, std::size_t,
-                       std::chrono::steady_clock::time_point)>
-        onFrameWritten;
 };
+
+// A connection that never registered gets no heartbeat, so nothing would ever tell a dead one
+// apart: keepalive probes it on the supervision's own time scale (whole seconds, at least one
+// second and one probe). A device that rebooted answers the first probe with a reset.
+inline ServerConfig serverConfigFor(const LanwireOptions& options) {
+    ServerConfig config;
+    static_cast<LanwireOptions&>(config) = options;
+    const auto tickSeconds = std::chrono::ceil<std::chrono::seconds>(options.tickPeriod);
+    config.keepaliveIdle = std::max(std::chrono::seconds(1), tickSeconds);
+    config.keepaliveProbes = std::max(1, options.heartbeatCounterStart);
+    return config;
+}
 
 }  // namespace lanwire

@@ -12,7 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
+
+#include "platform/executable_path.h"
 
 namespace consoleapp {
 
@@ -77,9 +78,8 @@ std::string defaultLockFolder(std::string& problem) {
 }
 
 std::string programName() {
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec || exe.filename().empty()) return "vantrel";
+    const std::filesystem::path exe = platform::executablePath();
+    if (exe.filename().empty()) return "vantrel";
     return exe.filename().string();
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <tuple>
 
 #include "protocol/device_text.h"
 
@@ -10,25 +11,50 @@ namespace consolecore {
 
 namespace {
 
-constexpr std::uint8_t kHead0 = 0xC3;
-constexpr std::uint8_t kHead1 = 0x40;
+constexpr std::uint8_t kHead0 = kParameterReplyHead[0];
+constexpr std::uint8_t kHead1 = kParameterReplyHead[1];
 constexpr std::uint8_t kWriteCode = 0x01;
 constexpr std::uint8_t kReadCode = 0x02;
-constexpr std::uint8_t kReplyCode = 0x03;
+constexpr std::uint8_t kReplyCode = kParameterReplyHead[2];
 // The length byte the device expects in a write request (34 bytes follow; it wants 32).
 constexpr std::uint8_t kWriteLengthByte = 0x20;
 
-template <std::size_t N>
-void copyOut(std::span<const std::uint8_t> frame, std::size_t offset,
-             std::array<std::uint8_t, N>& field) {
-    std::copy_n(frame.begin() + static_cast<std::ptrdiff_t>(offset), N, field.begin());
+// Where each parameter sits in the 38-byte reply and write request (big-endian number, then
+// byte fields as they are): building and reading both walk this one list.
+template <typename Parameters, typename Visit>
+void forEachField(Parameters& p, Visit&& visit) {
+    visit(4, p.deviceNumber);
+    visit(6, p.name);
+    visit(16, p.ipAddress);
+    visit(20, p.subnetMask);
+    visit(24, p.gateway);
+    visit(28, p.mac);
+    visit(34, p.serverIp);
 }
+static_assert(34 + std::tuple_size_v<Ipv4Octets> == kParameterFrameSize);
 
-template <std::size_t N>
-void copyIn(std::array<std::uint8_t, kParameterFrameSize>& frame, std::size_t offset,
-            const std::array<std::uint8_t, N>& field) {
-    std::copy(field.begin(), field.end(), frame.begin() + static_cast<std::ptrdiff_t>(offset));
-}
+struct FieldWriter {
+    std::span<std::uint8_t, kParameterFrameSize> frame;
+    void operator()(std::size_t offset, std::uint16_t value) const {
+        frame[offset] = static_cast<std::uint8_t>(value >> 8);
+        frame[offset + 1] = static_cast<std::uint8_t>(value & 0xFF);
+    }
+    template <std::size_t N>
+    void operator()(std::size_t offset, const std::array<std::uint8_t, N>& field) const {
+        std::copy(field.begin(), field.end(), frame.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
+};
+
+struct FieldReader {
+    std::span<const std::uint8_t> frame;  // at least kParameterFrameSize bytes
+    void operator()(std::size_t offset, std::uint16_t& value) const {
+        value = static_cast<std::uint16_t>(frame[offset] << 8 | frame[offset + 1]);
+    }
+    template <std::size_t N>
+    void operator()(std::size_t offset, std::array<std::uint8_t, N>& field) const {
+        std::copy_n(frame.begin() + static_cast<std::ptrdiff_t>(offset), N, field.begin());
+    }
+};
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -65,14 +91,7 @@ std::array<std::uint8_t, kParameterFrameSize> buildWriteRequest(const DeviceNetw
     frame[1] = kHead1;
     frame[2] = kWriteCode;
     frame[3] = kWriteLengthByte;
-    frame[4] = static_cast<std::uint8_t>(p.deviceNumber >> 8);
-    frame[5] = static_cast<std::uint8_t>(p.deviceNumber & 0xFF);
-    copyIn(frame, 6, p.name);
-    copyIn(frame, 16, p.ipAddress);
-    copyIn(frame, 20, p.subnetMask);
-    copyIn(frame, 24, p.gateway);
-    copyIn(frame, 28, p.mac);
-    copyIn(frame, 34, p.serverIp);
+    forEachField(p, FieldWriter{frame});
     return frame;
 }
 
@@ -85,14 +104,7 @@ ParsedReply parseParameterReply(std::span<const std::uint8_t> reply) {
     if (reply[2] != kReplyCode) return parsed;
     parsed.check = ReplyCheck::Ok;
     parsed.lengthByte = reply[3];
-    auto& p = parsed.parameters;
-    p.deviceNumber = static_cast<std::uint16_t>(reply[4] << 8 | reply[5]);
-    copyOut(reply, 6, p.name);
-    copyOut(reply, 16, p.ipAddress);
-    copyOut(reply, 20, p.subnetMask);
-    copyOut(reply, 24, p.gateway);
-    copyOut(reply, 28, p.mac);
-    copyOut(reply, 34, p.serverIp);
+    forEachField(parsed.parameters, FieldReader{reply});
     return parsed;
 }
 

@@ -8,7 +8,7 @@
 namespace consolecore {
 
 namespace {
-constexpr std::array<std::uint8_t, 3> kReplyHead = {0xC3, 0x40, 0x03};
+constexpr const auto& kReplyHead = kParameterReplyHead;
 }
 
 bool ReplyAssembler::headHolds(std::span<const std::uint8_t> chunk) const {

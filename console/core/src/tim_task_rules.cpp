@@ -31,7 +31,7 @@ std::string weekdayText(const TimTaskPoint_& task) {
 
 std::string taskTypeText(std::uint8_t type) {
     if (type == kTaskDateMode) return "日期模式";
-    if (type == kTaskWeekMode) return "周模式";
+    if (type == kTaskWeekMode) return "星期模式";
     return std::to_string(type);
 }
 

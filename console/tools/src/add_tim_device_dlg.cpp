@@ -66,14 +66,7 @@ CAddTimDeviceDlg::CAddTimDeviceDlg(QWidget* parent) : SkinDialog(parent) {
     resize(520, 420);
 }
 
-int CAddTimDeviceDlg::exec() {
-    OnInitDialog();
-    return SkinDialog::exec();
-}
-
-void CAddTimDeviceDlg::OnInitDialog() {
-    if (m_initialised) return;
-    m_initialised = true;
+void CAddTimDeviceDlg::initDialog() {
     centreOnScreen(*this);
     buildRows();
 }

@@ -74,6 +74,7 @@ CDeviceConfigDlg::CDeviceConfigDlg(QWidget* parent, platform::Prompt* prompt,
         };
     }
     buildForm();
+    m_savedState = newValuesState();
 }
 
 CDeviceConfigDlg::~CDeviceConfigDlg() {
@@ -253,14 +254,7 @@ void CDeviceConfigDlg::updateNameCounter() {
     m_nameCounter->setStyleSheet(check.storable() ? QString() : QStringLiteral("color: #c00000;"));
 }
 
-int CDeviceConfigDlg::exec() {
-    OnInitDialog();
-    return SkinDialog::exec();
-}
-
-void CDeviceConfigDlg::OnInitDialog() {
-    if (m_initialised) return;
-    m_initialised = true;
+void CDeviceConfigDlg::initDialog() {
     placeOnScreen(*this, PlacementRule{4, 4, 0, 0});
 }
 
@@ -294,6 +288,7 @@ void CDeviceConfigDlg::onWrite() {
     const auto plan = m_config.prepareWrite();
     if (!plan || !m_confirmWrite(writeQuestion(*plan))) return;
     if (!m_config.sendWrite(*plan)) return;
+    m_savedState = newValuesState();
     m_writeWatchTicks = 0;
     m_writeWatch->start();
 }
@@ -329,7 +324,27 @@ void CDeviceConfigDlg::reportWriteWhenDone() {
 
 void CDeviceConfigDlg::onSerialReply() {
     storeNewValues();
-    if (m_config.handleSerialReply()) showValues();
+    // Values the device reported are nothing to lose; edits typed before the read still are.
+    const bool clean = !hasUnsavedChanges();
+    if (m_config.handleSerialReply()) {
+        showValues();
+        if (clean) m_savedState = newValuesState();
+    }
+}
+
+QStringList CDeviceConfigDlg::newValuesState() const {
+    QStringList state{m_newNumber->text(), m_newName->text(), m_newMac->text()};
+    for (const IpAddressEdit* edit : m_newAddress) state << edit->text();
+    for (const QCheckBox* box : m_useNew) state << QString::number(box && box->isChecked() ? 1 : 0);
+    return state;
+}
+
+void CDeviceConfigDlg::reject() {
+    if (hasUnsavedChanges() &&
+        !m_confirmWrite(QStringLiteral("新参数尚未写入设备,确定要放弃吗?"))) {
+        return;
+    }
+    SkinDialog::reject();
 }
 
 void CDeviceConfigDlg::storeNewValues() {

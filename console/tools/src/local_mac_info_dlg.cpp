@@ -54,14 +54,7 @@ CLocalMacInfoDlg::CLocalMacInfoDlg(QWidget* parent, CIPAddressToos::AdapterSourc
     body()->addLayout(closeButtonRow(*this));
 }
 
-int CLocalMacInfoDlg::exec() {
-    OnInitDialog();
-    return SkinDialog::exec();
-}
-
-void CLocalMacInfoDlg::OnInitDialog() {
-    if (m_initialised) return;
-    m_initialised = true;
+void CLocalMacInfoDlg::initDialog() {
     placeOnScreen(*this, PlacementRule{5, 5, 800, 400});
     fillLists();
 }

@@ -169,14 +169,7 @@ CLoggingDlg::CLoggingDlg(QWidget* parent, Confirm confirm, SavePath savePath)
     connect(m_newestButton, &QPushButton::clicked, this, &CLoggingDlg::onNewest);
 }
 
-int CLoggingDlg::exec() {
-    OnInitDialog();
-    return SkinDialog::exec();
-}
-
-void CLoggingDlg::OnInitDialog() {
-    if (m_initialised) return;
-    m_initialised = true;
+void CLoggingDlg::initDialog() {
     placeOnScreen(*this, PlacementRule{6, 5, 1100, 500});
 }
 

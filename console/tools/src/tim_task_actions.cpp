@@ -73,6 +73,7 @@ void CTimTaskDlg::onAddTask() {
     m_devices.clear();
     m_deviceList->deleteAllRows();
     applyButtonState(ButtonState::Adding);
+    rememberEditStart();
 }
 
 void CTimTaskDlg::onEditTask() {
@@ -80,6 +81,31 @@ void CTimTaskDlg::onEditTask() {
     m_editTaskNumber = m_taskList->cellNumber(m_selectedTask, ColNumber);
     m_editMode = EditEditing;
     applyButtonState(ButtonState::Editing);
+    rememberEditStart();
+}
+
+void CTimTaskDlg::rememberEditStart() {
+    m_formAtEditStart = readForm();
+    m_devicesAtEditStart = m_devices;
+}
+
+bool CTimTaskDlg::hasUnsavedChanges() const {
+    if (!m_formEditable) return false;
+    const auto sameDevice = [](const DeviceOnOff_& a, const DeviceOnOff_& b) {
+        return a.devID == b.devID &&
+               std::equal(std::begin(a.devLED), std::end(a.devLED), std::begin(b.devLED));
+    };
+    return readForm() != m_formAtEditStart ||
+           !std::equal(m_devices.begin(), m_devices.end(), m_devicesAtEditStart.begin(),
+                       m_devicesAtEditStart.end(), sameDevice);
+}
+
+void CTimTaskDlg::reject() {
+    if (hasUnsavedChanges() && m_confirm &&
+        !m_confirm(QStringLiteral("任务的修改尚未保存,确定要放弃吗?"))) {
+        return;
+    }
+    SkinDialog::reject();
 }
 
 void CTimTaskDlg::onCancel() {
@@ -179,8 +205,9 @@ void CTimTaskDlg::onRemoveDevice() {
 }
 
 void CTimTaskDlg::onOutletClicked(int row, int outlet) {
-    if (row < 0 || row >= static_cast<int>(m_devices.size()) || row >= m_deviceList->rowCount() ||
-        outlet < 0 || outlet >= static_cast<int>(kDeviceOutletCount)) {
+    if (!m_formEditable || row < 0 || row >= static_cast<int>(m_devices.size()) ||
+        row >= m_deviceList->rowCount() || outlet < 0 ||
+        outlet >= static_cast<int>(kDeviceOutletCount)) {
         return;
     }
     std::uint8_t& state = m_devices[static_cast<std::size_t>(row)].devLED[outlet];
@@ -190,7 +217,8 @@ void CTimTaskDlg::onOutletClicked(int row, int outlet) {
 }
 
 void CTimTaskDlg::setAllOutlets(bool on) {
-    if (m_selectedDevice < 0 || m_selectedDevice >= static_cast<int>(m_devices.size()) ||
+    if (!m_formEditable || m_selectedDevice < 0 ||
+        m_selectedDevice >= static_cast<int>(m_devices.size()) ||
         m_selectedDevice >= m_deviceList->rowCount()) {
         return;
     }

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -38,6 +39,8 @@ namespace {
 
 const QDate kEarliestDate(1900, 1, 1);
 constexpr std::uint32_t kLastSecondOfDay = 86399;
+// Room around a cell's text, both sides together.
+constexpr int kCellPadding = 14;
 
 // A stored date the picker cannot show (only a hand-edited or incomplete file holds one)
 // shows as the picker's earliest date.
@@ -108,7 +111,8 @@ void CTimTaskDlg::buildControls() {
     };
 
     // The task list: 12 columns in 33rds of the client width, the last two hidden, then the
-    // next start in 4 more 33rds (the list scrolls sideways when it does not fit).
+    // next start in 4 more; all of them share the width, none narrower than its title and
+    // content, so the number and the next start show without scrolling.
     m_taskList = new consoleui::CListCtrlWG(this);
     m_taskList->setObjectName(QStringLiteral("taskList"));
     m_taskList->setRowHeight(22);
@@ -120,7 +124,24 @@ void CTimTaskDlg::buildControls() {
     for (int c = 0; c < taskTitles.size(); ++c) {
         m_taskList->insertColumnWithHeader(c, taskTitles[c], 0, 0);
     }
-    new ColumnLayout(*m_taskList, unitWidths(33, {1, 4, 4, 4, 2, 4, 4, 6, 2, 2, 0, 0, 4}));
+    const std::vector<int> taskUnits{1, 4, 4, 4, 2, 4, 4, 6, 2, 2, 0, 0, 4};
+    const QStringList samples{
+        "00000",      "",           "00:00:00",           "00:00:00", "星期模式",
+        "0000-00-00", "0000-00-00", "日一二三四五六",     "空闲",     "启用",
+        "",           "",           "0000-00-00 00:00:00"};
+    const QFontMetrics titleMetrics(consoleui::uiFont(QStringLiteral("宋体"), 12));
+    const QFontMetrics rowMetrics(m_taskList->rowFont());
+    std::vector<int> minimums;
+    for (int c = 0; c < taskTitles.size(); ++c) {
+        if (taskUnits[static_cast<std::size_t>(c)] == 0) {
+            minimums.push_back(0);
+            continue;
+        }
+        minimums.push_back(std::max(titleMetrics.horizontalAdvance(taskTitles[c]),
+                                    rowMetrics.horizontalAdvance(samples[c])) +
+                           kCellPadding);
+    }
+    new ColumnLayout(*m_taskList, fittedUnitWidths(37, taskUnits, std::move(minimums)));
 
     // The device list: 23rds; the outlet column is a strip of 16 dots.
     m_deviceList = new consoleui::CListCtrlWG(this);
@@ -256,14 +277,7 @@ void CTimTaskDlg::buildControls() {
     showModeControls(kTaskDateMode);
 }
 
-int CTimTaskDlg::exec() {
-    OnInitDialog();
-    return SkinDialog::exec();
-}
-
-void CTimTaskDlg::OnInitDialog() {
-    if (m_initialised) return;
-    m_initialised = true;
+void CTimTaskDlg::initDialog() {
     placeOnScreen(*this, PlacementRule{6, 7, 1100, 500});
     applyButtonState(ButtonState::Idle);
     rebuildTaskList();
@@ -292,6 +306,22 @@ void CTimTaskDlg::applyButtonState(ButtonState state) {
             m_editTask->setEnabled(true);
             m_deleteTask->setEnabled(true);
             break;
+    }
+    setFormEditable(state == ButtonState::Adding || state == ButtonState::Editing);
+}
+
+void CTimTaskDlg::setFormEditable(bool editable) {
+    // Outside Add and Edit nothing typed here would be stored: the fields stay readable but
+    // take no input, and the outlet dots do not flip.
+    m_formEditable = editable;
+    m_name->setReadOnly(!editable);
+    for (QAbstractSpinBox* picker :
+         std::initializer_list<QAbstractSpinBox*>{m_startDate, m_endDate, m_startTime, m_endTime}) {
+        picker->setReadOnly(!editable);
+    }
+    for (QCheckBox* box : m_weekdays) box->setEnabled(editable);
+    for (QWidget* w : std::initializer_list<QWidget*>{m_skipHolidays, m_allOn, m_allOff}) {
+        w->setEnabled(editable);
     }
 }
 

@@ -1,12 +1,18 @@
 // The should-be/is view of the timed tasks: a table refreshed while the dialog is open.
 #include "consoletools/tim_task_state_dlg.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
+#include <algorithm>
 #include <set>
+
+#include "consoleui/cell_icons.h"
 
 namespace consoletools {
 namespace {
@@ -14,10 +20,63 @@ namespace {
 const QColor kMismatchColour(255, 205, 205);
 const QColor kOfflineColour(225, 225, 225);
 
-// Outlet 1 first: a filled dot for on, an empty one for off.
+const QChar kOnDot(0x25CF);
+const QChar kOffDot(0x25CB);
+// Devices named in one result line at most; the rest are counted.
+constexpr int kNamedInResult = 8;
+
+// Outlet 1 first: a filled dot for on, an empty one for off (the cell's text, which the
+// delegate below draws as the device table's dots).
 QString outletText(const std::array<bool, 16>& outlets) {
     QString text;
-    for (const bool on : outlets) text += on ? QChar(0x25CF) : QChar(0x25CB);
+    for (const bool on : outlets) text += on ? kOnDot : kOffDot;
+    return text;
+}
+
+// Draws an outlet cell's text as the device table's red (on) and dark (off) dots.
+class OutletDotsDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem background = option;
+        initStyleOption(&background, index);
+        background.text.clear();
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
+        const QString dots = index.data(Qt::DisplayRole).toString();
+        const int side = CTimTaskStateDlg::kDotSide;
+        const QPixmap on = consoleui::iconPixmap(consoleui::kIconLedOn);
+        const QPixmap off = consoleui::iconPixmap(consoleui::kIconLedOff);
+        QRect square(option.rect.left() + 3, option.rect.top() + (option.rect.height() - side) / 2,
+                     side, side);
+        for (const QChar dot : dots) {
+            if (dot == kOnDot || dot == kOffDot)
+                painter->drawPixmap(square, dot == kOnDot ? on : off);
+            square.translate(side + 1, 0);
+        }
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const override {
+        const int side = CTimTaskStateDlg::kDotSide;
+        const int count = static_cast<int>(index.data(Qt::DisplayRole).toString().size());
+        return {6 + count * (side + 1), side + 6};
+    }
+};
+
+// "11(灯光)、12(灯光)", at most kNamedInResult, then "等N台".
+QString deviceList(const std::vector<const consolecore::TaskViewRow*>& rows) {
+    QStringList names;
+    for (const consolecore::TaskViewRow* row : rows) {
+        if (names.size() == kNamedInResult) break;
+        names
+            << QStringLiteral("%1(%2)").arg(row->devID).arg(QString::fromStdString(row->taskName));
+    }
+    QString text = names.join(QStringLiteral("、"));
+    if (static_cast<int>(rows.size()) > kNamedInResult)
+        text += QStringLiteral("等%1台").arg(rows.size());
     return text;
 }
 
@@ -35,6 +94,13 @@ CTimTaskStateDlg::CTimTaskStateDlg(QWidget* parent) : SkinDialog(parent) {
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
+    auto* dots = new OutletDotsDelegate(m_table);
+    m_table->setItemDelegateForColumn(ColShould, dots);
+    m_table->setItemDelegateForColumn(ColIs, dots);
+    m_empty = new QLabel(QStringLiteral("当前没有正在执行的任务"), this);
+    m_empty->setObjectName(QStringLiteral("emptyLabel"));
+    m_empty->setAlignment(Qt::AlignCenter);
+    body()->addWidget(m_empty);
     body()->addWidget(m_table, 1);
 
     m_applySelected = new QPushButton(QStringLiteral("应用到选中设备"), this);
@@ -91,32 +157,49 @@ void CTimTaskStateDlg::refresh() {
         if (selectedIds.count(row.devID)) m_table->selectRow(r);
     }
     m_table->resizeColumnsToContents();
+    m_empty->setVisible(m_rows.empty());
 }
 
 void CTimTaskStateDlg::applySelected() {
-    int sent = 0;
-    int refused = 0;
+    std::vector<const consolecore::TaskViewRow*> chosen;
     for (const QModelIndex& index : m_table->selectionModel()->selectedRows()) {
         const auto r = static_cast<std::size_t>(index.row());
-        if (r >= m_rows.size()) continue;
-        (consolecore::applyTaskViewRow(m_rows[r]) ? sent : refused) += 1;
+        if (r < m_rows.size()) chosen.push_back(&m_rows[r]);
     }
-    showResult(sent, refused);
+    if (chosen.empty()) {
+        m_result->setText(QStringLiteral("没有选中设备,未发送"));
+        return;
+    }
+    apply(chosen);
 }
 
 void CTimTaskStateDlg::applyMismatched() {
-    int sent = 0;
-    int refused = 0;
+    std::vector<const consolecore::TaskViewRow*> chosen;
     for (const consolecore::TaskViewRow& row : m_rows) {
-        if (row.mismatch()) (consolecore::applyTaskViewRow(row) ? sent : refused) += 1;
+        if (row.mismatch()) chosen.push_back(&row);
     }
-    showResult(sent, refused);
+    if (chosen.empty()) {
+        m_result->setText(QStringLiteral("没有不一致的设备,未发送"));
+        return;
+    }
+    apply(chosen);
 }
 
-void CTimTaskStateDlg::showResult(int sent, int refused) {
-    QString text = QStringLiteral("已发送到%1台设备").arg(sent);
-    if (refused > 0)
-        text += QStringLiteral(",%1台未发送(定时任务模块未运行或任务已更改)").arg(refused);
+void CTimTaskStateDlg::apply(const std::vector<const consolecore::TaskViewRow*>& rows) {
+    std::vector<const consolecore::TaskViewRow*> sent;
+    std::vector<const consolecore::TaskViewRow*> refused;
+    for (const consolecore::TaskViewRow* row : rows) {
+        (consolecore::applyTaskViewRow(*row) ? sent : refused).push_back(row);
+    }
+    QString text;
+    if (!sent.empty())
+        text = QStringLiteral("已发送到%1台设备:%2").arg(sent.size()).arg(deviceList(sent));
+    if (!refused.empty()) {
+        if (!text.isEmpty()) text += QStringLiteral(";");
+        text += QStringLiteral("%1台未发送(定时任务模块未运行或任务已更改):%2")
+                    .arg(refused.size())
+                    .arg(deviceList(refused));
+    }
     m_result->setText(text);
 }
 

@@ -77,6 +77,34 @@ ColumnLayout::Widths unitWidths(int units, std::vector<int> widthsInUnits) {
     };
 }
 
+ColumnLayout::Widths fittedUnitWidths(int units, std::vector<int> widthsInUnits,
+                                      std::vector<int> minimums) {
+    minimums.resize(widthsInUnits.size(), 0);
+    return [shares = unitWidths(units, std::move(widthsInUnits)),
+            minimums = std::move(minimums)](int clientWidth) {
+        std::vector<int> widths = shares(clientWidth);
+        int total = 0;
+        int spare = 0;  // width above the minimum, in the columns that have some
+        for (std::size_t c = 0; c < widths.size(); ++c) {
+            widths[c] = std::max(widths[c], minimums[c]);
+            total += widths[c];
+            spare += widths[c] - minimums[c];
+        }
+        const int excess = std::min(total - clientWidth, spare);
+        if (excess <= 0 || spare <= 0) return widths;
+        int taken = 0;
+        for (std::size_t c = 0; c < widths.size(); ++c) {
+            const int above = widths[c] - minimums[c];
+            // Rounded up, so that the columns end within the client width.
+            const int cut = std::min(above, (excess * above + spare - 1) / spare);
+            const int take = std::min(cut, excess - taken);
+            widths[c] -= take;
+            taken += take;
+        }
+        return widths;
+    };
+}
+
 QHBoxLayout* closeButtonRow(QDialog& dialog) {
     auto* row = new QHBoxLayout;
     auto* close = new QPushButton(QStringLiteral("关闭"), &dialog);

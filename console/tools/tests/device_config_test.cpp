@@ -130,6 +130,7 @@ private slots:
     void badInputsAndAPortThatCannotOpen();
     void closingTheDialogClosesThePort();
     void declinedWriteSendsNothing();
+    void escapeAsksBeforeDroppingUnwrittenValues();
 };
 
 void DeviceConfigDlgTest::portsControlsAndTheirStartState() {
@@ -397,6 +398,31 @@ void DeviceConfigDlgTest::declinedWriteSendsNothing() {
                                         "MAC地址: 00.1A.2B.3C.4D.5E → 01.02.03.04.05.06")});
     QCOMPARE(bench.serial.requests().size(), std::size_t(1));  // the read request only
     QVERIFY(FindDevice(300));
+}
+
+void DeviceConfigDlgTest::escapeAsksBeforeDroppingUnwrittenValues() {
+    Bench bench;
+    QStringList questions;
+    bool answer = false;
+    CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt, nullptr, [&](const QString& q) {
+        questions << q;
+        return answer;
+    });
+    dialog.show();
+    QTest::keyClick(&dialog, Qt::Key_Escape);  // nothing typed: closes without a question
+    QVERIFY(!dialog.isVisible());
+    QVERIFY(questions.isEmpty());
+    dialog.show();
+    tick(dialog, ConfigField::Name);
+    dialog.newNameEdit()->setText(QStringLiteral("Mine"));
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QCOMPARE(questions, QStringList{QStringLiteral("新参数尚未写入设备,确定要放弃吗?")});
+    QVERIFY(dialog.isVisible());  // "No" keeps the dialog and what was typed
+    QCOMPARE(dialog.newNameEdit()->text(), QStringLiteral("Mine"));
+    answer = true;
+    QTest::mouseClick(dialog.closeDialogButton(), Qt::LeftButton);
+    QCOMPARE(questions.size(), 2);
+    QVERIFY(!dialog.isVisible());
 }
 
 QTEST_MAIN(DeviceConfigDlgTest)

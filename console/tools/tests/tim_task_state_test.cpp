@@ -8,6 +8,7 @@
 
 #include "chronrun/chronrun.h"
 #include "consoletools/tim_task_state_dlg.h"
+#include "consoleui/cell_icons.h"
 #include "protocol/console_frames.h"
 #include "tim_task_support.h"
 
@@ -40,12 +41,26 @@ QString cell(const CTimTaskStateDlg& dialog, int row, int column) {
     return item ? item->text() : QString();
 }
 
+// The colour drawn at the centre of outlet `outlet`'s dot in a cell, and the centre colour of
+// `icon` drawn at that size: the two are the same when the cell shows the table's dots.
+std::pair<QRgb, QRgb> dotCentre(const CTimTaskStateDlg& dialog, int row, int column, int outlet,
+                                consoleui::IconHandle icon) {
+    QTableWidget* table = dialog.table();
+    const QRect rect = table->visualItemRect(table->item(row, column));
+    const QImage shot = table->viewport()->grab(rect).toImage();
+    const int side = CTimTaskStateDlg::kDotSide;
+    const QPoint centre(3 + outlet * (side + 1) + side / 2, (rect.height() - side) / 2 + side / 2);
+    const QImage dot = consoleui::iconPixmap(icon).scaled(side, side).toImage();
+    return {shot.pixel(centre * shot.devicePixelRatio()), dot.pixel(side / 2, side / 2)};
+}
+
 }  // namespace
 
 class TimTaskStateTest : public QObject {
     Q_OBJECT
 private slots:
     void mismatchIsShownAndApplyMendsIt();
+    void emptyViewSaysWhyAndApplySendsNothing();
 };
 
 void TimTaskStateTest::mismatchIsShownAndApplyMendsIt() {
@@ -76,17 +91,37 @@ void TimTaskStateTest::mismatchIsShownAndApplyMendsIt() {
     QCOMPARE(cell(dialog, 1, CTimTaskStateDlg::ColStatus), QStringLiteral("一致"));
     QCOMPARE(cell(dialog, 2, CTimTaskStateDlg::ColId), QStringLiteral("99"));
     QCOMPARE(cell(dialog, 2, CTimTaskStateDlg::ColStatus), QStringLiteral("离线"));
+    QVERIFY(!dialog.emptyLabel()->isVisible());
+    for (const auto& [outlet, icon] :
+         {std::pair{2, consoleui::kIconLedOn}, std::pair{0, consoleui::kIconLedOff}}) {
+        const auto [drawn, wanted] =
+            dotCentre(dialog, 0, CTimTaskStateDlg::ColShould, outlet, icon);
+        QCOMPARE(QColor(drawn), QColor(wanted));
+    }
     if (const QByteArray shot = qgetenv("VANTREL_STATE_VIEW_SHOT"); !shot.isEmpty())
         dialog.grab().save(QString::fromLocal8Bit(shot));
 
     QTest::mouseClick(dialog.applyMismatchedButton(), Qt::LeftButton);
-    QCOMPARE(dialog.resultLabel()->text(), QStringLiteral("已发送到1台设备"));
+    QCOMPARE(dialog.resultLabel()->text(), QStringLiteral("已发送到1台设备:11(灯光)"));
     QVERIFY(device11.waitCommand(protocol::NET_CMD_CHANNEL, 16));
     QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, CTimTaskStateDlg::ColStatus), QStringLiteral("一致"),
                               20000);
     QCOMPARE(cell(dialog, 0, CTimTaskStateDlg::ColIs), want11);
     ReleaseChronrun();
     tooltest::RunnerClockAt::uninstall();
+}
+
+void TimTaskStateTest::emptyViewSaysWhyAndApplySendsNothing() {
+    tooltest::TaskEnvironment env;
+    CTimTaskStateDlg dialog;
+    dialog.show();
+    QCOMPARE(dialog.table()->rowCount(), 0);
+    QVERIFY(dialog.emptyLabel()->isVisible());
+    QCOMPARE(dialog.emptyLabel()->text(), QStringLiteral("当前没有正在执行的任务"));
+    QTest::mouseClick(dialog.applyMismatchedButton(), Qt::LeftButton);
+    QCOMPARE(dialog.resultLabel()->text(), QStringLiteral("没有不一致的设备,未发送"));
+    QTest::mouseClick(dialog.applySelectedButton(), Qt::LeftButton);
+    QCOMPARE(dialog.resultLabel()->text(), QStringLiteral("没有选中设备,未发送"));
 }
 
 QTEST_MAIN(TimTaskStateTest)

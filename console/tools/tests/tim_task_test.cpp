@@ -5,9 +5,11 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTimeEdit>
 
 #include "chronstore/task_file.h"
@@ -123,6 +125,8 @@ private slots:
     void runStatesRefreshOnTheTimer();
     void savedFileIsWhatTheStoreLoadsBack();
     void cancelDeleteSelectionsAndOutletShortcuts();
+    void formTakesInputOnlyWhileAddingOrEditing();
+    void escapeAsksBeforeDroppingUnsavedEdits();
 };
 
 void TimTaskTest::windowControlsColumnsAndPlacement() {
@@ -143,10 +147,18 @@ void TimTaskTest::windowControlsColumnsAndPlacement() {
         tooltest::headerTitles(*dialog.taskList()),
         (QStringList{"任务号", "任务名", "开始时间", "结束时间", "任务类型", "开始日期", "结束日期",
                      "星期", "运行状态", "是否启用", "runstate", "enable", "下次运行"}));
-    const int taskUnit = dialog.taskList()->contentsRect().width() / 33;
-    const int taskWidths[] = {1, 4, 4, 4, 2, 4, 4, 6, 2, 2, 0, 0, 4};
-    for (int c = 0; c < 13; ++c)
-        QCOMPARE(dialog.taskList()->columnWidth(c), taskUnit * taskWidths[c]);
+    // At the size it opens with on a 1366 px screen, every column fits without scrolling and
+    // the number and the next start are not cut.
+    dialog.setGeometry(consoletools::placeToolWindow({1366, 768}, {6, 7, 1100, 500}));
+    consoleui::CListCtrlWG* tasks = dialog.taskList();
+    QTRY_COMPARE(tasks->width(), tasks->parentWidget()->width() - 2 * tasks->x());
+    QCOMPARE(tasks->horizontalScrollBar()->maximum(), 0);
+    const QFontMetrics rowMetrics(tasks->rowFont());
+    QVERIFY(tasks->columnWidth(CTimTaskDlg::ColNumber) >
+            QFontMetrics(tasks->horizontalHeader()->font()).horizontalAdvance("任务号"));
+    QVERIFY(tasks->columnWidth(CTimTaskDlg::ColNextRun) >
+            rowMetrics.horizontalAdvance("2024-01-31 08:00:00"));
+    QCOMPARE(tasks->columnWidth(CTimTaskDlg::ColHiddenRunState), 0);
     QCOMPARE(tooltest::headerTitles(*dialog.deviceList()), (QStringList{"ID", "名称", "开关"}));
     const int deviceUnit = dialog.deviceList()->contentsRect().width() / 23;
     QCOMPARE(dialog.deviceList()->columnWidth(2), deviceUnit * 15);
@@ -190,7 +202,7 @@ void TimTaskTest::weekModeTaskShowsItsDaysAndNoDates() {
     QVERIFY(prompt.messages.empty());
     QCOMPARE(dialog.taskList()->rowCount(), 1);
     const QStringList row = tooltest::rowTexts(*dialog.taskList(), 0);
-    QCOMPARE(row, (QStringList{"1", "周任务", "08:00:00", "08:00:01", "周模式", "", "", "一三",
+    QCOMPARE(row, (QStringList{"1", "周任务", "08:00:00", "08:00:01", "星期模式", "", "", "一三",
                                "空闲", "启用", "0", "1", "2024-01-31 08:00:00"}));
     tooltest::RunnerClockAt::uninstall();
     const TimTaskPoint_ task = storedTask(0);
@@ -554,6 +566,7 @@ void TimTaskTest::outletDoubleClickAndDeviceRemovalKeepTheDotsRight() {
     clickRow(dialog.taskList(), 0);
     consoleui::CListCtrlWG* list = dialog.deviceList();
     QCOMPARE(list->stripIcon(1, 15), consoleui::kIconLedOn);
+    QTest::mouseClick(dialog.editTaskButton(), Qt::LeftButton);
 
     // A double-click on the third dot of the first row (squares of side 15 - 2 = 13).
     const QRect cell = list->cellRect(0, CTimTaskDlg::ColOutlets);
@@ -568,7 +581,6 @@ void TimTaskTest::outletDoubleClickAndDeviceRemovalKeepTheDotsRight() {
     dialog.onOutletClicked(0, 16);  // no such outlet: nothing
 
     // Removing the first device: the rows move up and each shows its own dots.
-    QTest::mouseClick(dialog.editTaskButton(), Qt::LeftButton);  // enables device removal
     clickRow(list, 0);
     QCOMPARE(dialog.selectedDeviceIndex(), 0);
     QTest::mouseClick(dialog.removeDeviceButton(), Qt::LeftButton);
@@ -670,6 +682,83 @@ void TimTaskTest::savedFileIsWhatTheStoreLoadsBack() {
     QCOMPARE(tasks[0].devList.at(0).devID, std::uint16_t{12});
     QVERIFY(env.fileText().find("devLED_1=0111111111111111") != std::string::npos);
     QVERIFY(env.fileText().find("ttCount=2") != std::string::npos);
+}
+
+void TimTaskTest::formTakesInputOnlyWhileAddingOrEditing() {
+    TaskEnvironment env(kHandEdited);
+    CTimTaskDlg dialog(nullptr, nullptr);
+    dialog.OnInitDialog();
+    dialog.show();
+    const auto locked = [&] {
+        return dialog.nameEdit()->isReadOnly() && dialog.startTimeEdit()->isReadOnly() &&
+               dialog.startDateEdit()->isReadOnly() && !dialog.weekdayBox(2)->isEnabled() &&
+               !dialog.skipHolidaysBox()->isEnabled() && !dialog.allOnButton()->isEnabled();
+    };
+    QVERIFY(locked());
+    clickRow(dialog.taskList(), 0);  // "Tue": device 5, outlets 1010...
+    QVERIFY(locked());
+    QTest::keyClicks(dialog.nameEdit(), "x");
+    QCOMPARE(dialog.nameEdit()->text(), QStringLiteral("Tue"));
+    dialog.onOutletClicked(0, 0);
+    QCOMPARE(dialog.devices()[0].devLED[0], std::uint8_t{1});
+    for (QPushButton* start : {dialog.editTaskButton(), dialog.addTaskButton()}) {
+        dialog.selectTask(0);
+        QTest::mouseClick(start, Qt::LeftButton);
+        QVERIFY(!dialog.nameEdit()->isReadOnly());
+        QVERIFY(!dialog.startTimeEdit()->isReadOnly());
+        QVERIFY(dialog.weekdayBox(2)->isEnabled());
+        QVERIFY(dialog.skipHolidaysBox()->isEnabled());
+        QTest::mouseClick(dialog.cancelButton(), Qt::LeftButton);
+        QVERIFY(locked());
+    }
+    dialog.selectTask(0);
+    QTest::mouseClick(dialog.editTaskButton(), Qt::LeftButton);
+    dialog.onOutletClicked(0, 0);
+    QCOMPARE(dialog.devices()[0].devLED[0], std::uint8_t{0});
+}
+
+void TimTaskTest::escapeAsksBeforeDroppingUnsavedEdits() {
+    TaskEnvironment env(kHandEdited);
+    CTimTaskDlg dialog(nullptr, nullptr);
+    QStringList questions;
+    bool answer = false;
+    dialog.setConfirm([&](const QString& q) {
+        questions << q;
+        return answer;
+    });
+    dialog.OnInitDialog();
+    const QString question = QStringLiteral("任务的修改尚未保存,确定要放弃吗?");
+    struct Case {
+        QPushButton* start;
+        std::function<void()> edit;  // empty: nothing changed
+    };
+    const std::vector<Case> cases{
+        {dialog.editTaskButton(), {}},
+        {dialog.addTaskButton(), {}},
+        {dialog.editTaskButton(), [&] { QTest::keyClicks(dialog.nameEdit(), "x"); }},
+        {dialog.addTaskButton(), [&] { dialog.weekdayBox(3)->click(); }},
+        {dialog.editTaskButton(), [&] { dialog.onOutletClicked(0, 1); }},
+    };
+    for (const Case& c : cases) {
+        dialog.show();
+        dialog.selectTask(0);
+        QTest::mouseClick(c.start, Qt::LeftButton);
+        if (c.edit) c.edit();
+        questions.clear();
+        answer = false;
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        if (!c.edit) {
+            QVERIFY(questions.isEmpty());
+            QVERIFY(!dialog.isVisible());
+            continue;
+        }
+        QCOMPARE(questions, QStringList{question});
+        QVERIFY(dialog.isVisible());  // "No" keeps the edits
+        QVERIFY(dialog.hasUnsavedChanges());
+        answer = true;
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(!dialog.isVisible());
+    }
 }
 
 QTEST_MAIN(TimTaskTest)

@@ -84,6 +84,9 @@ CListCtrlWG::CListCtrlWG(QWidget* parent)
     setModel(m_model);
     setItemDelegate(m_delegate);
     setSelectionMode(QAbstractItemView::NoSelection);
+    // Tab moves the focus to the next control instead of walking every cell.
+    setTabKeyNavigation(false);
+    setFocusPolicy(Qt::StrongFocus);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
@@ -425,29 +428,6 @@ void CListCtrlWG::mouseDoubleClickEvent(QMouseEvent* event) {
     if (index.isValid()) openEditor(index.row(), index.column());
 }
 
-void CListCtrlWG::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-        case Qt::Key_Left:
-            m_highlightedColumn = std::max(m_highlightedColumn - 1, 0);
-            break;
-        case Qt::Key_Right:
-            m_highlightedColumn =
-                std::clamp(m_highlightedColumn + 1, 0, std::max(columnCount() - 1, 0));
-            break;
-        case Qt::Key_Up:
-            if (rowCount() > 0)
-                setHighlightedRow(std::clamp(m_highlightedRow - 1, 0, rowCount() - 1));
-            break;
-        case Qt::Key_Down:
-            if (rowCount() > 0)
-                setHighlightedRow(std::clamp(m_highlightedRow + 1, 0, rowCount() - 1));
-            break;
-        default:
-            break;
-    }
-    QTableView::keyPressEvent(event);
-}
-
 // --- editors ------------------------------------------------------------------------------
 
 void CListCtrlWG::openEditor(int row, int column) {
@@ -574,6 +554,7 @@ void CListCtrlWG::paintCell(QPainter* painter, const QRect& rect, int row, int c
             textRect, textAlignment(m_model->alignment(column)),
             painter->fontMetrics().elidedText(text, Qt::ElideRight, textRect.width()));
     }
+    paintFocusFrame(painter, rect, row, column);
     painter->restore();
 }
 

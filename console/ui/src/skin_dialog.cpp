@@ -125,4 +125,15 @@ void SkinDialog::mouseReleaseEvent(QMouseEvent* event) {
     QDialog::mouseReleaseEvent(event);
 }
 
+void SkinDialog::OnInitDialog() {
+    if (m_initialised) return;
+    m_initialised = true;
+    initDialog();
+}
+
+int SkinDialog::exec() {
+    OnInitDialog();
+    return QDialog::exec();
+}
+
 }  // namespace consoleui

@@ -218,10 +218,7 @@ QPushButton* CVantrelDlg::button(const QString& text) const {
     return nullptr;
 }
 
-bool CVantrelDlg::OnInitDialog() {
-    if (m_initialised) return true;
-    m_initialised = true;
-
+void CVantrelDlg::initDialog() {
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (screen) {
         const QRect area = screen->geometry();
@@ -231,12 +228,6 @@ bool CVantrelDlg::OnInitDialog() {
 
     // The list exists before the link starts, so the first device event finds it ready.
     m_engine.start();
-    return true;
-}
-
-int CVantrelDlg::exec() {
-    OnInitDialog();
-    return SkinDialog::exec();
 }
 
 void CVantrelDlg::shutdown() {

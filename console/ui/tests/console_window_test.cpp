@@ -169,6 +169,7 @@ private slots:
     void helpMenuOpensTheShippedGuide();
     void escapeAndTheCloseButtonAskBeforeClosing();
     void enterPressesTheFocusedButtonAndFocusShows();
+    void keysOnTheFocusedCellSendWhatADoubleClickSends();
 };
 
 void ConsoleWindowTest::windowFrameButtonsAndColumns() {
@@ -717,6 +718,32 @@ void ConsoleWindowTest::enterPressesTheFocusedButtonAndFocusShows() {
     QVERIFY(!noDialog.seen());
     QCOMPARE(finished.count(), 0);
     QVERIFY(console.window->isVisible());
+}
+
+void ConsoleWindowTest::keysOnTheFocusedCellSendWhatADoubleClickSends() {
+    Console console;
+    QVERIFY(console.connect({device(0, 401, 3, 0, 2)}));
+    SimDevice& sim = console.fleet->device(0);
+    CListCtrlWG* list = console.list();
+    console.window->activateWindow();
+    list->setFocus();
+    QTRY_VERIFY(list->hasFocus());
+    const auto press = [&](Qt::Key key, int times = 1) {
+        for (int i = 0; i < times; ++i) QTest::keyClick(list, key);
+        console.deliverPosted();
+    };
+    press(Qt::Key_Down);
+    press(Qt::Key_Right, DeviceColumn::ColMode);
+    press(Qt::Key_Space);
+    QVERIFY(sim.waitCommand(protocol::NET_CMD_SET_MODE));
+    press(Qt::Key_Right, DeviceColumn::ColOnOff - DeviceColumn::ColMode);
+    press(Qt::Key_Return);
+    QVERIFY(sim.waitCommand(protocol::NET_CMD_SET_ONOFF));
+    QCOMPARE(sim.frames(protocol::NET_CMD_SET_ONOFF).back().param(0), std::uint8_t(1));
+    press(Qt::Key_Right, 3);  // the LED strip, its third dot
+    press(Qt::Key_Space);
+    QVERIFY(sim.waitCommand(protocol::NET_CMD_CHANNEL));
+    QCOMPARE(sim.frames(protocol::NET_CMD_CHANNEL).back().param(0), std::uint8_t(3));
 }
 
 QTEST_MAIN(ConsoleWindowTest)

@@ -9,6 +9,7 @@
 #include "consoleui/about_dlg.h"
 #include "consoleui/list_ctrl_wg.h"
 #include "consoleui/select_group_dlg.h"
+#include "consoleui/skin_dialog.h"
 #include "consoleui/window_placement.h"
 #include "modal_helper.h"
 #include "public/data_path.h"
@@ -37,6 +38,15 @@ QStringList column(const CListCtrlWG* list, int c) {
     return texts;
 }
 
+// Counts how often its start hook runs.
+class CountingDialog : public consoleui::SkinDialog {
+public:
+    int starts = 0;
+
+protected:
+    void initDialog() override { ++starts; }
+};
+
 void clickRow(CListCtrlWG* list, int row) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
                       list->cellRect(row, 0).center());
@@ -54,7 +64,25 @@ private slots:
     void groupWithNothingToSwitchGivesNoGroup();
     void parallelDialogForSwitchingOff();
     void chooserReturnsOnlyWhenConfirmed();
+    void startHookRunsOnceBeforeTheFirstRun();
 };
+
+void DialogsTest::startHookRunsOnceBeforeTheFirstRun() {
+    CountingDialog filledFirst;
+    filledFirst.OnInitDialog();
+    filledFirst.OnInitDialog();
+    QCOMPARE(filledFirst.starts, 1);
+    for (int run = 0; run < 2; ++run) {
+        uitest::ModalWatch watch([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+        filledFirst.exec();
+        QVERIFY(watch.seen());
+    }
+    QCOMPARE(filledFirst.starts, 1);
+    CountingDialog runAtOnce;
+    uitest::ModalWatch watch([&](QWidget*) { QCOMPARE(runAtOnce.starts, 1); });
+    runAtOnce.exec();
+    QVERIFY(watch.seen());
+}
 
 void DialogsTest::mainWindowPlacement() {
     using consoleui::placeMainWindow;

@@ -116,6 +116,8 @@ private slots:
     void editorDestroyedWhileOpenIsForgotten();
     void clippedCellsShowTheirTextAsTooltip();
     void draggedWidthsOutliveTheLayoutAndTheList();
+    void tabEntersAndLeavesAndTheFocusedCellShows();
+    void spaceAndEnterActAsADoubleClick();
 };
 
 void ListCtrlTest::rowsAreTwentyTwoPixelsAndCellRectsFollow() {
@@ -486,6 +488,63 @@ void ListCtrlTest::draggedWidthsOutliveTheLayoutAndTheList() {
         QCOMPARE(f.list->columnWidth(3), 234);
         QCOMPARE(f.list->columnWidth(4), 120);
     }
+}
+
+void ListCtrlTest::tabEntersAndLeavesAndTheFocusedCellShows() {
+    ListFixture f;
+    auto* before = new QPushButton(QStringLiteral("before"), &f.dialog);
+    auto* after = new QPushButton(QStringLiteral("after"), &f.dialog);
+    f.dialog.layout()->addWidget(after);
+    QWidget::setTabOrder(before, f.list);
+    QWidget::setTabOrder(f.list, after);
+    QVERIFY(f.show());
+    const QRect cell = f.list->cellRect(0, 0);
+    const auto frameColour = [&] {
+        return f.list->viewport()->grab(cell).toImage().pixelColor(QPoint(1, cell.height() / 2));
+    };
+    const QColor unfocused = frameColour();
+    before->setFocus();
+    QTest::keyClick(before, Qt::Key_Tab);
+    QVERIFY(f.list->hasFocus());
+    QVERIFY(frameColour() != unfocused);  // the first cell is framed before any row is chosen
+    QTest::keyClick(f.list, Qt::Key_Tab);
+    QVERIFY(after->hasFocus());  // one Tab leaves, whatever the number of cells
+    QCOMPARE(frameColour(), unfocused);
+    QTest::keyClick(after, Qt::Key_Backtab);
+    QVERIFY(f.list->hasFocus());
+}
+
+void ListCtrlTest::spaceAndEnterActAsADoubleClick() {
+    ListFixture f;
+    std::vector<std::string> log;
+    QComboBox* combo = makeCombo(f.list, 3);
+    const ComboEditor editor{combo, &log};
+    for (int row = 0; row < 3; ++row) {
+        f.list->registerIconStrip(row, 1, consoleui::kIconLedOff, 0, 0, 16, 0);
+        f.list->registerButtonCell(row, 2);
+        f.list->registerEditorCell(row, 3, combo, 0, 0, editor.opener("c"), editor.closer("c"));
+    }
+    QVERIFY(f.show());
+    f.list->setFocus();
+    QTest::keyClick(f.list, Qt::Key_Down);                               // row 0
+    QTest::keyClick(f.list, Qt::Key_Down);                               // row 1
+    for (int i = 0; i < 3; ++i) QTest::keyClick(f.list, Qt::Key_Right);  // column 1, icon 2
+    QTest::keyClick(f.list, Qt::Key_Space);
+    QTest::keyClick(f.list, Qt::Key_Left);
+    QTest::keyClick(f.list, Qt::Key_Return);
+    QCOMPARE(f.messagesOf(platform::WM_LED_CELL_CLICKED),
+             (std::vector<OwnerMessage>{{platform::WM_LED_CELL_CLICKED, 1, 2, false},
+                                        {platform::WM_LED_CELL_CLICKED, 1, 1, false}}));
+    for (int i = 0; i < 15; ++i) QTest::keyClick(f.list, Qt::Key_Right);  // past icon 15
+    QCOMPARE(f.list->highlightedColumn(), 2);
+    QTest::keyClick(f.list, Qt::Key_Enter);
+    QCOMPARE(f.messagesOf(platform::WM_BUTTON_CELL_CLICKED),
+             (std::vector<OwnerMessage>{{platform::WM_BUTTON_CELL_CLICKED, 1, 2, false}}));
+    QTest::keyClick(f.list, Qt::Key_Right);
+    QTest::keyClick(f.list, Qt::Key_Space);
+    QCOMPARE(f.list->openEditorCell(), std::optional(consoleui::CellKey{1, 3}));
+    QVERIFY(combo->isVisible());
+    QCOMPARE(f.owner.messages.size(), size_t(3));  // nothing else was posted
 }
 
 QTEST_MAIN(ListCtrlTest)

@@ -17,6 +17,8 @@ namespace consolecore {
 inline constexpr std::size_t kReadRequestSize = 6;
 inline constexpr std::size_t kParameterFrameSize = 38;
 inline constexpr std::size_t kDeviceNameBytes = 10;
+// The first three bytes of every parameter reply.
+inline constexpr std::array<std::uint8_t, 3> kParameterReplyHead = {0xC3, 0x40, 0x03};
 
 using Ipv4Octets = std::array<std::uint8_t, 4>;  // first octet first
 using MacBytes = std::array<std::uint8_t, 6>;

@@ -17,7 +17,8 @@ std::string timeOfDayText(std::uint32_t seconds);
 std::string taskDateText(unsigned year, unsigned month, unsigned day);
 // The set days' characters joined, Sunday first: "日一二三四五六".
 std::string weekdayText(const TimTaskPoint_& task);
-// "日期模式", "周模式", or the decimal number of a type only a hand-edited file can hold.
+// "日期模式", "星期模式" (the words of the form), or the decimal number of a type only a
+// hand-edited file can hold.
 std::string taskTypeText(std::uint8_t type);
 
 // The number of a new task: 1 with no tasks; else, over the numbers sorted ascending as
@@ -30,6 +31,7 @@ struct TaskDate {
     int month = 0;
     int day = 0;
     bool operator<(const TaskDate& other) const;
+    bool operator==(const TaskDate&) const = default;
 };
 
 // What the editor's fields hold when Save is pressed.
@@ -42,6 +44,7 @@ struct TaskForm {
     std::uint32_t startTime = 0;     // seconds after midnight
     std::uint32_t endTime = 0;
     bool skipHolidays = false;  // 节假日不执行
+    bool operator==(const TaskForm&) const = default;
 };
 
 enum class TaskCheck {

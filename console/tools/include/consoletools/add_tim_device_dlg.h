@@ -23,9 +23,6 @@ public:
     // In: the ids the task holds. Out, after OK: those ids and every ticked one, ascending.
     std::vector<std::uint16_t> idList;
 
-    // Centring and the rows from the registry; exec() runs it first.
-    void OnInitDialog();
-    int exec() override;
     // OK: collects the ticked ids, then closes.
     void accept() override;
 
@@ -39,13 +36,15 @@ public:
     void selectAll();
 
 private:
+    // Centring and the rows from the registry.
+    void initDialog() override;
+
     void buildRows();
 
     consoleui::CListCtrlWG* m_list;
     QPushButton* m_ok;
     QPushButton* m_cancel;
     QPushButton* m_selectAll;
-    bool m_initialised = false;
 };
 
 }  // namespace consoletools

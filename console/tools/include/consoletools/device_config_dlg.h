@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -34,16 +35,13 @@ public:
     // A Yes/No question before a write; true goes on.
     using ConfirmWrite = std::function<bool(const QString& question)>;
 
-    // `confirmWrite` asks before the parameters are written (empty: a QMessageBox).
+    // `confirmWrite` asks the Yes/No questions: before the parameters are written, and before
+    // new values not yet written are dropped (empty: a QMessageBox).
     explicit CDeviceConfigDlg(QWidget* parent = nullptr, platform::Prompt* prompt = nullptr,
                               platform::MessageTarget* mainWindow = nullptr,
                               ConfirmWrite confirmWrite = {});
     // Closes the port ("串口已关闭.").
     ~CDeviceConfigDlg() override;
-
-    // Placement; exec() runs it first.
-    void OnInitDialog();
-    int exec() override;
 
     // platform::MessageTarget: WM_SERIAL_REPLY from the serial monitor thread, handled on the
     // dialog's thread.
@@ -69,11 +67,22 @@ public:
     // The new-value control of a field (number, name, address or MAC edit).
     QWidget* newControl(consolecore::ConfigField field) const;
 
+    // Whether the new values (texts and "use" boxes) hold edits not yet written: they differ
+    // from what the dialog showed when it opened, after a write was sent, or after a read that
+    // found no edits waiting.
+    bool hasUnsavedChanges() const { return newValuesState() != m_savedState; }
+
+    // Escape and the close buttons: asks before new values not yet written are dropped.
+    void reject() override;
+
 public slots:
     void onRead();
     void onWrite();
 
 private:
+    // Placement.
+    void initDialog() override;
+
     static int addressSlot(consolecore::ConfigField field);
     void buildForm();
     void onPortChanged(int index);
@@ -83,6 +92,7 @@ private:
     // Both columns from the form logic, after a reply filled it.
     void showValues();
     void updateNameCounter();
+    QStringList newValuesState() const;
     QString writeQuestion(const consolecore::WritePlan& plan) const;
     // Tells the operator whether the frame handed to the port was written.
     void reportWriteWhenDone();
@@ -108,7 +118,7 @@ private:
     QPushButton* m_closeButton = nullptr;
     ConfirmWrite m_confirmWrite;
     QPushButton* m_writeButton = nullptr;
-    bool m_initialised = false;
+    QStringList m_savedState;
 };
 
 }  // namespace consoletools

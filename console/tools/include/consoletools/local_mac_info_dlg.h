@@ -19,22 +19,20 @@ public:
     // `source` replaces this machine's adapter list (tests); empty: this machine.
     explicit CLocalMacInfoDlg(QWidget* parent = nullptr, CIPAddressToos::AdapterSource source = {});
 
-    // Placement and the one-time filling of the lists; exec() runs it first.
-    void OnInitDialog();
-    int exec() override;
-
     QLineEdit* macEdit() const { return m_macEdit; }
     consoleui::CListCtrlWG* addressList() const { return m_addressList; }
     consoleui::CListCtrlWG* gatewayList() const { return m_gatewayList; }
 
 private:
+    // Placement and the one-time filling of the lists.
+    void initDialog() override;
+
     void fillLists();
 
     CIPAddressToos m_tools;
     QLineEdit* m_macEdit;
     consoleui::CListCtrlWG* m_addressList;
     consoleui::CListCtrlWG* m_gatewayList;
-    bool m_initialised = false;
 };
 
 }  // namespace consoletools

@@ -30,10 +30,6 @@ public:
     // asks for the export file (empty: a file dialog).
     explicit CLoggingDlg(QWidget* parent = nullptr, Confirm confirm = {}, SavePath savePath = {});
 
-    // Placement; exec() runs it first.
-    void OnInitDialog();
-    int exec() override;
-
     QComboBox* typeCombo() const { return m_typeCombo; }
     QComboBox* subTypeCombo() const { return m_subTypeCombo; }
     QDateEdit* startDateEdit() const { return m_startDate; }
@@ -58,6 +54,9 @@ public slots:
     void onNewest();
 
 private:
+    // Placement.
+    void initDialog() override;
+
     Confirm m_confirm;
     SavePath m_savePath;
     QComboBox* m_typeCombo;
@@ -70,7 +69,6 @@ private:
     QPushButton* m_exportButton;
     QPushButton* m_newestButton;
     consoleui::CListCtrlWG* m_list;
-    bool m_initialised = false;
 };
 
 }  // namespace consoletools

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "chronstore/tim_task.h"
+#include "consolecore/tim_task_rules.h"
 #include "consoleui/skin_dialog.h"
 #include "platform/message_target.h"
 #include "platform/prompt.h"
@@ -28,10 +29,6 @@ namespace consoleui {
 class CListCtrlWG;
 class QtPrompt;
 }  // namespace consoleui
-
-namespace consolecore {
-struct TaskForm;
-}
 
 namespace consoletools {
 
@@ -63,10 +60,6 @@ public:
     explicit CTimTaskDlg(QWidget* parent = nullptr, platform::Prompt* prompt = nullptr);
     ~CTimTaskDlg() override;
 
-    // Placement, button state 0, the task list and the run-state timer; exec() runs it first.
-    void OnInitDialog();
-    int exec() override;
-
     // platform::MessageTarget: the device list's WM_LED_CELL_CLICKED, handled on this thread.
     void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
@@ -75,6 +68,8 @@ public:
     int selectedDeviceIndex() const { return m_selectedDevice; }
     int editMode() const { return m_editMode; }
     const std::vector<DeviceOnOff_>& devices() const { return m_devices; }
+    // Whether the form takes input (adding or editing); otherwise it only shows a task.
+    bool formEditable() const { return m_formEditable; }
     consoleui::CListCtrlWG* taskList() const { return m_taskList; }
     consoleui::CListCtrlWG* deviceList() const { return m_deviceList; }
     QLineEdit* nameEdit() const { return m_name; }
@@ -98,9 +93,16 @@ public:
     QPushButton* holidaysButton() const { return m_holidays; }
     QPushButton* stateViewButton() const { return m_stateView; }
     QCheckBox* skipHolidaysBox() const { return m_skipHolidays; }
-    // Asks before a task is deleted; true goes ahead (default: a question box).
+    // Asks before a task is deleted and before unsaved edits are dropped; true goes ahead
+    // (default: a question box).
     void setConfirm(std::function<bool(const QString&)> confirm) { m_confirm = std::move(confirm); }
     QTimer& runStateTimer() { return m_runStateTimer; }
+
+    // Whether the form holds edits of an Add or Edit that Save has not stored.
+    bool hasUnsavedChanges() const;
+
+    // Escape and the close buttons: asks before unsaved edits are dropped.
+    void reject() override;
 
 public slots:
     // The operator selected row `index` of the task list / the device list.
@@ -124,11 +126,16 @@ public slots:
     void refreshRunStates();
 
 private:
+    // Placement, button state 0, the task list and the run-state timer.
+    void initDialog() override;
+
     // Which buttons the operator may press: nothing chosen, adding, editing, a task chosen.
     enum class ButtonState { Idle, Adding, Editing, TaskSelected };
 
     void buildControls();
     void applyButtonState(ButtonState state);
+    void setFormEditable(bool editable);
+    void rememberEditStart();
     void showModeControls(int type);
     void showTask(const TimTaskPoint_& task);
     void rebuildTaskList();
@@ -174,7 +181,10 @@ private:
     consoleui::CListCtrlWG* m_taskList = nullptr;
     consoleui::CListCtrlWG* m_deviceList = nullptr;
     QTimer m_runStateTimer;
-    bool m_initialised = false;
+    bool m_formEditable = false;  // only while adding or editing
+    // The form and devices as Add or Edit found them, to tell whether anything changed.
+    consolecore::TaskForm m_formAtEditStart;
+    std::vector<DeviceOnOff_> m_devicesAtEditStart;
 };
 
 }  // namespace consoletools

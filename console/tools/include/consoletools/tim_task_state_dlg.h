@@ -1,6 +1,7 @@
 // "定时任务状态对照": for every device named by an enabled task whose window is open now, the
-// outlets the task wants beside the outlets the device reports; mismatches highlighted,
-// offline devices marked. Apply sends the task's pattern through the runner.
+// outlets the task wants beside the outlets the device reports (as the device table's dots);
+// mismatches highlighted, offline devices marked, an empty view says so. Apply sends the task's
+// pattern through the runner and names the devices it went to.
 #pragma once
 
 #include <QTimer>
@@ -20,6 +21,8 @@ class CTimTaskStateDlg : public consoleui::SkinDialog {
 public:
     enum Column : int { ColId = 0, ColName, ColTask, ColShould, ColIs, ColStatus, ColumnCount };
     static constexpr int kRefreshIntervalMs = 500;
+    // Side of one outlet dot in the two outlet columns, in pixels.
+    static constexpr int kDotSide = 14;
 
     explicit CTimTaskStateDlg(QWidget* parent = nullptr);
 
@@ -28,6 +31,8 @@ public:
     QPushButton* applySelectedButton() const { return m_applySelected; }
     QPushButton* applyMismatchedButton() const { return m_applyMismatched; }
     QLabel* resultLabel() const { return m_result; }
+    // "当前没有正在执行的任务", shown while the view has no row.
+    QLabel* emptyLabel() const { return m_empty; }
     QTimer& refreshTimer() { return m_timer; }
 
 public slots:
@@ -37,13 +42,15 @@ public slots:
     void applyMismatched();
 
 private:
-    void showResult(int sent, int refused);
+    // Sends each row's task pattern and says in the result line which devices got it.
+    void apply(const std::vector<const consolecore::TaskViewRow*>& rows);
 
     std::vector<consolecore::TaskViewRow> m_rows;
     QTableWidget* m_table;
     QPushButton* m_applySelected;
     QPushButton* m_applyMismatched;
     QLabel* m_result;
+    QLabel* m_empty;
     QTimer m_timer;
 };
 

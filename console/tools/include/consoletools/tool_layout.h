@@ -54,4 +54,10 @@ private:
 // Widths in whole units of clientWidth / `units` (the timed-task lists: 33rds, 23rds, 24ths).
 ColumnLayout::Widths unitWidths(int units, std::vector<int> widthsInUnits);
 
+// Widths in units as above, but never below `minimums` (what a column's title and content
+// need); what the raised columns take beyond their share comes out of the columns above their
+// minimum, in proportion, so that the columns still fit the client width where they can.
+ColumnLayout::Widths fittedUnitWidths(int units, std::vector<int> widthsInUnits,
+                                      std::vector<int> minimums);
+
 }  // namespace consoletools

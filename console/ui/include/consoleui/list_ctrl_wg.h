@@ -116,6 +116,14 @@ public:
     int highlightedRow() const { return m_highlightedRow; }
     int previousHighlightedRow() const { return m_previousHighlightedRow; }
     int highlightedColumn() const { return m_highlightedColumn; }
+    // The cell the keyboard acts on: the highlighted row (the first row while none is) in the
+    // highlighted column; and in an icon strip, the icon. Row -1 when the list is empty.
+    int focusRow() const;
+    int focusIcon() const { return m_focusIcon; }
+    // What a double-click on the focused cell does: an icon strip posts
+    // WM_LED_CELL_CLICKED for the focused icon, a button cell WM_BUTTON_CELL_CLICKED, an
+    // editor cell opens its editor. Space and Enter call it.
+    void activateFocusedCell();
 
     // The cell's rectangle in viewport coordinates; empty when the cell does not exist.
     QRect cellRect(int row, int column) const;
@@ -146,6 +154,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     friend class CellDelegate;
@@ -165,6 +175,10 @@ private:
     QString widthKey() const;
 
     void paintCell(QPainter* painter, const QRect& rect, int row, int column) const;
+    // A frame around the focused cell (or icon) while the list has the keyboard focus.
+    void paintFocusFrame(QPainter* painter, const QRect& rect, int row, int column) const;
+    // Icons in the strip of that cell; 0 when it is not a strip cell.
+    int stripIconCount(int row, int column) const;
     void setHighlightedRow(int row);
     void redrawRow(int row);
     // Asks for the open editor to be closed from the event loop, unless another editor has
@@ -184,6 +198,7 @@ private:
     int m_highlightedRow = -1;
     int m_previousHighlightedRow = -1;
     int m_highlightedColumn = 0;
+    int m_focusIcon = 0;
 
     // Sets: the painter asks about every visible cell and must not scan thousands of rows.
     std::set<CellKey> m_stripCells;

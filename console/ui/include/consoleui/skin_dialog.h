@@ -33,7 +33,15 @@ public:
     // system moves, such as the offscreen one).
     bool dragging() const { return m_dragging; }
 
+    // Fills the dialog once: the first call runs initDialog(), later calls do nothing. exec()
+    // calls it, so a caller (a test) may fill the dialog first and still run it modally.
+    void OnInitDialog();
+    int exec() override;
+
 protected:
+    // What the dialog does once before it first runs: placement, contents, timers.
+    virtual void initDialog() {}
+
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -47,6 +55,7 @@ private:
     QToolButton* m_closeButton;
     QVBoxLayout* m_body;
     bool m_dragging = false;
+    bool m_initialised = false;
     QPoint m_dragOffset;
 };
 

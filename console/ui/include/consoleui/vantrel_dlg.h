@@ -36,11 +36,6 @@ public:
                          platform::Prompt* prompt = nullptr, QWidget* parent = nullptr);
     ~CVantrelDlg() override;
 
-    // Window start-up: placement, the device list's columns, then the session's modules.
-    // exec() runs it first; tests call it and show() the window themselves.
-    bool OnInitDialog();
-    int exec() override;
-
     // platform::MessageTarget: post() queues the message onto the GUI thread; send()
     // delivers it before returning. The list's cell clicks are queued with the clicked row's
     // device id in place of the row.
@@ -95,6 +90,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Window start-up: placement, the device list's columns, then the session's modules.
+    // Tests call OnInitDialog() and show() the window themselves.
+    void initDialog() override;
+
     void runTool(const std::function<void(CVantrelDlg&)>& handler) {
         if (handler) handler(*this);
     }
@@ -129,8 +128,6 @@ private:
     std::vector<QPushButton*> m_buttons;
     std::function<void(const QString&)> m_helpOpener;
     ToolHandlers m_tools;
-
-    bool m_initialised = false;
 };
 
 }  // namespace consoleui
