@@ -189,7 +189,8 @@ TEST_F(AlertDelivery, MoreThanTwentyDevicesOfflineInTheWindowMakeOneStormAlert) 
         timings.queueLimit = 2000;
         alerts::AlertService service(settingsFor(receiver.url()), timings);
         ASSERT_TRUE(service.start());
-        for (int id = 1; id <= c.offline; ++id) service.raise(offline(static_cast<std::uint16_t>(id)));
+        for (int id = 1; id <= c.offline; ++id)
+            service.raise(offline(static_cast<std::uint16_t>(id)));
         ASSERT_TRUE(testkit::waitFor([&] { return service.counts().delivered == c.alerts; }));
         service.stop();
         const auto docs = receiver.received();
@@ -224,9 +225,10 @@ TEST(AlertSettings, BadUrlsAndUnknownEventsAreReportedAndLeftOut) {
         bool valid;
         std::uint16_t port;
     };
-    for (const Url& u : {Url{"https://h.example/a?b=1", true, 443}, Url{"http://[::1]:8080", true, 8080},
-                         Url{"http://h:0/", false, 0}, Url{"http://u@h/", false, 0},
-                         Url{"http://h/a b", false, 0}, Url{"http://", false, 0}}) {
+    for (const Url& u :
+         {Url{"https://h.example/a?b=1", true, 443}, Url{"http://[::1]:8080", true, 8080},
+          Url{"http://h:0/", false, 0}, Url{"http://u@h/", false, 0}, Url{"http://h/a b", false, 0},
+          Url{"http://", false, 0}}) {
         const auto url = alerts::parseWebhookUrl(u.text);
         EXPECT_EQ(url.has_value(), u.valid) << u.text;
         if (url) {

@@ -372,3 +372,49 @@ TEST_F(EngineWithBroker, ARemovalForADeviceThatRegisteredAgainLeavesItOnline) {
 }
 
 }  // namespace
+
+// [Alerts] through the engine's real paths: an id conflict from the link, the device going
+// offline and coming back each reach the alert command, in that order, once.
+TEST_F(EngineWithBroker, IdConflictOfflineAndBackReachTheAlertCommand) {
+    const std::string out = m_folder + "alerts.jsonl";
+    std::ofstream(m_folder + "Vantrel.ini", std::ios::app)
+        << "[Alerts]\nCommand=sh -c 'cat >> \"$0\"; echo >> \"$0\"' " << out << "\n";
+    EngineHooks hooks;
+    hooks.alertTimings.stormWindow = 50ms;
+    hooks.alertTimings.attemptTimeout = 5s;
+    startConsole(std::move(hooks), 100ms);
+    const auto events = [&] {
+        std::vector<std::string> seen;
+        std::ifstream in(out);
+        for (std::string line; std::getline(in, line);) {
+            const auto at = line.find("\"event\":\"");
+            if (at != std::string::npos)
+                seen.push_back(line.substr(at + 9, line.find('"', at + 9) - at - 9));
+        }
+        return seen;
+    };
+    auto& owner = addDevice(42, 0, false);
+    ASSERT_TRUE(waitState(42));
+    auto& intruder = addDevice(43, 0, false);
+    ASSERT_TRUE(waitState(43));
+    protocol::RegisterPayload claim;
+    claim.header.deviceId = 42;
+    claim.name = "X";
+    intruder.sendFrame(protocol::buildRegisterFrame(claim));
+    ASSERT_TRUE(testkit::waitFor([&] { return events().size() == 1; }));
+
+    auto knobs = owner.knobs();
+    knobs.answerHeartbeats = false;
+    knobs.reconnect = false;
+    owner.setKnobs(knobs);
+    ASSERT_TRUE(testkit::waitFor([] { return FindDevice(42) == nullptr; }));
+    intruder.sendFrame(protocol::buildRegisterFrame(claim));
+    ASSERT_TRUE(testkit::waitFor([&] { return events().size() == 3; }));
+    EXPECT_EQ(events(), (std::vector<std::string>{"id-conflict", "device-offline", "device-back"}));
+    std::ifstream in(out);
+    std::string first, second;
+    std::getline(in, first);
+    std::getline(in, second);
+    EXPECT_NE(first.find("\"device\":42"), std::string::npos) << first;
+    EXPECT_NE(second.find("\"name\":\"SIM42\""), std::string::npos) << second;
+}
