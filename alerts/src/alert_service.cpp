@@ -54,6 +54,8 @@ bool AlertService::start() {
     } catch (const std::system_error&) {
         return false;
     }
+    std::lock_guard lock(m_mutex);
+    m_running = true;
     return true;
 }
 
@@ -62,7 +64,7 @@ void AlertService::raise(Alert alert) {
     const Clock::time_point now = Clock::now();
     {
         std::lock_guard lock(m_mutex);
-        if (m_stopping || !m_thread.joinable()) return;
+        if (m_stopping || !m_running) return;
         if (m_held.size() + m_queue.size() >= m_timings.queueLimit) {
             ++m_counts.overflowed;
             ++m_overflowStreak;
@@ -79,9 +81,9 @@ void AlertService::raise(Alert alert) {
 }
 
 void AlertService::stop() {
+    if (!m_thread.joinable()) return;  // the owner's thread starts and stops
     {
         std::lock_guard lock(m_mutex);
-        if (!m_thread.joinable()) return;
         m_stopping = true;
     }
     m_wake.notify_one();

@@ -55,6 +55,7 @@ public:
     // Starts the delivery thread. False when it cannot start or nothing is configured.
     bool start();
     // Queues the alert if its event is chosen; from any thread, never waits for delivery.
+    // start() and stop() are called from the owner's thread only.
     void raise(Alert alert);
     // Closes any storm window, gives what is queued one more attempt within stopGrace, then
     // ends the thread; undelivered alerts count as given up. Safe to call twice.
@@ -92,6 +93,7 @@ private:
     std::deque<Pending> m_held;         // raised while a storm window is open
     std::optional<Clock::time_point> m_windowEnd;
     std::deque<Pending> m_queue;  // ready, in order; the front is being delivered
+    bool m_running = false;       // raise() queues only between start() and stop()
     bool m_stopping = false;
     AlertCounts m_counts;
     // Drop streaks: told when they start and, with their count, when they end.
