@@ -63,12 +63,14 @@ ConsoleEngine::~ConsoleEngine() {
 void ConsoleEngine::start() {
     // The link's id-conflict notices reach the window or the service through here.
     SetWindowHand(mainWindow());
+    // Listening before the modules start: the runner may skip a task in its first sweep.
+    // (Its settings problems are logged before the store opens; the store keeps them.)
+    m_alerts->start(settingsPath(), m_hooks.alertTimings);
     m_session.start();
     // Read (and its problems logged) by the session, once the log store was open.
     const VantrelSettings& settings = m_session.settings();
     applySettings(settings.console);
     if (settings.mqtt.enabled()) startBridge(settings.mqtt);
-    m_alerts->start(settingsPath(), m_hooks.alertTimings);
     if (!m_session.linkStarted()) m_alerts->linkDown("网络初始化失败!");
 }
 

@@ -543,6 +543,7 @@ TEST_F(EngineWithAlerts, LogThatCannotBeWrittenReachesTheAlertCommand) {
     startWithAlerts();
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((m_folder + "Vantrel_DB.db3").c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 10000);  // the console's writer may hold the file
     ASSERT_EQ(sqlite3_exec(db,
                            "CREATE TRIGGER refuse BEFORE INSERT ON Log BEGIN "
                            "SELECT RAISE(ABORT, 'refused'); END",
