@@ -11,6 +11,7 @@
 
 #include "log_report.h"
 #include "log_store.h"
+#include "log_tap_call.h"
 #include "log_time.h"
 #include "logbase/log_clock.h"
 #include "logbase/log_line.h"
@@ -59,6 +60,7 @@ std::string formatLine(const char* format, va_list args) {
 void enqueueLine(std::chrono::system_clock::time_point when, LogLine line) {
     line.content = platform::toValidUtf8(line.content);
     logbase::LogStamp stamp = logbase::stampOf(when);
+    logbase::tapLine(line.type, line.childType, line.content);
     store().enqueue(logbase::PendingRow{std::move(stamp.date), std::move(stamp.time), line.type,
                                         line.childType, std::move(line.content)});
 }

@@ -168,6 +168,7 @@ void SwitchingController::endRun(std::uint64_t runId, RunOutcome outcome) {
     logEvent(logcode::kRun, run.kind == GroupKind::Serial ? logcode::kSerial : logcode::kParallel,
              auditText(run, m_options.userName));
     notify(run);
+    if (m_endedObserver) m_endedObserver(run);
 }
 
 void SwitchingController::startParallel(std::uint8_t target) {

@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "consolecore/device_channel.h"
+#include "engine_alerts.h"
 #include "lanwire/lanwire.h"
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
@@ -48,7 +49,12 @@ ConsoleEngine::ConsoleEngine(SessionOptions options, GroupChooser& chooser,
       m_switching(m_channel, chooser, prompt, [this] { return m_table.rowCount(); }),
       m_hooks(std::move(hooks)),
       // One row per device per 10 s at most: a flood of refused commands stays readable.
-      m_refusals(std::make_unique<MqttRefusalLog>(std::chrono::seconds(10), m_hooks.clock)) {}
+      m_refusals(std::make_unique<MqttRefusalLog>(std::chrono::seconds(10), m_hooks.clock)),
+      m_alerts(std::make_unique<EngineAlerts>()) {
+    m_switching.setRunEndedObserver([this](const GroupRun& run) {
+        m_alerts->runEnded(run, auditText(run, m_switching.options().userName));
+    });
+}
 
 ConsoleEngine::~ConsoleEngine() {
     stop();
@@ -57,11 +63,15 @@ ConsoleEngine::~ConsoleEngine() {
 void ConsoleEngine::start() {
     // The link's id-conflict notices reach the window or the service through here.
     SetWindowHand(mainWindow());
+    // Listening before the modules start: the runner may skip a task in its first sweep.
+    // (Its settings problems are logged before the store opens; the store keeps them.)
+    m_alerts->start(settingsPath(), m_hooks.alertTimings);
     m_session.start();
     // Read (and its problems logged) by the session, once the log store was open.
     const VantrelSettings& settings = m_session.settings();
     applySettings(settings.console);
     if (settings.mqtt.enabled()) startBridge(settings.mqtt);
+    if (!m_session.linkStarted()) m_alerts->linkDown("网络初始化失败!");
 }
 
 void ConsoleEngine::stop() {
@@ -71,6 +81,7 @@ void ConsoleEngine::stop() {
         m_bridge.reset();
     }
     // While the log store is still open.
+    m_alerts->stop();
     m_refusals->flush(m_switching.options().timer);
     m_repeats.flush(true);
     m_session.stop();  // does nothing when not running
@@ -87,13 +98,18 @@ void ConsoleEngine::applySettings(const ConsoleSettings& settings) {
 bool ConsoleEngine::handleMessage(std::uint32_t message, std::uintptr_t wParam,
                                   std::intptr_t lParam) {
     switch (message) {
-        case platform::WM_DEVICE_EVENT:
+        case platform::WM_DEVICE_EVENT: {
+            // The row, and the name on it, go with a removal.
+            const int before = m_table.findRow(low16(wParam));
+            const std::string name = before >= 0 ? m_table.row(before).name : std::string();
             m_table.OnDeviceEvent(low16(wParam), lowByte(lParam));
+            alertDeviceEvent(low16(wParam), lowByte(lParam), name);
             if (lowByte(lParam) == platform::DEV_EVENT_REMOVED) {
                 m_switching.onDeviceRemoved(low16(wParam));
             }
             publish(low16(wParam), lowByte(lParam));
             return true;
+        }
         case platform::WM_DEVICE_ID_CONFLICT:
             onIdConflict(low16(wParam), platform::newcomerAddress(lParam),
                          platform::onlineAddress(lParam));
@@ -132,11 +148,23 @@ void ConsoleEngine::publish(std::uint16_t id, std::intptr_t event) {
     }
 }
 
+void ConsoleEngine::alertDeviceEvent(std::uint16_t id, std::intptr_t event,
+                                     const std::string& name) {
+    const int row = m_table.findRow(id);
+    // A removal notice for a device that registered again meanwhile leaves it online.
+    if (event == platform::DEV_EVENT_REMOVED && row < 0) {
+        m_alerts->deviceOffline(id, name);
+    } else if (event == platform::DEV_EVENT_REGISTERED && row >= 0) {
+        m_alerts->deviceRegistered(id, m_table.row(row).name);
+    }
+}
+
 void ConsoleEngine::onIdConflict(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online) {
     if (m_conflictsTold.size() >= kMaxConflictsTold) m_conflictsTold.clear();
     if (!m_conflictsTold.emplace(id, newcomer, online).second) return;
     if (m_bridge) m_bridge->publishConflict(id, ipv4Text(newcomer), ipv4Text(online));
     if (m_hooks.onIdConflict) m_hooks.onIdConflict(id, newcomer, online);
+    m_alerts->idConflict(id, idConflictText(id, newcomer, online));
 }
 
 void ConsoleEngine::startBridge(const MqttSettings& settings) {

@@ -11,6 +11,9 @@
 #include <map>
 
 #include "broker_fixture.h"
+#include "chronrun/chronrun_options.h"
+#include "chronstore/chronstore.h"
+#include "chronstore/holidays.h"
 #include "consolecore/group_selection.h"
 #include "core_test_support.h"
 #include "devroster/devroster.h"
@@ -24,6 +27,8 @@
 #include "public/data_path.h"
 #include "simtcp/sim_fleet.h"
 #include "testkit/job_thread.h"
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -169,7 +174,7 @@ protected:
         SetLanwireOptions(link);
         SessionOptions options;
         options.programFolder = m_folder;
-        options.port = 0;
+        options.port = linkPort;
         options.taskFolder = m_dir.file("TimingTask");
         console = std::make_unique<EngineThread>(options, std::move(hooks));
         fleet = std::make_unique<simtcp::SimFleet>("127.0.0.1", GetLanwirePort());
@@ -204,6 +209,7 @@ protected:
     std::unique_ptr<EngineThread> console;
     std::unique_ptr<simtcp::SimFleet> fleet;
     LanwireOptions link;  // the link's options from startConsole on
+    std::uint16_t linkPort = 0;
 };
 
 // 20 outlet commands over MQTT to a device whose outbox holds two: only the commands that
@@ -372,3 +378,180 @@ TEST_F(EngineWithBroker, ARemovalForADeviceThatRegisteredAgainLeavesItOnline) {
 }
 
 }  // namespace
+
+// The engine with [Alerts] Command set to a program that appends each alert to a file, the
+// storm window short.
+class EngineWithAlerts : public EngineWithBroker {
+protected:
+    void startWithAlerts(std::chrono::milliseconds tick = 100ms) {
+        std::ofstream(m_folder + "Vantrel.ini", std::ios::app)
+            << "[Alerts]\nCommand=sh -c 'cat >> \"$0\"; echo >> \"$0\"' " << m_out << "\n";
+        EngineHooks hooks;
+        hooks.alertTimings.stormWindow = 50ms;
+        hooks.alertTimings.attemptTimeout = 5s;
+        startConsole(std::move(hooks), tick);
+    }
+    // The alerts the command got so far, one JSON document each.
+    std::vector<std::string> alerts() const {
+        std::vector<std::string> lines;
+        std::ifstream in(m_out);
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty()) lines.push_back(line);
+        }
+        return lines;
+    }
+    std::vector<std::string> events() const {
+        std::vector<std::string> seen;
+        for (const std::string& line : alerts()) {
+            const auto at = line.find("\"event\":\"") + 9;
+            seen.push_back(line.substr(at, line.find('"', at) - at));
+        }
+        return seen;
+    }
+    bool waitAlerts(std::size_t count) {
+        return testkit::waitFor([&] { return alerts().size() >= count; });
+    }
+
+    const std::string m_out = m_folder + "alerts.jsonl";
+};
+
+// An id conflict from the link, then the owner going offline and the id registering again:
+// one alert each, in that order.
+TEST_F(EngineWithAlerts, IdConflictOfflineAndBackReachTheAlertCommand) {
+    startWithAlerts();
+    auto& owner = addDevice(42, 0, false);
+    ASSERT_TRUE(waitState(42));
+    auto& intruder = addDevice(43, 0, false);
+    ASSERT_TRUE(waitState(43));
+    protocol::RegisterPayload claim;
+    claim.header.deviceId = 42;
+    claim.name = "X";
+    intruder.sendFrame(protocol::buildRegisterFrame(claim));
+    ASSERT_TRUE(waitAlerts(1));
+
+    auto knobs = owner.knobs();
+    knobs.answerHeartbeats = false;
+    knobs.reconnect = false;
+    owner.setKnobs(knobs);
+    ASSERT_TRUE(testkit::waitFor([] { return FindDevice(42) == nullptr; }));
+    intruder.sendFrame(protocol::buildRegisterFrame(claim));
+    ASSERT_TRUE(waitAlerts(3));
+    EXPECT_EQ(events(), (std::vector<std::string>{"id-conflict", "device-offline", "device-back"}));
+    EXPECT_NE(alerts()[0].find("\"device\":42"), std::string::npos) << alerts()[0];
+    EXPECT_NE(alerts()[1].find("\"name\":\"SIM42\""), std::string::npos) << alerts()[1];
+}
+
+// A group run that times out, and one whose only device goes offline before it confirms.
+TEST_F(EngineWithAlerts, RunTimeoutAndRunDeviceLostReachTheAlertCommand) {
+    startWithAlerts();
+    console->run([&] {
+        auto options = console->engine->switching().options();
+        options.timer = &timer;
+        console->engine->switching().configure(std::move(options));
+    });
+    auto& waited = addDevice(51, 2, false, false);  // never confirms
+    auto& lost = addDevice(52, 3, false, false);
+    ASSERT_TRUE(waitState(51) && waitState(52));
+    recorder->publish("rack/group/2/parallel/set", "ON");
+    ASSERT_TRUE(waited.waitCommand(protocol::NET_CMD_PARALLEL));
+    console->run([&] { timer.fireAll(); });
+    ASSERT_TRUE(waitAlerts(1));
+    EXPECT_EQ(events(), std::vector<std::string>{"run-timeout"});
+    EXPECT_NE(alerts()[0].find("\"group\":2"), std::string::npos) << alerts()[0];
+
+    recorder->publish("rack/group/3/parallel/set", "ON");
+    ASSERT_TRUE(lost.waitCommand(protocol::NET_CMD_PARALLEL));
+    auto knobs = lost.knobs();
+    knobs.answerHeartbeats = false;
+    knobs.reconnect = false;
+    lost.setKnobs(knobs);
+    ASSERT_TRUE(waitAlerts(3));
+    EXPECT_EQ(events(),
+              (std::vector<std::string>{"run-timeout", "device-offline", "run-device-lost"}));
+    EXPECT_NE(alerts()[2].find("\"devices\":[{\"id\":52}]"), std::string::npos) << alerts()[2];
+}
+
+// A runner clock at Monday 2024-01-29 (a holiday here) that the test moves, pauses 200 times
+// shorter.
+class MovableClock : public ChronrunClock {
+public:
+    ChronrunLocalTime localNow() override {
+        const int s = m_seconds.load();
+        return {2024, 1, 29, 1, s / 3600, s / 60 % 60, s % 60};
+    }
+    std::chrono::nanoseconds realPause(std::chrono::milliseconds delay) override {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(delay) / 200;
+    }
+    std::atomic<int> m_seconds{8 * 3600 + 30 * 60};
+};
+
+// A task that skips holidays is skipped; one whose device never comes gives up at its end.
+TEST_F(EngineWithAlerts, TaskSkippedAndGaveUpReachTheAlertCommand) {
+    const std::string tasks = m_dir.file("TimingTask");
+    ASSERT_TRUE(InitChronstoreAt(tasks));
+    const auto task = [](const char* name, bool skip, std::uint16_t id) {
+        TimTaskPoint_ t;
+        SetTimNameUtf8(t, name);
+        t.ttEnable = 1;
+        t.ttType = kTaskWeekMode;
+        t.monday = true;
+        t.statime = 8 * 3600;
+        t.endtime = 9 * 3600;
+        t.skipHolidays = skip;
+        DeviceOnOff_ device;
+        device.devID = id;
+        t.devList = {device};
+        return t;
+    };
+    PlusTTPoint(task("假日停", true, 61));
+    PlusTTPoint(task("等不到", false, 99));
+    ASSERT_TRUE(SaveTimPointToFile());
+    ReleaseChronstore();
+    std::ofstream(tasks + "/Holidays.ini") << "[Holidays]\ncount=1\ndate_1=2024-01-29\n";
+    auto clock = std::make_shared<MovableClock>();
+    SetChronrunOptions({clock, {}});
+    startWithAlerts();
+    ASSERT_TRUE(waitAlerts(1));
+    EXPECT_EQ(events(), std::vector<std::string>{"task-skipped"});
+    clock->m_seconds = 9 * 3600 + 1;  // the end: the job still waiting for device 99 goes
+    ASSERT_TRUE(waitAlerts(2));
+    EXPECT_EQ(events(), (std::vector<std::string>{"task-skipped", "task-gave-up"}));
+    EXPECT_NE(alerts()[1].find("\"device\":99"), std::string::npos) << alerts()[1];
+    console.reset();
+    SetChronrunOptions({});
+}
+
+// A link that cannot listen (its port taken) is told at start.
+TEST_F(EngineWithAlerts, LinkThatCannotListenReachesTheAlertCommand) {
+    const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    ASSERT_EQ(::listen(taken, 1), 0);
+    socklen_t length = sizeof any;
+    ::getsockname(taken, reinterpret_cast<sockaddr*>(&any), &length);
+    linkPort = ntohs(any.sin_port);
+    startWithAlerts();
+    EXPECT_TRUE(waitAlerts(1));
+    EXPECT_EQ(events(), std::vector<std::string>{"link-down"});
+    console.reset();
+    ::close(taken);
+}
+
+// The log table refusing rows (a trigger put there from outside) is told as log trouble.
+TEST_F(EngineWithAlerts, LogThatCannotBeWrittenReachesTheAlertCommand) {
+    startWithAlerts();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((m_folder + "Vantrel_DB.db3").c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 10000);  // the console's writer may hold the file
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TRIGGER refuse BEFORE INSERT ON Log BEGIN "
+                           "SELECT RAISE(ABORT, 'refused'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    addDevice(71, 0, false);  // its registration is logged
+    ASSERT_TRUE(waitAlerts(1));
+    EXPECT_EQ(events().front(), "log-trouble");
+    EXPECT_NE(alerts()[0].find("refuses rows"), std::string::npos) << alerts()[0];
+}

@@ -57,6 +57,10 @@ public:
     void setRunObserver(std::function<void(const GroupRun&)> observer) {
         m_observer = std::move(observer);
     }
+    // Called with a run's final state when it ends, after its audit line (the engine's).
+    void setRunEndedObserver(std::function<void(const GroupRun&)> observer) {
+        m_endedObserver = std::move(observer);
+    }
 
     void OnParallelOn() { startParallel(1); }
     void OnParallelOff() { startParallel(0); }
@@ -118,6 +122,7 @@ private:
     std::function<int()> m_deviceRowCount;
     SwitchingOptions m_options;
     std::function<void(const GroupRun&)> m_observer;
+    std::function<void(const GroupRun&)> m_endedObserver;
     std::map<std::uint64_t, GroupRun> m_runs;  // in progress, GUI thread only
     std::uint64_t m_nextRunId = 1;
     logbase::RepeatLimiter m_refusals;

@@ -11,6 +11,7 @@
 #include <string>
 #include <tuple>
 
+#include "alerts/alert_service.h"
 #include "consolecore/console_session.h"
 #include "consolecore/device_channel.h"
 #include "consolecore/device_table.h"
@@ -25,6 +26,7 @@ class MqttBridge;
 namespace consolecore {
 
 class MqttRefusalLog;
+class EngineAlerts;
 
 struct EngineHooks {
     // Runs `task` later on the engine's thread (the bridge's commands arrive on its own
@@ -37,6 +39,8 @@ struct EngineHooks {
         onIdConflict;
     // The clock that spaces the engine's repeated log rows; null: the steady clock.
     std::function<std::chrono::steady_clock::time_point()> clock;
+    // Storm window, retries and time-outs of the alerts set in [Alerts].
+    alerts::AlertTimings alertTimings;
 };
 
 // "设备ID冲突: 设备42从127.0.0.9注册被拒绝, 该ID已在127.0.0.2在线".
@@ -54,7 +58,8 @@ public:
     // applied, and the MQTT bridge started when [Mqtt] Host is set. The link's notices go to
     // the main window (setMainWindow), which hands them back to handleMessage.
     void start();
-    // Bridge first (it only reads), then the session's modules. Safe to call twice.
+    // Bridge and alerts first (they only read and tell), then the session's modules. Safe to
+    // call twice.
     void stop();
 
     // The core's messages: device events, id conflicts, step replies. False for any other.
@@ -77,6 +82,7 @@ private:
     void startBridge(const MqttSettings& settings);
     void publish(std::uint16_t id, std::intptr_t event);
     void onIdConflict(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online);
+    void alertDeviceEvent(std::uint16_t id, std::intptr_t event, const std::string& name);
 
     CDeviceChannel m_channel;
     ConsoleSession m_session;
@@ -91,6 +97,8 @@ private:
     // Cleared on stop(): a command the bridge queued before that finds nothing to run.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::unique_ptr<MqttRefusalLog> m_refusals;
+    // Webhook and command alerts on device, run, link, task and log trouble ([Alerts]).
+    std::unique_ptr<EngineAlerts> m_alerts;
 };
 
 }  // namespace consolecore

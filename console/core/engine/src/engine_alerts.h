@@ -1,0 +1,46 @@
+// The engine's side of alerts: which of its events become which alert. The engine calls it
+// from a few places; the log listener brings the lines of the libraries below it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "alerts/alert_service.h"
+
+namespace consolecore {
+
+struct GroupRun;
+
+// The alert a logged line stands for, if any: the task runner's holiday skip and its giving
+// up on a device at a task's end, and the log store dropping lines.
+std::optional<alerts::Alert> alertOfLogLine(int type, int subType, std::string_view content);
+
+class EngineAlerts {
+public:
+    ~EngineAlerts();  // stop()
+    // Reads [Alerts] from `settingsFile` (problems logged and on stderr) and, when a webhook
+    // or a command is set, starts delivering and listens to the log.
+    void start(const std::string& settingsFile, const alerts::AlertTimings& timings);
+    // Stops listening, then delivers what it can within the grace time.
+    void stop();
+    bool running() const { return m_service != nullptr; }
+
+    // On the engine's thread.
+    void deviceOffline(std::uint16_t id, const std::string& name);
+    // Registration of a device that went offline before: device-back. A first registration
+    // is not an alert (a starting console would raise one per device).
+    void deviceRegistered(std::uint16_t id, const std::string& name);
+    void runEnded(const GroupRun& run, const std::string& text);
+    void idConflict(std::uint16_t id, const std::string& text);
+    void linkDown(const std::string& text);
+
+private:
+    std::shared_ptr<alerts::AlertService> m_service;
+    std::set<std::uint16_t> m_wentOffline;  // engine thread only
+};
+
+}  // namespace consolecore
