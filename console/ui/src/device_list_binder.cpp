@@ -18,6 +18,30 @@ namespace {
 constexpr int kWidthUnits = 144;
 constexpr int kOutlets = 16;
 
+const QColor kSwitchingBackground(0xFF, 0xE7, 0x9E);
+const QColor kUnconfirmedBackground(0xF6, 0xC4, 0xC4);
+const QColor kUnconfirmedText(0x8B, 0x00, 0x14);
+const QColor kOfflineBackground(0xE4, 0xE7, 0xEB);
+const QColor kOfflineText(0x86, 0x8E, 0x99);
+
+RowStyle styleOf(const DeviceRow& device, const DeviceMarks& marks) {
+    RowStyle style;
+    if (!device.online) {
+        style.background = kOfflineBackground;
+        style.text = kOfflineText;
+    }
+    const auto mark = marks.find(device.id);
+    if (mark == marks.end()) return style;
+    style.toolTip = QString::fromStdString(mark->second.why);
+    if (mark->second.mark == DeviceMark::Switching) {
+        style.background = kSwitchingBackground;
+    } else {
+        style.background = kUnconfirmedBackground;
+        style.text = kUnconfirmedText;
+    }
+    return style;
+}
+
 }  // namespace
 
 DeviceListBinder::DeviceListBinder(CListCtrlWG& list, const DeviceTable& table,
@@ -106,6 +130,18 @@ void DeviceListBinder::syncIndexedCells(int row) {
     m_list.setEditorCellValue(row, ColGroup, groupEntryIndex(device));
     m_list.setEditorCellValue(row, ColNumber, numberEntryIndex(device));
     m_list.redrawCell(row, ColLeds);
+    syncRowStyle(row);
+}
+
+void DeviceListBinder::syncRowStyle(int row) {
+    m_list.setRowStyle(row, styleOf(m_table.row(row), m_marks));
+}
+
+void DeviceListBinder::setDeviceMarks(DeviceMarks marks) {
+    if (marks == m_marks) return;
+    m_marks = std::move(marks);
+    const int rows = std::min(m_table.rowCount(), m_list.rowCount());
+    for (int r = 0; r < rows; ++r) syncRowStyle(r);
 }
 
 void DeviceListBinder::rowAppended(int row) {
@@ -129,6 +165,8 @@ void DeviceListBinder::rowsRemoved(const std::vector<int>& rows) {
     // so the rows that moved up take theirs.
     const int last = std::min(m_table.rowCount(), m_list.rowCount());
     for (int r = rows.front(); r < last; ++r) syncIndexedCells(r);
+    // Row indices past the end keep no style for a row added there later.
+    for (int r = last; r < last + static_cast<int>(rows.size()); ++r) m_list.setRowStyle(r, {});
 }
 
 }  // namespace consoleui

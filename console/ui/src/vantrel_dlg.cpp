@@ -79,6 +79,9 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
     m_engine.switching().setRunObserver(
         [this](const consolecore::GroupRun& run) { m_runPanel->showRun(run); });
     m_runPanel->setCancelHandler([this](std::uint64_t id) { m_engine.switching().cancelRun(id); });
+    // The rows show which device a run is switching and which did not confirm.
+    connect(m_runPanel, &RunPanel::runsChanged, this,
+            [this] { m_binder->setDeviceMarks(m_runPanel->deviceMarks()); });
     // The receive path posts here from now on.
     consolecore::setMainWindow(this);
 }

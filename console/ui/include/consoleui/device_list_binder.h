@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "consolecore/device_table.h"
+#include "consoleui/device_marks.h"
 
 class QComboBox;
 
@@ -32,6 +33,10 @@ public:
     void setRowShownListener(RowShownListener listener) { m_rowShown = std::move(listener); }
     // Rows the list shows.
     int shownRowCount() const;
+    // The marks of the rows' devices (replacing the earlier ones); rows without one look
+    // like their device: online, or greyed when the table keeps it offline.
+    void setDeviceMarks(DeviceMarks marks);
+    const DeviceMarks& deviceMarks() const { return m_marks; }
 
     void rowAppended(int row) override;
     void rowChanged(int row) override;
@@ -44,8 +49,9 @@ private:
     void registerRowCells(int row);
     // Copies a row of the core table into the list: texts, outlet dots, editor values.
     void syncRow(int row, bool appended = false);
-    // The outlet dots and editor values, which the list keys by row index.
+    // The outlet dots, editor values and row style, which the list keys by row index.
     void syncIndexedCells(int row);
+    void syncRowStyle(int row);
 
     CListCtrlWG& m_list;
     const consolecore::DeviceTable& m_table;
@@ -54,6 +60,7 @@ private:
     // Row indices whose cells are registered; a row index is registered once and reused.
     int m_registeredRows = 0;
     RowShownListener m_rowShown;
+    DeviceMarks m_marks;
 };
 
 }  // namespace consoleui

@@ -2,7 +2,9 @@
 // icon strips, button cells or editor cells, reported to the owning dialog by messages.
 #pragma once
 
+#include <QColor>
 #include <QFont>
+#include <QString>
 #include <QTableView>
 #include <compare>
 #include <cstdint>
@@ -23,6 +25,15 @@ namespace consoleui {
 
 class CellTableModel;
 class CellDelegate;
+
+// How a whole row is drawn apart from the others: a background, a text colour, a tooltip.
+// Invalid colours and an empty tooltip: the list's own look.
+struct RowStyle {
+    QColor background;
+    QColor text;
+    QString toolTip;
+    bool operator==(const RowStyle&) const = default;
+};
 
 struct CellKey {
     int row = 0;
@@ -131,6 +142,9 @@ public:
     void setHeaderFont(int size, bool bold, const QString& face);
     // One column, or every column when `column` is -1.
     void setHeaderCellAttributes(int column, const HeaderCellAttributes& attributes);
+    // A row index's style; like other per-row registrations it stays with the index.
+    void setRowStyle(int row, const RowStyle& style);
+    RowStyle rowStyle(int row) const;
 
 public slots:
     // Opens the editor of a cell, closing the open one first; nothing for other cells.
@@ -192,6 +206,7 @@ private:
     int m_stripXOffset = 0;
     int m_stripYOffset = 0;
     std::map<CellKey, int> m_cellValues;
+    std::map<int, RowStyle> m_rowStyles;
     std::map<CellKey, IconHandle> m_singleIcons;
     std::set<CellKey> m_buttonCells;
     std::map<CellKey, EditorCell> m_editorCells;
