@@ -20,6 +20,7 @@
 #include "consoleui/cell_icons.h"
 #include "consoleui/device_list_binder.h"
 #include "consoleui/list_ctrl_wg.h"
+#include "consoleui/offline_notices.h"
 #include "consoleui/qt_prompt.h"
 #include "consoleui/run_panel.h"
 #include "consoleui/ui_fonts.h"
@@ -82,6 +83,10 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
     // The rows show which device a run is switching and which did not confirm.
     connect(m_runPanel, &RunPanel::runsChanged, this,
             [this] { m_binder->setDeviceMarks(m_runPanel->deviceMarks()); });
+    consolecore::DeviceLossHooks loss;
+    loss.onLost = [this](const std::vector<consolecore::LostDevice>& lost) { onDevicesLost(lost); };
+    loss.onReturned = [this](std::uint16_t id) { onDeviceReturned(id); };
+    m_engine.table().setLossHooks(std::move(loss));
     // The receive path posts here from now on.
     consolecore::setMainWindow(this);
 }
@@ -89,6 +94,7 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
 CVantrelDlg::~CVantrelDlg() {
     shutdown();
     m_engine.table().setObserver(nullptr);
+    m_engine.table().setLossHooks({});
     if (consolecore::mainWindow() == this) consolecore::setMainWindow(nullptr);
 }
 
@@ -181,6 +187,34 @@ void CVantrelDlg::buildWindow() {
     // Group runs in progress and notices, below the list.
     m_runPanel = new RunPanel(this);
     body()->addWidget(m_runPanel);
+    m_offline = new OfflineNotices(this);
+    body()->addWidget(m_offline);
+
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (auto menu = rowMenu(m_list->rowAt(at.y()))) {
+            menu->exec(m_list->viewport()->mapToGlobal(at));
+        }
+    });
+}
+
+std::unique_ptr<QMenu> CVantrelDlg::rowMenu(int row) {
+    const consolecore::DeviceTable& table = m_engine.table();
+    if (row < 0 || row >= table.rowCount() || table.row(row).online) return nullptr;
+    auto menu = std::make_unique<QMenu>(this);
+    const std::uint16_t id = table.row(row).id;
+    QAction* remove = menu->addAction(QStringLiteral("移除离线设备行"));
+    connect(remove, &QAction::triggered, this,
+            [this, id] { m_engine.table().removeOfflineRow(id); });
+    return menu;
+}
+
+void CVantrelDlg::onDevicesLost(const std::vector<consolecore::LostDevice>& lost) {
+    m_offline->devicesLost(lost);
+}
+
+void CVantrelDlg::onDeviceReturned(std::uint16_t id) {
+    m_offline->deviceReturned(id);
 }
 
 bool CVantrelDlg::confirmGroupOff(const std::string& question,

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +23,7 @@
 #include "consolecore/switching_groups.h"
 #include "consoleui/device_list_binder.h"
 #include "consoleui/list_ctrl_wg.h"
+#include "consoleui/offline_notices.h"
 #include "consoleui/select_group_dlg.h"
 #include "consoleui/ui_fonts.h"
 #include "consoleui/vantrel_dlg.h"
@@ -32,6 +34,7 @@
 #include "platform/prompt.h"
 #include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
+#include "public/data_path.h"
 #include "simtcp/sim_fleet.h"
 #include "testkit/recording_prompt.h"
 #include "testkit/wait_for.h"
@@ -87,7 +90,10 @@ DeviceConfig device(std::size_t index, std::uint16_t id, std::uint8_t group, std
 // One console window on an ephemeral port with its log and task files in a temp folder.
 class Console {
 public:
-    Console() {
+    // `settings`: the content of "Vantrel.ini" in the console's data folder.
+    explicit Console(const std::string& settings = {}) {
+        SetDataPath(m_folder.path().string() + "/");
+        if (!settings.empty()) std::ofstream(m_folder.file("Vantrel.ini")) << settings;
         LanwireOptions link;
         link.tickPeriod = 250ms;  // a silent device is reported offline within about a second
         link.programFolder = m_folder.path().string() + "/";
@@ -107,6 +113,7 @@ public:
         window.reset();
         consolecore::endApplication();
         ReleaseLogbaseModule();
+        SetDataPath("");
     }
 
     CListCtrlWG* list() const { return window->deviceList(); }
@@ -136,6 +143,25 @@ public:
             },
             20000);
     }
+    // The device stops answering heartbeats and stays away: the link reports it offline.
+    void silence(std::uint16_t id) {
+        SimDevice& sim = *fleet->find(id);
+        simtcp::Knobs knobs = sim.knobs();
+        knobs.answerHeartbeats = false;
+        knobs.reconnect = false;
+        sim.setKnobs(knobs);
+    }
+    // A silenced device connects again and registers.
+    bool bringBack(std::uint16_t id) {
+        SimDevice& sim = *fleet->find(id);
+        sim.disconnect();
+        simtcp::Knobs knobs = sim.knobs();
+        knobs.answerHeartbeats = true;
+        sim.setKnobs(knobs);
+        sim.connect();
+        return QTest::qWaitFor([&] { return window->deviceTable().rowOnline(id); }, 20000);
+    }
+    QStringList offlineLines() const { return window->offlineNotices()->lineTexts(); }
     // Delivers the messages posted to the window so far (the cell handlers run here).
     void deliverPosted() { QCoreApplication::sendPostedEvents(window.get(), QEvent::MetaCall); }
 
@@ -160,6 +186,8 @@ private slots:
     void groupEditorLeftUnchangedStillSendsTheGroup();
     void numberEditorSendsTheChosenNumber();
     void rowsKeepTheirNumbersAfterARemoval();
+    void lostDevicesAreNoticedOneLinePerBurstUntilDismissedOrBack();
+    void keptOfflineRowsStayGreyedUntilBackOrRemoved();
     void outletClickReachesTheClickedDeviceWhenARowAboveGoesMeanwhile();
     void openEditorClosesUnsentWhenItsRowGoesOrMoves();
     void parallelOnWithAnEmptyTableOpensNoDialog();
@@ -445,6 +473,61 @@ void ConsoleWindowTest::rowsKeepTheirNumbersAfterARemoval() {
     QCOMPARE(console.columnTexts(0), QStringList({"1", "3", "3"}));
     QCOMPARE(console.columnTexts(1), QStringList({"601", "603", "604"}));
     QCOMPARE(console.list()->stripIcon(2, 0), consoleui::kIconLedOff);
+}
+
+void ConsoleWindowTest::lostDevicesAreNoticedOneLinePerBurstUntilDismissedOrBack() {
+    Console console;
+    QVERIFY(console.connect(
+        {device(0, 801, 0, 0, 1), device(1, 802, 0, 0, 1), device(2, 803, 0, 0, 1)}));
+    QVERIFY(!console.window->offlineNotices()->isVisible());
+    console.silence(801);
+    console.silence(802);
+    QTRY_COMPARE_WITH_TIMEOUT(console.list()->rowCount(), 1, 20000);
+    QTRY_VERIFY(console.offlineLines().size() == 1 &&
+                console.offlineLines()[0].startsWith(QStringLiteral("2台设备离线: ")));
+    QVERIFY(console.window->offlineNotices()->isVisible());
+    for (const char* entry : {"设备801(SIM801) 127.0.0.2 ", "设备802(SIM802) 127.0.0.3 "}) {
+        QVERIFY2(console.offlineLines()[0].contains(QString::fromUtf8(entry)), entry);
+    }
+    // A device that comes back leaves the line.
+    QVERIFY(console.bringBack(802));
+    QCOMPARE(console.offlineLines().size(), 1);
+    QVERIFY(console.offlineLines()[0].startsWith(
+        QStringLiteral("设备离线: 设备801(SIM801) 127.0.0.2 ")));
+    console.window->offlineNotices()->dismissButton(0)->click();
+    QVERIFY(console.offlineLines().isEmpty());
+    QVERIFY(!console.window->offlineNotices()->isVisible());
+}
+
+void ConsoleWindowTest::keptOfflineRowsStayGreyedUntilBackOrRemoved() {
+    Console console("[Console]\nKeepOfflineRows=1\n");
+    QVERIFY(console.connect({device(0, 811, 0, 0, 1), device(1, 812, 0, 0, 1)}));
+    const int row = console.rowOf(812);
+    console.silence(812);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        console.cell(row, DeviceColumn::ColStatus).startsWith(QStringLiteral("离线 ")), 20000);
+    QCOMPARE(console.list()->rowCount(), 2);
+    QVERIFY(console.list()->rowStyle(row).text.isValid());  // greyed
+    QCOMPARE(console.offlineLines().size(), 1);
+    QVERIFY(!console.window->rowMenu(console.rowOf(811)));  // an online row cannot be removed
+
+    // Back where it stood, online again; its notice goes.
+    QVERIFY(console.bringBack(812));
+    QCOMPARE(console.rowOf(812), row);
+    QCOMPARE(console.cell(row, DeviceColumn::ColStatus), QStringLiteral("在线"));
+    QCOMPARE(console.list()->rowStyle(row), consoleui::RowStyle{});
+    QVERIFY(console.offlineLines().isEmpty());
+
+    // Lost again, then removed by the operator.
+    console.silence(812);
+    QTRY_VERIFY_WITH_TIMEOUT(!console.window->deviceTable().rowOnline(812), 20000);
+    auto menu = console.window->rowMenu(row);
+    QVERIFY(menu);
+    QCOMPARE(menu->actions().size(), 1);
+    QCOMPARE(menu->actions()[0]->text(), QStringLiteral("移除离线设备行"));
+    menu->actions()[0]->trigger();
+    QCOMPARE(console.list()->rowCount(), 1);
+    QCOMPARE(console.rowOf(812), -1);
 }
 
 void ConsoleWindowTest::outletClickReachesTheClickedDeviceWhenARowAboveGoesMeanwhile() {

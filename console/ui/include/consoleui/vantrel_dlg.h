@@ -21,6 +21,7 @@ namespace consoleui {
 
 class CListCtrlWG;
 class DeviceListBinder;
+class OfflineNotices;
 class QtPrompt;
 class RunPanel;
 
@@ -64,6 +65,15 @@ public:
     const consolecore::DeviceTable& deviceTable() const { return m_engine.table(); }
     consolecore::SwitchingController& switching() { return m_engine.switching(); }
     RunPanel* runPanel() const { return m_runPanel; }
+    OfflineNotices* offlineNotices() const { return m_offline; }
+    DeviceListBinder* listBinder() const { return m_binder; }
+    // The context menu of a row: "移除离线设备行" for a row kept offline. Null for none.
+    std::unique_ptr<QMenu> rowMenu(int row);
+
+    // Reactions to device events, by value: devices lost together, and a lost device that
+    // registered again. Called from the device table's loss hooks.
+    void onDevicesLost(const std::vector<consolecore::LostDevice>& lost);
+    void onDeviceReturned(std::uint16_t id);
     // Step time-out and the group-off question from the [Console] settings.
     void applySettings(const consolecore::ConsoleSettings& settings) {
         m_engine.applySettings(settings);
@@ -122,6 +132,7 @@ private:
     CListCtrlWG* m_list = nullptr;
     DeviceListBinder* m_binder = nullptr;
     RunPanel* m_runPanel = nullptr;
+    OfflineNotices* m_offline = nullptr;
     QComboBox* m_groupCombo = nullptr;
     QComboBox* m_numberCombo = nullptr;
     QToolButton* m_menuButton = nullptr;
