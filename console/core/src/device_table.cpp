@@ -1,7 +1,11 @@
 // Rows of the device list, kept in step with the registry by device events.
 #include "consolecore/device_table.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <ctime>
+#include <variant>
 
 #include "consolecore/device_channel.h"
 #include "devroster/devroster.h"
@@ -128,9 +132,73 @@ bool DeviceTable::removeOfflineRow(std::uint16_t id) {
     if (index < 0 || m_rows[index].online) return false;
     m_rows.erase(m_rows.begin() + index);
     m_rowOf.erase(id);
-    for (int i = index; i < rowCount(); ++i) m_rowOf[m_rows[i].id] = i;
+    reindexFrom(index);
     if (m_observer) m_observer->rowsRemoved({index});
     return true;
+}
+
+void DeviceTable::reindexFrom(int index) {
+    for (int i = index; i < rowCount(); ++i) m_rowOf[m_rows[i].id] = i;
+}
+
+namespace {
+
+// A column's value as something ordered; texts compare byte-wise (names are single-byte
+// text from the devices).
+using SortKey = std::variant<std::uint64_t, std::string>;
+
+SortKey sortKey(const DeviceRow& row, int column) {
+    switch (column) {
+        case ColRowNumber:
+            return static_cast<std::uint64_t>(row.serial);
+        case ColName:
+            return row.name;
+        case ColIpAddress:
+            return static_cast<std::uint64_t>(ntohl(row.ip.sin_addr.s_addr));
+        case ColMask:
+            return std::uint64_t{row.mask};
+        case ColGateway:
+            return std::uint64_t{row.gateway};
+        case ColMac: {
+            std::uint64_t value = 0;
+            for (std::uint8_t byte : row.mac) value = value << 8 | byte;
+            return value;
+        }
+        case ColMode:
+            return std::uint64_t{row.mode};
+        case ColGroup:
+            return std::uint64_t{row.shownGroup};
+        case ColNumber:
+            return std::uint64_t{row.shownNumber};
+        case ColOnOff:
+            return std::uint64_t{row.onOff};
+        case ColLeds:
+            return std::uint64_t{ledMask(row.leds)};
+        case ColStatus:
+            return std::uint64_t{row.online};
+        default:
+            return std::uint64_t{row.id};
+    }
+}
+
+}  // namespace
+
+bool DeviceTable::rowLess(const DeviceRow& a, const DeviceRow& b) const {
+    const SortKey ka = sortKey(a, m_sortColumn);
+    const SortKey kb = sortKey(b, m_sortColumn);
+    if (ka != kb) return m_sortAscending ? ka < kb : kb < ka;
+    return m_sortAscending ? a.id < b.id : b.id < a.id;
+}
+
+void DeviceTable::setSortOrder(int column, bool ascending) {
+    if (column < 0 || column >= ColHiddenId) column = ColDeviceId;
+    if (column == m_sortColumn && ascending == m_sortAscending) return;
+    m_sortColumn = column;
+    m_sortAscending = ascending;
+    std::stable_sort(m_rows.begin(), m_rows.end(),
+                     [this](const DeviceRow& a, const DeviceRow& b) { return rowLess(a, b); });
+    reindexFrom(0);
+    if (m_observer) m_observer->rowsReordered();
 }
 
 void DeviceTable::OnDeviceEvent(std::uint16_t id, int kind) {
@@ -196,9 +264,13 @@ void DeviceTable::addRow(std::uint16_t id) {
         DeviceRow row;
         row.serial = rowCount() + 1;
         fillRow(row, *device);
-        m_rowOf[id] = rowCount();
-        m_rows.push_back(std::move(row));
-        if (m_observer) m_observer->rowAppended(rowCount() - 1);
+        const auto place = std::upper_bound(
+            m_rows.begin(), m_rows.end(), row,
+            [this](const DeviceRow& a, const DeviceRow& b) { return rowLess(a, b); });
+        const int index = static_cast<int>(place - m_rows.begin());
+        m_rows.insert(place, std::move(row));
+        reindexFrom(index);
+        if (m_observer) m_observer->rowInserted(index);
     }
     if (m_loss.onReturned) m_loss.onReturned(id);
 }

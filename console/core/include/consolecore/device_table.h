@@ -94,10 +94,14 @@ int numberEntryIndex(const DeviceRow& row);
 class DeviceTableObserver {
 public:
     virtual ~DeviceTableObserver() = default;
-    virtual void rowAppended(int row) = 0;
+    // A row was inserted at `row` (its place in the table's order); the rows from there on
+    // moved down by one.
+    virtual void rowInserted(int row) = 0;
     virtual void rowChanged(int row) = 0;
     // `rows` ascending, indices before the removal.
     virtual void rowsRemoved(const std::vector<int>& rows) = 0;
+    // Every row may stand elsewhere now (a new sort order).
+    virtual void rowsReordered() = 0;
 };
 
 // Told when devices with rows are lost (one call per removal sweep) and when a lost device
@@ -137,6 +141,14 @@ public:
     int rowCount() const { return static_cast<int>(m_rows.size()); }
     const DeviceRow& row(int index) const { return m_rows.at(index); }
     int findRow(std::uint16_t id) const;  // -1 when the device has no row
+
+    // The rows' order: by one visible column (0..ColStatus), ties by device id; by id,
+    // ascending, until set. A new row goes to its place in that order; reports do not move
+    // rows, so a row stays where the operator saw it (and a device that comes back lands
+    // where it was).
+    void setSortOrder(int column, bool ascending);
+    int sortColumn() const { return m_sortColumn; }
+    bool sortAscending() const { return m_sortAscending; }
     // The device has a row and the row is not kept offline.
     bool rowOnline(std::uint16_t id) const;
     // The operator removes a row kept offline; false for an online row or none.
@@ -155,8 +167,13 @@ private:
     DeviceTableObserver* m_observer = nullptr;
     std::vector<DeviceRow> m_rows;
     std::unordered_map<std::uint16_t, int> m_rowOf;  // device id -> index in m_rows
+    bool rowLess(const DeviceRow& a, const DeviceRow& b) const;
+    void reindexFrom(int index);
+
     DeviceLossHooks m_loss;
     bool m_keepOffline = false;
+    int m_sortColumn = ColDeviceId;
+    bool m_sortAscending = true;
 };
 
 }  // namespace consolecore

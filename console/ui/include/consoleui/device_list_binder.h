@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <functional>
+#include <vector>
 
 #include "consolecore/device_table.h"
 #include "consoleui/device_marks.h"
@@ -22,10 +23,14 @@ public:
     DeviceListBinder(CListCtrlWG& list, const consolecore::DeviceTable& table,
                      QComboBox& groupCombo, QComboBox& numberCombo);
 
-    // Adds the 19 columns with their titles; widths follow the list's width from then on.
+    // Adds the 19 columns with their titles, the 6 raw-value columns at width 0.
     void setUpColumns();
-    // Column widths in 144ths of the list's client width (integer unit).
+    // Each visible column as wide as its widest text (title included) and the outlet column
+    // as wide as its 16 dots; space left over widens the name column. Wider than the list,
+    // the list scrolls sideways instead of cutting text or dots.
     void layoutColumns();
+    // The width a column's content needs.
+    int contentWidth(int column) const;
 
     // Told after a row's cells were written from the table (`appended`: a new row); for
     // measuring probes. Empty (the default): nothing is called.
@@ -38,9 +43,10 @@ public:
     void setDeviceMarks(DeviceMarks marks);
     const DeviceMarks& deviceMarks() const { return m_marks; }
 
-    void rowAppended(int row) override;
+    void rowInserted(int row) override;
     void rowChanged(int row) override;
     void rowsRemoved(const std::vector<int>& rows) override;
+    void rowsReordered() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -52,6 +58,9 @@ private:
     // The outlet dots, editor values and row style, which the list keys by row index.
     void syncIndexedCells(int row);
     void syncRowStyle(int row);
+    // Widens the content widths to the row's texts; true when one grew.
+    bool measureRow(int row);
+    void measureAll();
 
     CListCtrlWG& m_list;
     const consolecore::DeviceTable& m_table;
@@ -61,6 +70,7 @@ private:
     int m_registeredRows = 0;
     RowShownListener m_rowShown;
     DeviceMarks m_marks;
+    std::vector<int> m_contentWidths;  // per column, from the titles and the rows' texts
 };
 
 }  // namespace consoleui

@@ -151,6 +151,8 @@ public slots:
     void openEditor(int row, int column);
     // Closes the open editor: hide it, run its close callback, send WM_COMBO_CELL_CHANGED.
     void closeOpenEditor();
+    // Closes the open editor unread, without telling the owner: its row's content moved.
+    void discardEditor() { discardOpenEditor(); }
 
 signals:
     // The operator moved the highlight (click or arrow key); -1 when no row is highlighted.

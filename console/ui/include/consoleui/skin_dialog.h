@@ -1,5 +1,6 @@
 // The frame every console dialog shares: borderless, a drawn caption bar with a close
-// button, and dragging by the background.
+// button, and dragging by the background; a resizable one also resizes from its edges and
+// corners and maximises by a double-click on its caption bar.
 #pragma once
 
 #include <QDialog>
@@ -33,11 +34,25 @@ public:
     // system moves, such as the offscreen one).
     bool dragging() const { return m_dragging; }
 
+    // Edges and corners resize the window; a double-click on the caption bar maximises it
+    // or brings it back.
+    void setResizable(bool resizable);
+    bool resizable() const { return m_resizable; }
+    // Width of the band along the edges that resizes.
+    static constexpr int kResizeGrip = 6;
+    // The edges a press at `pos` (window coordinates) would resize; none off the band.
+    Qt::Edges edgesAt(const QPoint& pos) const;
+
+public slots:
+    void toggleMaximized();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* m_captionBar;
@@ -48,6 +63,16 @@ private:
     QVBoxLayout* m_body;
     bool m_dragging = false;
     QPoint m_dragOffset;
+    bool m_resizable = false;
+    // A resize by hand (platforms without system resizes): the edges, where the press was and
+    // the geometry then.
+    Qt::Edges m_resizing;
+    QPoint m_resizeStart;
+    QRect m_resizeGeometry;
+
+    // Starts a resize from `edges`; false when there is nothing to resize.
+    bool beginResize(Qt::Edges edges, const QPoint& globalPos);
+    void updateEdgeCursor(const QPoint& pos);
 };
 
 }  // namespace consoleui

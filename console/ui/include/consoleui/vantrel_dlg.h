@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "consolecore/console_engine.h"
 #include "consoleui/qt_run_timer.h"
@@ -15,6 +16,7 @@
 class QComboBox;
 class QPushButton;
 class QToolButton;
+class QAction;
 class QMenu;
 
 namespace consoleui {
@@ -59,6 +61,12 @@ public:
     QPushButton* button(const QString& text) const;
     QToolButton* menuButton() const { return m_menuButton; }
     QMenu* helpMenu() const { return m_helpMenu; }
+    // The menu's "最大化"/"还原" entry.
+    QAction* maximizeAction() const { return m_maximize; }
+    // The settings file whose [Window] section keeps the window's size and place between
+    // runs (read by OnInitDialog, written when the window closes). Empty (the default): the
+    // window opens centred and remembers nothing.
+    void setWindowSettingsPath(std::string path) { m_windowIni = std::move(path); }
     consolecore::ConsoleEngine& engine() { return m_engine; }
     consolecore::CDeviceChannel& channel() { return m_engine.channel(); }
     const consolecore::ConsoleSession& session() const { return m_engine.session(); }
@@ -103,12 +111,15 @@ protected:
     // Enter presses the focused button; Escape and the close button ask before closing.
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void runTool(const std::function<void(CVantrelDlg&)>& handler) {
         if (handler) handler(*this);
     }
     void buildWindow();
+    // The rows in the order of a clicked title.
+    void sortRows(int column, Qt::SortOrder order);
     // Asks "确定要退出吗?"; true when the operator confirms.
     bool confirmExit();
     QPushButton* addToolButton(const QString& text, std::function<void()> handler);
@@ -118,6 +129,9 @@ private:
     void dispatchMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
     // Runner, store and link stop once, when the window closes.
     void shutdown();
+    // The window's place into [Window], once, when it closes.
+    void rememberPlace();
+    bool m_placeRemembered = false;
     // Asks before a group is switched off; true goes on.
     bool confirmGroupOff(const std::string& question, const std::vector<std::uint32_t>& order,
                          consolecore::GroupKind kind);
@@ -137,6 +151,8 @@ private:
     QComboBox* m_numberCombo = nullptr;
     QToolButton* m_menuButton = nullptr;
     QMenu* m_helpMenu = nullptr;
+    QAction* m_maximize = nullptr;
+    std::string m_windowIni;
     std::vector<QPushButton*> m_buttons;
     std::function<void(const QString&)> m_helpOpener;
     ToolHandlers m_tools;
