@@ -8,6 +8,7 @@
 
 #include "consoleapp/headless_console.h"
 #include "consoleapp/single_instance.h"
+#include "consolecore/settings.h"
 #include "consoletools/device_config_dlg.h"
 #include "consoletools/local_mac_info_dlg.h"
 #include "consoletools/logging_dlg.h"
@@ -122,6 +123,8 @@ bool CVantrelApp::InitInstance() {
     {
         consoleui::CVantrelDlg window(m_options.session, prompt);
         window.setToolHandlers(toolDialogs());
+        // The window opens where the operator left it.
+        window.setWindowSettingsPath(consolecore::settingsPath());
         if (m_options.onWindowCreated) m_options.onWindowCreated(window);
         window.exec();
     }

@@ -1,6 +1,12 @@
 // Rows of the device list, kept in step with the registry by device events.
 #include "consolecore/device_table.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <ctime>
+#include <variant>
+
 #include "consolecore/device_channel.h"
 #include "devroster/devroster.h"
 #include "logbase/log_codes.h"
@@ -73,7 +79,11 @@ std::string deviceCellText(const DeviceRow& row, int column) {
         case ColOnOff:
             return row.onOff ? "ON" : "OFF";
         case ColStatus:
-            return row.online ? "在线" : "离线";
+            if (row.online) return "在线";
+            // A row kept offline says since when.
+            return row.lostAt == std::chrono::system_clock::time_point{}
+                       ? "离线"
+                       : "离线 " + lostTimeText(row.lostAt);
         case ColHiddenMode:
             return std::to_string(row.mode);
         case ColHiddenGroup:
@@ -89,6 +99,15 @@ std::string deviceCellText(const DeviceRow& row, int column) {
     }
 }
 
+std::string lostTimeText(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    if (!localtime_r(&seconds, &local)) return {};
+    char text[32];
+    const std::size_t n = std::strftime(text, sizeof text, "%m-%d %H:%M:%S", &local);
+    return std::string(text, n);
+}
+
 int groupEntryIndex(const DeviceRow& row) {
     return row.shownGroup < groupComboEntries().size() ? row.shownGroup : 0;
 }
@@ -101,6 +120,85 @@ int numberEntryIndex(const DeviceRow& row) {
 int DeviceTable::findRow(std::uint16_t id) const {
     const auto it = m_rowOf.find(id);
     return it == m_rowOf.end() ? -1 : it->second;
+}
+
+bool DeviceTable::rowOnline(std::uint16_t id) const {
+    const int index = findRow(id);
+    return index >= 0 && m_rows[index].online;
+}
+
+bool DeviceTable::removeOfflineRow(std::uint16_t id) {
+    const int index = findRow(id);
+    if (index < 0 || m_rows[index].online) return false;
+    m_rows.erase(m_rows.begin() + index);
+    m_rowOf.erase(id);
+    reindexFrom(index);
+    if (m_observer) m_observer->rowsRemoved({index});
+    return true;
+}
+
+void DeviceTable::reindexFrom(int index) {
+    for (int i = index; i < rowCount(); ++i) m_rowOf[m_rows[i].id] = i;
+}
+
+namespace {
+
+// A column's value as something ordered; texts compare byte-wise (names are single-byte
+// text from the devices).
+using SortKey = std::variant<std::uint64_t, std::string>;
+
+SortKey sortKey(const DeviceRow& row, int column) {
+    switch (column) {
+        case ColRowNumber:
+            return static_cast<std::uint64_t>(row.serial);
+        case ColName:
+            return row.name;
+        case ColIpAddress:
+            return static_cast<std::uint64_t>(ntohl(row.ip.sin_addr.s_addr));
+        case ColMask:
+            return std::uint64_t{row.mask};
+        case ColGateway:
+            return std::uint64_t{row.gateway};
+        case ColMac: {
+            std::uint64_t value = 0;
+            for (std::uint8_t byte : row.mac) value = value << 8 | byte;
+            return value;
+        }
+        case ColMode:
+            return std::uint64_t{row.mode};
+        case ColGroup:
+            return std::uint64_t{row.shownGroup};
+        case ColNumber:
+            return std::uint64_t{row.shownNumber};
+        case ColOnOff:
+            return std::uint64_t{row.onOff};
+        case ColLeds:
+            return std::uint64_t{ledMask(row.leds)};
+        case ColStatus:
+            return std::uint64_t{row.online};
+        default:
+            return std::uint64_t{row.id};
+    }
+}
+
+}  // namespace
+
+bool DeviceTable::rowLess(const DeviceRow& a, const DeviceRow& b) const {
+    const SortKey ka = sortKey(a, m_sortColumn);
+    const SortKey kb = sortKey(b, m_sortColumn);
+    if (ka != kb) return m_sortAscending ? ka < kb : kb < ka;
+    return m_sortAscending ? a.id < b.id : b.id < a.id;
+}
+
+void DeviceTable::setSortOrder(int column, bool ascending) {
+    if (column < 0 || column >= ColHiddenId) column = ColDeviceId;
+    if (column == m_sortColumn && ascending == m_sortAscending) return;
+    m_sortColumn = column;
+    m_sortAscending = ascending;
+    std::stable_sort(m_rows.begin(), m_rows.end(),
+                     [this](const DeviceRow& a, const DeviceRow& b) { return rowLess(a, b); });
+    reindexFrom(0);
+    if (m_observer) m_observer->rowsReordered();
 }
 
 void DeviceTable::OnDeviceEvent(std::uint16_t id, int kind) {
@@ -134,8 +232,23 @@ void takeReport(DeviceRow& row, const DeviceSnapshot& device) {
 
 }  // namespace
 
+void DeviceTable::fillRow(DeviceRow& row, const DeviceSnapshot& device) {
+    row.id = device.id;
+    row.name = device.name;
+    row.mask = device.mask;
+    row.gateway = device.gateway;
+    row.mac = device.mac;
+    row.online = device.online;
+    row.lostAt = {};
+    row.group = row.shownGroup = device.group;
+    row.number = row.shownNumber = device.number;
+    row.record = device.record;
+    takeReport(row, device);
+}
+
 void DeviceTable::addRow(std::uint16_t id) {
-    if (findRow(id) >= 0) {
+    const int existing = findRow(id);
+    if (existing >= 0 && m_rows[existing].online) {
         logEvent(logcode::kFailure, logcode::kDeviceLink,
                  "注册;列表中已存在设备:" + std::to_string(int{id}));
         return;
@@ -143,21 +256,23 @@ void DeviceTable::addRow(std::uint16_t id) {
     const auto device = snapshotDevice(id);
     if (!device) return;
 
-    DeviceRow row;
-    row.id = id;
-    row.serial = rowCount() + 1;
-    row.name = device->name;
-    row.mask = device->mask;
-    row.gateway = device->gateway;
-    row.mac = device->mac;
-    row.online = device->online;
-    row.group = row.shownGroup = device->group;
-    row.number = row.shownNumber = device->number;
-    row.record = device->record;
-    takeReport(row, *device);
-    m_rowOf[id] = rowCount();
-    m_rows.push_back(std::move(row));
-    if (m_observer) m_observer->rowAppended(rowCount() - 1);
+    if (existing >= 0) {
+        // A row kept offline comes back to life where it stands, with its serial number.
+        fillRow(m_rows[existing], *device);
+        if (m_observer) m_observer->rowChanged(existing);
+    } else {
+        DeviceRow row;
+        row.serial = rowCount() + 1;
+        fillRow(row, *device);
+        const auto place = std::upper_bound(
+            m_rows.begin(), m_rows.end(), row,
+            [this](const DeviceRow& a, const DeviceRow& b) { return rowLess(a, b); });
+        const int index = static_cast<int>(place - m_rows.begin());
+        m_rows.insert(place, std::move(row));
+        reindexFrom(index);
+        if (m_observer) m_observer->rowInserted(index);
+    }
+    if (m_loss.onReturned) m_loss.onReturned(id);
 }
 
 void DeviceTable::refreshRow(std::uint16_t id) {
@@ -182,10 +297,25 @@ void DeviceTable::removeStaleRows(std::uint16_t id) {
             const auto it = registry.find(row.id);
             return it != registry.end() && it->second == row.record;
         };
-        if (current(m_rows[index])) return;
+        if (!m_rows[index].online || current(m_rows[index])) return;
         for (int i = 0; i < rowCount(); ++i) {
-            if (!current(m_rows[i])) removed.push_back(i);
+            // Rows already kept offline were told about when they went.
+            if (m_rows[i].online && !current(m_rows[i])) removed.push_back(i);
         }
+    }
+    if (m_keepOffline) {
+        const auto now = m_loss.clock ? m_loss.clock() : std::chrono::system_clock::now();
+        std::vector<DeviceRow> lost;
+        for (int i : removed) {
+            DeviceRow& row = m_rows[i];
+            row.online = false;
+            row.lostAt = now;
+            if (m_observer) m_observer->rowChanged(i);
+            lost.push_back(row);
+        }
+        logRemoved(lost);
+        reportLost(lost);
+        return;
     }
     std::vector<DeviceRow> gone;
     gone.reserve(removed.size());
@@ -204,11 +334,29 @@ void DeviceTable::removeStaleRows(std::uint16_t id) {
     m_rowOf.clear();
     for (int i = 0; i < rowCount(); ++i) m_rowOf[m_rows[i].id] = i;
     if (m_observer) m_observer->rowsRemoved(removed);
-    for (const DeviceRow& row : gone) {
+    logRemoved(gone);
+    reportLost(gone);
+}
+
+void DeviceTable::logRemoved(const std::vector<DeviceRow>& rows) {
+    // The registry let the device go whether or not its row stays.
+    for (const DeviceRow& row : rows) {
         logEvent(logcode::kRun, logcode::kSerial,
                  "掉线删除设备[ID:" + std::to_string(int{row.id}) +
                      ";IP:" + formatIpAddress(row.ip) + "]");
     }
+}
+
+void DeviceTable::reportLost(const std::vector<DeviceRow>& rows) {
+    if (rows.empty() || !m_loss.onLost) return;
+    const auto now = m_loss.clock ? m_loss.clock() : std::chrono::system_clock::now();
+    std::vector<LostDevice> lost;
+    lost.reserve(rows.size());
+    for (const DeviceRow& row : rows) {
+        // A row kept offline carries its loss time; a deleted one was lost now.
+        lost.push_back({row.id, row.name, formatIpAddress(row.ip), row.online ? now : row.lostAt});
+    }
+    m_loss.onLost(lost);
 }
 
 void DeviceTable::onLedCellClicked(std::uint16_t id, int channelIndex) {
@@ -221,7 +369,7 @@ void DeviceTable::onLedCellClicked(std::uint16_t id, int channelIndex) {
 
 void DeviceTable::onButtonCellClicked(std::uint16_t id, int column) {
     const int row = findRow(id);
-    if (row < 0) return;
+    if (row < 0 || !m_rows[row].online) return;
     const DeviceRow& device = m_rows[row];
     if (column == ColMode) {
         m_channel.SendSetMode(device.id, device.mode == 0 ? 1 : 0);
@@ -231,7 +379,7 @@ void DeviceTable::onButtonCellClicked(std::uint16_t id, int column) {
 }
 
 void DeviceTable::onComboCellChanged(int row, int column, int comboIndex) {
-    if (row < 0 || row >= rowCount()) return;
+    if (row < 0 || row >= rowCount() || !m_rows[row].online) return;
     DeviceRow& device = m_rows[row];
     if (column == ColGroup) {
         if (comboIndex < 0 || comboIndex >= static_cast<int>(groupComboEntries().size())) return;

@@ -111,6 +111,7 @@ SettingsLoad readSettings(const std::string& path) {
     VantrelSettings& s = load.settings;
     reader.readInt(kConsole, "StepTimeoutSec", 1, 3600, s.console.stepTimeoutSec);
     reader.readBool(kConsole, "ConfirmGroupOff", s.console.confirmGroupOff);
+    reader.readBool(kConsole, "KeepOfflineRows", s.console.keepOfflineRows);
     reader.readBool(kTasks, "ReapplyOnRegister", s.tasks.reapplyOnRegister);
     reader.readInt(kTasks, "ReapplyStaggerMs", 0, 10000, s.tasks.reapplyStaggerMs);
     reader.readInt(kLog, "KeepDays", 0, kMaxKeepDays, s.log.keepDays);

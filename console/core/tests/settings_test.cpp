@@ -27,6 +27,8 @@ TEST(SettingsTest, EachKeySetsItsOwnFieldAndAMissingOneKeepsItsDefault) {
         {"Console", "StepTimeoutSec=42", [](VantrelSettings& s) { s.console.stepTimeoutSec = 42; }},
         {"Console", "ConfirmGroupOff=0",
          [](VantrelSettings& s) { s.console.confirmGroupOff = false; }},
+        {"Console", "KeepOfflineRows=1",
+         [](VantrelSettings& s) { s.console.keepOfflineRows = true; }},
         {"Tasks", "ReapplyOnRegister=1",
          [](VantrelSettings& s) { s.tasks.reapplyOnRegister = true; }},
         {"Tasks", "ReapplyStaggerMs=200",

@@ -3,6 +3,8 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QFontMetrics>
+#include <QScrollBar>
 #include <algorithm>
 
 #include "consoleui/cell_icons.h"
@@ -15,8 +17,35 @@ using namespace consolecore;
 
 namespace {
 
-constexpr int kWidthUnits = 144;
 constexpr int kOutlets = 16;
+// Pixels beside a cell's text: its drawn margins and some air.
+constexpr int kCellPadding = 12;
+// Beside a title: margins and the sort arrow.
+constexpr int kTitlePadding = 26;
+
+const QColor kSwitchingBackground(0xFF, 0xE7, 0x9E);
+const QColor kUnconfirmedBackground(0xF6, 0xC4, 0xC4);
+const QColor kUnconfirmedText(0x8B, 0x00, 0x14);
+const QColor kOfflineBackground(0xE4, 0xE7, 0xEB);
+const QColor kOfflineText(0x86, 0x8E, 0x99);
+
+RowStyle styleOf(const DeviceRow& device, const DeviceMarks& marks) {
+    RowStyle style;
+    if (!device.online) {
+        style.background = kOfflineBackground;
+        style.text = kOfflineText;
+    }
+    const auto mark = marks.find(device.id);
+    if (mark == marks.end()) return style;
+    style.toolTip = QString::fromStdString(mark->second.why);
+    if (mark->second.mark == DeviceMark::Switching) {
+        style.background = kSwitchingBackground;
+    } else {
+        style.background = kUnconfirmedBackground;
+        style.text = kUnconfirmedText;
+    }
+    return style;
+}
 
 }  // namespace
 
@@ -51,11 +80,56 @@ void DeviceListBinder::setUpColumns() {
     layoutColumns();
 }
 
-void DeviceListBinder::layoutColumns() {
-    const int unit = m_list.contentsRect().width() / kWidthUnits;
+int DeviceListBinder::contentWidth(int column) const {
+    if (column < 0 || column >= ColHiddenId) return 0;
+    if (column == ColLeds) {
+        // The dots are squares of the row height less 2, side by side.
+        const int dots = kOutlets * (m_list.rowHeightPixels() - 2) + m_list.stripOffset().x() + 4;
+        return std::max(dots, m_contentWidths[ColLeds]);
+    }
+    return m_contentWidths[column];
+}
+
+void DeviceListBinder::measureAll() {
+    const QFontMetrics header(m_list.headerCtrl()->font());
     const auto& columns = deviceColumns();
+    m_contentWidths.assign(DeviceColumnCount, 0);
+    for (int c = 0; c < ColHiddenId; ++c) {
+        m_contentWidths[c] =
+            header.horizontalAdvance(QString::fromUtf8(columns[c].title)) + kTitlePadding;
+    }
+    const int rows = std::min(m_table.rowCount(), m_list.rowCount());
+    for (int r = 0; r < rows; ++r) measureRow(r);
+}
+
+bool DeviceListBinder::measureRow(int row) {
+    if (m_contentWidths.empty()) return false;
+    const QFontMetrics metrics(m_list.rowFont());
+    bool grew = false;
+    for (int c = 0; c < ColHiddenId; ++c) {
+        if (c == ColLeds) continue;
+        const int width = metrics.horizontalAdvance(m_list.itemText(row, c)) + kCellPadding;
+        if (width > m_contentWidths[c]) {
+            m_contentWidths[c] = width;
+            grew = true;
+        }
+    }
+    return grew;
+}
+
+void DeviceListBinder::layoutColumns() {
+    if (m_contentWidths.empty()) measureAll();
+    std::vector<int> widths(DeviceColumnCount, 0);
+    int total = 0;
+    for (int c = 0; c < ColHiddenId; ++c) {
+        widths[c] = contentWidth(c);
+        total += widths[c];
+    }
+    // Room for a vertical scroll bar is kept, so its coming and going moves nothing.
+    const int room = m_list.contentsRect().width() - m_list.verticalScrollBar()->sizeHint().width();
+    if (total < room) widths[ColName] += room - total;
     for (int c = 0; c < DeviceColumnCount && c < m_list.columnCount(); ++c) {
-        m_list.setLayoutWidth(c, unit * columns[c].width144);
+        m_list.setLayoutWidth(c, widths[c]);
     }
 }
 
@@ -106,20 +180,45 @@ void DeviceListBinder::syncIndexedCells(int row) {
     m_list.setEditorCellValue(row, ColGroup, groupEntryIndex(device));
     m_list.setEditorCellValue(row, ColNumber, numberEntryIndex(device));
     m_list.redrawCell(row, ColLeds);
+    syncRowStyle(row);
 }
 
-void DeviceListBinder::rowAppended(int row) {
+void DeviceListBinder::syncRowStyle(int row) {
+    m_list.setRowStyle(row, styleOf(m_table.row(row), m_marks));
+}
+
+void DeviceListBinder::setDeviceMarks(DeviceMarks marks) {
+    if (marks == m_marks) return;
+    m_marks = std::move(marks);
+    const int rows = std::min(m_table.rowCount(), m_list.rowCount());
+    for (int r = 0; r < rows; ++r) syncRowStyle(r);
+}
+
+void DeviceListBinder::rowInserted(int row) {
     const DeviceRow& device = m_table.row(row);
     m_list.insertRowWithText(row, QString::fromStdString(deviceCellText(device, ColRowNumber)));
-    if (row >= m_registeredRows) {
-        for (int r = m_registeredRows; r <= row; ++r) registerRowCells(r);
-        m_registeredRows = row + 1;
+    const int rows = m_list.rowCount();
+    if (rows > m_registeredRows) {
+        for (int r = m_registeredRows; r < rows; ++r) registerRowCells(r);
+        m_registeredRows = rows;
     }
     syncRow(row, true);
+    // The rows below moved down with their texts; their index-keyed cells follow.
+    const int last = std::min(m_table.rowCount(), rows);
+    for (int r = row + 1; r < last; ++r) syncIndexedCells(r);
+    if (measureRow(row)) layoutColumns();
 }
 
 void DeviceListBinder::rowChanged(int row) {
     syncRow(row);
+    if (row >= 0 && row < m_list.rowCount() && measureRow(row)) layoutColumns();
+}
+
+void DeviceListBinder::rowsReordered() {
+    // An open editor belongs to the row it opened on, which now stands elsewhere.
+    m_list.discardEditor();
+    const int rows = std::min(m_table.rowCount(), m_list.rowCount());
+    for (int r = 0; r < rows; ++r) syncRow(r);
 }
 
 void DeviceListBinder::rowsRemoved(const std::vector<int>& rows) {
@@ -129,6 +228,11 @@ void DeviceListBinder::rowsRemoved(const std::vector<int>& rows) {
     // so the rows that moved up take theirs.
     const int last = std::min(m_table.rowCount(), m_list.rowCount());
     for (int r = rows.front(); r < last; ++r) syncIndexedCells(r);
+    // Row indices past the end keep no style for a row added there later.
+    for (int r = last; r < last + static_cast<int>(rows.size()); ++r) m_list.setRowStyle(r, {});
+    // The widest text may have gone.
+    measureAll();
+    layoutColumns();
 }
 
 }  // namespace consoleui

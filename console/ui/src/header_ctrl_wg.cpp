@@ -83,7 +83,11 @@ void CHeaderCtrlWG::paintSection(QPainter* painter, const QRect& rect, int logic
     painter->drawLine(rect.topRight(), rect.bottomRight());
     painter->drawLine(rect.bottomLeft(), rect.bottomRight());
     if (model()) {
-        const QString title = model()->headerData(logicalIndex, orientation()).toString();
+        QString title = model()->headerData(logicalIndex, orientation()).toString();
+        if (isSortIndicatorShown() && sortIndicatorSection() == logicalIndex) {
+            title += sortIndicatorOrder() == Qt::AscendingOrder ? QStringLiteral(" ▲")
+                                                                : QStringLiteral(" ▼");
+        }
         painter->setFont(m_font);
         painter->setPen(a.text);
         const QRect textRect = rect.adjusted(4, 0, -4, 0);

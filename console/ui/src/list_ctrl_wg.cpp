@@ -138,6 +138,11 @@ bool CListCtrlWG::viewportEvent(QEvent* event) {
         const QModelIndex index = indexAt(help->pos());
         const QString text = index.isValid() ? itemText(index.row(), index.column()) : QString();
         const QRect rect = visualRect(index);
+        const QString rowTip = index.isValid() ? rowStyle(index.row()).toolTip : QString();
+        if (!rowTip.isEmpty()) {
+            QToolTip::showText(help->globalPos(), rowTip, viewport(), rect);
+            return true;
+        }
         // 6 pixels: the cell's text margins.
         if (!text.isEmpty() && QFontMetrics(m_rowFont).horizontalAdvance(text) + 6 > rect.width()) {
             QToolTip::showText(help->globalPos(), text, viewport(), rect);
@@ -361,6 +366,24 @@ void CListCtrlWG::setHeaderCellAttributes(int column, const HeaderCellAttributes
     m_header->setHeaderCellAttributes(column, attributes);
 }
 
+void CListCtrlWG::setRowStyle(int row, const RowStyle& style) {
+    if (row < 0) return;
+    const auto it = m_rowStyles.find(row);
+    if (it != m_rowStyles.end() && it->second == style) return;
+    if (style == RowStyle{}) {
+        if (it == m_rowStyles.end()) return;
+        m_rowStyles.erase(it);
+    } else {
+        m_rowStyles[row] = style;
+    }
+    redrawRow(row);
+}
+
+RowStyle CListCtrlWG::rowStyle(int row) const {
+    const auto it = m_rowStyles.find(row);
+    return it == m_rowStyles.end() ? RowStyle{} : it->second;
+}
+
 // --- operator input -----------------------------------------------------------------------
 
 void CListCtrlWG::setHighlightedRow(int row) {
@@ -527,6 +550,11 @@ void CListCtrlWG::paintCell(QPainter* painter, const QRect& rect, int row, int c
     painter->save();
     QColor background = row % 2 ? kAlternateBackground : kRowBackground;
     if (row == m_highlightedRow) background = kHighlightBackground;
+    // A row's own background says something about its device: it wins over the highlight.
+    const auto style = m_rowStyles.find(row);
+    if (style != m_rowStyles.end() && style->second.background.isValid()) {
+        background = style->second.background;
+    }
     painter->fillRect(rect, background);
     painter->setClipRect(rect);
 
@@ -549,7 +577,9 @@ void CListCtrlWG::paintCell(QPainter* painter, const QRect& rect, int row, int c
     const QString text = m_model->text(row, column);
     if (!text.isEmpty() && textRect.width() > 0) {
         painter->setFont(m_rowFont);
-        painter->setPen(kTextColour);
+        painter->setPen(style != m_rowStyles.end() && style->second.text.isValid()
+                            ? style->second.text
+                            : kTextColour);
         painter->drawText(
             textRect, textAlignment(m_model->alignment(column)),
             painter->fontMetrics().elidedText(text, Qt::ElideRight, textRect.width()));

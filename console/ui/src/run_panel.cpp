@@ -58,18 +58,33 @@ void RunPanel::showRun(const consolecore::GroupRun& run) {
         connect(row.cancel, &QPushButton::clicked, this, [this, id] {
             if (m_cancel) m_cancel(id);
         });
+        row.dismiss = new QPushButton(QStringLiteral("知道了"), row.row);
+        row.dismiss->setObjectName(QStringLiteral("dismissRun"));
+        row.dismiss->setAutoDefault(false);
+        row.dismiss->hide();
+        connect(row.dismiss, &QPushButton::clicked, this, [this, id] { dismissRun(id); });
         line->addWidget(row.label, 1);
         line->addWidget(row.cancel);
+        line->addWidget(row.dismiss);
         m_layout->addWidget(row.row);
         it = m_runs.emplace(run.id, row).first;
     }
     it->second.run = run;
     refresh(it->second);
-    if (!run.running()) {
+    // A completed run fades; one that failed or was cancelled waits for the operator.
+    if (run.outcome == consolecore::RunOutcome::Completed) {
         const std::uint64_t id = run.id;
         QTimer::singleShot(m_linger, this, [this, id] { removeRun(id); });
     }
     updateVisibility();
+    emit runsChanged();
+}
+
+bool RunPanel::dismissRun(std::uint64_t runId) {
+    auto it = m_runs.find(runId);
+    if (it == m_runs.end() || it->second.run.running()) return false;
+    removeRun(runId);
+    return true;
 }
 
 void RunPanel::refresh(RunRow& row) {
@@ -80,6 +95,7 @@ void RunPanel::refresh(RunRow& row) {
         QStringLiteral("color: %1; font-weight: bold;").arg(colourOf(run.outcome)));
     row.cancel->setVisible(run.running());
     row.cancel->setEnabled(run.running() && !run.cancelRequested);
+    row.dismiss->setVisible(!run.running() && run.outcome != consolecore::RunOutcome::Completed);
 }
 
 void RunPanel::refreshAll() {
@@ -94,6 +110,7 @@ void RunPanel::removeRun(std::uint64_t runId) {
     it->second.row->deleteLater();
     m_runs.erase(it);
     updateVisibility();
+    emit runsChanged();
 }
 
 bool RunPanel::showIdConflict(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online) {
@@ -131,6 +148,35 @@ QString RunPanel::runText(std::uint64_t runId) const {
 QPushButton* RunPanel::cancelButton(std::uint64_t runId) const {
     auto it = m_runs.find(runId);
     return it == m_runs.end() ? nullptr : it->second.cancel;
+}
+
+QPushButton* RunPanel::dismissButton(std::uint64_t runId) const {
+    auto it = m_runs.find(runId);
+    return it == m_runs.end() ? nullptr : it->second.dismiss;
+}
+
+DeviceMarks RunPanel::deviceMarks() const {
+    DeviceMarks marks;
+    for (const auto& [id, row] : m_runs) {
+        const auto& run = row.run;
+        const std::string title = consolecore::runTitle(run);
+        if (run.running()) {
+            if (run.kind == consolecore::GroupKind::Serial && run.current) {
+                marks[static_cast<std::uint16_t>(*run.current)] = {DeviceMark::Switching,
+                                                                   "正在切换: " + title};
+            }
+            continue;
+        }
+        const std::string why = "未确认: " + title + " " + consolecore::outcomeText(run.outcome);
+        for (const auto& devices : {run.unconfirmed, run.lost}) {
+            for (std::uint32_t device : devices) {
+                // A device a later run is switching shows that instead.
+                marks.try_emplace(static_cast<std::uint16_t>(device),
+                                  DeviceMarkInfo{DeviceMark::Unconfirmed, why});
+            }
+        }
+    }
+    return marks;
 }
 
 QStringList RunPanel::noticeTexts() const {

@@ -8,6 +8,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
 
 #include "consoleui/cell_icons.h"
 #include "consoleui/ui_fonts.h"
@@ -95,9 +96,106 @@ void SkinDialog::paintEvent(QPaintEvent*) {
     painter.drawRect(rect().adjusted(1, 1, -2, -2));
 }
 
+void SkinDialog::setResizable(bool resizable) {
+    m_resizable = resizable;
+    // The frame's band around the body is where the edges are grabbed.
+    const int edge = resizable ? kResizeGrip : kEdge;
+    layout()->setContentsMargins(edge, 0, edge, edge);
+    setMouseTracking(resizable);
+    m_captionBar->setMouseTracking(resizable);
+    if (resizable) {
+        m_captionBar->installEventFilter(this);
+    } else {
+        m_captionBar->removeEventFilter(this);
+    }
+}
+
+Qt::Edges SkinDialog::edgesAt(const QPoint& pos) const {
+    Qt::Edges edges;
+    if (!m_resizable || isMaximized() || !rect().contains(pos)) return edges;
+    if (pos.x() < kResizeGrip) edges |= Qt::LeftEdge;
+    if (pos.x() >= width() - kResizeGrip) edges |= Qt::RightEdge;
+    if (pos.y() < kResizeGrip) edges |= Qt::TopEdge;
+    if (pos.y() >= height() - kResizeGrip) edges |= Qt::BottomEdge;
+    return edges;
+}
+
+bool SkinDialog::beginResize(Qt::Edges edges, const QPoint& globalPos) {
+    if (!edges) return false;
+    // Let the window system resize where it can; otherwise follow the mouse.
+    if (windowHandle() && windowHandle()->startSystemResize(edges)) return true;
+    m_resizing = edges;
+    m_resizeStart = globalPos;
+    m_resizeGeometry = geometry();
+    return true;
+}
+
+void SkinDialog::updateEdgeCursor(const QPoint& pos) {
+    const Qt::Edges edges = edgesAt(pos);
+    if (edges == (Qt::LeftEdge | Qt::TopEdge) || edges == (Qt::RightEdge | Qt::BottomEdge)) {
+        setCursor(Qt::SizeFDiagCursor);
+    } else if (edges == (Qt::RightEdge | Qt::TopEdge) || edges == (Qt::LeftEdge | Qt::BottomEdge)) {
+        setCursor(Qt::SizeBDiagCursor);
+    } else if (edges & (Qt::LeftEdge | Qt::RightEdge)) {
+        setCursor(Qt::SizeHorCursor);
+    } else if (edges) {
+        setCursor(Qt::SizeVerCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void SkinDialog::toggleMaximized() {
+    if (isMaximized()) {
+        showNormal();
+    } else {
+        showMaximized();
+    }
+}
+
+bool SkinDialog::eventFilter(QObject* watched, QEvent* event) {
+    // The caption bar covers the top edge: its top band resizes too.
+    if (watched == m_captionBar && m_resizable) {
+        if (event->type() == QEvent::MouseMove) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->buttons() == Qt::NoButton) {
+                updateEdgeCursor(m_captionBar->mapTo(this, mouse->position().toPoint()));
+            }
+        } else if (event->type() == QEvent::MouseButtonPress) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            const QPoint pos = m_captionBar->mapTo(this, mouse->position().toPoint());
+            if (mouse->button() == Qt::LeftButton &&
+                beginResize(edgesAt(pos), mouse->globalPosition().toPoint())) {
+                return true;
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void SkinDialog::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (m_resizable && event->button() == Qt::LeftButton &&
+        event->position().y() < kCaptionHeight) {
+        m_dragging = false;
+        toggleMaximized();
+        event->accept();
+        return;
+    }
+    QDialog::mouseDoubleClickEvent(event);
+}
+
 void SkinDialog::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         QDialog::mousePressEvent(event);
+        return;
+    }
+    if (beginResize(edgesAt(event->position().toPoint()), event->globalPosition().toPoint())) {
+        event->accept();
+        return;
+    }
+    // A maximised window stays where it is.
+    if (isMaximized()) {
+        event->accept();
         return;
     }
     // Let the window system move the window where it can; otherwise follow the mouse.
@@ -108,6 +206,24 @@ void SkinDialog::mousePressEvent(QMouseEvent* event) {
 }
 
 void SkinDialog::mouseMoveEvent(QMouseEvent* event) {
+    if (m_resizing && (event->buttons() & Qt::LeftButton)) {
+        const QPoint delta = event->globalPosition().toPoint() - m_resizeStart;
+        QRect g = m_resizeGeometry;
+        const QSize least = minimumSize().expandedTo(minimumSizeHint());
+        if (m_resizing & Qt::LeftEdge)
+            g.setLeft(std::min(g.left() + delta.x(), g.right() - least.width() + 1));
+        if (m_resizing & Qt::RightEdge)
+            g.setRight(std::max(g.right() + delta.x(), g.left() + least.width() - 1));
+        if (m_resizing & Qt::TopEdge)
+            g.setTop(std::min(g.top() + delta.y(), g.bottom() - least.height() + 1));
+        if (m_resizing & Qt::BottomEdge)
+            g.setBottom(std::max(g.bottom() + delta.y(), g.top() + least.height() - 1));
+        setGeometry(g);
+        event->accept();
+        return;
+    }
+    if (m_resizable && event->buttons() == Qt::NoButton)
+        updateEdgeCursor(event->position().toPoint());
     if (m_dragging && (event->buttons() & Qt::LeftButton)) {
         move(event->globalPosition().toPoint() - m_dragOffset);
         event->accept();
@@ -117,6 +233,11 @@ void SkinDialog::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void SkinDialog::mouseReleaseEvent(QMouseEvent* event) {
+    if (m_resizing && event->button() == Qt::LeftButton) {
+        m_resizing = {};
+        event->accept();
+        return;
+    }
     if (m_dragging && event->button() == Qt::LeftButton) {
         m_dragging = false;
         event->accept();

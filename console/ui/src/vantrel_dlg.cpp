@@ -2,9 +2,11 @@
 #include "consoleui/vantrel_dlg.h"
 
 #include <QComboBox>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -19,7 +21,9 @@
 #include "consoleui/about_dlg.h"
 #include "consoleui/cell_icons.h"
 #include "consoleui/device_list_binder.h"
+#include "consoleui/header_ctrl_wg.h"
 #include "consoleui/list_ctrl_wg.h"
+#include "consoleui/offline_notices.h"
 #include "consoleui/qt_prompt.h"
 #include "consoleui/run_panel.h"
 #include "consoleui/ui_fonts.h"
@@ -36,7 +40,7 @@ namespace {
 const QString kButtonStyle = QStringLiteral(
     "QPushButton { color: white; border: 1px solid #16345C; border-radius: 4px;"
     " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #3A6EA8, stop:1 #24507F);"
-    " padding: 6px 14px; }"
+    " padding: 6px 10px; }"
     "QPushButton:hover { background: #4A80BC; }"
     "QPushButton:pressed { background: #1B3F66; }"
     "QPushButton:focus { border: 2px solid #FFD24A; }");
@@ -68,6 +72,7 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
       }) {
     setObjectName(QStringLiteral("CVantrelDlg"));
     setWindowIcon(windowIcon());
+    setResizable(true);
     buildWindow();
     consolecore::SwitchingOptions switching;
     switching.timer = &m_runTimer;
@@ -79,6 +84,13 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
     m_engine.switching().setRunObserver(
         [this](const consolecore::GroupRun& run) { m_runPanel->showRun(run); });
     m_runPanel->setCancelHandler([this](std::uint64_t id) { m_engine.switching().cancelRun(id); });
+    // The rows show which device a run is switching and which did not confirm.
+    connect(m_runPanel, &RunPanel::runsChanged, this,
+            [this] { m_binder->setDeviceMarks(m_runPanel->deviceMarks()); });
+    consolecore::DeviceLossHooks loss;
+    loss.onLost = [this](const std::vector<consolecore::LostDevice>& lost) { onDevicesLost(lost); };
+    loss.onReturned = [this](std::uint16_t id) { onDeviceReturned(id); };
+    m_engine.table().setLossHooks(std::move(loss));
     // The receive path posts here from now on.
     consolecore::setMainWindow(this);
 }
@@ -86,6 +98,7 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
 CVantrelDlg::~CVantrelDlg() {
     shutdown();
     m_engine.table().setObserver(nullptr);
+    m_engine.table().setLossHooks({});
     if (consolecore::mainWindow() == this) consolecore::setMainWindow(nullptr);
 }
 
@@ -122,6 +135,11 @@ void CVantrelDlg::buildWindow() {
     m_helpMenu->addSeparator();
     QAction* about = m_helpMenu->addAction(QStringLiteral("关于 Vantrel(&A)..."));
     connect(about, &QAction::triggered, this, &CVantrelDlg::onAbout);
+    // The window's own entry: the caption bar has no maximise button.
+    m_helpMenu->addSeparator();
+    m_maximize = m_helpMenu->addAction(QStringLiteral("最大化"));
+    m_maximize->setObjectName(QStringLiteral("maximizeAction"));
+    connect(m_maximize, &QAction::triggered, this, &SkinDialog::toggleMaximized);
     m_menuButton = new QToolButton(this);
     m_menuButton->setObjectName(QStringLiteral("menuButton"));
     m_menuButton->setText(QStringLiteral("☰"));
@@ -145,7 +163,7 @@ void CVantrelDlg::buildWindow() {
 
     // The tool and switching buttons.
     auto* tools = new QHBoxLayout;
-    tools->setSpacing(8);
+    tools->setSpacing(6);
     tools->addWidget(addToolButton(QStringLiteral("本地信息"), [this] { onLocalInfo(); }));
     tools->addWidget(addToolButton(QStringLiteral("配置设备信息"), [this] { onDeviceConfig(); }));
     tools->addWidget(addToolButton(QStringLiteral("日志记录"), [this] { onLogViewer(); }));
@@ -173,11 +191,58 @@ void CVantrelDlg::buildWindow() {
     m_binder = new DeviceListBinder(*m_list, m_engine.table(), *m_groupCombo, *m_numberCombo);
     m_binder->setUpColumns();
     m_engine.table().setObserver(m_binder);
+    // A click on a title sorts by that column; again, the other way.
+    CHeaderCtrlWG* header = m_list->headerCtrl();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(m_engine.table().sortColumn(), Qt::AscendingOrder);
+    connect(header, &QHeaderView::sortIndicatorChanged, this,
+            [this](int column, Qt::SortOrder order) { sortRows(column, order); });
     body()->addWidget(m_list, 1);
 
     // Group runs in progress and notices, below the list.
     m_runPanel = new RunPanel(this);
     body()->addWidget(m_runPanel);
+    m_offline = new OfflineNotices(this);
+    body()->addWidget(m_offline);
+
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (auto menu = rowMenu(m_list->rowAt(at.y()))) {
+            menu->exec(m_list->viewport()->mapToGlobal(at));
+        }
+    });
+}
+
+void CVantrelDlg::sortRows(int column, Qt::SortOrder order) {
+    consolecore::DeviceTable& table = m_engine.table();
+    table.setSortOrder(column, order == Qt::AscendingOrder);
+    // The raw-value columns sort nothing: the indicator shows the order actually used.
+    const Qt::SortOrder used = table.sortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder;
+    CHeaderCtrlWG* header = m_list->headerCtrl();
+    if (header->sortIndicatorSection() != table.sortColumn() ||
+        header->sortIndicatorOrder() != used) {
+        header->setSortIndicator(table.sortColumn(), used);
+    }
+}
+
+std::unique_ptr<QMenu> CVantrelDlg::rowMenu(int row) {
+    const consolecore::DeviceTable& table = m_engine.table();
+    if (row < 0 || row >= table.rowCount() || table.row(row).online) return nullptr;
+    auto menu = std::make_unique<QMenu>(this);
+    const std::uint16_t id = table.row(row).id;
+    QAction* remove = menu->addAction(QStringLiteral("移除离线设备行"));
+    connect(remove, &QAction::triggered, this,
+            [this, id] { m_engine.table().removeOfflineRow(id); });
+    return menu;
+}
+
+void CVantrelDlg::onDevicesLost(const std::vector<consolecore::LostDevice>& lost) {
+    m_offline->devicesLost(lost);
+}
+
+void CVantrelDlg::onDeviceReturned(std::uint16_t id) {
+    m_offline->deviceReturned(id);
 }
 
 bool CVantrelDlg::confirmGroupOff(const std::string& question,
@@ -219,10 +284,15 @@ QPushButton* CVantrelDlg::button(const QString& text) const {
 }
 
 void CVantrelDlg::initDialog() {
-    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    // The screen the pointer is on is the one the operator started from.
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen) screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (screen) {
-        const QRect area = screen->geometry();
-        setGeometry(placeMainWindow(area.size()).translated(area.topLeft()));
+        QList<QRect> areas;
+        for (const QScreen* each : QGuiApplication::screens()) areas << each->availableGeometry();
+        const auto remembered = m_windowIni.empty() ? std::nullopt : readWindowPlace(m_windowIni);
+        setGeometry(startGeometry(remembered, areas, screen->availableGeometry()));
+        if (remembered && remembered->maximized) setWindowState(Qt::WindowMaximized);
     }
     m_binder->layoutColumns();
 
@@ -230,7 +300,25 @@ void CVantrelDlg::initDialog() {
     m_engine.start();
 }
 
+void CVantrelDlg::rememberPlace() {
+    if (m_placeRemembered || !initialised() || m_windowIni.empty()) return;
+    m_placeRemembered = true;
+    // normalGeometry(): the size and place a maximised window comes back to.
+    WindowPlace place;
+    place.normal = isMaximized() ? normalGeometry() : geometry();
+    place.maximized = isMaximized();
+    if (place.normal.isValid()) writeWindowPlace(m_windowIni, place);
+}
+
+void CVantrelDlg::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange) {
+        m_maximize->setText(isMaximized() ? QStringLiteral("还原") : QStringLiteral("最大化"));
+    }
+    SkinDialog::changeEvent(event);
+}
+
 void CVantrelDlg::shutdown() {
+    rememberPlace();
     // A closed console sends nothing more: an editor still open closes without a command.
     m_list->setOwner(nullptr);
     m_engine.stop();  // does nothing when not running

@@ -3,14 +3,17 @@
 // and the switching buttons run through the selection dialogs.
 #include <QComboBox>
 #include <QFile>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,17 +24,22 @@
 #include "consolecore/device_table.h"
 #include "consolecore/switching_groups.h"
 #include "consoleui/device_list_binder.h"
+#include "consoleui/header_ctrl_wg.h"
 #include "consoleui/list_ctrl_wg.h"
+#include "consoleui/offline_notices.h"
 #include "consoleui/select_group_dlg.h"
 #include "consoleui/ui_fonts.h"
 #include "consoleui/vantrel_dlg.h"
+#include "consoleui/window_placement.h"
 #include "lanwire/lanwire.h"
 #include "lanwire/lanwire_options.h"
 #include "logbase/logbase.h"
 #include "modal_helper.h"
+#include "platform/ini_profile.h"
 #include "platform/prompt.h"
 #include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
+#include "public/data_path.h"
 #include "simtcp/sim_fleet.h"
 #include "testkit/recording_prompt.h"
 #include "testkit/wait_for.h"
@@ -87,7 +95,10 @@ DeviceConfig device(std::size_t index, std::uint16_t id, std::uint8_t group, std
 // One console window on an ephemeral port with its log and task files in a temp folder.
 class Console {
 public:
-    Console() {
+    // `settings`: the content of "Vantrel.ini" in the console's data folder.
+    explicit Console(const std::string& settings = {}) {
+        SetDataPath(m_folder.path().string() + "/");
+        if (!settings.empty()) std::ofstream(m_folder.file("Vantrel.ini")) << settings;
         LanwireOptions link;
         link.tickPeriod = 250ms;  // a silent device is reported offline within about a second
         link.programFolder = m_folder.path().string() + "/";
@@ -98,6 +109,7 @@ public:
         options.port = 0;
         consolecore::beginApplication();
         window = std::make_unique<CVantrelDlg>(options, &prompt);
+        window->setWindowSettingsPath(m_folder.file("Vantrel.ini"));
         window->OnInitDialog();
         window->show();
         fleet = std::make_unique<simtcp::SimFleet>("127.0.0.1", GetLanwirePort());
@@ -107,6 +119,7 @@ public:
         window.reset();
         consolecore::endApplication();
         ReleaseLogbaseModule();
+        SetDataPath("");
     }
 
     CListCtrlWG* list() const { return window->deviceList(); }
@@ -136,6 +149,26 @@ public:
             },
             20000);
     }
+    // The device stops answering heartbeats and stays away: the link reports it offline.
+    void silence(std::uint16_t id) {
+        SimDevice& sim = *fleet->find(id);
+        simtcp::Knobs knobs = sim.knobs();
+        knobs.answerHeartbeats = false;
+        knobs.reconnect = false;
+        sim.setKnobs(knobs);
+    }
+    // A silenced device connects again and registers.
+    bool bringBack(std::uint16_t id) {
+        SimDevice& sim = *fleet->find(id);
+        sim.disconnect();
+        simtcp::Knobs knobs = sim.knobs();
+        knobs.answerHeartbeats = true;
+        sim.setKnobs(knobs);
+        sim.connect();
+        return QTest::qWaitFor([&] { return window->deviceTable().rowOnline(id); }, 20000);
+    }
+    std::string settingsFile() const { return m_folder.file("Vantrel.ini"); }
+    QStringList offlineLines() const { return window->offlineNotices()->lineTexts(); }
     // Delivers the messages posted to the window so far (the cell handlers run here).
     void deliverPosted() { QCoreApplication::sendPostedEvents(window.get(), QEvent::MetaCall); }
 
@@ -160,6 +193,11 @@ private slots:
     void groupEditorLeftUnchangedStillSendsTheGroup();
     void numberEditorSendsTheChosenNumber();
     void rowsKeepTheirNumbersAfterARemoval();
+    void lostDevicesAreNoticedOneLinePerBurstUntilDismissedOrBack();
+    void keptOfflineRowsStayGreyedUntilBackOrRemoved();
+    void columnsFitTheirContentAndScrollSideways();
+    void titleClickSortsAndAReturningDeviceKeepsItsPlace();
+    void edgesResizeTheTitleMaximisesAndThePlaceIsRemembered();
     void outletClickReachesTheClickedDeviceWhenARowAboveGoesMeanwhile();
     void openEditorClosesUnsentWhenItsRowGoesOrMoves();
     void parallelOnWithAnEmptyTableOpensNoDialog();
@@ -196,30 +234,27 @@ void ConsoleWindowTest::windowFrameButtonsAndColumns() {
         QVERIFY(!watch.seen());
     }
 
-    // 19 columns, widths in 144ths of the client width, 13-18 hidden by zero width.
+    // 19 columns, each at least as wide as its title; 13-18 hold raw values at zero width.
     CListCtrlWG* list = console.list();
     QCOMPARE(list->columnCount(), 19);
     const QStringList titles{"序号",     "设备号",  "名称",   "IP地址", "子网掩码",
                              "默认网关", "MAC地址", "模式",   "编组",   "编号",
                              "开关",     "Led显示", "STATUS", "devID",  "SPmod",
                              "MarGroup", "Number",  "OnOff",  "LedByte"};
-    const int widths[] = {6, 7, 12, 11, 11, 11, 14, 6, 7, 5, 5, 42, 7, 0, 0, 0, 0, 0, 0};
-    const int unit = list->contentsRect().width() / 144;
-    QVERIFY(unit > 0);
-    int total = 0;
+    const QFontMetrics headerFont(list->headerCtrl()->font());
     for (int c = 0; c < 19; ++c) {
         QCOMPARE(list->model()->headerData(c, Qt::Horizontal).toString(), titles[c]);
-        QCOMPARE(list->columnWidth(c), unit * widths[c]);
-        total += list->columnWidth(c);
+        if (c >= DeviceColumn::ColHiddenId) {
+            QCOMPARE(list->columnWidth(c), 0);
+        } else {
+            QVERIFY2(list->columnWidth(c) >= headerFont.horizontalAdvance(titles[c]),
+                     qPrintable(titles[c]));
+        }
     }
-    QCOMPARE(total, unit * 144);
     QCOMPARE(list->rowHeightPixels(), 22);
     QCOMPARE(list->rowFont().pixelSize(), 16);
     QVERIFY(list->rowFont().bold());
     QVERIFY(list->rowFont().families().contains(QStringLiteral("宋体")));
-    // Resizing the window keeps the proportions.
-    w.resize(w.width() + 288, w.height());
-    QTRY_COMPARE(list->columnWidth(11), (list->contentsRect().width() / 144) * 42);
 
     QStringList groups, numbers;
     for (int i = 0; i < w.groupCombo()->count(); ++i) groups << w.groupCombo()->itemText(i);
@@ -245,7 +280,8 @@ void ConsoleWindowTest::rowsShowTheRegisteredDevices() {
     const int ra = console.rowOf(101);
     const int rb = console.rowOf(102);
     QCOMPARE(console.list()->rowCount(), 2);
-    QCOMPARE(console.cell(ra, 0), QString::number(ra + 1));
+    // "序号" counts registrations; the rows stand by id.
+    QCOMPARE(QSet<QString>({console.cell(0, 0), console.cell(1, 0)}), QSet<QString>({"1", "2"}));
     QCOMPARE(console.cell(ra, 1), QStringLiteral("101"));
     QCOMPARE(console.cell(ra, 2), QStringLiteral("RackA"));
     QCOMPARE(console.cell(ra, 3), QStringLiteral("127.0.0.2"));
@@ -446,6 +482,150 @@ void ConsoleWindowTest::rowsKeepTheirNumbersAfterARemoval() {
     QCOMPARE(console.columnTexts(0), QStringList({"1", "3", "3"}));
     QCOMPARE(console.columnTexts(1), QStringList({"601", "603", "604"}));
     QCOMPARE(console.list()->stripIcon(2, 0), consoleui::kIconLedOff);
+}
+
+void ConsoleWindowTest::lostDevicesAreNoticedOneLinePerBurstUntilDismissedOrBack() {
+    Console console;
+    QVERIFY(console.connect(
+        {device(0, 801, 0, 0, 1), device(1, 802, 0, 0, 1), device(2, 803, 0, 0, 1)}));
+    QVERIFY(!console.window->offlineNotices()->isVisible());
+    console.silence(801);
+    console.silence(802);
+    QTRY_COMPARE_WITH_TIMEOUT(console.list()->rowCount(), 1, 20000);
+    QTRY_VERIFY(console.offlineLines().size() == 1 &&
+                console.offlineLines()[0].startsWith(QStringLiteral("2台设备离线: ")));
+    QVERIFY(console.window->offlineNotices()->isVisible());
+    for (const char* entry : {"设备801(SIM801) 127.0.0.2 ", "设备802(SIM802) 127.0.0.3 "}) {
+        QVERIFY2(console.offlineLines()[0].contains(QString::fromUtf8(entry)), entry);
+    }
+    // A device that comes back leaves the line.
+    QVERIFY(console.bringBack(802));
+    QCOMPARE(console.offlineLines().size(), 1);
+    QVERIFY(console.offlineLines()[0].startsWith(
+        QStringLiteral("设备离线: 设备801(SIM801) 127.0.0.2 ")));
+    console.window->offlineNotices()->dismissButton(0)->click();
+    QVERIFY(console.offlineLines().isEmpty());
+    QVERIFY(!console.window->offlineNotices()->isVisible());
+}
+
+void ConsoleWindowTest::keptOfflineRowsStayGreyedUntilBackOrRemoved() {
+    Console console("[Console]\nKeepOfflineRows=1\n");
+    QVERIFY(console.connect({device(0, 811, 0, 0, 1), device(1, 812, 0, 0, 1)}));
+    const int row = console.rowOf(812);
+    console.silence(812);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        console.cell(row, DeviceColumn::ColStatus).startsWith(QStringLiteral("离线 ")), 20000);
+    QCOMPARE(console.list()->rowCount(), 2);
+    QVERIFY(console.list()->rowStyle(row).text.isValid());  // greyed
+    QCOMPARE(console.offlineLines().size(), 1);
+    QVERIFY(!console.window->rowMenu(console.rowOf(811)));  // an online row cannot be removed
+
+    // Back where it stood, online again; its notice goes.
+    QVERIFY(console.bringBack(812));
+    QCOMPARE(console.rowOf(812), row);
+    QCOMPARE(console.cell(row, DeviceColumn::ColStatus), QStringLiteral("在线"));
+    QCOMPARE(console.list()->rowStyle(row), consoleui::RowStyle{});
+    QVERIFY(console.offlineLines().isEmpty());
+
+    // Lost again, then removed by the operator.
+    console.silence(812);
+    QTRY_VERIFY_WITH_TIMEOUT(!console.window->deviceTable().rowOnline(812), 20000);
+    auto menu = console.window->rowMenu(row);
+    QVERIFY(menu);
+    QCOMPARE(menu->actions().size(), 1);
+    QCOMPARE(menu->actions()[0]->text(), QStringLiteral("移除离线设备行"));
+    menu->actions()[0]->trigger();
+    QCOMPARE(console.list()->rowCount(), 1);
+    QCOMPARE(console.rowOf(812), -1);
+}
+
+void ConsoleWindowTest::columnsFitTheirContentAndScrollSideways() {
+    Console console;
+    DeviceConfig a = device(0, 821, 3, 1, 12, true, 0xFFFF);
+    a.name = "RackNameOf20Letters";
+    a.mac = {0xAB, 0xCD, 0xEF, 0xAB, 0xCD, 0xEF};
+    a.mask = 0xFFFFFF00;
+    a.gateway = 0xC0A8FEFE;
+    QVERIFY(console.connect({a}));
+    CListCtrlWG* list = console.list();
+    const QFontMetrics metrics(list->rowFont());
+    for (int c = 0; c < DeviceColumn::ColHiddenId; ++c) {
+        if (c == DeviceColumn::ColLeds) continue;
+        QVERIFY2(list->columnWidth(c) >= metrics.horizontalAdvance(console.cell(0, c)) + 6,
+                 qPrintable(console.cell(0, c)));
+    }
+    const QRect leds = list->cellRect(0, DeviceColumn::ColLeds);
+    QVERIFY(list->stripIconRect(0, DeviceColumn::ColLeds, 15).right() <= leds.right());
+    // Narrower than its columns, the list scrolls sideways; wider, the name column takes the
+    // rest and nothing scrolls.
+    const int mac = list->columnWidth(DeviceColumn::ColMac);
+    console.window->resize(900, console.window->height());
+    QTRY_VERIFY(list->horizontalScrollBar()->maximum() > 0);
+    QCOMPARE(list->columnWidth(DeviceColumn::ColMac), mac);
+    console.window->resize(2400, console.window->height());
+    QTRY_COMPARE(list->horizontalScrollBar()->maximum(), 0);
+    QCOMPARE(list->columnWidth(DeviceColumn::ColMac), mac);
+}
+
+void ConsoleWindowTest::titleClickSortsAndAReturningDeviceKeepsItsPlace() {
+    Console console;
+    // Registered 903 first; the rows stand by id all the same.
+    for (const auto& [index, id] : {std::pair{0, 903}, {1, 901}, {2, 902}}) {
+        QVERIFY(console.connect({device(index, static_cast<std::uint16_t>(id), 0, 0, 1, false,
+                                        static_cast<std::uint16_t>(1u << index))}));
+    }
+    QCOMPARE(console.columnTexts(1), QStringList({"901", "902", "903"}));
+    consoleui::CHeaderCtrlWG* header = console.list()->headerCtrl();
+    const auto clickTitle = [&](int column) {
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, Qt::NoModifier,
+            QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+    };
+    clickTitle(DeviceColumn::ColDeviceId);
+    QCOMPARE(console.columnTexts(1), QStringList({"903", "902", "901"}));
+    // The outlet dots moved with their rows: 903 has outlet 1 on.
+    QCOMPARE(console.list()->stripIcon(0, 0), consoleui::kIconLedOn);
+    QCOMPARE(console.list()->stripIcon(2, 0), consoleui::kIconLedOff);
+    clickTitle(DeviceColumn::ColDeviceId);
+    QCOMPARE(console.columnTexts(1), QStringList({"901", "902", "903"}));
+
+    console.silence(902);
+    QTRY_COMPARE_WITH_TIMEOUT(console.columnTexts(1), QStringList({"901", "903"}), 20000);
+    QVERIFY(console.bringBack(902));
+    QCOMPARE(console.columnTexts(1), QStringList({"901", "902", "903"}));
+}
+
+void ConsoleWindowTest::edgesResizeTheTitleMaximisesAndThePlaceIsRemembered() {
+    const QRect remembered(20, 10, 780, 560);
+    Console console(
+        "[Console]\nKeepOfflineRows=1\n[Window]\nX=20\nY=10\nWidth=780\n"
+        "Height=560\nMaximized=0\n");
+    CVantrelDlg& w = *console.window;
+    QCOMPARE(w.geometry(), remembered);
+    // The bottom-right corner follows the mouse.
+    const QPoint corner(w.width() - 2, w.height() - 2);
+    QTest::mousePress(&w, Qt::LeftButton, Qt::NoModifier, corner);
+    QTest::mouseMove(&w, corner + QPoint(-20, -40));
+    QTest::mouseRelease(&w, Qt::LeftButton, Qt::NoModifier, corner + QPoint(-20, -40));
+    QTRY_COMPARE(w.size(), QSize(760, 520));
+    QCOMPARE(w.pos(), remembered.topLeft());
+    // A double-click on the title maximises; the menu entry brings it back.
+    QTest::mouseDClick(w.captionLabel(), Qt::LeftButton);
+    QTRY_VERIFY(w.isMaximized());
+    QCOMPARE(w.maximizeAction()->text(), QStringLiteral("还原"));
+    w.maximizeAction()->trigger();
+    QTRY_VERIFY(!w.isMaximized());
+    QCOMPARE(w.maximizeAction()->text(), QStringLiteral("最大化"));
+    QTRY_COMPARE(w.geometry(), QRect(remembered.topLeft(), QSize(760, 520)));
+
+    // Closed: the new place is in [Window], the other settings kept.
+    console.window.reset();
+    const auto place = consoleui::readWindowPlace(console.settingsFile());
+    QVERIFY(place);
+    QCOMPARE(place->normal, QRect(remembered.topLeft(), QSize(760, 520)));
+    QVERIFY(!place->maximized);
+    QCOMPARE(platform::readProfileString(console.settingsFile(), "Console", "KeepOfflineRows", ""),
+             std::string("1"));
 }
 
 void ConsoleWindowTest::outletClickReachesTheClickedDeviceWhenARowAboveGoesMeanwhile() {

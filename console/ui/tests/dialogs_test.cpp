@@ -87,12 +87,36 @@ void DialogsTest::startHookRunsOnceBeforeTheFirstRun() {
 void DialogsTest::mainWindowPlacement() {
     using consoleui::placeMainWindow;
     QCOMPARE(placeMainWindow({1920, 1080}), QRect(274, 154, 1372, 772));
-    QCOMPARE(placeMainWindow({1600, 900}), QRect(0, 128, 1200, 644));
-    QCOMPARE(placeMainWindow({1366, 768}), QRect(0, 0, 1200, 600));
-    // Exactly the minimum after the margins: 1400 - 2*200 = 1000 < 1200, 700 - 2*100 = 500.
-    QCOMPARE(placeMainWindow({1400, 700}), QRect(0, 0, 1200, 600));
+    // Short of the minimum after the margins: 9/10 of the screen, at least the minimum, centred.
+    QCOMPARE(placeMainWindow({1600, 900}), QRect(80, 128, 1440, 644));
+    QCOMPARE(placeMainWindow({1366, 768}), QRect(68, 38, 1229, 691));
+    QCOMPARE(placeMainWindow({1400, 700}), QRect(70, 35, 1260, 630));
+    // Never larger than the screen.
+    QCOMPARE(placeMainWindow({1024, 600}), QRect(0, 0, 1024, 600));
     QCOMPARE(placeMainWindow({2560, 1440}), QRect(365, 205, 1830, 1030));
     QCOMPARE(placeMainWindow({0, 0}), QRect(0, 0, 1200, 600));
+
+    // A remembered place is used when its caption bar is on a screen, cut to fit that
+    // screen; otherwise the window opens centred on the screen it starts on.
+    using consoleui::WindowPlace;
+    const QList<QRect> screens{QRect(0, 0, 1366, 768), QRect(1366, 0, 1920, 1080)};
+    const QRect second = screens[1];
+    struct Case {
+        std::optional<WindowPlace> remembered;
+        QRect expected;
+    };
+    const Case cases[] = {
+        {WindowPlace{QRect(1500, 100, 1000, 700), false}, QRect(1500, 100, 1000, 700)},
+        {WindowPlace{QRect(-2000, 100, 1000, 700), false},
+         placeMainWindow({1920, 1080}).translated(1366, 0)},
+        {WindowPlace{QRect(100, 760, 1000, 700), false},
+         placeMainWindow({1920, 1080}).translated(1366, 0)},
+        {WindowPlace{QRect(300, 50, 1800, 900), false}, QRect(0, 0, 1366, 768)},
+        {std::nullopt, placeMainWindow({1920, 1080}).translated(1366, 0)},
+    };
+    for (const Case& c : cases) {
+        QCOMPARE(consoleui::startGeometry(c.remembered, screens, second), c.expected);
+    }
 }
 
 void DialogsTest::dragByBackgroundMovesTheWindow() {

@@ -132,6 +132,7 @@ class RunPanelTest : public QObject {
 private slots:
     void serialRunShowsProgressThenTheDeviceThatTimedOut();
     void cancelLetsTheCurrentStepFinishAndSendsNothingMore();
+    void failedRunStaysUntilDismissedAndMarksItsDevice();
     void groupOffAsksWithTheDevicesInOrder();
     void idConflictIsNoticedOncePerConflict();
     void messageBoxButtonsSpeakChinese();
@@ -171,6 +172,42 @@ void RunPanelTest::cancelLetsTheCurrentStepFinishAndSendsNothingMore() {
         console.panelText().startsWith(QStringLiteral("串行开 Link3: 已取消 1/2")), 20000);
     QCOMPARE(console.fleet->find(712)->received(protocol::NET_CMD_SERIAL), std::uint64_t(0));
     QVERIFY(logHas(logcode::kRun, logcode::kSerial, "串行开分组3汇总:顺序[711],结果:已取消"));
+}
+
+// 完成 fades after the linger; 超时 stays until dismissed. The table marks the device a serial
+// run is switching and, once the run failed, the device that did not confirm.
+void RunPanelTest::failedRunStaysUntilDismissedAndMarksItsDevice() {
+    Console console(800ms);
+    console.window->runPanel()->setLinger(50ms);
+    QVERIFY(console.connect(741, 4, 1, 1, false));
+    QVERIFY(console.connect(742, 4, 1, 2, false, false));  // never confirms
+    QVERIFY(console.connect(751, 5, 1, 1, false));
+    const auto style = [&](std::uint16_t id) {
+        return console.window->deviceList()->rowStyle(console.window->deviceTable().findRow(id));
+    };
+    console.startRun(QStringLiteral("串行开"), 3);
+    QTRY_VERIFY_WITH_TIMEOUT(console.panelText().contains(QStringLiteral("正在切换设备742")),
+                             20000);
+    QCOMPARE(style(742).toolTip, QStringLiteral("正在切换: 串行开 Link4"));
+    QVERIFY(style(742).background.isValid());
+    QCOMPARE(style(741), consoleui::RowStyle{});
+    QTRY_VERIFY_WITH_TIMEOUT(console.panelText().contains(QStringLiteral("超时")), 20000);
+    QCOMPARE(style(742).toolTip, QStringLiteral("未确认: 串行开 Link4 超时"));
+
+    // A completed run, ended after the failed one, fades; the failed one is still there.
+    console.startRun(QStringLiteral("串行开"), 4);
+    QTRY_VERIFY_WITH_TIMEOUT(console.panelText().contains(QStringLiteral("串行开 Link5: 完成")),
+                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!console.panelText().contains(QStringLiteral("Link5")), 20000);
+    QVERIFY(console.panelText().startsWith(QStringLiteral("串行开 Link4: 超时")));
+    QCOMPARE(style(742).toolTip, QStringLiteral("未确认: 串行开 Link4 超时"));
+
+    auto* dismiss =
+        console.window->runPanel()->findChild<QPushButton*>(QStringLiteral("dismissRun"));
+    QVERIFY(dismiss && dismiss->isVisible());
+    dismiss->click();
+    QTRY_VERIFY(console.panelText().isEmpty());
+    QCOMPARE(style(742), consoleui::RowStyle{});
 }
 
 void RunPanelTest::groupOffAsksWithTheDevicesInOrder() {

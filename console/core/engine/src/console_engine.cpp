@@ -93,6 +93,7 @@ void ConsoleEngine::applySettings(const ConsoleSettings& settings) {
     options.stepTimeout = std::chrono::seconds(settings.stepTimeoutSec);
     options.confirmGroupOff = settings.confirmGroupOff;
     m_switching.configure(std::move(options));
+    m_table.setKeepOfflineRows(settings.keepOfflineRows);
 }
 
 bool ConsoleEngine::handleMessage(std::uint32_t message, std::uintptr_t wParam,
@@ -141,7 +142,8 @@ void ConsoleEngine::publish(std::uint16_t id, std::intptr_t event) {
     if (!m_bridge) return;
     // A removal notice for a device whose row the table kept (it registered again meanwhile)
     // leaves it online.
-    if (event == platform::DEV_EVENT_REMOVED && m_table.findRow(id) < 0) {
+    // A row kept offline is gone for the broker too.
+    if (event == platform::DEV_EVENT_REMOVED && !m_table.rowOnline(id)) {
         m_bridge->removeDevice(id);
     } else if (const auto device = snapshotDevice(id)) {
         m_bridge->publishDevice(*device);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -67,7 +68,21 @@ struct DeviceRow {
     std::uint8_t shownGroup = 0;
     std::uint8_t shownNumber = 0;
     std::shared_ptr<const CDeviceBase> record;
+    // When the device was lost, for a row kept offline (online false); the epoch otherwise.
+    std::chrono::system_clock::time_point lostAt{};
 };
+
+// A device whose row went offline: what the operator's notice says about it.
+struct LostDevice {
+    std::uint16_t id = 0;
+    std::string name;
+    std::string address;  // "a.b.c.d"
+    std::chrono::system_clock::time_point when{};
+    bool operator==(const LostDevice&) const = default;
+};
+
+// "12-09 08:01:02" in local time: when a device was lost.
+std::string lostTimeText(std::chrono::system_clock::time_point when);
 
 // The text of one cell of `row`.
 std::string deviceCellText(const DeviceRow& row, int column);
@@ -79,10 +94,23 @@ int numberEntryIndex(const DeviceRow& row);
 class DeviceTableObserver {
 public:
     virtual ~DeviceTableObserver() = default;
-    virtual void rowAppended(int row) = 0;
+    // A row was inserted at `row` (its place in the table's order); the rows from there on
+    // moved down by one.
+    virtual void rowInserted(int row) = 0;
     virtual void rowChanged(int row) = 0;
     // `rows` ascending, indices before the removal.
     virtual void rowsRemoved(const std::vector<int>& rows) = 0;
+    // Every row may stand elsewhere now (a new sort order).
+    virtual void rowsReordered() = 0;
+};
+
+// Told when devices with rows are lost (one call per removal sweep) and when a lost device
+// registers again. Called after the rows changed.
+struct DeviceLossHooks {
+    std::function<void(const std::vector<LostDevice>& lost)> onLost;
+    std::function<void(std::uint16_t id)> onReturned;
+    // The wall clock of the loss times; null: the system clock.
+    std::function<std::chrono::system_clock::time_point()> clock;
 };
 
 class DeviceTable {
@@ -90,6 +118,11 @@ public:
     explicit DeviceTable(CDeviceChannel& channel) : m_channel(channel) {}
 
     void setObserver(DeviceTableObserver* observer) { m_observer = observer; }
+    void setLossHooks(DeviceLossHooks hooks) { m_loss = std::move(hooks); }
+    // [Console] KeepOfflineRows: a lost device's row stays, offline, until the device
+    // registers again (the row comes back to life in place) or removeOfflineRow.
+    void setKeepOfflineRows(bool keep) { m_keepOffline = keep; }
+    bool keepOfflineRows() const { return m_keepOffline; }
 
     // WM_DEVICE_EVENT: kind 1 registered, 2 status, 3 removed; other kinds are ignored.
     // A removal takes out every row whose record has left the registry, at once; a row made
@@ -109,15 +142,38 @@ public:
     const DeviceRow& row(int index) const { return m_rows.at(index); }
     int findRow(std::uint16_t id) const;  // -1 when the device has no row
 
+    // The rows' order: by one visible column (0..ColStatus), ties by device id; by id,
+    // ascending, until set. A new row goes to its place in that order; reports do not move
+    // rows, so a row stays where the operator saw it (and a device that comes back lands
+    // where it was).
+    void setSortOrder(int column, bool ascending);
+    int sortColumn() const { return m_sortColumn; }
+    bool sortAscending() const { return m_sortAscending; }
+    // The device has a row and the row is not kept offline.
+    bool rowOnline(std::uint16_t id) const;
+    // The operator removes a row kept offline; false for an online row or none.
+    bool removeOfflineRow(std::uint16_t id);
+
 private:
     void addRow(std::uint16_t id);
     void refreshRow(std::uint16_t id);
     void removeStaleRows(std::uint16_t id);
+    // Fills a row from a registry snapshot (everything but its serial number).
+    static void fillRow(DeviceRow& row, const DeviceSnapshot& device);
+    void reportLost(const std::vector<DeviceRow>& rows);
+    void logRemoved(const std::vector<DeviceRow>& rows);
 
     CDeviceChannel& m_channel;
     DeviceTableObserver* m_observer = nullptr;
     std::vector<DeviceRow> m_rows;
     std::unordered_map<std::uint16_t, int> m_rowOf;  // device id -> index in m_rows
+    bool rowLess(const DeviceRow& a, const DeviceRow& b) const;
+    void reindexFrom(int index);
+
+    DeviceLossHooks m_loss;
+    bool m_keepOffline = false;
+    int m_sortColumn = ColDeviceId;
+    bool m_sortAscending = true;
 };
 
 }  // namespace consolecore

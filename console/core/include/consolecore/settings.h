@@ -11,6 +11,8 @@ namespace consolecore {
 struct ConsoleSettings {
     int stepTimeoutSec = 15;      // [Console] StepTimeoutSec: a serial step's time-out, 1..3600
     bool confirmGroupOff = true;  // [Console] ConfirmGroupOff: ask before 平行关/串行关
+    // [Console] KeepOfflineRows: a lost device's row stays greyed, offline, instead of going.
+    bool keepOfflineRows = false;
     bool operator==(const ConsoleSettings&) const = default;
 };
 

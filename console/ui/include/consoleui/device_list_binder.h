@@ -4,8 +4,10 @@
 
 #include <QObject>
 #include <functional>
+#include <vector>
 
 #include "consolecore/device_table.h"
+#include "consoleui/device_marks.h"
 
 class QComboBox;
 
@@ -21,10 +23,14 @@ public:
     DeviceListBinder(CListCtrlWG& list, const consolecore::DeviceTable& table,
                      QComboBox& groupCombo, QComboBox& numberCombo);
 
-    // Adds the 19 columns with their titles; widths follow the list's width from then on.
+    // Adds the 19 columns with their titles, the 6 raw-value columns at width 0.
     void setUpColumns();
-    // Column widths in 144ths of the list's client width (integer unit).
+    // Each visible column as wide as its widest text (title included) and the outlet column
+    // as wide as its 16 dots; space left over widens the name column. Wider than the list,
+    // the list scrolls sideways instead of cutting text or dots.
     void layoutColumns();
+    // The width a column's content needs.
+    int contentWidth(int column) const;
 
     // Told after a row's cells were written from the table (`appended`: a new row); for
     // measuring probes. Empty (the default): nothing is called.
@@ -32,10 +38,15 @@ public:
     void setRowShownListener(RowShownListener listener) { m_rowShown = std::move(listener); }
     // Rows the list shows.
     int shownRowCount() const;
+    // The marks of the rows' devices (replacing the earlier ones); rows without one look
+    // like their device: online, or greyed when the table keeps it offline.
+    void setDeviceMarks(DeviceMarks marks);
+    const DeviceMarks& deviceMarks() const { return m_marks; }
 
-    void rowAppended(int row) override;
+    void rowInserted(int row) override;
     void rowChanged(int row) override;
     void rowsRemoved(const std::vector<int>& rows) override;
+    void rowsReordered() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -44,8 +55,12 @@ private:
     void registerRowCells(int row);
     // Copies a row of the core table into the list: texts, outlet dots, editor values.
     void syncRow(int row, bool appended = false);
-    // The outlet dots and editor values, which the list keys by row index.
+    // The outlet dots, editor values and row style, which the list keys by row index.
     void syncIndexedCells(int row);
+    void syncRowStyle(int row);
+    // Widens the content widths to the row's texts; true when one grew.
+    bool measureRow(int row);
+    void measureAll();
 
     CListCtrlWG& m_list;
     const consolecore::DeviceTable& m_table;
@@ -54,6 +69,8 @@ private:
     // Row indices whose cells are registered; a row index is registered once and reused.
     int m_registeredRows = 0;
     RowShownListener m_rowShown;
+    DeviceMarks m_marks;
+    std::vector<int> m_contentWidths;  // per column, from the titles and the rows' texts
 };
 
 }  // namespace consoleui

@@ -2,7 +2,9 @@
 // icon strips, button cells or editor cells, reported to the owning dialog by messages.
 #pragma once
 
+#include <QColor>
 #include <QFont>
+#include <QString>
 #include <QTableView>
 #include <compare>
 #include <cstdint>
@@ -23,6 +25,15 @@ namespace consoleui {
 
 class CellTableModel;
 class CellDelegate;
+
+// How a whole row is drawn apart from the others: a background, a text colour, a tooltip.
+// Invalid colours and an empty tooltip: the list's own look.
+struct RowStyle {
+    QColor background;
+    QColor text;
+    QString toolTip;
+    bool operator==(const RowStyle&) const = default;
+};
 
 struct CellKey {
     int row = 0;
@@ -139,12 +150,17 @@ public:
     void setHeaderFont(int size, bool bold, const QString& face);
     // One column, or every column when `column` is -1.
     void setHeaderCellAttributes(int column, const HeaderCellAttributes& attributes);
+    // A row index's style; like other per-row registrations it stays with the index.
+    void setRowStyle(int row, const RowStyle& style);
+    RowStyle rowStyle(int row) const;
 
 public slots:
     // Opens the editor of a cell, closing the open one first; nothing for other cells.
     void openEditor(int row, int column);
     // Closes the open editor: hide it, run its close callback, send WM_COMBO_CELL_CHANGED.
     void closeOpenEditor();
+    // Closes the open editor unread, without telling the owner: its row's content moved.
+    void discardEditor() { discardOpenEditor(); }
 
 signals:
     // The operator moved the highlight (click or arrow key); -1 when no row is highlighted.
@@ -207,6 +223,7 @@ private:
     int m_stripXOffset = 0;
     int m_stripYOffset = 0;
     std::map<CellKey, int> m_cellValues;
+    std::map<int, RowStyle> m_rowStyles;
     std::map<CellKey, IconHandle> m_singleIcons;
     std::set<CellKey> m_buttonCells;
     std::map<CellKey, EditorCell> m_editorCells;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "consolecore/console_engine.h"
 #include "consoleui/qt_run_timer.h"
@@ -15,12 +16,14 @@
 class QComboBox;
 class QPushButton;
 class QToolButton;
+class QAction;
 class QMenu;
 
 namespace consoleui {
 
 class CListCtrlWG;
 class DeviceListBinder;
+class OfflineNotices;
 class QtPrompt;
 class RunPanel;
 
@@ -53,12 +56,27 @@ public:
     QPushButton* button(const QString& text) const;
     QToolButton* menuButton() const { return m_menuButton; }
     QMenu* helpMenu() const { return m_helpMenu; }
+    // The menu's "最大化"/"还原" entry.
+    QAction* maximizeAction() const { return m_maximize; }
+    // The settings file whose [Window] section keeps the window's size and place between
+    // runs (read by OnInitDialog, written when the window closes). Empty (the default): the
+    // window opens centred and remembers nothing.
+    void setWindowSettingsPath(std::string path) { m_windowIni = std::move(path); }
     consolecore::ConsoleEngine& engine() { return m_engine; }
     consolecore::CDeviceChannel& channel() { return m_engine.channel(); }
     const consolecore::ConsoleSession& session() const { return m_engine.session(); }
     const consolecore::DeviceTable& deviceTable() const { return m_engine.table(); }
     consolecore::SwitchingController& switching() { return m_engine.switching(); }
     RunPanel* runPanel() const { return m_runPanel; }
+    OfflineNotices* offlineNotices() const { return m_offline; }
+    DeviceListBinder* listBinder() const { return m_binder; }
+    // The context menu of a row: "移除离线设备行" for a row kept offline. Null for none.
+    std::unique_ptr<QMenu> rowMenu(int row);
+
+    // Reactions to device events, by value: devices lost together, and a lost device that
+    // registered again. Called from the device table's loss hooks.
+    void onDevicesLost(const std::vector<consolecore::LostDevice>& lost);
+    void onDeviceReturned(std::uint16_t id);
     // Step time-out and the group-off question from the [Console] settings.
     void applySettings(const consolecore::ConsoleSettings& settings) {
         m_engine.applySettings(settings);
@@ -88,6 +106,7 @@ protected:
     // Enter presses the focused button; Escape and the close button ask before closing.
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     // Window start-up: placement, the device list's columns, then the session's modules.
@@ -98,6 +117,8 @@ private:
         if (handler) handler(*this);
     }
     void buildWindow();
+    // The rows in the order of a clicked title.
+    void sortRows(int column, Qt::SortOrder order);
     // Asks "确定要退出吗?"; true when the operator confirms.
     bool confirmExit();
     QPushButton* addToolButton(const QString& text, std::function<void()> handler);
@@ -107,6 +128,9 @@ private:
     void dispatchMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
     // Runner, store and link stop once, when the window closes.
     void shutdown();
+    // The window's place into [Window], once, when it closes.
+    void rememberPlace();
+    bool m_placeRemembered = false;
     // Asks before a group is switched off; true goes on.
     bool confirmGroupOff(const std::string& question, const std::vector<std::uint32_t>& order,
                          consolecore::GroupKind kind);
@@ -121,10 +145,13 @@ private:
     CListCtrlWG* m_list = nullptr;
     DeviceListBinder* m_binder = nullptr;
     RunPanel* m_runPanel = nullptr;
+    OfflineNotices* m_offline = nullptr;
     QComboBox* m_groupCombo = nullptr;
     QComboBox* m_numberCombo = nullptr;
     QToolButton* m_menuButton = nullptr;
     QMenu* m_helpMenu = nullptr;
+    QAction* m_maximize = nullptr;
+    std::string m_windowIni;
     std::vector<QPushButton*> m_buttons;
     std::function<void(const QString&)> m_helpOpener;
     ToolHandlers m_tools;
