@@ -51,8 +51,10 @@ std::optional<WebhookUrl> parseWebhookUrl(const std::string& text) {
     const auto pathStart = rest.find_first_of("/?");
     std::string authority = rest.substr(0, pathStart);
     if (pathStart != std::string::npos) {
-        url.target = rest.substr(pathStart);
-        if (url.target.front() == '?') url.target.insert(0, "/");
+        // A query alone gets the root path; built by appends (GCC 12 at -O3 warns falsely,
+        // -Wrestrict, on an insert at the front).
+        url.target = rest[pathStart] == '?' ? std::string("/") : std::string();
+        url.target.append(rest, pathStart);
     }
     if (authority.empty() || authority.find('@') != std::string::npos) return {};
     std::string portText;

@@ -26,7 +26,10 @@ using alerts::AlertEvent;
 // The receiver script, answering each request as `plan` says; killed with the test.
 class Receiver {
 public:
-    Receiver(const std::filesystem::path& out, const std::string& plan) : m_out(out) {
+    // With `tls` (certificate and key files) the receiver speaks https.
+    Receiver(const std::filesystem::path& out, const std::string& plan,
+             std::vector<std::string> tls = {})
+        : m_out(out), m_https(!tls.empty()) {
         int fds[2];
         EXPECT_EQ(::pipe(fds), 0);
         posix_spawn_file_actions_t actions;
@@ -35,8 +38,10 @@ public:
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         std::string script = ALERT_RECEIVER, outText = out.string(), planText = plan;
         std::string python = "python3";
-        char* argv[] = {python.data(), script.data(), outText.data(), planText.data(), nullptr};
-        EXPECT_EQ(posix_spawnp(&m_pid, "python3", &actions, nullptr, argv, environ), 0);
+        std::vector<char*> argv = {python.data(), script.data(), outText.data(), planText.data()};
+        for (std::string& file : tls) argv.push_back(file.data());
+        argv.push_back(nullptr);
+        EXPECT_EQ(posix_spawnp(&m_pid, "python3", &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
         char line[16] = {};
@@ -48,7 +53,10 @@ public:
         ::kill(m_pid, SIGKILL);
         ::waitpid(m_pid, nullptr, 0);
     }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/hook"; }
+    std::string url() const {
+        return (m_https ? "https://localhost:" : "http://127.0.0.1:") + std::to_string(m_port) +
+               "/hook";
+    }
     std::vector<nlohmann::json> received() const { return readLines(m_out); }
 
     static std::vector<nlohmann::json> readLines(const std::filesystem::path& path) {
@@ -62,6 +70,7 @@ public:
 
 private:
     std::filesystem::path m_out;
+    bool m_https = false;
     pid_t m_pid = -1;
     int m_port = 0;
 };
@@ -202,6 +211,39 @@ TEST_F(AlertDelivery, MoreThanTwentyDevicesOfflineInTheWindowMakeOneStormAlert) 
             EXPECT_EQ(docs[19]["event"], "device-offline");
             EXPECT_EQ(docs[19]["device"], 20);
         }
+    }
+}
+
+// https: delivered when the receiver's certificate is trusted (the system's CA file swapped for
+// it), refused when it is not.
+TEST_F(AlertDelivery, HttpsDeliversOnlyToATrustedCertificate) {
+    const std::string cert = (m_dir.path() / "cert.pem").string();
+    const std::string key = (m_dir.path() / "key.pem").string();
+    const std::string make =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost "
+        "-addext subjectAltName=DNS:localhost -keyout " +
+        key + " -out " + cert + " 2>/dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    for (const bool trusted : {true, false}) {
+        SCOPED_TRACE(trusted);
+        testkit::TempDir dir;
+        Receiver receiver(dir.path() / "hook.jsonl", "200", {cert, key});
+        // Read by the service's TLS context when it is made (set before any thread starts).
+        if (trusted) {
+            ::setenv("SSL_CERT_FILE", cert.c_str(), 1);
+        } else {
+            ::unsetenv("SSL_CERT_FILE");
+        }
+        auto timings = fast();
+        timings.giveUpAfter = 0ms;
+        alerts::AlertService service(settingsFor(receiver.url()), timings);
+        ::unsetenv("SSL_CERT_FILE");
+        ASSERT_TRUE(service.start());
+        service.raise(offline(5));
+        ASSERT_TRUE(testkit::waitFor(
+            [&] { return service.counts().delivered + service.counts().gaveUp == 1; }));
+        EXPECT_EQ(service.counts().delivered, trusted ? 1u : 0u);
+        EXPECT_EQ(receiver.received().size(), trusted ? 1u : 0u);
     }
 }
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """A webhook receiver for the alert tests: listens on a free loopback port, prints it, and
 appends each POST body as one line to OUT. PLAN is a comma list of answers, one per request
-in turn (a status code, or 'hang' to keep the request open for 30 s); the last one repeats."""
+in turn (a status code, or 'hang' to keep the request open for 30 s); the last one repeats.
+With CERT and KEY (PEM files) it speaks https."""
 import http.server
+import ssl
 import sys
 import threading
 import time
@@ -33,5 +35,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
 server.daemon_threads = True
+if len(sys.argv) > 4:
+    tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    tls.load_cert_chain(sys.argv[3], sys.argv[4])
+    server.socket = tls.wrap_socket(server.socket, server_side=True)
 print(server.server_address[1], flush=True)
 server.serve_forever()

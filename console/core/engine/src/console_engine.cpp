@@ -64,9 +64,9 @@ void ConsoleEngine::start() {
     // The link's id-conflict notices reach the window or the service through here.
     SetWindowHand(mainWindow());
     // Listening before the modules start: the runner may skip a task in its first sweep.
-    // (Its settings problems are logged before the store opens; the store keeps them.)
     m_alerts->start(settingsPath(), m_hooks.alertTimings);
     m_session.start();
+    m_alerts->tellSettingsProblems();
     // Read (and its problems logged) by the session, once the log store was open.
     const VantrelSettings& settings = m_session.settings();
     applySettings(settings.console);

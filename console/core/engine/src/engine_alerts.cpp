@@ -55,10 +55,8 @@ EngineAlerts::~EngineAlerts() {
 void EngineAlerts::start(const std::string& settingsFile, const alerts::AlertTimings& timings) {
     if (m_service) return;
     alerts::AlertSettingsLoad load = alerts::readAlertSettings(settingsFile);
-    for (const std::string& problem : load.problems) {
-        logEvent(logcode::kFailure, logcode::kParameterChange, "配置项" + problem);
-        std::fprintf(stderr, "vantrel: %s: %s\n", settingsFile.c_str(), problem.c_str());
-    }
+    m_settingsFile = settingsFile;
+    m_problems = std::move(load.problems);
     if (!load.settings.enabled()) return;
     auto service = std::make_shared<alerts::AlertService>(std::move(load.settings), timings);
     if (!service->start()) {
@@ -80,6 +78,14 @@ void EngineAlerts::start(const std::string& settingsFile, const alerts::AlertTim
         }
     };
     SetLogTap(std::move(tap));
+}
+
+void EngineAlerts::tellSettingsProblems() {
+    for (const std::string& problem : m_problems) {
+        logEvent(logcode::kFailure, logcode::kParameterChange, "配置项" + problem);
+        std::fprintf(stderr, "vantrel: %s: %s\n", m_settingsFile.c_str(), problem.c_str());
+    }
+    m_problems.clear();
 }
 
 void EngineAlerts::stop() {

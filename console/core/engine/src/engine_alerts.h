@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "alerts/alert_service.h"
 
@@ -22,9 +23,12 @@ std::optional<alerts::Alert> alertOfLogLine(int type, int subType, std::string_v
 class EngineAlerts {
 public:
     ~EngineAlerts();  // stop()
-    // Reads [Alerts] from `settingsFile` (problems logged and on stderr) and, when a webhook
-    // or a command is set, starts delivering and listens to the log.
+    // Reads [Alerts] from `settingsFile` and, when a webhook or a command is set, starts
+    // delivering and listens to the log.
     void start(const std::string& settingsFile, const alerts::AlertTimings& timings);
+    // The problems the last start found in [Alerts]: one log row and one stderr line each.
+    // Called once the log store is open.
+    void tellSettingsProblems();
     // Stops listening, then delivers what it can within the grace time.
     void stop();
     bool running() const { return m_service != nullptr; }
@@ -41,6 +45,8 @@ public:
 private:
     std::shared_ptr<alerts::AlertService> m_service;
     std::set<std::uint16_t> m_wentOffline;  // engine thread only
+    std::string m_settingsFile;
+    std::vector<std::string> m_problems;
 };
 
 }  // namespace consolecore

@@ -555,3 +555,19 @@ TEST_F(EngineWithAlerts, LogThatCannotBeWrittenReachesTheAlertCommand) {
     EXPECT_EQ(events().front(), "log-trouble");
     EXPECT_NE(alerts()[0].find("refuses rows"), std::string::npos) << alerts()[0];
 }
+
+// A bad webhook URL and an unknown event name are one log row and one stderr line each at
+// start; the console runs on.
+TEST_F(EngineWithAlerts, BadAlertSettingsAreLoggedAndToldOnStderr) {
+    std::ofstream(m_folder + "Vantrel.ini", std::ios::app)
+        << "[Alerts]\nWebhookUrl=htp://x\nEvents=device-offline,bogus\n";
+    testing::internal::CaptureStderr();
+    startConsole();
+    const std::string told = testing::internal::GetCapturedStderr();
+    const std::string url = "[Alerts] WebhookUrl=htp://x 无效(需要http://或https://地址)";
+    const std::string event = "[Alerts] Events=bogus 无效(未知事件)";
+    EXPECT_NE(told.find(url), std::string::npos) << told;
+    EXPECT_NE(told.find(event), std::string::npos) << told;
+    EXPECT_TRUE(logged({logcode::kFailure, logcode::kParameterChange, "配置项" + url}));
+    EXPECT_TRUE(logged({logcode::kFailure, logcode::kParameterChange, "配置项" + event}));
+}
