@@ -110,9 +110,9 @@ void CTimTaskDlg::buildControls() {
         return l;
     };
 
-    // The task list: 12 columns in 33rds of the client width, the last two hidden, then the
-    // next start in 4 more; all of them share the width, none narrower than its title and
-    // content, so the number and the next start show without scrolling.
+    // The task list: 12 columns weighted as 33 units (the last two hidden), then the next
+    // start with 4 more; the 37 units share the client width, no column narrower than its
+    // title and content, so the number and the next start show without scrolling.
     m_taskList = new consoleui::CListCtrlWG(this);
     m_taskList->setObjectName(QStringLiteral("taskList"));
     m_taskList->setRowHeight(22);
