@@ -124,7 +124,9 @@ bool CVantrelApp::InitInstance() {
         consoleui::CVantrelDlg window(m_options.session, prompt);
         window.setToolHandlers(toolDialogs());
         // The window opens where the operator left it.
-        window.setWindowSettingsPath(consolecore::settingsPath());
+        window.setWindowSettingsPath(m_options.windowSettingsPath.empty()
+                                         ? consolecore::settingsPath()
+                                         : m_options.windowSettingsPath);
         if (m_options.onWindowCreated) m_options.onWindowCreated(window);
         window.exec();
     }

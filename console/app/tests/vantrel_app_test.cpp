@@ -62,6 +62,7 @@ consoleapp::AppOptions optionsFor(const testkit::TempDir& folder, RecordingPromp
     options.session.taskFolder = folder.file("TimingTask");
     options.session.port = 0;
     options.prompt = &prompt;
+    options.windowSettingsPath = folder.file("Vantrel.ini");
     return options;
 }
 

@@ -9,23 +9,40 @@
 
 namespace consoleui {
 
-QString lostDeviceText(const consolecore::LostDevice& device) {
+namespace {
+
+// "设备1001(SIM1001) 127.0.0.2".
+QString lostDeviceIdentity(const consolecore::LostDevice& device) {
     QString text = QStringLiteral("设备%1").arg(device.id);
-    if (!device.name.empty())
+    if (!device.name.empty()) {
         text += QStringLiteral("(%1)").arg(QString::fromStdString(device.name));
-    return text + QLatin1Char(' ') + QString::fromStdString(device.address) + QLatin1Char(' ') +
+    }
+    return text + QLatin1Char(' ') + QString::fromStdString(device.address);
+}
+
+}  // namespace
+
+QString lostDeviceText(const consolecore::LostDevice& device) {
+    return lostDeviceIdentity(device) + QLatin1Char(' ') +
            QString::fromStdString(consolecore::lostTimeText(device.when));
 }
 
 QString lostLineText(const std::vector<consolecore::LostDevice>& devices, std::size_t shown) {
     if (devices.size() == 1) return QStringLiteral("设备离线: ") + lostDeviceText(devices.front());
+    // Devices lost within the same second say the time once.
+    const std::string first =
+        devices.empty() ? std::string() : consolecore::lostTimeText(devices.front().when);
+    const bool oneTime = std::all_of(devices.begin(), devices.end(), [&first](const auto& d) {
+        return consolecore::lostTimeText(d.when) == first;
+    });
     QStringList entries;
     for (std::size_t i = 0; i < devices.size() && i < shown; ++i) {
-        entries << lostDeviceText(devices[i]);
+        entries << (oneTime ? lostDeviceIdentity(devices[i]) : lostDeviceText(devices[i]));
     }
     if (devices.size() > shown) entries << QStringLiteral("…");
-    return QStringLiteral("%1台设备离线: ").arg(devices.size()) +
-           entries.join(QStringLiteral("; "));
+    QString head = QStringLiteral("%1台设备离线").arg(devices.size());
+    if (oneTime) head += QStringLiteral(" (%1)").arg(QString::fromStdString(first));
+    return head + QStringLiteral(": ") + entries.join(QStringLiteral("; "));
 }
 
 OfflineNotices::OfflineNotices(QWidget* parent) : QFrame(parent), m_layout(new QVBoxLayout(this)) {

@@ -30,6 +30,8 @@ struct AppOptions {
     platform::Prompt* prompt = nullptr;  // null: message boxes
     // Called with the main window before it runs (the tests drive it from here).
     std::function<void(consoleui::CVantrelDlg&)> onWindowCreated;
+    // Where the main window keeps its size and place; empty: "Vantrel.ini" in the data folder.
+    std::string windowSettingsPath;
 };
 
 // What the main window's four tool buttons open: the local network information, the device
