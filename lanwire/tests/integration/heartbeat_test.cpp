@@ -1,4 +1,8 @@
 // Heartbeat supervision: counters per tick, the offline notice, removal, answers, addresses.
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
 #include <asio.hpp>
 
 #include "link_fixture.h"
@@ -242,8 +246,12 @@ TEST_F(HeartbeatTest, HeartbeatsOfSeveralDevicesShareGridSlotsAtTheRateTheGapSet
             if (beats[i].at.time_since_epoch() % kStep < kStep / 2) ++inSlot;
         }
         EXPECT_GE(inSlot * 10, static_cast<int>(beats.size() - 1) * 8) << device->id();
-        // Writes spread over a slot do not add up: the period stays the gap.
-        const auto mean = (beats.back().at - beats[1].at) / static_cast<int>(beats.size() - 2);
-        EXPECT_LT(mean, options.heartbeatGap + 3ms) << device->id();
+        // Writes spread over a slot do not add up: the period stays the gap. The median, so
+        // that one write a loaded machine delayed does not decide.
+        std::vector<std::chrono::nanoseconds> periods;
+        for (std::size_t i = 2; i < beats.size(); ++i)
+            periods.push_back(beats[i].at - beats[i - 1].at);
+        std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
+        EXPECT_LT(periods[periods.size() / 2], options.heartbeatGap + 3ms) << device->id();
     }
 }
