@@ -383,8 +383,12 @@ TEST_F(DeviceConfigTest, WriteEndsTheDevicesSupervisionAndClosesItsConnection) {
         auto& after = fleet.add(simtcp::makeDeviceConfig(1, 300));
         fleet.start();
         const in_addr_t moved = inet_addr(after.config().sourceAddress.c_str());
+        // Supervision moves first, then the record follows it.
         ASSERT_TRUE(testkit::waitFor([&] { return supervisedAt(300) == moved; }));
-        EXPECT_EQ(CopyDevice(300)->GetDeviceSockIPAddr().sin_addr.s_addr, moved);
+        EXPECT_TRUE(testkit::waitFor([&] {
+            const auto record = CopyDevice(300);
+            return record && record->GetDeviceSockIPAddr().sin_addr.s_addr == moved;
+        }));
         fleet.stop();
     }
 }
