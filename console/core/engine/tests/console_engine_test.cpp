@@ -513,6 +513,12 @@ TEST_F(EngineWithAlerts, TaskSkippedAndGaveUpReachTheAlertCommand) {
     startWithAlerts();
     ASSERT_TRUE(waitAlerts(1));
     EXPECT_EQ(events(), std::vector<std::string>{"task-skipped"});
+    // The job must be waiting for device 99 before its end comes.
+    ASSERT_TRUE(testkit::waitFor([] {
+        for (const auto& row : coretest::readLog())
+            if (row.content == "定时任务[等不到]进入设备[99]线程") return true;
+        return false;
+    }));
     clock->m_seconds = 9 * 3600 + 1;  // the end: the job still waiting for device 99 goes
     ASSERT_TRUE(waitAlerts(2));
     EXPECT_EQ(events(), (std::vector<std::string>{"task-skipped", "task-gave-up"}));
