@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "mqttbridge/engine_bridge.h"
 #include "service_notifier.h"
 
 namespace consoleapp {
@@ -35,23 +36,20 @@ HeadlessConsole::HeadlessConsole(consolecore::SessionOptions options)
           hooks.postToEngine = [this](std::function<void()> task) {
               QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
           };
-          // What the window shows in its run panel goes to the service's journal.
-          hooks.onIdConflict = [this](std::uint16_t id, std::uint32_t newcomer,
-                                      std::uint32_t online) {
-              m_prompt.showMessage(consolecore::idConflictText(id, newcomer, online), {},
-                                   platform::PromptIcon::Error);
-          };
           return hooks;
       }()) {
     consolecore::SwitchingOptions switching;
     switching.timer = &m_runTimer;
     switching.confirm = nullptr;  // nobody to ask: a group-off command is the decision
     m_engine.switching().configure(std::move(switching));
+    m_engine.subscribe(*this);
+    m_engine.addClient(mqttbridge::engineBridgeFactory());
     consolecore::setMainWindow(this);
 }
 
 HeadlessConsole::~HeadlessConsole() {
     m_engine.stop();
+    m_engine.unsubscribe(*this);
     if (consolecore::mainWindow() == this) consolecore::setMainWindow(nullptr);
 }
 
@@ -79,6 +77,14 @@ int HeadlessConsole::run() {
     }  // STOPPING=1 before the engine stops in order
     m_engine.stop();
     return code;
+}
+
+void HeadlessConsole::onEngineEvent(const consolecore::EngineEvent& event) {
+    if (const auto* conflict = std::get_if<consolecore::IdConflict>(&event)) {
+        m_prompt.showMessage(
+            consolecore::idConflictText(conflict->id, conflict->newcomer, conflict->online), {},
+            platform::PromptIcon::Error);
+    }
 }
 
 int HeadlessConsole::devicesOnline() const {

@@ -15,6 +15,7 @@
 #include "consoleui/cell_icons.h"
 #include "consoleui/qt_prompt.h"
 #include "consoleui/vantrel_dlg.h"
+#include "mqttbridge/engine_bridge.h"
 #include "platform/prompt.h"
 #include "public/data_path.h"
 
@@ -122,6 +123,7 @@ bool CVantrelApp::InitInstance() {
     {
         consoleui::CVantrelDlg window(m_options.session, prompt);
         window.setToolHandlers(toolDialogs());
+        window.engine().addClient(mqttbridge::engineBridgeFactory());
         if (m_options.onWindowCreated) m_options.onWindowCreated(window);
         window.exec();
     }

@@ -76,8 +76,7 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
         return confirmGroupOff(question, order, kind);
     };
     m_engine.switching().configure(std::move(switching));
-    m_engine.switching().setRunObserver(
-        [this](const consolecore::GroupRun& run) { m_runPanel->showRun(run); });
+    m_engine.subscribe(*this);
     m_runPanel->setCancelHandler([this](std::uint64_t id) { m_engine.switching().cancelRun(id); });
     // The receive path posts here from now on.
     consolecore::setMainWindow(this);
@@ -86,6 +85,7 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
 CVantrelDlg::~CVantrelDlg() {
     shutdown();
     m_engine.table().setObserver(nullptr);
+    m_engine.unsubscribe(*this);
     if (consolecore::mainWindow() == this) consolecore::setMainWindow(nullptr);
 }
 
@@ -94,10 +94,15 @@ consolecore::EngineHooks CVantrelDlg::engineHooks() {
     hooks.postToEngine = [this](std::function<void()> task) {
         QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
     };
-    hooks.onIdConflict = [this](std::uint16_t id, std::uint32_t newcomer, std::uint32_t online) {
-        m_runPanel->showIdConflict(id, newcomer, online);
-    };
     return hooks;
+}
+
+void CVantrelDlg::onEngineEvent(const consolecore::EngineEvent& event) {
+    if (const auto* progress = std::get_if<consolecore::RunProgress>(&event)) {
+        m_runPanel->showRun(progress->run);
+    } else if (const auto* conflict = std::get_if<consolecore::IdConflict>(&event)) {
+        m_runPanel->showIdConflict(conflict->id, conflict->newcomer, conflict->online);
+    }
 }
 
 QPushButton* CVantrelDlg::addToolButton(const QString& text, std::function<void()> handler) {

@@ -28,7 +28,9 @@ public:
     }
 };
 
-class HeadlessConsole : public QObject, public platform::MessageTarget {
+class HeadlessConsole : public QObject,
+                        public platform::MessageTarget,
+                        private consolecore::EngineClient {
 public:
     explicit HeadlessConsole(consolecore::SessionOptions options);
     ~HeadlessConsole() override;
@@ -43,6 +45,8 @@ public:
     void send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
 private:
+    // Id conflicts go to the service's journal, as the window shows them in its run panel.
+    void onEngineEvent(const consolecore::EngineEvent& event) override;
     int devicesOnline() const;  // rows of the device table online, on the engine's thread
 
     StderrPrompt m_prompt;

@@ -27,7 +27,9 @@ class RunPanel;
 // Version shown in the caption.
 inline constexpr const char* kVersionText = "2023.03.02.01";
 
-class CVantrelDlg : public SkinDialog, public platform::MessageTarget {
+class CVantrelDlg : public SkinDialog,
+                    public platform::MessageTarget,
+                    private consolecore::EngineClient {
     Q_OBJECT
 public:
     // The session's modules start in OnInitDialog and stop when the window closes; `prompt`
@@ -102,8 +104,10 @@ private:
     // Asks "确定要退出吗?"; true when the operator confirms.
     bool confirmExit();
     QPushButton* addToolButton(const QString& text, std::function<void()> handler);
-    // Bridge commands queued onto this thread; id conflicts shown in the run panel.
+    // Engine tasks queued onto this thread.
     consolecore::EngineHooks engineHooks();
+    // Group runs and id conflicts shown in the run panel.
+    void onEngineEvent(const consolecore::EngineEvent& event) override;
     // The window procedure's part: the list's messages here, the core's to the engine.
     void dispatchMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
     // Runner, store and link stop once, when the window closes.

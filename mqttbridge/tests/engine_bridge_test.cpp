@@ -1,7 +1,7 @@
-// The engine with the bridge on a real broker: device state goes out from the engine's
-// thread, and a group command from the bridge's thread runs on the engine's thread through
+// The bridge as the engine's client on a real broker: device state goes out from the engine's
+// events, and a group command from the bridge's thread runs on the engine's thread through
 // the switching path, as the group buttons do after their dialog.
-#include "consolecore/console_engine.h"
+#include "mqttbridge/engine_bridge.h"
 
 #include <gtest/gtest.h>
 
@@ -55,11 +55,15 @@ private:
 // The engine on a thread of its own, its messages and tasks queued there.
 class EngineThread : public platform::MessageTarget {
 public:
-    explicit EngineThread(SessionOptions options, EngineHooks hooks = {}) {
+    explicit EngineThread(SessionOptions options, mqttbridge::EngineBridgeOptions bridge = {},
+                          EngineClient* client = nullptr) {
+        EngineHooks hooks;
         hooks.postToEngine = [this](std::function<void()> task) { m_thread.post(std::move(task)); };
         m_thread.run([&] {
             engine = std::make_unique<ConsoleEngine>(std::move(options), chooser, prompt,
                                                      std::move(hooks));
+            engine->addClient(mqttbridge::engineBridgeFactory(std::move(bridge)));
+            if (client) engine->subscribe(*client);
         });
         setMainWindow(this);
         m_thread.run([&] { engine->start(); });
@@ -106,9 +110,7 @@ TEST(ConsoleEngine, PublishesDeviceStateAndRunsGroupCommandsOnItsThread) {
     options.taskFolder = dir.file("TimingTask");
     {
         EngineThread console(options);
-        bool bridged = false;
-        console.run([&] { bridged = console.engine->bridgeRunning(); });
-        ASSERT_TRUE(bridged);
+        ASSERT_TRUE(recorder.waitLatest("rack/status", "online"));
 
         simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
         auto config = simtcp::makeDeviceConfig(0, 31);
@@ -163,7 +165,8 @@ protected:
         SetLanwireOptions({});
     }
     // `tick` 100 ms: a device that stops answering is reported offline within half a second.
-    void startConsole(EngineHooks hooks = {}, std::chrono::milliseconds tick = 2500ms) {
+    void startConsole(mqttbridge::EngineBridgeOptions bridge = {},
+                      std::chrono::milliseconds tick = 2500ms, EngineClient* client = nullptr) {
         link.tickPeriod = tick;
         link.heartbeatGap = std::min<std::chrono::milliseconds>(link.heartbeatGap, tick / 10);
         SetLanwireOptions(link);
@@ -171,7 +174,7 @@ protected:
         options.programFolder = m_folder;
         options.port = 0;
         options.taskFolder = m_dir.file("TimingTask");
-        console = std::make_unique<EngineThread>(options, std::move(hooks));
+        console = std::make_unique<EngineThread>(options, std::move(bridge), client);
         fleet = std::make_unique<simtcp::SimFleet>("127.0.0.1", GetLanwirePort());
     }
     simtcp::SimDevice& addDevice(std::uint16_t id, std::uint8_t group, bool on,
@@ -213,7 +216,7 @@ TEST_F(EngineWithBroker, RefusedOutletCommandsAreCountedNotLoggedAsSwitched) {
     link.outboxLimit = 2;
     link.sendGap = 300ms;  // the outbox drains slowly, so the burst overfills it
     std::atomic<std::int64_t> nowMs{1'000'000};
-    EngineHooks hooks;
+    mqttbridge::EngineBridgeOptions hooks;
     hooks.clock = [&] {
         return std::chrono::steady_clock::time_point(std::chrono::milliseconds(nowMs.load()));
     };
@@ -258,17 +261,26 @@ TEST_F(EngineWithBroker, RefusedOutletCommandsAreCountedNotLoggedAsSwitched) {
                                     refusedRow + std::to_string(kCommands - switched - 1) + "条"}));
 }
 
-// A registration refused by the link because its id is online elsewhere reaches the engine's
-// owner once per conflict and is retained on the broker.
-TEST_F(EngineWithBroker, IdConflictFromTheLinkReachesTheOwnerAndTheBroker) {
+// Keeps the text of every id conflict it is told (on the engine's thread).
+class ConflictRecorder : public EngineClient {
+public:
+    void onEngineEvent(const EngineEvent& event) override {
+        if (const auto* c = std::get_if<IdConflict>(&event)) {
+            std::lock_guard guard(lock);
+            told.push_back(idConflictText(c->id, c->newcomer, c->online));
+        }
+    }
     std::mutex lock;
     std::vector<std::string> told;
-    EngineHooks hooks;
-    hooks.onIdConflict = [&](std::uint16_t id, std::uint32_t newcomer, std::uint32_t online) {
-        std::lock_guard guard(lock);
-        told.push_back(idConflictText(id, newcomer, online));
-    };
-    startConsole(std::move(hooks), 100ms);
+};
+
+// A registration refused by the link because its id is online elsewhere reaches the engine's
+// other clients once per conflict and is retained on the broker.
+TEST_F(EngineWithBroker, IdConflictFromTheLinkReachesTheOwnerAndTheBroker) {
+    ConflictRecorder conflicts;
+    auto& lock = conflicts.lock;
+    auto& told = conflicts.told;
+    startConsole({}, 100ms, &conflicts);
     auto& owner = addDevice(42, 0, false);
     ASSERT_TRUE(waitState(42));
     auto& intruder = addDevice(43, 0, false);  // from 127.0.0.3
@@ -302,6 +314,7 @@ TEST_F(EngineWithBroker, IdConflictFromTheLinkReachesTheOwnerAndTheBroker) {
     ASSERT_TRUE(testkit::waitFor([] { return FindDevice(42) == nullptr; }));
     intruder.sendFrame(protocol::buildRegisterFrame(claim));
     EXPECT_TRUE(recorder->waitLatest("rack/42/conflict", ""));
+    console->run([&] { console->engine->unsubscribe(conflicts); });
 }
 
 // Group commands from the network never ask and never show a box: the run goes, and a

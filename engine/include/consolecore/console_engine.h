@@ -1,43 +1,36 @@
-// The console without its window: command channel, session, device table, group switching,
-// the [Console] settings and the optional MQTT bridge. The window and the headless service
-// both own one and forward the core's window messages to it.
+// The console without a face: command channel, session, device table, group switching and the
+// [Console] settings. Clients (the window, the MQTT bridge, the service) subscribe to its
+// typed events and call its commands; it includes none of them.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "consolecore/console_session.h"
 #include "consolecore/device_channel.h"
 #include "consolecore/device_table.h"
+#include "consolecore/engine_events.h"
 #include "consolecore/settings.h"
 #include "consolecore/switching.h"
-#include "logbase/repeat_limiter.h"
-
-namespace mqttbridge {
-class MqttBridge;
-}
 
 namespace consolecore {
 
-class MqttRefusalLog;
+class ConsoleEngine;
 
 struct EngineHooks {
-    // Runs `task` later on the engine's thread (the bridge's commands arrive on its own
-    // thread). Required for the bridge; without it commands are dropped.
+    // Runs `task` later on the engine's thread (clients with threads of their own hand their
+    // commands over through it). Without it, post() drops the task.
     std::function<void(std::function<void()> task)> postToEngine;
-    // WM_DEVICE_ID_CONFLICT from the link: an id already online was claimed from another
-    // address (s_addr values). Called once per conflict (id and both addresses), on the
-    // engine's thread; the bridge publishes it too.
-    std::function<void(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online)>
-        onIdConflict;
-    // The clock that spaces the engine's repeated log rows; null: the steady clock.
-    std::function<std::chrono::steady_clock::time_point()> clock;
 };
+
+// Makes a client once the engine has started and read "Vantrel.ini" (null: none, e.g. the
+// client is not configured). Called on the engine's thread.
+using ClientFactory = std::function<std::unique_ptr<EngineClient>(ConsoleEngine& engine)>;
 
 // "设备ID冲突: 设备42从127.0.0.9注册被拒绝, 该ID已在127.0.0.2在线".
 std::string idConflictText(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online);
@@ -50,15 +43,25 @@ public:
     ConsoleEngine(const ConsoleEngine&) = delete;
     ConsoleEngine& operator=(const ConsoleEngine&) = delete;
 
+    // A client the engine makes at start() and ends first at stop(). Call before start().
+    void addClient(ClientFactory factory);
+    // A client owned elsewhere; it gets every event from now on until unsubscribed. On the
+    // engine's thread.
+    void subscribe(EngineClient& client);
+    void unsubscribe(EngineClient& client);
+
     // Log store, link, timed tasks; then "Vantrel.ini" (its log lines go to the open store)
-    // applied, and the MQTT bridge started when [Mqtt] Host is set. The link's notices go to
-    // the main window (setMainWindow), which hands them back to handleMessage.
+    // applied, and the clients of addClient made.
     void start();
-    // Bridge first (it only reads), then the session's modules. Safe to call twice.
+    // Owned clients first (they only read), then the session's modules. Safe to call twice.
     void stop();
 
     // The core's messages: device events, id conflicts, step replies. False for any other.
     bool handleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+
+    // Runs `task` on the engine's thread (see EngineHooks::postToEngine); dropped once the
+    // engine has stopped.
+    void post(std::function<void()> task);
 
     // Step time-out and the group-off question from the [Console] settings.
     void applySettings(const ConsoleSettings& settings);
@@ -66,31 +69,33 @@ public:
     // nothing was sent (the id not registered, the outlet outside 1..16, the link refused).
     SendResult switchOutlet(std::uint16_t id, int outlet, bool on);
 
+    // Every device in the table, in its order, as the registry holds it now (a client that
+    // starts late learns the devices that registered before it).
+    std::vector<DeviceSnapshot> devices() const;
+
     CDeviceChannel& channel() { return m_channel; }
     const ConsoleSession& session() const { return m_session; }
     DeviceTable& table() { return m_table; }
     const DeviceTable& table() const { return m_table; }
     SwitchingController& switching() { return m_switching; }
-    bool bridgeRunning() const { return m_bridge != nullptr; }
 
 private:
-    void startBridge(const MqttSettings& settings);
-    void publish(std::uint16_t id, std::intptr_t event);
+    void onDeviceEvent(std::uint16_t id, int kind);
     void onIdConflict(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online);
+    void tell(const EngineEvent& event);
 
     CDeviceChannel m_channel;
     ConsoleSession m_session;
     DeviceTable m_table;
     SwitchingController m_switching;
     EngineHooks m_hooks;
-    std::unique_ptr<mqttbridge::MqttBridge> m_bridge;
-    // Commands for devices that left before they ran: one line, then counts.
-    logbase::RepeatLimiter m_repeats;
+    std::vector<ClientFactory> m_factories;
+    std::vector<std::unique_ptr<EngineClient>> m_owned;
+    std::vector<EngineClient*> m_clients;
     // Conflicts already told; an id's entries go when it registers (the conflict is over).
     std::set<std::tuple<std::uint16_t, std::uint32_t, std::uint32_t>> m_conflictsTold;
-    // Cleared on stop(): a command the bridge queued before that finds nothing to run.
+    // Cleared on stop(): a posted task that finds nothing to run.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
-    std::unique_ptr<MqttRefusalLog> m_refusals;
 };
 
 }  // namespace consolecore
