@@ -151,11 +151,14 @@ void ConsoleEngine::onDeviceEvent(std::uint16_t id, int kind) {
     // A removal notice for a device whose row the table kept (it registered again meanwhile)
     // leaves it online: its clients hear its current state instead.
     if (kind == platform::DEV_EVENT_REMOVED && m_table.findRow(id) < 0) {
-        tell(DeviceRemoved{id, 0});
+        const auto known = m_generations.find(id);
+        tell(DeviceRemoved{id, known == m_generations.end() ? 0 : known->second});
+        if (known != m_generations.end()) m_generations.erase(known);
         return;
     }
     auto device = snapshotDevice(id);
     if (!device) return;
+    m_generations[id] = device->generation;
     if (kind == platform::DEV_EVENT_REGISTERED) {
         tell(DeviceRegistered{std::move(*device)});
     } else {

@@ -47,14 +47,13 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
         // still online elsewhere) leaves the record with its owner.
         if (!DoNetReg(id, &peer)) return 0;
         bool moved = false;
-        {
-            // The record names the connection supervision now uses (a reconnect from the same
-            // address comes from another port).
-            DevMapGuard guard;
-            const sockaddr_in old = known->GetDeviceSockIPAddr();
+        // The record names the connection supervision now uses (a reconnect from the same
+        // address comes from another port).
+        deviceRegistry().update(id, [&moved, &peer](CDeviceBase& record) {
+            const sockaddr_in old = record.GetDeviceSockIPAddr();
             moved = old.sin_addr.s_addr != peer.sin_addr.s_addr;
-            if (moved || old.sin_port != peer.sin_port) known->SetDeviceSockIPAddr(peer);
-        }
+            if (moved || old.sin_port != peer.sin_port) record.SetDeviceSockIPAddr(peer);
+        });
         if (moved) postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
         // A device that rebooted before its offline notice has lost its outlets too.
         notifyDeviceRegistered(id);
@@ -93,12 +92,7 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
 int onStatus(std::span<const std::uint8_t> frame, std::uint16_t id) {
     const auto payload = protocol::decodeStatus(frame);
     if (!payload) return -1;
-    {
-        DevMapGuard guard;
-        auto& table = GetDeviceInfoMap();
-        const auto it = table.find(id);
-        if (it == table.end() || !it->second) return 0;
-        CDeviceBase& device = *it->second;
+    const bool filed = deviceRegistry().update(id, [&payload](CDeviceBase& device) {
         for (std::uint8_t k = 0; k < protocol::kOutletCount; ++k) {
             device.SetLed(k, payload->outlets[k]);
         }
@@ -106,9 +100,10 @@ int onStatus(std::span<const std::uint8_t> frame, std::uint16_t id) {
         device.SetSeriPallModule(payload->mode);
         device.SetNumber(payload->number);
         device.SetOnOff(payload->onOff);
-    }
+    });
+    if (!filed) return 0;
     // The registry lock is released before the groups lock: the GUI thread takes the groups
-    // lock first and devMapLock inside it, so the receive path must never nest them the
+    // lock first and the registry's inside it, so the receive path must never nest them the
     // other way round.
     switchingGroups().refileOnStatus(id, payload->group, payload->mode, payload->number,
                                      payload->onOff ? 1 : 0,
@@ -151,7 +146,7 @@ int onOffline(std::uint16_t id) {
     return 0;
 }
 
-// The device's connection address (and name), copied under devMapLock.
+// The device's connection address (and name), copied under the registry's lock.
 std::optional<DeviceSnapshot> lookUp(std::uint16_t id) {
     return snapshotDevice(id);
 }

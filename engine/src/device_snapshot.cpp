@@ -9,27 +9,28 @@
 namespace consolecore {
 
 std::optional<DeviceSnapshot> snapshotDevice(std::uint16_t id) {
-    DevMapGuard guard;
-    const auto& table = GetDeviceInfoMap();
-    const auto it = table.find(id);
-    if (it == table.end() || !it->second) return std::nullopt;
-    const CDeviceBase& record = *it->second;
-    DeviceSnapshot s;
-    s.id = record.GetDeviceID();
-    s.name = record.GetDeviceName();
-    s.ip = record.GetDeviceSockIPAddr();
-    s.mask = record.GetDeviceSockSubNetMask().sin_addr.s_addr;
-    s.gateway = record.GetDeviceSockGateWay().sin_addr.s_addr;
-    const std::uint8_t* mac = record.GetMacAddr();
-    for (std::size_t i = 0; i < s.mac.size(); ++i) s.mac[i] = mac[i];
-    s.group = record.GetMarshalling();
-    s.mode = record.GetSeriPallModule();
-    s.number = record.GetNumber();
-    s.onOff = record.GetOnOff();
-    s.online = record.GetOnLine();
-    for (std::uint8_t k = 0; k < CDeviceBase::kLedCount; ++k) s.leds[k] = record.GetLed(k);
-    s.record = it->second;
-    return s;
+    std::optional<DeviceSnapshot> result;
+    deviceRegistry().readEntry(
+        id, [&result](const std::shared_ptr<CDeviceBase>& stored, std::uint64_t generation) {
+            const CDeviceBase& record = *stored;
+            DeviceSnapshot& s = result.emplace();
+            s.id = record.GetDeviceID();
+            s.name = record.GetDeviceName();
+            s.ip = record.GetDeviceSockIPAddr();
+            s.mask = record.GetDeviceSockSubNetMask().sin_addr.s_addr;
+            s.gateway = record.GetDeviceSockGateWay().sin_addr.s_addr;
+            const std::uint8_t* mac = record.GetMacAddr();
+            for (std::size_t i = 0; i < s.mac.size(); ++i) s.mac[i] = mac[i];
+            s.group = record.GetMarshalling();
+            s.mode = record.GetSeriPallModule();
+            s.number = record.GetNumber();
+            s.onOff = record.GetOnOff();
+            s.online = record.GetOnLine();
+            for (std::uint8_t k = 0; k < CDeviceBase::kLedCount; ++k) s.leds[k] = record.GetLed(k);
+            s.record = stored;
+            s.generation = generation;
+        });
+    return result;
 }
 
 std::string formatIpAddress(const sockaddr_in& address) {

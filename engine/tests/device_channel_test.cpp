@@ -130,8 +130,7 @@ TEST_F(DeviceChannelTest, RegistrationFillsRecordFilesGroupAndLogs) {
     EXPECT_TRUE(record->GetOnLine());
     EXPECT_EQ(record->GetNumber(), 4);
     ASSERT_EQ(switchingGroups().devices(GroupKind::Serial, 3).size(), 1u);
-    DevArrayGuard guard;
-    EXPECT_EQ(GetDeviceArray(), std::vector<std::uint16_t>{21});
+    EXPECT_EQ(deviceRegistry().ids(), std::vector<std::uint16_t>{21});
     EXPECT_EQ(coretest::countLog({2, 4, "设备注册:21"}), 1);
     EXPECT_EQ(coretest::countLog({2, 6, "设备[ID:21;IP:127.0.0.2]注册成功!"}), 1);
 }
@@ -250,8 +249,7 @@ TEST_F(DeviceChannelTest, OfflineNoticeRemovesRegistryAndGroupEntries) {
     feed(std::vector<std::uint8_t>(notice.begin(), notice.end()));
     EXPECT_FALSE(CopyDevice(78));
     EXPECT_FALSE(switchingGroups().findGroupOf(GroupKind::Serial, 78));
-    DevArrayGuard guard;
-    EXPECT_TRUE(GetDeviceArray().empty());
+    EXPECT_TRUE(deviceRegistry().ids().empty());
 }
 
 TEST_F(DeviceChannelTest, SendOperationsSayWhatBecameOfTheFrameAndLogOnlyWhatWasSent) {

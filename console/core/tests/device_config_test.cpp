@@ -345,10 +345,7 @@ TEST_F(DeviceConfigTest, WriteSendsTheExactFrameAndRemovesTheDeviceEverywhere) {
     EXPECT_EQ(writesReceived(), std::vector<Bytes>{expected});
 
     EXPECT_FALSE(FindDevice(300));
-    {
-        DevArrayGuard guard;
-        EXPECT_EQ(GetDeviceArray(), std::vector<std::uint16_t>{299});
-    }
+    EXPECT_EQ(deviceRegistry().ids(), std::vector<std::uint16_t>{299});
     EXPECT_EQ(m_mainWindow.next(std::chrono::milliseconds(0)),
               (PostedMessage{platform::WM_DEVICE_EVENT, 300, platform::DEV_EVENT_REMOVED}));
     EXPECT_EQ(m_groupRemovals, std::vector<std::uint16_t>{300});

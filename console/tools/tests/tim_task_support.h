@@ -88,8 +88,7 @@ inline void registerDevice(std::uint16_t id, const std::string& name) {
 }
 
 inline bool inDeviceArray(std::uint16_t id) {
-    DevArrayGuard lock;
-    for (std::uint16_t held : GetDeviceArray()) {
+    for (std::uint16_t held : deviceRegistry().ids()) {
         if (held == id) return true;
     }
     return false;

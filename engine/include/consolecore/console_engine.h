@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "consolecore/console_session.h"
@@ -94,6 +95,8 @@ private:
     std::vector<EngineClient*> m_clients;
     // Conflicts already told; an id's entries go when it registers (the conflict is over).
     std::set<std::tuple<std::uint16_t, std::uint32_t, std::uint32_t>> m_conflictsTold;
+    // The record generation each device was last told with, for its removal.
+    std::unordered_map<std::uint16_t, std::uint64_t> m_generations;
     // Cleared on stop(): a posted task that finds nothing to run.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
