@@ -2,6 +2,7 @@
 #include "consolecore/console_engine.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "consolecore/device_channel.h"
 #include "lanwire/lanwire.h"
@@ -38,10 +39,13 @@ std::string idConflictText(std::uint16_t id, std::uint32_t newcomer, std::uint32
 
 ConsoleEngine::ConsoleEngine(SessionOptions options, GroupChooser& chooser,
                              platform::Prompt& prompt, EngineHooks hooks)
-    : m_session(m_channel, std::move(options)),
+    : m_hooks(std::move(hooks)),
+      m_session(m_channel, std::move(options)),
       m_table(m_channel),
-      m_switching(m_channel, chooser, prompt, [this] { return m_table.rowCount(); }),
-      m_hooks(std::move(hooks)) {
+      m_switching(m_channel, chooser, prompt, [this] { return m_table.rowCount(); }) {
+    // Without it the link's notices would go nowhere, silently.
+    if (!m_hooks.postToEngine)
+        throw std::invalid_argument("ConsoleEngine: postToEngine is required");
     m_switching.setRunObserver([this](const GroupRun& run) { tell(RunProgress{run}); });
 }
 
@@ -65,8 +69,8 @@ void ConsoleEngine::unsubscribe(EngineClient& client) {
 
 void ConsoleEngine::start() {
     *m_alive = true;
-    // The link's id-conflict notices reach the window or the service through here.
-    SetWindowHand(mainWindow());
+    // The link's id-conflict notices come to the engine's thread too.
+    SetWindowHand(&m_inbox);
     m_session.start();
     // Read (and its problems logged) by the session, once the log store was open.
     applySettings(m_session.settings().console);
@@ -87,6 +91,13 @@ void ConsoleEngine::stop() {
     }
     m_session.stop();  // does nothing when not running
     SetWindowHand(nullptr);
+}
+
+void ConsoleEngine::Inbox::post(std::uint32_t message, std::uintptr_t wParam,
+                                std::intptr_t lParam) {
+    m_engine.post([engine = &m_engine, message, wParam, lParam] {
+        engine->handleMessage(message, wParam, lParam);
+    });
 }
 
 void ConsoleEngine::post(std::function<void()> task) {
@@ -115,11 +126,11 @@ bool ConsoleEngine::handleMessage(std::uint32_t message, std::uintptr_t wParam,
             return true;
         case platform::WM_SERIAL_STEP_DONE:
             m_switching.onSerialStepDone(low16(wParam), lParam != 0);
-            tell(StepDone{low16(wParam), GroupKind::Serial, lParam != 0});
+            tell(StepDone{low16(wParam), GroupKind::Serial});
             return true;
         case platform::WM_PARALLEL_STEP_DONE:
             m_switching.onParallelStepDone(low16(wParam));
-            tell(StepDone{low16(wParam), GroupKind::Parallel, lParam != 0});
+            tell(StepDone{low16(wParam), GroupKind::Parallel});
             return true;
         default:
             return false;

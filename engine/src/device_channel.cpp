@@ -1,4 +1,4 @@
-// Frames from the link become registry and group changes plus posted window messages;
+// Frames from the link become registry and group changes plus messages posted to the engine;
 // operator commands become 24-byte console frames.
 #include "consolecore/device_channel.h"
 
@@ -24,10 +24,12 @@ namespace consolecore {
 
 namespace {
 
-std::atomic<platform::MessageTarget*> g_mainWindow{nullptr};
+// The inbox of the started channel: the link's receive callback is a plain function, so the
+// channel that started the link is found here (one link per process).
+std::atomic<platform::MessageTarget*> g_inbox{nullptr};
 
-void postToMainWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    if (auto* window = g_mainWindow.load()) window->post(message, wParam, lParam);
+void postToEngine(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (auto* inbox = g_inbox.load()) inbox->post(message, wParam, lParam);
 }
 
 sockaddr_in addressWord(std::uint32_t hostOrderValue) {
@@ -54,7 +56,7 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
             moved = old.sin_addr.s_addr != peer.sin_addr.s_addr;
             if (moved || old.sin_port != peer.sin_port) record.SetDeviceSockIPAddr(peer);
         });
-        if (moved) postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
+        if (moved) postToEngine(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
         // A device that rebooted before its offline notice has lost its outlets too.
         notifyDeviceRegistered(id);
         return 0;
@@ -84,7 +86,7 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
              "设备[ID:" + std::to_string(int{id}) + ";IP:" + formatIpAddress(peer) + "]注册成功!");
     PlusDevice(std::move(device));
     PlusDevtoArray(id);
-    postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REGISTERED);
+    postToEngine(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REGISTERED);
     notifyDeviceRegistered(id);
     return 0;
 }
@@ -108,7 +110,7 @@ int onStatus(std::span<const std::uint8_t> frame, std::uint16_t id) {
     switchingGroups().refileOnStatus(id, payload->group, payload->mode, payload->number,
                                      payload->onOff ? 1 : 0,
                                      protocol::highestOutletOn(payload->outlets));
-    postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
+    postToEngine(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
     return 0;
 }
 
@@ -130,8 +132,8 @@ int onStepDone(std::span<const std::uint8_t> frame, std::uint16_t id) {
             parallelOn = groups.direction(GroupKind::Parallel, *group) == 1 ? 1 : 0;
         }
     }
-    if (serialOn) postToMainWindow(platform::WM_SERIAL_STEP_DONE, id, *serialOn);
-    if (parallelOn) postToMainWindow(platform::WM_PARALLEL_STEP_DONE, id, *parallelOn);
+    if (serialOn) postToEngine(platform::WM_SERIAL_STEP_DONE, id, *serialOn);
+    if (parallelOn) postToEngine(platform::WM_PARALLEL_STEP_DONE, id, *parallelOn);
     return 0;
 }
 
@@ -141,7 +143,7 @@ int onOffline(std::uint16_t id) {
     RemoveDevFromObjDevInfoMap(id);
     RemoveFromDevArray(id);
     DeleteTickDevice(id);
-    postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REMOVED);
+    postToEngine(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REMOVED);
     switchingGroups().removeDevice(id);
     return 0;
 }
@@ -166,12 +168,12 @@ SendResult send(const protocol::ConsoleFrame& frame, const sockaddr_in& address)
 
 }  // namespace
 
-void setMainWindow(platform::MessageTarget* window) {
-    g_mainWindow.store(window);
-}
+CDeviceChannel::CDeviceChannel(platform::MessageTarget& inbox)
+    : m_inbox(inbox), m_previous(g_inbox.exchange(&inbox)) {}
 
-platform::MessageTarget* mainWindow() {
-    return g_mainWindow.load();
+CDeviceChannel::~CDeviceChannel() {
+    platform::MessageTarget* mine = &m_inbox;
+    g_inbox.compare_exchange_strong(mine, m_previous);
 }
 
 bool CDeviceChannel::Start(std::uint16_t port) {

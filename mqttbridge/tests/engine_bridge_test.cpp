@@ -14,10 +14,10 @@
 #include "consolecore/group_selection.h"
 #include "core_test_support.h"
 #include "devroster/devroster.h"
+#include "engine_thread.h"
 #include "lanwire/lanwire.h"
 #include "lanwire/lanwire_options.h"
 #include "logbase/log_codes.h"
-#include "platform/messages.h"
 #include "protocol/console_frames.h"
 #include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
@@ -29,11 +29,6 @@ namespace {
 
 using namespace consolecore;
 using namespace std::chrono_literals;
-
-class NoChooser : public GroupChooser {
-public:
-    std::optional<int> chooseGroup(GroupKind, std::uint8_t) override { return std::nullopt; }
-};
 
 // One-shot timers that fire only when the test says so (on the engine's thread).
 class ManualTimer : public RunTimer {
@@ -52,45 +47,7 @@ private:
     std::map<std::uint64_t, std::function<void()>> m_armed;
 };
 
-// The engine on a thread of its own, its messages and tasks queued there.
-class EngineThread : public platform::MessageTarget {
-public:
-    explicit EngineThread(SessionOptions options, mqttbridge::EngineBridgeOptions bridge = {},
-                          EngineClient* client = nullptr) {
-        EngineHooks hooks;
-        hooks.postToEngine = [this](std::function<void()> task) { m_thread.post(std::move(task)); };
-        m_thread.run([&] {
-            engine = std::make_unique<ConsoleEngine>(std::move(options), chooser, prompt,
-                                                     std::move(hooks));
-            engine->addClient(mqttbridge::engineBridgeFactory(std::move(bridge)));
-            if (client) engine->subscribe(*client);
-        });
-        setMainWindow(this);
-        m_thread.run([&] { engine->start(); });
-    }
-    ~EngineThread() override {
-        m_thread.run([&] { engine.reset(); });
-        setMainWindow(nullptr);
-        m_thread.stop();
-    }
-    void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override {
-        m_thread.post([this, message, wParam, lParam] {
-            if (engine) engine->handleMessage(message, wParam, lParam);
-        });
-    }
-    void run(std::function<void()> action) { m_thread.run(std::move(action)); }
-    // Keeps the engine's thread busy until `release` is ready.
-    void hold(std::shared_future<void> release) {
-        m_thread.post([release] { release.wait(); });
-    }
-
-    NoChooser chooser;
-    coretest::RecordingPrompt prompt;
-    std::unique_ptr<ConsoleEngine> engine;
-
-private:
-    testkit::JobThread m_thread;
-};
+using coretest::EngineThread;
 
 TEST(ConsoleEngine, PublishesDeviceStateAndRunsGroupCommandsOnItsThread) {
     testkit::TempDir dir;
@@ -109,7 +66,7 @@ TEST(ConsoleEngine, PublishesDeviceStateAndRunsGroupCommandsOnItsThread) {
     options.port = 0;
     options.taskFolder = dir.file("TimingTask");
     {
-        EngineThread console(options);
+        EngineThread console(options, mqttbridge::engineBridgeFactory());
         ASSERT_TRUE(recorder.waitLatest("rack/status", "online"));
 
         simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
@@ -174,7 +131,8 @@ protected:
         options.programFolder = m_folder;
         options.port = 0;
         options.taskFolder = m_dir.file("TimingTask");
-        console = std::make_unique<EngineThread>(options, std::move(bridge), client);
+        console = std::make_unique<EngineThread>(
+            options, mqttbridge::engineBridgeFactory(std::move(bridge)), client);
         fleet = std::make_unique<simtcp::SimFleet>("127.0.0.1", GetLanwirePort());
     }
     simtcp::SimDevice& addDevice(std::uint16_t id, std::uint8_t group, bool on,

@@ -44,13 +44,11 @@ HeadlessConsole::HeadlessConsole(consolecore::SessionOptions options)
     m_engine.switching().configure(std::move(switching));
     m_engine.subscribe(*this);
     m_engine.addClient(mqttbridge::engineBridgeFactory());
-    consolecore::setMainWindow(this);
 }
 
 HeadlessConsole::~HeadlessConsole() {
     m_engine.stop();
     m_engine.unsubscribe(*this);
-    if (consolecore::mainWindow() == this) consolecore::setMainWindow(nullptr);
 }
 
 int HeadlessConsole::run() {
@@ -92,22 +90,6 @@ int HeadlessConsole::devicesOnline() const {
     int online = 0;
     for (int i = 0; i < table.rowCount(); ++i) online += table.row(i).online ? 1 : 0;
     return online;
-}
-
-void HeadlessConsole::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    QMetaObject::invokeMethod(
-        this, [this, message, wParam, lParam] { m_engine.handleMessage(message, wParam, lParam); },
-        Qt::QueuedConnection);
-}
-
-void HeadlessConsole::send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    if (QThread::currentThread() == thread()) {
-        m_engine.handleMessage(message, wParam, lParam);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        this, [this, message, wParam, lParam] { m_engine.handleMessage(message, wParam, lParam); },
-        Qt::BlockingQueuedConnection);
 }
 
 }  // namespace consoleapp

@@ -28,7 +28,7 @@ consoleui::CVantrelDlg::ToolHandlers toolDialogs() {
         dialog.exec();
     };
     tools.deviceConfig = [](consoleui::CVantrelDlg& window) {
-        consoletools::CDeviceConfigDlg dialog(&window, window.prompt(), &window);
+        consoletools::CDeviceConfigDlg dialog(&window, window.prompt(), &window.engine().inbox());
         dialog.exec();
     };
     tools.logViewer = [](consoleui::CVantrelDlg& window) {

@@ -357,7 +357,8 @@ TEST_F(DeviceConfigTest, WriteEndsTheDevicesSupervisionAndClosesItsConnection) {
     LanwireOptions options;
     options.programFolder = m_dir.path().string() + "/";
     SetLanwireOptions(options);
-    consolecore::CDeviceChannel channel;
+    coretest::IgnoredMessages ignored;
+    consolecore::CDeviceChannel channel{ignored};
     ASSERT_TRUE(channel.Start(0));
     const auto supervisedAt = [](std::uint16_t id) -> std::optional<std::uint32_t> {
         for (const auto& e : GetLanwireTickTable()) {

@@ -78,15 +78,12 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
     m_engine.switching().configure(std::move(switching));
     m_engine.subscribe(*this);
     m_runPanel->setCancelHandler([this](std::uint64_t id) { m_engine.switching().cancelRun(id); });
-    // The receive path posts here from now on.
-    consolecore::setMainWindow(this);
 }
 
 CVantrelDlg::~CVantrelDlg() {
     shutdown();
     m_engine.table().setObserver(nullptr);
     m_engine.unsubscribe(*this);
-    if (consolecore::mainWindow() == this) consolecore::setMainWindow(nullptr);
 }
 
 consolecore::EngineHooks CVantrelDlg::engineHooks() {
@@ -359,7 +356,6 @@ void CVantrelDlg::dispatchMessage(std::uint32_t message, std::uintptr_t wParam,
             break;
         }
         default:
-            m_engine.handleMessage(message, wParam, lParam);
             break;
     }
 }

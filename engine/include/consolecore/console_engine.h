@@ -18,14 +18,15 @@
 #include "consolecore/engine_events.h"
 #include "consolecore/settings.h"
 #include "consolecore/switching.h"
+#include "platform/message_target.h"
 
 namespace consolecore {
 
 class ConsoleEngine;
 
 struct EngineHooks {
-    // Runs `task` later on the engine's thread (clients with threads of their own hand their
-    // commands over through it). Without it, post() drops the task.
+    // Runs `task` later on the engine's thread. Required: the link's notices reach the engine
+    // through it, and clients with threads of their own hand their commands over through it.
     std::function<void(std::function<void()> task)> postToEngine;
 };
 
@@ -38,8 +39,9 @@ std::string idConflictText(std::uint16_t id, std::uint32_t newcomer, std::uint32
 
 class ConsoleEngine {
 public:
+    // Throws std::invalid_argument when `hooks.postToEngine` is empty.
     ConsoleEngine(SessionOptions options, GroupChooser& chooser, platform::Prompt& prompt,
-                  EngineHooks hooks = {});
+                  EngineHooks hooks);
     ~ConsoleEngine();  // stop()
     ConsoleEngine(const ConsoleEngine&) = delete;
     ConsoleEngine& operator=(const ConsoleEngine&) = delete;
@@ -57,8 +59,10 @@ public:
     // Owned clients first (they only read), then the session's modules. Safe to call twice.
     void stop();
 
-    // The core's messages: device events, id conflicts, step replies. False for any other.
-    bool handleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+    // Where the receive path and the link post device events, id conflicts and step replies
+    // (from any thread); they are handled on the engine's thread. A tool that takes a device
+    // out of the registry (device configuration) posts its removal here too.
+    platform::MessageTarget& inbox() { return m_inbox; }
 
     // Runs `task` on the engine's thread (see EngineHooks::postToEngine); dropped once the
     // engine has stopped.
@@ -81,15 +85,28 @@ public:
     SwitchingController& switching() { return m_switching; }
 
 private:
+    // Hands each message to the engine's thread.
+    class Inbox : public platform::MessageTarget {
+    public:
+        explicit Inbox(ConsoleEngine& engine) : m_engine(engine) {}
+        void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    private:
+        ConsoleEngine& m_engine;
+    };
+
+    // The core's messages: device events, id conflicts, step replies. False for any other.
+    bool handleMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
     void onDeviceEvent(std::uint16_t id, int kind);
     void onIdConflict(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online);
     void tell(const EngineEvent& event);
 
-    CDeviceChannel m_channel;
+    EngineHooks m_hooks;
+    Inbox m_inbox{*this};
+    CDeviceChannel m_channel{m_inbox};
     ConsoleSession m_session;
     DeviceTable m_table;
     SwitchingController m_switching;
-    EngineHooks m_hooks;
     std::vector<ClientFactory> m_factories;
     std::vector<std::unique_ptr<EngineClient>> m_owned;
     std::vector<EngineClient*> m_clients;

@@ -30,11 +30,11 @@ struct IdConflict {
     std::uint32_t newcomer = 0;
     std::uint32_t online = 0;
 };
-// A device confirmed a step of a group run (its step-done frame).
+// A device confirmed its step of a serial or parallel group run (its step-done frame); the
+// run's own state follows in RunProgress.
 struct StepDone {
     std::uint16_t id = 0;
     GroupKind kind = GroupKind::Parallel;
-    bool on = false;
 };
 // A group run started, moved on or ended: its whole state.
 struct RunProgress {

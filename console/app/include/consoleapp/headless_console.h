@@ -8,7 +8,6 @@
 #include "consolecore/console_engine.h"
 #include "consolecore/group_selection.h"
 #include "consoleui/qt_run_timer.h"
-#include "platform/message_target.h"
 #include "platform/prompt.h"
 
 namespace consoleapp {
@@ -28,9 +27,7 @@ public:
     }
 };
 
-class HeadlessConsole : public QObject,
-                        public platform::MessageTarget,
-                        private consolecore::EngineClient {
+class HeadlessConsole : public QObject, private consolecore::EngineClient {
 public:
     explicit HeadlessConsole(consolecore::SessionOptions options);
     ~HeadlessConsole() override;
@@ -40,9 +37,6 @@ public:
     // or the device link could not start. Under systemd it reports readiness, status and
     // watchdog pings (ServiceNotifier).
     int run();
-
-    void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
-    void send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
 private:
     // Id conflicts go to the service's journal, as the window shows them in its run panel.

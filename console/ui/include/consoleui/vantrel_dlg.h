@@ -1,5 +1,5 @@
 // The console's main window: the device table, the tool and switching buttons, and the
-// receiver of the command channel's and the list's window messages.
+// receiver of the list's window messages; a client of the console engine, which it owns.
 #pragma once
 
 #include <QString>
@@ -108,7 +108,7 @@ private:
     consolecore::EngineHooks engineHooks();
     // Group runs and id conflicts shown in the run panel.
     void onEngineEvent(const consolecore::EngineEvent& event) override;
-    // The window procedure's part: the list's messages here, the core's to the engine.
+    // The window procedure's part: the list's messages (cell clicks and combo changes).
     void dispatchMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
     // Runner, store and link stop once, when the window closes.
     void shutdown();
