@@ -172,15 +172,19 @@ CDeviceChannel::CDeviceChannel(platform::MessageTarget& inbox)
     : m_inbox(inbox), m_previous(g_inbox.exchange(&inbox)) {}
 
 CDeviceChannel::~CDeviceChannel() {
+    // The receive thread may be posting to the inbox: the link this channel started ends first.
+    if (m_started) Stop();
     platform::MessageTarget* mine = &m_inbox;
     g_inbox.compare_exchange_strong(mine, m_previous);
 }
 
 bool CDeviceChannel::Start(std::uint16_t port) {
-    return InitLanwire(port, &OnNetData);
+    m_started = InitLanwire(port, &OnNetData);
+    return m_started;
 }
 
 bool CDeviceChannel::Stop() {
+    m_started = false;
     return CancelLanwire();
 }
 

@@ -29,7 +29,7 @@ public:
     // The newest channel receives (one per process; a channel made while another exists takes
     // over until it ends).
     explicit CDeviceChannel(platform::MessageTarget& inbox);
-    ~CDeviceChannel();
+    ~CDeviceChannel();  // Stop() first when this channel started the link
     CDeviceChannel(const CDeviceChannel&) = delete;
     CDeviceChannel& operator=(const CDeviceChannel&) = delete;
 
@@ -58,6 +58,7 @@ public:
 private:
     platform::MessageTarget& m_inbox;
     platform::MessageTarget* m_previous = nullptr;
+    bool m_started = false;  // the link was started by this channel and not stopped since
 };
 
 }  // namespace consolecore
