@@ -24,10 +24,7 @@ LanwireOptions quickSupervision() {
 }
 
 std::size_t registrySize() {
-    devMapLock();
-    const std::size_t n = GetDeviceInfoMap().size();
-    devMapUnLock();
-    return n;
+    return deviceRegistry().size();
 }
 
 // Every trace of the devices is gone: rows, records, supervision, connections, queued frames.

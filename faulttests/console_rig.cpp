@@ -37,7 +37,9 @@ consolecore::SessionOptions sessionIn(const std::string& folder) {
 
 ConsoleRig::ConsoleRig(LanwireOptions options)
     : m_folder(m_dir.path().string() + "/"),
-      engine(sessionIn(m_folder), chooser, prompt),
+      engine(sessionIn(m_folder), chooser, prompt,
+             consolecore::EngineHooks{
+                 [this](std::function<void()> task) { m_gui.post(std::move(task)); }, {}}),
       channel(engine.channel()),
       table(engine.table()),
       switching(engine.switching()) {
@@ -45,15 +47,19 @@ ConsoleRig::ConsoleRig(LanwireOptions options)
     SetLanwireOptions(options);
     SetDataPath(m_folder);  // the engine's "Vantrel.ini"
     consolecore::beginApplication();
-    consolecore::setMainWindow(this);
-    onGui([this] { engine.start(); });
+    onGui([this] {
+        engine.subscribe(*this);
+        engine.start();
+    });
     m_started = engine.session().linkStarted();
     m_port = GetLanwirePort();
 }
 
 ConsoleRig::~ConsoleRig() {
-    onGui([this] { engine.stop(); });
-    consolecore::setMainWindow(nullptr);
+    onGui([this] {
+        engine.stop();
+        engine.unsubscribe(*this);
+    });
     m_gui.stop();
     ReleaseLogbaseModule();
     consolecore::endApplication();
@@ -61,15 +67,22 @@ ConsoleRig::~ConsoleRig() {
     SetDataPath("");
 }
 
-void ConsoleRig::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    if (message == platform::WM_DEVICE_EVENT) {
-        {
-            std::lock_guard lock(m_countLock);
-            ++m_events[{static_cast<std::uint16_t>(wParam & 0xFFFF), lParam & 0xFF}];
-        }
-        m_counted.notify_all();
+void ConsoleRig::onEngineEvent(const consolecore::EngineEvent& event) {
+    std::pair<std::uint16_t, std::intptr_t> key;
+    if (const auto* e = std::get_if<consolecore::DeviceRegistered>(&event)) {
+        key = {e->device.id, platform::DEV_EVENT_REGISTERED};
+    } else if (const auto* e = std::get_if<consolecore::DeviceChanged>(&event)) {
+        key = {e->device.id, platform::DEV_EVENT_STATUS};
+    } else if (const auto* e = std::get_if<consolecore::DeviceRemoved>(&event)) {
+        key = {e->id, platform::DEV_EVENT_REMOVED};
+    } else {
+        return;
     }
-    m_gui.post([this, message, wParam, lParam] { engine.handleMessage(message, wParam, lParam); });
+    {
+        std::lock_guard lock(m_countLock);
+        ++m_events[key];
+    }
+    m_counted.notify_all();
 }
 
 void ConsoleRig::onGui(std::function<void()> action) {

@@ -42,7 +42,7 @@ public:
     std::vector<std::string> messages;
 };
 
-class ConsoleRig : public platform::MessageTarget {
+class ConsoleRig : private consolecore::EngineClient {
 public:
     // `options.programFolder` is replaced by the rig's own temp folder.
     explicit ConsoleRig(LanwireOptions options = {});
@@ -50,14 +50,13 @@ public:
     ConsoleRig(const ConsoleRig&) = delete;
     ConsoleRig& operator=(const ConsoleRig&) = delete;
 
-    void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
-
     // Runs `action` on the GUI thread and waits for it.
     void onGui(std::function<void()> action);
     int rowCount();
     bool waitRows(int count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
-    // Messages posted so far for a device: WM_DEVICE_EVENT of `kind`.
+    // Device events told so far for a device, by kind: DEV_EVENT_REGISTERED (registered),
+    // DEV_EVENT_STATUS (changed), DEV_EVENT_REMOVED (removed).
     std::uint64_t events(std::uint16_t id, std::intptr_t kind) const;
     std::uint64_t totalEvents(std::intptr_t kind) const;
     bool waitEvents(std::uint16_t id, std::intptr_t kind, std::uint64_t count,
@@ -86,6 +85,8 @@ public:
     consolecore::SwitchingController& switching;
 
 private:
+    void onEngineEvent(const consolecore::EngineEvent& event) override;
+
     mutable std::mutex m_countLock;
     mutable std::condition_variable m_counted;
     std::map<std::pair<std::uint16_t, std::intptr_t>, std::uint64_t> m_events;

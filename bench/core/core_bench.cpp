@@ -91,8 +91,7 @@ int main(int argc, char** argv) {
     switchingGroups().reset();
     InitDevrosterMod();
     StatusCounter counter(deviceCount + 1);
-    setMainWindow(&counter);
-    CDeviceChannel channel;
+    CDeviceChannel channel(counter);
     if (!channel.Start(0)) {
         std::fprintf(stderr, "link did not start\n");
         return 1;
@@ -172,9 +171,10 @@ int main(int argc, char** argv) {
             return latenciesMs[std::min(latenciesMs.size() - 1,
                                         static_cast<std::size_t>(p * latenciesMs.size()))];
         };
-        std::printf("at 2000 frames/s: send-to-post latency p50 %.3f ms, p99 %.3f ms, max %.3f ms "
-                    "(%zu samples, %zu later than one fleet turn)\n",
-                    pct(0.5), pct(0.99), latenciesMs.back(), latenciesMs.size(), late);
+        std::printf(
+            "at 2000 frames/s: send-to-post latency p50 %.3f ms, p99 %.3f ms, max %.3f ms "
+            "(%zu samples, %zu later than one fleet turn)\n",
+            pct(0.5), pct(0.99), latenciesMs.back(), latenciesMs.size(), late);
     }
 
     // 3. Parallel switch of the 100-device group 1.
@@ -204,7 +204,6 @@ int main(int argc, char** argv) {
 
     fleet.stop();
     channel.Stop();
-    setMainWindow(nullptr);
     ReleaseLogbaseModule();
     return 0;
 }

@@ -53,7 +53,6 @@ ConsoleSide::ConsoleSide(const std::string& folder, std::chrono::milliseconds he
     InitLogbaseModule(folder, "Vantrel_DB.db3");
     consolecore::switchingGroups().reset();
     InitDevrosterMod();
-    consolecore::setMainWindow(this);
     // The channel's own receive callback, behind a shim that notes the frame's send time.
     m_started = InitLanwire(0, &ConsoleSide::onFrame);
     m_port = GetLanwirePort();
@@ -61,7 +60,6 @@ ConsoleSide::ConsoleSide(const std::string& folder, std::chrono::milliseconds he
 
 ConsoleSide::~ConsoleSide() {
     CancelLanwire();
-    consolecore::setMainWindow(nullptr);
     m_gui.stop();
     ReleaseLogbaseModule();
     InitDevrosterMod();

@@ -66,7 +66,7 @@ public:
     Clock::time_point removedAt(std::uint16_t id) const;
     std::uint64_t removals() const { return m_removals.load(); }
 
-    consolecore::CDeviceChannel channel;
+    consolecore::CDeviceChannel channel{*this};  // the receive path posts here
     consolecore::DeviceTable table;
     FirstGroupChooser chooser;
     PrintingPrompt prompt;

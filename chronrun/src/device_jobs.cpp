@@ -22,12 +22,10 @@ namespace {
 std::vector<std::pair<std::uint16_t, std::shared_ptr<CDeviceBase>>> lookUp(
     const std::vector<std::uint16_t>& ids, std::chrono::milliseconds& retry) {
     std::vector<std::pair<std::uint16_t, std::shared_ptr<CDeviceBase>>> online;
-    DevMapGuard guard;
-    const DeviceInfoMap& table = GetDeviceInfoMap();
-    retry = table.empty() ? kChronrunEmptyRetry : kChronrunDeviceRetry;
+    const DeviceRegistry& registry = deviceRegistry();
+    retry = registry.size() == 0 ? kChronrunEmptyRetry : kChronrunDeviceRetry;
     for (const std::uint16_t id : ids) {
-        const auto found = table.find(id);
-        if (found != table.end()) online.emplace_back(id, found->second);
+        if (auto found = registry.find(id)) online.emplace_back(id, std::move(found));
     }
     return online;
 }

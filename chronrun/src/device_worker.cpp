@@ -63,10 +63,12 @@ std::chrono::nanoseconds outletStep(RunnerContext& context) {
 void startDeviceRun(DeviceRun& run) {
     run.taskName = jobName(run.job);
     {
-        // Record fields change only under devMapLock; the shared record outlives its removal.
-        DevMapGuard guard;
-        run.deviceName = run.device->GetDeviceName();
-        run.address = run.device->GetDeviceSockIPAddr();
+        // Record fields change only under the registry's lock; the shared record outlives its
+        // removal.
+        deviceRegistry().readHeld(*run.device, [&run](const CDeviceBase& record) {
+            run.deviceName = record.GetDeviceName();
+            run.address = record.GetDeviceSockIPAddr();
+        });
     }
     logEvent(logcode::kRun, logcode::kTimedTask,
              "定时任务[" + std::string(run.taskName.c_str()) + "]开始执行设备[" +

@@ -112,10 +112,10 @@ std::optional<DeviceJob> chooseJob(std::int32_t timID, std::uint16_t devID, bool
 }
 
 std::string deviceName(std::uint16_t devID) {
-    DevMapGuard guard;
-    const DeviceInfoMap& table = GetDeviceInfoMap();
-    const auto found = table.find(devID);
-    return found != table.end() ? found->second->GetDeviceName() : std::to_string(devID);
+    std::string name = std::to_string(devID);
+    deviceRegistry().read(devID,
+                          [&name](const CDeviceBase& record) { name = record.GetDeviceName(); });
+    return name;
 }
 
 }  // namespace

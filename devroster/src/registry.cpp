@@ -1,143 +1,145 @@
-// The three process-wide device containers and their locks.
+// The process-wide device registry behind its one lock.
 #include <algorithm>
-#include <mutex>
 
 #include "devroster/devroster.h"
 
-namespace {
+bool DeviceRegistry::add(std::shared_ptr<CDeviceBase> device) {
+    if (!device) return false;
+    std::lock_guard lock(m_mutex);
+    const std::uint16_t id = device->GetDeviceID();
+    return m_table.try_emplace(id, Entry{std::move(device), ++m_generations}).second;
+}
 
-struct Registry {
-    std::recursive_mutex mapMutex;
-    DeviceInfoMap infoMap;
-    std::recursive_mutex arrayMutex;
-    DeviceArray array;
-    std::recursive_mutex recordMutex;
-    DeviceMap recordMap;
-};
+void DeviceRegistry::remove(std::uint16_t id) {
+    std::shared_ptr<CDeviceBase> dropped;  // freed after the lock is released
+    std::lock_guard lock(m_mutex);
+    if (auto it = m_table.find(id); it != m_table.end()) {
+        dropped = std::move(it->second.record);
+        m_table.erase(it);
+    }
+}
 
-// Built on first use (thread-safe), lives until the library is unloaded.
-Registry& registry() {
-    static Registry instance;
+void DeviceRegistry::appendId(std::uint16_t id) {
+    std::lock_guard lock(m_mutex);
+    m_ids.push_back(id);
+}
+
+void DeviceRegistry::removeId(std::uint16_t id) {
+    std::lock_guard lock(m_mutex);
+    std::erase(m_ids, id);
+}
+
+void DeviceRegistry::clear() {
+    // Records leave with their last holder; readers still using one keep it alive.
+    std::unordered_map<std::uint16_t, Entry> dropped;
+    std::vector<std::uint16_t> ids;
+    std::lock_guard lock(m_mutex);
+    dropped.swap(m_table);
+    ids.swap(m_ids);  // size and capacity 0
+}
+
+std::shared_ptr<CDeviceBase> DeviceRegistry::find(std::uint16_t id) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_table.find(id);
+    return it == m_table.end() ? nullptr : it->second.record;
+}
+
+std::optional<CDeviceBase> DeviceRegistry::copy(std::uint16_t id) const {
+    std::optional<CDeviceBase> result;
+    read(id, [&result](const CDeviceBase& record) { result = record; });
+    return result;
+}
+
+std::uint64_t DeviceRegistry::generation(std::uint16_t id) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_table.find(id);
+    return it == m_table.end() ? 0 : it->second.generation;
+}
+
+bool DeviceRegistry::holds(std::uint16_t id, const CDeviceBase* record) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_table.find(id);
+    return it != m_table.end() && it->second.record.get() == record;
+}
+
+std::size_t DeviceRegistry::size() const {
+    std::lock_guard lock(m_mutex);
+    return m_table.size();
+}
+
+std::vector<std::uint16_t> DeviceRegistry::ids() const {
+    std::lock_guard lock(m_mutex);
+    return m_ids;
+}
+
+bool DeviceRegistry::read(std::uint16_t id,
+                          const std::function<void(const CDeviceBase&)>& reader) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_table.find(id);
+    if (it == m_table.end() || !it->second.record) return false;
+    reader(*it->second.record);
+    return true;
+}
+
+bool DeviceRegistry::readEntry(
+    std::uint16_t id,
+    const std::function<void(const std::shared_ptr<CDeviceBase>&, std::uint64_t)>& reader) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_table.find(id);
+    if (it == m_table.end() || !it->second.record) return false;
+    reader(it->second.record, it->second.generation);
+    return true;
+}
+
+void DeviceRegistry::readHeld(const CDeviceBase& record,
+                              const std::function<void(const CDeviceBase&)>& reader) const {
+    std::lock_guard lock(m_mutex);
+    reader(record);
+}
+
+bool DeviceRegistry::update(std::uint16_t id, const std::function<void(CDeviceBase&)>& writer) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_table.find(id);
+    if (it == m_table.end() || !it->second.record) return false;
+    writer(*it->second.record);
+    return true;
+}
+
+void DeviceRegistry::forEach(
+    const std::function<void(std::uint16_t, const CDeviceBase&)>& visit) const {
+    std::lock_guard lock(m_mutex);
+    for (const auto& [id, entry] : m_table) {
+        if (entry.record) visit(id, *entry.record);
+    }
+}
+
+DeviceRegistry& deviceRegistry() {
+    // Built on first use (thread-safe), lives until the library is unloaded.
+    static DeviceRegistry instance;
     return instance;
 }
 
-}  // namespace
-
 void InitDevrosterMod() {
-    ReleaseDevroster();
+    deviceRegistry().clear();
 }
-
 void ReleaseDevroster() {
-    Registry& r = registry();
-    {
-        std::lock_guard lock(r.recordMutex);
-        r.recordMap.clear();
-    }
-    {
-        // Records leave with their last holder; readers still using one keep it alive.
-        DeviceInfoMap dropped;
-        {
-            std::lock_guard lock(r.mapMutex);
-            dropped.swap(r.infoMap);
-        }
-    }
-    {
-        std::lock_guard lock(r.arrayMutex);
-        DeviceArray().swap(r.array);  // size and capacity 0
-    }
+    deviceRegistry().clear();
 }
-
-void devMapLock() {
-    registry().mapMutex.lock();
-}
-void devMapUnLock() {
-    registry().mapMutex.unlock();
-}
-void devArrayLock() {
-    registry().arrayMutex.lock();
-}
-void devArrayUnLock() {
-    registry().arrayMutex.unlock();
-}
-void devLock() {
-    registry().recordMutex.lock();
-}
-void devUnLock() {
-    registry().recordMutex.unlock();
-}
-
-DeviceInfoMap& GetDeviceInfoMap() {
-    return registry().infoMap;
-}
-DeviceArray& GetDeviceArray() {
-    return registry().array;
-}
-DeviceMap* GetDeviceMap() {
-    return &registry().recordMap;
-}
-
 bool PlusDevice(std::shared_ptr<CDeviceBase> device) {
-    if (!device) return false;
-    Registry& r = registry();
-    std::lock_guard lock(r.mapMutex);
-    const std::uint16_t id = device->GetDeviceID();
-    return r.infoMap.try_emplace(id, std::move(device)).second;
+    return deviceRegistry().add(std::move(device));
 }
-
 void RemoveDevFromObjDevInfoMap(std::uint16_t id) {
-    Registry& r = registry();
-    std::shared_ptr<CDeviceBase> dropped;  // freed after the lock is released
-    std::lock_guard lock(r.mapMutex);
-    if (auto it = r.infoMap.find(id); it != r.infoMap.end()) {
-        dropped = std::move(it->second);
-        r.infoMap.erase(it);
-    }
+    deviceRegistry().remove(id);
 }
-
-void UpdateDeviceAllInfo(std::uint16_t id, const CDeviceBase* source) {
-    if (source == nullptr) return;
-    Registry& r = registry();
-    std::lock_guard lock(r.mapMutex);
-    if (auto it = r.infoMap.find(id); it != r.infoMap.end() && it->second) {
-        it->second->CopyDeviceInfo(source);
-    }
-}
-
 void PlusDevtoArray(std::uint16_t id) {
-    Registry& r = registry();
-    std::lock_guard lock(r.arrayMutex);
-    r.array.push_back(id);
+    deviceRegistry().appendId(id);
 }
-
 void RemoveFromDevArray(std::uint16_t id) {
-    Registry& r = registry();
-    std::lock_guard lock(r.arrayMutex);
-    std::erase(r.array, id);
+    deviceRegistry().removeId(id);
 }
-
-CDeviceBase* GetDeviceAccoID(std::uint16_t id) {
-    DeviceMap& map = registry().recordMap;
-    auto it = map.find(id);
-    return it == map.end() ? nullptr : &it->second;
-}
-
-void RemoveDeviceFromMap(std::uint16_t id) {
-    Registry& r = registry();
-    std::lock_guard lock(r.recordMutex);
-    r.recordMap.erase(id);
-}
-
 std::shared_ptr<CDeviceBase> FindDevice(std::uint16_t id) {
-    Registry& r = registry();
-    std::lock_guard lock(r.mapMutex);
-    auto it = r.infoMap.find(id);
-    return it == r.infoMap.end() ? nullptr : it->second;
+    return deviceRegistry().find(id);
 }
-
 std::optional<CDeviceBase> CopyDevice(std::uint16_t id) {
-    Registry& r = registry();
-    std::lock_guard lock(r.mapMutex);
-    auto it = r.infoMap.find(id);
-    if (it == r.infoMap.end() || !it->second) return std::nullopt;
-    return *it->second;
+    return deviceRegistry().copy(id);
 }

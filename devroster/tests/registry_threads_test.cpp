@@ -43,12 +43,10 @@ void writerLoop(int writer, WriterResult& out) {
             ASSERT_TRUE(PlusDevice(std::move(d)));
             PlusDevtoArray(id);
             out.present.insert(id);
-            // A status update as the command channel does it: all fields, same id.
-            CDeviceBase status;
-            status.SetDeviceID(id);
-            status.SetDeviceName(nameFor(id));
-            status.SetLed(static_cast<std::uint8_t>(round % 16), true);
-            UpdateDeviceAllInfo(id, &status);
+            // A status update as the command channel does it, in place under the lock.
+            deviceRegistry().update(id, [round](CDeviceBase& record) {
+                record.SetLed(static_cast<std::uint8_t>(round % 16), true);
+            });
         }
     }
 }
@@ -59,19 +57,11 @@ int readerLoop(const std::atomic<bool>& stop, int seed) {
     std::vector<std::shared_ptr<CDeviceBase>> held;
     unsigned next = static_cast<unsigned>(seed);
     while (!stop.load()) {
-        {
-            DevMapGuard guard;
-            for (const auto& [id, record] : GetDeviceInfoMap()) {
-                if (!record || record->GetDeviceID() != id ||
-                    record->GetDeviceName() != nameFor(id))
-                    ++faults;
-            }
-        }
-        {
-            DevArrayGuard guard;
-            for (std::uint16_t id : GetDeviceArray()) {
-                if (id < 1000 || id >= 1000 * (kWriters + 1)) ++faults;
-            }
+        deviceRegistry().forEach([&faults](std::uint16_t id, const CDeviceBase& record) {
+            if (record.GetDeviceID() != id || record.GetDeviceName() != nameFor(id)) ++faults;
+        });
+        for (std::uint16_t id : deviceRegistry().ids()) {
+            if (id < 1000 || id >= 1000 * (kWriters + 1)) ++faults;
         }
         next = next * 1103515245u + 12345u;
         const auto id =
@@ -79,9 +69,10 @@ int readerLoop(const std::atomic<bool>& stop, int seed) {
         if (auto record = FindDevice(id)) held.push_back(std::move(record));
         if (held.size() > 8) {
             // Records kept across their removal: still readable under the lock.
-            DevMapGuard guard;
             for (const auto& record : held) {
-                if (record->GetDeviceName() != nameFor(record->GetDeviceID())) ++faults;
+                deviceRegistry().readHeld(*record, [&faults](const CDeviceBase& r) {
+                    if (r.GetDeviceName() != nameFor(r.GetDeviceID())) ++faults;
+                });
             }
             held.clear();
         }
@@ -110,14 +101,13 @@ TEST(RegistryThreads, ConcurrentAddRemoveAndReadKeepTheContainersConsistent) {
     for (const auto& result : results)
         expected.insert(result.present.begin(), result.present.end());
     {
-        DevMapGuard guard;
         std::set<std::uint16_t> inTable;
-        for (const auto& entry : GetDeviceInfoMap()) inTable.insert(entry.first);
+        deviceRegistry().forEach(
+            [&inTable](std::uint16_t id, const CDeviceBase&) { inTable.insert(id); });
         EXPECT_EQ(inTable, expected);
     }
     {
-        DevArrayGuard guard;
-        std::vector<std::uint16_t> ids = GetDeviceArray();
+        std::vector<std::uint16_t> ids = deviceRegistry().ids();
         std::sort(ids.begin(), ids.end());
         EXPECT_EQ(std::set<std::uint16_t>(ids.begin(), ids.end()), expected);
         EXPECT_EQ(ids.size(), expected.size());  // no id twice

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "mqttbridge/engine_bridge.h"
 #include "service_notifier.h"
 
 namespace consoleapp {
@@ -35,24 +36,19 @@ HeadlessConsole::HeadlessConsole(consolecore::SessionOptions options)
           hooks.postToEngine = [this](std::function<void()> task) {
               QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
           };
-          // What the window shows in its run panel goes to the service's journal.
-          hooks.onIdConflict = [this](std::uint16_t id, std::uint32_t newcomer,
-                                      std::uint32_t online) {
-              m_prompt.showMessage(consolecore::idConflictText(id, newcomer, online), {},
-                                   platform::PromptIcon::Error);
-          };
           return hooks;
       }()) {
     consolecore::SwitchingOptions switching;
     switching.timer = &m_runTimer;
     switching.confirm = nullptr;  // nobody to ask: a group-off command is the decision
     m_engine.switching().configure(std::move(switching));
-    consolecore::setMainWindow(this);
+    m_engine.subscribe(*this);
+    m_engine.addClient(mqttbridge::engineBridgeFactory());
 }
 
 HeadlessConsole::~HeadlessConsole() {
     m_engine.stop();
-    if (consolecore::mainWindow() == this) consolecore::setMainWindow(nullptr);
+    m_engine.unsubscribe(*this);
 }
 
 int HeadlessConsole::run() {
@@ -81,27 +77,19 @@ int HeadlessConsole::run() {
     return code;
 }
 
+void HeadlessConsole::onEngineEvent(const consolecore::EngineEvent& event) {
+    if (const auto* conflict = std::get_if<consolecore::IdConflict>(&event)) {
+        m_prompt.showMessage(
+            consolecore::idConflictText(conflict->id, conflict->newcomer, conflict->online), {},
+            platform::PromptIcon::Error);
+    }
+}
+
 int HeadlessConsole::devicesOnline() const {
     const consolecore::DeviceTable& table = m_engine.table();
     int online = 0;
     for (int i = 0; i < table.rowCount(); ++i) online += table.row(i).online ? 1 : 0;
     return online;
-}
-
-void HeadlessConsole::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    QMetaObject::invokeMethod(
-        this, [this, message, wParam, lParam] { m_engine.handleMessage(message, wParam, lParam); },
-        Qt::QueuedConnection);
-}
-
-void HeadlessConsole::send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    if (QThread::currentThread() == thread()) {
-        m_engine.handleMessage(message, wParam, lParam);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        this, [this, message, wParam, lParam] { m_engine.handleMessage(message, wParam, lParam); },
-        Qt::BlockingQueuedConnection);
 }
 
 }  // namespace consoleapp

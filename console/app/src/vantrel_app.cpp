@@ -16,6 +16,7 @@
 #include "consoleui/cell_icons.h"
 #include "consoleui/qt_prompt.h"
 #include "consoleui/vantrel_dlg.h"
+#include "mqttbridge/engine_bridge.h"
 #include "platform/prompt.h"
 #include "public/data_path.h"
 
@@ -28,7 +29,7 @@ consoleui::CVantrelDlg::ToolHandlers toolDialogs() {
         dialog.exec();
     };
     tools.deviceConfig = [](consoleui::CVantrelDlg& window) {
-        consoletools::CDeviceConfigDlg dialog(&window, window.prompt(), &window);
+        consoletools::CDeviceConfigDlg dialog(&window, window.prompt(), &window.engine().inbox());
         dialog.exec();
     };
     tools.logViewer = [](consoleui::CVantrelDlg& window) {
@@ -127,6 +128,7 @@ bool CVantrelApp::InitInstance() {
         window.setWindowSettingsPath(m_options.windowSettingsPath.empty()
                                          ? consolecore::settingsPath()
                                          : m_options.windowSettingsPath);
+        window.engine().addClient(mqttbridge::engineBridgeFactory());
         if (m_options.onWindowCreated) m_options.onWindowCreated(window);
         window.exec();
     }

@@ -12,11 +12,7 @@ std::string registeredDeviceName(std::uint16_t id) {
 }
 
 std::vector<std::pair<std::uint16_t, std::string>> registeredDevices() {
-    std::vector<std::uint16_t> ids;
-    {
-        DevArrayGuard guard;
-        ids = GetDeviceArray();
-    }
+    const std::vector<std::uint16_t> ids = deviceRegistry().ids();
     std::vector<std::pair<std::uint16_t, std::string>> devices;
     for (const std::uint16_t id : ids) {
         if (const auto snapshot = snapshotDevice(id)) devices.emplace_back(id, snapshot->name);

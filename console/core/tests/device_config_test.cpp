@@ -345,10 +345,7 @@ TEST_F(DeviceConfigTest, WriteSendsTheExactFrameAndRemovesTheDeviceEverywhere) {
     EXPECT_EQ(writesReceived(), std::vector<Bytes>{expected});
 
     EXPECT_FALSE(FindDevice(300));
-    {
-        DevArrayGuard guard;
-        EXPECT_EQ(GetDeviceArray(), std::vector<std::uint16_t>{299});
-    }
+    EXPECT_EQ(deviceRegistry().ids(), std::vector<std::uint16_t>{299});
     EXPECT_EQ(m_mainWindow.next(std::chrono::milliseconds(0)),
               (PostedMessage{platform::WM_DEVICE_EVENT, 300, platform::DEV_EVENT_REMOVED}));
     EXPECT_EQ(m_groupRemovals, std::vector<std::uint16_t>{300});
@@ -360,7 +357,8 @@ TEST_F(DeviceConfigTest, WriteEndsTheDevicesSupervisionAndClosesItsConnection) {
     LanwireOptions options;
     options.programFolder = m_dir.path().string() + "/";
     SetLanwireOptions(options);
-    consolecore::CDeviceChannel channel;
+    coretest::IgnoredMessages ignored;
+    consolecore::CDeviceChannel channel{ignored};
     ASSERT_TRUE(channel.Start(0));
     const auto supervisedAt = [](std::uint16_t id) -> std::optional<std::uint32_t> {
         for (const auto& e : GetLanwireTickTable()) {

@@ -31,7 +31,7 @@ consolecore::DeviceConfigOptions configOptions(platform::Prompt* prompt,
     consolecore::DeviceConfigOptions options;
     options.prompt = prompt;
     options.dialog = dialog;
-    options.mainWindow = mainWindow ? mainWindow : consolecore::mainWindow();
+    options.mainWindow = mainWindow;
     options.removeFromGroups = [](std::uint16_t id) {
         auto& groups = consolecore::switchingGroups();
         const auto lock = groups.lock();

@@ -251,8 +251,9 @@ void DeviceConfigDlgTest::writeReachesTheDeviceAndTheDeviceLeavesTheMainTable() 
     QVERIFY(bench.linked);
     QVERIFY(bench.connectSequencer(300));
     QVERIFY(bench.inGroups(300));
-    CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt, nullptr,
-                            yes);  // main window: the console's
+    // The removal goes to the console's engine, as the program wires it.
+    CDeviceConfigDlg dialog(bench.window.get(), &bench.prompt, &bench.window->engine().inbox(),
+                            yes);
     dialog.show();
     QTest::mouseClick(dialog.readButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(dialog.currentNumberEdit()->text(), QStringLiteral("300"), 10000);

@@ -17,6 +17,7 @@
 #include "lanwire/lanwire.h"
 #include "lanwire/lanwire_options.h"
 #include "logbase/logbase.h"
+#include "platform/message_target.h"
 #include "simtcp/sim_fleet.h"
 #include "testkit/wait_for.h"
 
@@ -88,8 +89,7 @@ inline void registerDevice(std::uint16_t id, const std::string& name) {
 }
 
 inline bool inDeviceArray(std::uint16_t id) {
-    DevArrayGuard lock;
-    for (std::uint16_t held : GetDeviceArray()) {
+    for (std::uint16_t held : deviceRegistry().ids()) {
         if (held == id) return true;
     }
     return false;
@@ -137,7 +137,13 @@ public:
     bool started = false;
 
 private:
-    consolecore::CDeviceChannel m_channel;
+    // The editor reads the registry; the device events of the receive path are not looked at.
+    class IgnoredMessages : public platform::MessageTarget {
+    public:
+        void post(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    };
+    IgnoredMessages m_ignored;
+    consolecore::CDeviceChannel m_channel{m_ignored};
     std::unique_ptr<simtcp::SimFleet> m_fleet;
     std::size_t m_next = 0;
 };

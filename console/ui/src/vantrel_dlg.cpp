@@ -81,8 +81,7 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
         return confirmGroupOff(question, order, kind);
     };
     m_engine.switching().configure(std::move(switching));
-    m_engine.switching().setRunObserver(
-        [this](const consolecore::GroupRun& run) { m_runPanel->showRun(run); });
+    m_engine.subscribe(*this);
     m_runPanel->setCancelHandler([this](std::uint64_t id) { m_engine.switching().cancelRun(id); });
     // The rows show which device a run is switching and which did not confirm.
     connect(m_runPanel, &RunPanel::runsChanged, this,
@@ -91,15 +90,13 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
     loss.onLost = [this](const std::vector<consolecore::LostDevice>& lost) { onDevicesLost(lost); };
     loss.onReturned = [this](std::uint16_t id) { onDeviceReturned(id); };
     m_engine.table().setLossHooks(std::move(loss));
-    // The receive path posts here from now on.
-    consolecore::setMainWindow(this);
 }
 
 CVantrelDlg::~CVantrelDlg() {
     shutdown();
     m_engine.table().setObserver(nullptr);
     m_engine.table().setLossHooks({});
-    if (consolecore::mainWindow() == this) consolecore::setMainWindow(nullptr);
+    m_engine.unsubscribe(*this);
 }
 
 consolecore::EngineHooks CVantrelDlg::engineHooks() {
@@ -107,10 +104,15 @@ consolecore::EngineHooks CVantrelDlg::engineHooks() {
     hooks.postToEngine = [this](std::function<void()> task) {
         QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
     };
-    hooks.onIdConflict = [this](std::uint16_t id, std::uint32_t newcomer, std::uint32_t online) {
-        m_runPanel->showIdConflict(id, newcomer, online);
-    };
     return hooks;
+}
+
+void CVantrelDlg::onEngineEvent(const consolecore::EngineEvent& event) {
+    if (const auto* progress = std::get_if<consolecore::RunProgress>(&event)) {
+        m_runPanel->showRun(progress->run);
+    } else if (const auto* conflict = std::get_if<consolecore::IdConflict>(&event)) {
+        m_runPanel->showIdConflict(conflict->id, conflict->newcomer, conflict->online);
+    }
 }
 
 QPushButton* CVantrelDlg::addToolButton(const QString& text, std::function<void()> handler) {
@@ -433,7 +435,6 @@ void CVantrelDlg::dispatchMessage(std::uint32_t message, std::uintptr_t wParam,
             break;
         }
         default:
-            m_engine.handleMessage(message, wParam, lParam);
             break;
     }
 }

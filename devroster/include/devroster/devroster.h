@@ -1,10 +1,12 @@
-// The process-wide device registry: the id table, the id list and the record map, each
-// behind its own re-entrant lock.
+// The process-wide device registry: one object, one lock, for the id table (device id ->
+// record) and the id list (ids in order of registration). Callers get copies or shared
+// records; nothing outside holds the lock.
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -12,65 +14,72 @@
 #include "devroster/device_base.h"
 #include "devroster/devroster_export.h"
 
-// Id table: device id -> record. Records are shared-owned, so a reader that copied the
-// pointer under devMapLock keeps a valid record after the device has left the table; the
-// record is freed when the last holder lets go. Record fields are written only under
-// devMapLock, so read them under it too (copy what you need, then release).
-using DeviceInfoMap = std::unordered_map<std::uint16_t, std::shared_ptr<CDeviceBase>>;
-// Id list in order of registration; may hold an id twice.
-using DeviceArray = std::vector<std::uint16_t>;
-// Record map: id -> record held by value.
-using DeviceMap = std::map<std::uint16_t, CDeviceBase>;
-
-// Empty all three containers; InitDevrosterMod at start-up, ReleaseDevroster at exit.
-DEVROSTER_EXPORT void InitDevrosterMod();
-DEVROSTER_EXPORT void ReleaseDevroster();
-
-// Re-entrant locks, blocking without time-out. No registry function holds two at once.
-DEVROSTER_EXPORT void devMapLock();
-DEVROSTER_EXPORT void devMapUnLock();
-DEVROSTER_EXPORT void devArrayLock();
-DEVROSTER_EXPORT void devArrayUnLock();
-DEVROSTER_EXPORT void devLock();
-DEVROSTER_EXPORT void devUnLock();
-
-// The containers themselves; hold the matching lock while using them.
-DEVROSTER_EXPORT DeviceInfoMap& GetDeviceInfoMap();
-DEVROSTER_EXPORT DeviceArray& GetDeviceArray();
-DEVROSTER_EXPORT DeviceMap* GetDeviceMap();
-
-// Files the record under its id unless the id is present already (then the table keeps its
-// record and the caller keeps the new one). Returns whether the record was stored.
-DEVROSTER_EXPORT bool PlusDevice(std::shared_ptr<CDeviceBase> device);
-// Takes the id out of the table; holders of the record keep it alive.
-DEVROSTER_EXPORT void RemoveDevFromObjDevInfoMap(std::uint16_t id);
-// Copies every field of `source` into the stored record of `id`, if there is one.
-DEVROSTER_EXPORT void UpdateDeviceAllInfo(std::uint16_t id, const CDeviceBase* source);
-
-DEVROSTER_EXPORT void PlusDevtoArray(std::uint16_t id);
-// Removes every copy of `id`, keeping the order of the others.
-DEVROSTER_EXPORT void RemoveFromDevArray(std::uint16_t id);
-
-// The record map entry for `id` or null; takes no lock (the caller holds devLock).
-DEVROSTER_EXPORT CDeviceBase* GetDeviceAccoID(std::uint16_t id);
-DEVROSTER_EXPORT void RemoveDeviceFromMap(std::uint16_t id);
-
-// Conveniences over the id table, each taking devMapLock for the look-up only.
-// FindDevice hands out shared ownership of the stored record (null when absent);
-// CopyDevice returns a copy of its fields made under the lock.
-DEVROSTER_EXPORT std::shared_ptr<CDeviceBase> FindDevice(std::uint16_t id);
-DEVROSTER_EXPORT std::optional<CDeviceBase> CopyDevice(std::uint16_t id);
-
-// Scoped holders of the three locks.
-template <void (*Lock)(), void (*Unlock)()>
-class DevLockGuard {
+// Records are shared-owned, so a reader keeps a valid record after the device has left the
+// table; the record is freed when the last holder lets go. Record fields are written only
+// through update(), under the registry's lock, so read them through read() or a copy.
+class DEVROSTER_EXPORT DeviceRegistry {
 public:
-    DevLockGuard() { Lock(); }
-    ~DevLockGuard() { Unlock(); }
-    DevLockGuard(const DevLockGuard&) = delete;
-    DevLockGuard& operator=(const DevLockGuard&) = delete;
+    // Files the record under its id unless the id is present already (then the table keeps its
+    // record and the caller keeps the new one). Returns whether the record was stored; a
+    // stored record gets the next generation number.
+    bool add(std::shared_ptr<CDeviceBase> device);
+    // Takes the id out of the table; holders of the record keep it alive.
+    void remove(std::uint16_t id);
+    // Appends to the id list (which may hold an id twice) / removes every copy of the id.
+    void appendId(std::uint16_t id);
+    void removeId(std::uint16_t id);
+    // Empties the table and the list.
+    void clear();
+
+    // The stored record (shared ownership) or null.
+    std::shared_ptr<CDeviceBase> find(std::uint16_t id) const;
+    // A copy of the stored record's fields, made under the lock.
+    std::optional<CDeviceBase> copy(std::uint16_t id) const;
+    // The generation the stored record of `id` was filed with (0: none stored).
+    std::uint64_t generation(std::uint16_t id) const;
+    // Whether `record` is the one stored under `id`.
+    bool holds(std::uint16_t id, const CDeviceBase* record) const;
+    std::size_t size() const;
+    // The id list, in order of registration.
+    std::vector<std::uint16_t> ids() const;
+
+    // Runs `reader` on the stored record under the lock; false when there is none. The
+    // reader copies what it needs and must not call the registry or anything that waits.
+    bool read(std::uint16_t id, const std::function<void(const CDeviceBase&)>& reader) const;
+    // The same, with the stored record's shared ownership and generation.
+    bool readEntry(std::uint16_t id,
+                   const std::function<void(const std::shared_ptr<CDeviceBase>& record,
+                                            std::uint64_t generation)>& reader) const;
+    // Runs `reader` on a record got from find() earlier, stored or not, under the lock (its
+    // fields may still change while it is stored).
+    void readHeld(const CDeviceBase& record,
+                  const std::function<void(const CDeviceBase&)>& reader) const;
+    // The same for changing the record's fields.
+    bool update(std::uint16_t id, const std::function<void(CDeviceBase&)>& writer);
+    // Every stored record, in no particular order, under the lock (same rules as read()).
+    void forEach(const std::function<void(std::uint16_t, const CDeviceBase&)>& visit) const;
+
+private:
+    struct Entry {
+        std::shared_ptr<CDeviceBase> record;
+        std::uint64_t generation = 0;
+    };
+    mutable std::mutex m_mutex;
+    std::unordered_map<std::uint16_t, Entry> m_table;
+    std::vector<std::uint16_t> m_ids;
+    std::uint64_t m_generations = 0;
 };
 
-using DevMapGuard = DevLockGuard<&devMapLock, &devMapUnLock>;
-using DevArrayGuard = DevLockGuard<&devArrayLock, &devArrayUnLock>;
-using DevGuard = DevLockGuard<&devLock, &devUnLock>;
+// The one registry of the process.
+DEVROSTER_EXPORT DeviceRegistry& deviceRegistry();
+
+// Entry points over deviceRegistry() kept for their callers.
+// Empty the table and the list; InitDevrosterMod at start-up, ReleaseDevroster at exit.
+DEVROSTER_EXPORT void InitDevrosterMod();
+DEVROSTER_EXPORT void ReleaseDevroster();
+DEVROSTER_EXPORT bool PlusDevice(std::shared_ptr<CDeviceBase> device);
+DEVROSTER_EXPORT void RemoveDevFromObjDevInfoMap(std::uint16_t id);
+DEVROSTER_EXPORT void PlusDevtoArray(std::uint16_t id);
+DEVROSTER_EXPORT void RemoveFromDevArray(std::uint16_t id);
+DEVROSTER_EXPORT std::shared_ptr<CDeviceBase> FindDevice(std::uint16_t id);
+DEVROSTER_EXPORT std::optional<CDeviceBase> CopyDevice(std::uint16_t id);

@@ -8,7 +8,6 @@
 #include "consolecore/console_engine.h"
 #include "consolecore/group_selection.h"
 #include "consoleui/qt_run_timer.h"
-#include "platform/message_target.h"
 #include "platform/prompt.h"
 
 namespace consoleapp {
@@ -28,7 +27,7 @@ public:
     }
 };
 
-class HeadlessConsole : public QObject, public platform::MessageTarget {
+class HeadlessConsole : public QObject, private consolecore::EngineClient {
 public:
     explicit HeadlessConsole(consolecore::SessionOptions options);
     ~HeadlessConsole() override;
@@ -39,10 +38,9 @@ public:
     // watchdog pings (ServiceNotifier).
     int run();
 
-    void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
-    void send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
-
 private:
+    // Id conflicts go to the service's journal, as the window shows them in its run panel.
+    void onEngineEvent(const consolecore::EngineEvent& event) override;
     int devicesOnline() const;  // rows of the device table online, on the engine's thread
 
     StderrPrompt m_prompt;

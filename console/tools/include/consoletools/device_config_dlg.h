@@ -30,8 +30,8 @@ class IpAddressEdit;
 class CDeviceConfigDlg : public consoleui::SkinDialog, public platform::MessageTarget {
     Q_OBJECT
 public:
-    // `prompt` shows the message boxes (null: QMessageBox); `mainWindow` is told when the
-    // device is removed after a write (null: the console's main window).
+    // `prompt` shows the message boxes (null: QMessageBox); `mainWindow` (the engine's inbox)
+    // is told when the device is removed after a write (null: nobody).
     // A Yes/No question before a write; true goes on.
     using ConfirmWrite = std::function<bool(const QString& question)>;
 

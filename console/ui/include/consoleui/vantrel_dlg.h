@@ -1,5 +1,5 @@
 // The console's main window: the device table, the tool and switching buttons, and the
-// receiver of the command channel's and the list's window messages.
+// receiver of the list's window messages; a client of the console engine, which it owns.
 #pragma once
 
 #include <QString>
@@ -30,7 +30,9 @@ class RunPanel;
 // Version shown in the caption.
 inline constexpr const char* kVersionText = "2023.03.02.01";
 
-class CVantrelDlg : public SkinDialog, public platform::MessageTarget {
+class CVantrelDlg : public SkinDialog,
+                    public platform::MessageTarget,
+                    private consolecore::EngineClient {
     Q_OBJECT
 public:
     // The session's modules start in OnInitDialog and stop when the window closes; `prompt`
@@ -122,9 +124,11 @@ private:
     // Asks "确定要退出吗?"; true when the operator confirms.
     bool confirmExit();
     QPushButton* addToolButton(const QString& text, std::function<void()> handler);
-    // Bridge commands queued onto this thread; id conflicts shown in the run panel.
+    // Engine tasks queued onto this thread.
     consolecore::EngineHooks engineHooks();
-    // The window procedure's part: the list's messages here, the core's to the engine.
+    // Group runs and id conflicts shown in the run panel.
+    void onEngineEvent(const consolecore::EngineEvent& event) override;
+    // The window procedure's part: the list's messages (cell clicks and combo changes).
     void dispatchMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
     // Runner, store and link stop once, when the window closes.
     void shutdown();

@@ -1,4 +1,4 @@
-// Frames from the link become registry and group changes plus posted window messages;
+// Frames from the link become registry and group changes plus messages posted to the engine;
 // operator commands become 24-byte console frames.
 #include "consolecore/device_channel.h"
 
@@ -24,10 +24,12 @@ namespace consolecore {
 
 namespace {
 
-std::atomic<platform::MessageTarget*> g_mainWindow{nullptr};
+// The inbox of the started channel: the link's receive callback is a plain function, so the
+// channel that started the link is found here (one link per process).
+std::atomic<platform::MessageTarget*> g_inbox{nullptr};
 
-void postToMainWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    if (auto* window = g_mainWindow.load()) window->post(message, wParam, lParam);
+void postToEngine(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (auto* inbox = g_inbox.load()) inbox->post(message, wParam, lParam);
 }
 
 sockaddr_in addressWord(std::uint32_t hostOrderValue) {
@@ -47,15 +49,14 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
         // still online elsewhere) leaves the record with its owner.
         if (!DoNetReg(id, &peer)) return 0;
         bool moved = false;
-        {
-            // The record names the connection supervision now uses (a reconnect from the same
-            // address comes from another port).
-            DevMapGuard guard;
-            const sockaddr_in old = known->GetDeviceSockIPAddr();
+        // The record names the connection supervision now uses (a reconnect from the same
+        // address comes from another port).
+        deviceRegistry().update(id, [&moved, &peer](CDeviceBase& record) {
+            const sockaddr_in old = record.GetDeviceSockIPAddr();
             moved = old.sin_addr.s_addr != peer.sin_addr.s_addr;
-            if (moved || old.sin_port != peer.sin_port) known->SetDeviceSockIPAddr(peer);
-        }
-        if (moved) postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
+            if (moved || old.sin_port != peer.sin_port) record.SetDeviceSockIPAddr(peer);
+        });
+        if (moved) postToEngine(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
         // A device that rebooted before its offline notice has lost its outlets too.
         notifyDeviceRegistered(id);
         return 0;
@@ -85,7 +86,7 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
              "设备[ID:" + std::to_string(int{id}) + ";IP:" + formatIpAddress(peer) + "]注册成功!");
     PlusDevice(std::move(device));
     PlusDevtoArray(id);
-    postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REGISTERED);
+    postToEngine(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REGISTERED);
     notifyDeviceRegistered(id);
     return 0;
 }
@@ -93,12 +94,7 @@ int onRegister(sockaddr_in peer, std::span<const std::uint8_t> frame, std::uint1
 int onStatus(std::span<const std::uint8_t> frame, std::uint16_t id) {
     const auto payload = protocol::decodeStatus(frame);
     if (!payload) return -1;
-    {
-        DevMapGuard guard;
-        auto& table = GetDeviceInfoMap();
-        const auto it = table.find(id);
-        if (it == table.end() || !it->second) return 0;
-        CDeviceBase& device = *it->second;
+    const bool filed = deviceRegistry().update(id, [&payload](CDeviceBase& device) {
         for (std::uint8_t k = 0; k < protocol::kOutletCount; ++k) {
             device.SetLed(k, payload->outlets[k]);
         }
@@ -106,14 +102,15 @@ int onStatus(std::span<const std::uint8_t> frame, std::uint16_t id) {
         device.SetSeriPallModule(payload->mode);
         device.SetNumber(payload->number);
         device.SetOnOff(payload->onOff);
-    }
+    });
+    if (!filed) return 0;
     // The registry lock is released before the groups lock: the GUI thread takes the groups
-    // lock first and devMapLock inside it, so the receive path must never nest them the
+    // lock first and the registry's inside it, so the receive path must never nest them the
     // other way round.
     switchingGroups().refileOnStatus(id, payload->group, payload->mode, payload->number,
                                      payload->onOff ? 1 : 0,
                                      protocol::highestOutletOn(payload->outlets));
-    postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
+    postToEngine(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_STATUS);
     return 0;
 }
 
@@ -135,8 +132,8 @@ int onStepDone(std::span<const std::uint8_t> frame, std::uint16_t id) {
             parallelOn = groups.direction(GroupKind::Parallel, *group) == 1 ? 1 : 0;
         }
     }
-    if (serialOn) postToMainWindow(platform::WM_SERIAL_STEP_DONE, id, *serialOn);
-    if (parallelOn) postToMainWindow(platform::WM_PARALLEL_STEP_DONE, id, *parallelOn);
+    if (serialOn) postToEngine(platform::WM_SERIAL_STEP_DONE, id, *serialOn);
+    if (parallelOn) postToEngine(platform::WM_PARALLEL_STEP_DONE, id, *parallelOn);
     return 0;
 }
 
@@ -146,12 +143,12 @@ int onOffline(std::uint16_t id) {
     RemoveDevFromObjDevInfoMap(id);
     RemoveFromDevArray(id);
     DeleteTickDevice(id);
-    postToMainWindow(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REMOVED);
+    postToEngine(platform::WM_DEVICE_EVENT, id, platform::DEV_EVENT_REMOVED);
     switchingGroups().removeDevice(id);
     return 0;
 }
 
-// The device's connection address (and name), copied under devMapLock.
+// The device's connection address (and name), copied under the registry's lock.
 std::optional<DeviceSnapshot> lookUp(std::uint16_t id) {
     return snapshotDevice(id);
 }
@@ -171,19 +168,23 @@ SendResult send(const protocol::ConsoleFrame& frame, const sockaddr_in& address)
 
 }  // namespace
 
-void setMainWindow(platform::MessageTarget* window) {
-    g_mainWindow.store(window);
-}
+CDeviceChannel::CDeviceChannel(platform::MessageTarget& inbox)
+    : m_inbox(inbox), m_previous(g_inbox.exchange(&inbox)) {}
 
-platform::MessageTarget* mainWindow() {
-    return g_mainWindow.load();
+CDeviceChannel::~CDeviceChannel() {
+    // The receive thread may be posting to the inbox: the link this channel started ends first.
+    if (m_started) Stop();
+    platform::MessageTarget* mine = &m_inbox;
+    g_inbox.compare_exchange_strong(mine, m_previous);
 }
 
 bool CDeviceChannel::Start(std::uint16_t port) {
-    return InitLanwire(port, &OnNetData);
+    m_started = InitLanwire(port, &OnNetData);
+    return m_started;
 }
 
 bool CDeviceChannel::Stop() {
+    m_started = false;
     return CancelLanwire();
 }
 

@@ -26,11 +26,13 @@ struct DeviceSnapshot {
     bool onOff = false;
     bool online = false;
     std::array<bool, 16> leds{};
-    // The registry record the copy was taken from: a device that registers again gets a new one.
+    // The registry record the copy was taken from: a device that registers again gets a new one,
+    // with a new generation.
     std::shared_ptr<const CDeviceBase> record;
+    std::uint64_t generation = 0;
 };
 
-// Copies the id table's record for `id` under devMapLock; nothing when it is not registered.
+// Copies the registry's record for `id` under its lock; nothing when it is not registered.
 std::optional<DeviceSnapshot> snapshotDevice(std::uint16_t id);
 
 // "a.b.c.d" from the address bytes in memory order (the IP address of a connection).

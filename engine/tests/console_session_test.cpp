@@ -62,7 +62,8 @@ protected:
 // The log shows the order: the store is open before the link logs its start, the runner
 // starts after the link, and at stop the runner leaves before the link's heartbeat thread.
 TEST_F(ConsoleSessionTest, StartsModulesInOrderAndStopsThemAgain) {
-    CDeviceChannel channel;
+    coretest::IgnoredMessages ignored;
+    CDeviceChannel channel{ignored};
     beginApplication();
     {
         ConsoleSession session(channel, options(0));
@@ -94,7 +95,8 @@ TEST_F(ConsoleSessionTest, StartsModulesInOrderAndStopsThemAgain) {
 
 TEST_F(ConsoleSessionTest, TakenPortLogsFailureAndTheConsoleRunsOn) {
     BusyPort busy;
-    CDeviceChannel channel;
+    coretest::IgnoredMessages ignored;
+    CDeviceChannel channel{ignored};
     ConsoleSession session(channel, options(busy.port()));
     session.start();
     EXPECT_FALSE(session.linkStarted());

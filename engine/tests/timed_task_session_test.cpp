@@ -97,7 +97,8 @@ protected:
 
     testkit::TempDir m_dir;
     const std::string m_folder = m_dir.path().string() + "/";
-    CDeviceChannel m_channel;
+    coretest::IgnoredMessages m_ignored;
+    CDeviceChannel m_channel{m_ignored};
     bool m_begun = false;
     std::unique_ptr<ConsoleSession> session;
     std::unique_ptr<simtcp::SimFleet> fleet;

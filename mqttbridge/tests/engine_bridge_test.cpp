@@ -1,7 +1,7 @@
-// The engine with the bridge on a real broker: device state goes out from the engine's
-// thread, and a group command from the bridge's thread runs on the engine's thread through
+// The bridge as the engine's client on a real broker: device state goes out from the engine's
+// events, and a group command from the bridge's thread runs on the engine's thread through
 // the switching path, as the group buttons do after their dialog.
-#include "consolecore/console_engine.h"
+#include "mqttbridge/engine_bridge.h"
 
 #include <gtest/gtest.h>
 
@@ -17,10 +17,10 @@
 #include "consolecore/group_selection.h"
 #include "core_test_support.h"
 #include "devroster/devroster.h"
+#include "engine_thread.h"
 #include "lanwire/lanwire.h"
 #include "lanwire/lanwire_options.h"
 #include "logbase/log_codes.h"
-#include "platform/messages.h"
 #include "protocol/console_frames.h"
 #include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
@@ -34,11 +34,6 @@ namespace {
 
 using namespace consolecore;
 using namespace std::chrono_literals;
-
-class NoChooser : public GroupChooser {
-public:
-    std::optional<int> chooseGroup(GroupKind, std::uint8_t) override { return std::nullopt; }
-};
 
 // One-shot timers that fire only when the test says so (on the engine's thread).
 class ManualTimer : public RunTimer {
@@ -57,41 +52,7 @@ private:
     std::map<std::uint64_t, std::function<void()>> m_armed;
 };
 
-// The engine on a thread of its own, its messages and tasks queued there.
-class EngineThread : public platform::MessageTarget {
-public:
-    explicit EngineThread(SessionOptions options, EngineHooks hooks = {}) {
-        hooks.postToEngine = [this](std::function<void()> task) { m_thread.post(std::move(task)); };
-        m_thread.run([&] {
-            engine = std::make_unique<ConsoleEngine>(std::move(options), chooser, prompt,
-                                                     std::move(hooks));
-        });
-        setMainWindow(this);
-        m_thread.run([&] { engine->start(); });
-    }
-    ~EngineThread() override {
-        m_thread.run([&] { engine.reset(); });
-        setMainWindow(nullptr);
-        m_thread.stop();
-    }
-    void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override {
-        m_thread.post([this, message, wParam, lParam] {
-            if (engine) engine->handleMessage(message, wParam, lParam);
-        });
-    }
-    void run(std::function<void()> action) { m_thread.run(std::move(action)); }
-    // Keeps the engine's thread busy until `release` is ready.
-    void hold(std::shared_future<void> release) {
-        m_thread.post([release] { release.wait(); });
-    }
-
-    NoChooser chooser;
-    coretest::RecordingPrompt prompt;
-    std::unique_ptr<ConsoleEngine> engine;
-
-private:
-    testkit::JobThread m_thread;
-};
+using coretest::EngineThread;
 
 TEST(ConsoleEngine, PublishesDeviceStateAndRunsGroupCommandsOnItsThread) {
     testkit::TempDir dir;
@@ -110,10 +71,8 @@ TEST(ConsoleEngine, PublishesDeviceStateAndRunsGroupCommandsOnItsThread) {
     options.port = 0;
     options.taskFolder = dir.file("TimingTask");
     {
-        EngineThread console(options);
-        bool bridged = false;
-        console.run([&] { bridged = console.engine->bridgeRunning(); });
-        ASSERT_TRUE(bridged);
+        EngineThread console(options, mqttbridge::engineBridgeFactory());
+        ASSERT_TRUE(recorder.waitLatest("rack/status", "online"));
 
         simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
         auto config = simtcp::makeDeviceConfig(0, 31);
@@ -168,7 +127,9 @@ protected:
         SetLanwireOptions({});
     }
     // `tick` 100 ms: a device that stops answering is reported offline within half a second.
-    void startConsole(EngineHooks hooks = {}, std::chrono::milliseconds tick = 2500ms) {
+    void startConsole(mqttbridge::EngineBridgeOptions bridge = {},
+                      std::chrono::milliseconds tick = 2500ms, EngineClient* client = nullptr,
+                      alerts::AlertTimings alertTimings = {}) {
         link.tickPeriod = tick;
         link.heartbeatGap = std::min<std::chrono::milliseconds>(link.heartbeatGap, tick / 10);
         SetLanwireOptions(link);
@@ -176,7 +137,8 @@ protected:
         options.programFolder = m_folder;
         options.port = linkPort;
         options.taskFolder = m_dir.file("TimingTask");
-        console = std::make_unique<EngineThread>(options, std::move(hooks));
+        console = std::make_unique<EngineThread>(
+            options, mqttbridge::engineBridgeFactory(std::move(bridge)), client, alertTimings);
         fleet = std::make_unique<simtcp::SimFleet>("127.0.0.1", GetLanwirePort());
     }
     simtcp::SimDevice& addDevice(std::uint16_t id, std::uint8_t group, bool on,
@@ -219,7 +181,7 @@ TEST_F(EngineWithBroker, RefusedOutletCommandsAreCountedNotLoggedAsSwitched) {
     link.outboxLimit = 2;
     link.sendGap = 300ms;  // the outbox drains slowly, so the burst overfills it
     std::atomic<std::int64_t> nowMs{1'000'000};
-    EngineHooks hooks;
+    mqttbridge::EngineBridgeOptions hooks;
     hooks.clock = [&] {
         return std::chrono::steady_clock::time_point(std::chrono::milliseconds(nowMs.load()));
     };
@@ -264,17 +226,26 @@ TEST_F(EngineWithBroker, RefusedOutletCommandsAreCountedNotLoggedAsSwitched) {
                                     refusedRow + std::to_string(kCommands - switched - 1) + "条"}));
 }
 
-// A registration refused by the link because its id is online elsewhere reaches the engine's
-// owner once per conflict and is retained on the broker.
-TEST_F(EngineWithBroker, IdConflictFromTheLinkReachesTheOwnerAndTheBroker) {
+// Keeps the text of every id conflict it is told (on the engine's thread).
+class ConflictRecorder : public EngineClient {
+public:
+    void onEngineEvent(const EngineEvent& event) override {
+        if (const auto* c = std::get_if<IdConflict>(&event)) {
+            std::lock_guard guard(lock);
+            told.push_back(idConflictText(c->id, c->newcomer, c->online));
+        }
+    }
     std::mutex lock;
     std::vector<std::string> told;
-    EngineHooks hooks;
-    hooks.onIdConflict = [&](std::uint16_t id, std::uint32_t newcomer, std::uint32_t online) {
-        std::lock_guard guard(lock);
-        told.push_back(idConflictText(id, newcomer, online));
-    };
-    startConsole(std::move(hooks), 100ms);
+};
+
+// A registration refused by the link because its id is online elsewhere reaches the engine's
+// other clients once per conflict and is retained on the broker.
+TEST_F(EngineWithBroker, IdConflictFromTheLinkReachesTheOwnerAndTheBroker) {
+    ConflictRecorder conflicts;
+    auto& lock = conflicts.lock;
+    auto& told = conflicts.told;
+    startConsole({}, 100ms, &conflicts);
     auto& owner = addDevice(42, 0, false);
     ASSERT_TRUE(waitState(42));
     auto& intruder = addDevice(43, 0, false);  // from 127.0.0.3
@@ -308,6 +279,7 @@ TEST_F(EngineWithBroker, IdConflictFromTheLinkReachesTheOwnerAndTheBroker) {
     ASSERT_TRUE(testkit::waitFor([] { return FindDevice(42) == nullptr; }));
     intruder.sendFrame(protocol::buildRegisterFrame(claim));
     EXPECT_TRUE(recorder->waitLatest("rack/42/conflict", ""));
+    console->run([&] { console->engine->unsubscribe(conflicts); });
 }
 
 // Group commands from the network never ask and never show a box: the run goes, and a
@@ -386,10 +358,10 @@ protected:
     void startWithAlerts(std::chrono::milliseconds tick = 100ms) {
         std::ofstream(m_folder + "Vantrel.ini", std::ios::app)
             << "[Alerts]\nCommand=sh -c 'cat >> \"$0\"; echo >> \"$0\"' " << m_out << "\n";
-        EngineHooks hooks;
-        hooks.alertTimings.stormWindow = 50ms;
-        hooks.alertTimings.attemptTimeout = 5s;
-        startConsole(std::move(hooks), tick);
+        alerts::AlertTimings timings;
+        timings.stormWindow = 50ms;
+        timings.attemptTimeout = 5s;
+        startConsole({}, tick, nullptr, timings);
     }
     // The alerts the command got so far, one JSON document each.
     std::vector<std::string> alerts() const {

@@ -291,11 +291,13 @@ void DeviceTable::removeStaleRows(std::uint16_t id) {
     {
         // Every row whose record has left the registry goes in this one pass, so a burst of
         // offline notices costs one sweep; the later notices find their rows gone.
-        DevMapGuard guard;
-        const auto& registry = GetDeviceInfoMap();
-        const auto current = [&registry](const DeviceRow& row) {
-            const auto it = registry.find(row.id);
-            return it != registry.end() && it->second == row.record;
+        std::unordered_map<std::uint16_t, const CDeviceBase*> stored;
+        deviceRegistry().forEach([&stored](std::uint16_t id, const CDeviceBase& record) {
+            stored.emplace(id, &record);
+        });
+        const auto current = [&stored](const DeviceRow& row) {
+            const auto it = stored.find(row.id);
+            return it != stored.end() && it->second == row.record.get();
         };
         if (!m_rows[index].online || current(m_rows[index])) return;
         for (int i = 0; i < rowCount(); ++i) {

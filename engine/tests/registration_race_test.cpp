@@ -85,7 +85,8 @@ protected:
 };
 
 TEST_F(RegistrationRace, TwoRegistrationsOfOneIdAtOnceEndWithOneOwner) {
-    CDeviceChannel channel;
+    coretest::IgnoredMessages ignored;
+    CDeviceChannel channel{ignored};
     simtcp::Knobs knobs;
     knobs.reconnect = false;
 

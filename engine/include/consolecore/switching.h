@@ -42,7 +42,7 @@ struct SwitchingOptions {
 };
 
 // Runs on the GUI thread. Holds the switching-groups lock for each complete run start and
-// step handling; lock order: the groups lock before devMapLock. Never calls out (prompt,
+// step handling; lock order: the groups lock before the registry's. Never calls out (prompt,
 // observer) while holding it.
 class SwitchingController {
 public:

@@ -6,7 +6,7 @@
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 
-namespace consolecore {
+namespace mqttbridge {
 
 namespace {
 
@@ -26,7 +26,7 @@ MqttRefusalLog::MqttRefusalLog(std::chrono::milliseconds period, Clock clock)
     if (!m_clock) m_clock = [] { return std::chrono::steady_clock::now(); };
 }
 
-void MqttRefusalLog::refused(std::uint16_t id, RunTimer* timer) {
+void MqttRefusalLog::refused(std::uint16_t id, consolecore::RunTimer* timer) {
     auto& throttle = m_devices.try_emplace(id, m_period).first->second;
     const bool waiting = throttle.dueAt().has_value();
     if (const std::uint64_t count = throttle.add(1, m_clock())) {
@@ -36,7 +36,7 @@ void MqttRefusalLog::refused(std::uint16_t id, RunTimer* timer) {
     }
 }
 
-void MqttRefusalLog::arm(std::uint16_t id, RunTimer* timer) {
+void MqttRefusalLog::arm(std::uint16_t id, consolecore::RunTimer* timer) {
     if (timer == nullptr) return;  // the count waits for the next refusal or the stop
     const auto dueAt = m_devices.at(id).dueAt();
     if (!dueAt) return;
@@ -45,7 +45,7 @@ void MqttRefusalLog::arm(std::uint16_t id, RunTimer* timer) {
                [this, id, timer] { onPeriodEnd(id, timer); });
 }
 
-void MqttRefusalLog::onPeriodEnd(std::uint16_t id, RunTimer* timer) {
+void MqttRefusalLog::onPeriodEnd(std::uint16_t id, consolecore::RunTimer* timer) {
     const auto it = m_devices.find(id);
     if (it == m_devices.end()) return;
     if (const std::uint64_t count = it->second.due(m_clock())) {
@@ -55,11 +55,11 @@ void MqttRefusalLog::onPeriodEnd(std::uint16_t id, RunTimer* timer) {
     }
 }
 
-void MqttRefusalLog::flush(RunTimer* timer) {
+void MqttRefusalLog::flush(consolecore::RunTimer* timer) {
     for (auto& [id, throttle] : m_devices) {
         if (timer != nullptr) timer->disarm(kTimerKeys | id);
         if (const std::uint64_t count = throttle.takeAll()) logRow(id, count);
     }
 }
 
-}  // namespace consolecore
+}  // namespace mqttbridge

@@ -101,10 +101,8 @@ protected:
         ASSERT_TRUE(InitLogbaseModule(m_dir.path().string() + "/", "Vantrel_DB.db3"));
         InitDevrosterMod();
         switchingGroups().reset();
-        setMainWindow(&m_window);
     }
     void TearDown() override {
-        setMainWindow(nullptr);
         ReleaseLogbaseModule();
         InitDevrosterMod();
     }
@@ -117,6 +115,7 @@ protected:
 
     testkit::TempDir m_dir;
     coretest::MessageQueue m_window;
+    CDeviceChannel m_channel{m_window};  // the receive path posts to m_window
 };
 
 TEST_F(DeviceChannelTest, RegistrationFillsRecordFilesGroupAndLogs) {
@@ -130,8 +129,7 @@ TEST_F(DeviceChannelTest, RegistrationFillsRecordFilesGroupAndLogs) {
     EXPECT_TRUE(record->GetOnLine());
     EXPECT_EQ(record->GetNumber(), 4);
     ASSERT_EQ(switchingGroups().devices(GroupKind::Serial, 3).size(), 1u);
-    DevArrayGuard guard;
-    EXPECT_EQ(GetDeviceArray(), std::vector<std::uint16_t>{21});
+    EXPECT_EQ(deviceRegistry().ids(), std::vector<std::uint16_t>{21});
     EXPECT_EQ(coretest::countLog({2, 4, "设备注册:21"}), 1);
     EXPECT_EQ(coretest::countLog({2, 6, "设备[ID:21;IP:127.0.0.2]注册成功!"}), 1);
 }
@@ -225,9 +223,10 @@ TEST_F(DeviceChannelTest, StepDoneOfSerialDeviceNeedsARunRecord) {
 TEST_F(DeviceChannelTest, StepDoneIsPostedAfterTheGroupsLockIsReleased) {
     registerDevice(62, 1, 0);
     GroupsLockProbe probe;
-    setMainWindow(&probe);
-    feed(protocol::buildDeviceHeader(protocol::NET_CMD_STEP_DONE, 62));
-    setMainWindow(&m_window);
+    {
+        CDeviceChannel probed(probe);
+        feed(protocol::buildDeviceHeader(protocol::NET_CMD_STEP_DONE, 62));
+    }
     probe.join();
     EXPECT_EQ(
         probe.m_posts,
@@ -250,13 +249,12 @@ TEST_F(DeviceChannelTest, OfflineNoticeRemovesRegistryAndGroupEntries) {
     feed(std::vector<std::uint8_t>(notice.begin(), notice.end()));
     EXPECT_FALSE(CopyDevice(78));
     EXPECT_FALSE(switchingGroups().findGroupOf(GroupKind::Serial, 78));
-    DevArrayGuard guard;
-    EXPECT_TRUE(GetDeviceArray().empty());
+    EXPECT_TRUE(deviceRegistry().ids().empty());
 }
 
 TEST_F(DeviceChannelTest, SendOperationsSayWhatBecameOfTheFrameAndLogOnlyWhatWasSent) {
     registerDevice(90, 1, 0);  // known at 127.0.0.2, where no device is connected
-    CDeviceChannel channel;
+    CDeviceChannel& channel = m_channel;
     EXPECT_EQ(channel.SendChannelSwitch(91, 3, 1), SendResult::UnknownDevice);  // no line
     EXPECT_EQ(channel.SendParallelSwitch(91, 1, 1, 1), SendResult::UnknownDevice);
     EXPECT_EQ(channel.SendSerialSwitch(91, 0, 2, 1, 1), SendResult::UnknownDevice);

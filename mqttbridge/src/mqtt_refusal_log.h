@@ -11,7 +11,7 @@
 #include "consolecore/group_run.h"
 #include "platform/log_throttle.h"
 
-namespace consolecore {
+namespace mqttbridge {
 
 class MqttRefusalLog {
 public:
@@ -23,17 +23,17 @@ public:
     // Counts one command for `id` that was not sent. Logs at once when the device's last row
     // is a period old; otherwise the count waits, and `timer` (if any) logs it when the period
     // ends. On the engine's thread, like `timer`'s callbacks.
-    void refused(std::uint16_t id, RunTimer* timer);
+    void refused(std::uint16_t id, consolecore::RunTimer* timer);
     // Logs every count still waiting and disarms the timers (at stop).
-    void flush(RunTimer* timer);
+    void flush(consolecore::RunTimer* timer);
 
 private:
-    void onPeriodEnd(std::uint16_t id, RunTimer* timer);
-    void arm(std::uint16_t id, RunTimer* timer);
+    void onPeriodEnd(std::uint16_t id, consolecore::RunTimer* timer);
+    void arm(std::uint16_t id, consolecore::RunTimer* timer);
 
     std::chrono::milliseconds m_period;
     Clock m_clock;
     std::map<std::uint16_t, platform::LogThrottle> m_devices;
 };
 
-}  // namespace consolecore
+}  // namespace mqttbridge

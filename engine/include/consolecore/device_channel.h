@@ -11,11 +11,6 @@ class MessageTarget;
 
 namespace consolecore {
 
-// The process-wide main window reference: the receive path posts its messages here.
-// Null means messages go nowhere.
-void setMainWindow(platform::MessageTarget* window);
-platform::MessageTarget* mainWindow();
-
 // What became of a command: queued for its device, or why it was not sent. A caller maps it
 // once to what its user sees (a log row, an HTTP status).
 enum class SendResult {
@@ -28,6 +23,16 @@ enum class SendResult {
 
 class CDeviceChannel {
 public:
+    // The receive path posts its device events, step replies (WM_DEVICE_EVENT,
+    // WM_SERIAL_STEP_DONE, WM_PARALLEL_STEP_DONE) to `inbox`: the engine's, which hands them
+    // to its own thread. Not owned; outlives the channel.
+    // The newest channel receives (one per process; a channel made while another exists takes
+    // over until it ends).
+    explicit CDeviceChannel(platform::MessageTarget& inbox);
+    ~CDeviceChannel();  // Stop() first when this channel started the link
+    CDeviceChannel(const CDeviceChannel&) = delete;
+    CDeviceChannel& operator=(const CDeviceChannel&) = delete;
+
     // Starts the network link on `port` with OnNetData as the receive callback.
     bool Start(std::uint16_t port = 6000);
     // Stops the link.
@@ -49,6 +54,11 @@ public:
     SendResult SendSetGroup(std::uint16_t id, std::uint8_t group);
     SendResult SendSetNumber(std::uint16_t id, std::uint8_t number);
     SendResult SendSetOnOff(std::uint16_t id, std::uint8_t flag);
+
+private:
+    platform::MessageTarget& m_inbox;
+    platform::MessageTarget* m_previous = nullptr;
+    bool m_started = false;  // the link was started by this channel and not stopped since
 };
 
 }  // namespace consolecore

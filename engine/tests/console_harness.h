@@ -51,13 +51,11 @@ public:
         ASSERT_TRUE_OR_THROW(InitLogbaseModule(folder, "Vantrel_DB.db3"));
         consolecore::switchingGroups().reset();
         InitDevrosterMod();
-        consolecore::setMainWindow(this);
         started = channel.Start(0);
         port = GetLanwirePort();
     }
     ~ConsoleHarness() override {
         channel.Stop();
-        consolecore::setMainWindow(nullptr);
         m_gui.stop();
         ReleaseLogbaseModule();
         InitDevrosterMod();
@@ -84,7 +82,7 @@ public:
         return testkit::waitFor([&] { return rowCount() == count; });
     }
 
-    consolecore::CDeviceChannel channel;
+    consolecore::CDeviceChannel channel{*this};  // the receive path posts here
     consolecore::DeviceTable table{channel};
     ScriptedChooser chooser;
     RecordingPrompt prompt;

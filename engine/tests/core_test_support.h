@@ -26,6 +26,12 @@ struct PostedMessage {
     bool operator==(const PostedMessage&) const = default;
 };
 
+// Drops every message (a channel whose device events no test looks at).
+class IgnoredMessages : public platform::MessageTarget {
+public:
+    void post(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+};
+
 // Collects posted messages; the test thread takes them out in order.
 class MessageQueue : public platform::MessageTarget {
 public:
