@@ -94,18 +94,24 @@ void EngineAlerts::stop() {
     m_service->stop();
     m_service.reset();
     m_wentOffline.clear();
+    m_names.clear();
 }
 
 void EngineAlerts::deviceOffline(std::uint16_t id, const std::string& name) {
     if (!m_service) return;
     m_wentOffline.insert(id);
+    const auto known = m_names.find(id);
+    std::string registeredName = known == m_names.end() ? std::string() : known->second;
+    if (known != m_names.end()) m_names.erase(known);
     auto alert = make(alerts::AlertEvent::DeviceOffline, "设备离线:" + std::to_string(id));
-    alert.device = alerts::AlertDevice{id, name};
+    alert.device = alerts::AlertDevice{id, name.empty() ? std::move(registeredName) : name};
     m_service->raise(std::move(alert));
 }
 
 void EngineAlerts::deviceRegistered(std::uint16_t id, const std::string& name) {
-    if (!m_service || m_wentOffline.erase(id) == 0) return;
+    if (!m_service) return;
+    m_names[id] = name;
+    if (m_wentOffline.erase(id) == 0) return;
     auto alert = make(alerts::AlertEvent::DeviceBack, "设备恢复在线:" + std::to_string(id));
     alert.device = alerts::AlertDevice{id, name};
     m_service->raise(std::move(alert));

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "alerts/alert_service.h"
@@ -33,7 +34,8 @@ public:
     void stop();
     bool running() const { return m_service != nullptr; }
 
-    // On the engine's thread.
+    // On the engine's thread. `name` may be empty when the table dropped the row earlier
+    // (a burst of losses leaves together): the name the device registered with is used.
     void deviceOffline(std::uint16_t id, const std::string& name);
     // Registration of a device that went offline before: device-back. A first registration
     // is not an alert (a starting console would raise one per device).
@@ -44,7 +46,8 @@ public:
 
 private:
     std::shared_ptr<alerts::AlertService> m_service;
-    std::set<std::uint16_t> m_wentOffline;  // engine thread only
+    std::set<std::uint16_t> m_wentOffline;                   // engine thread only
+    std::unordered_map<std::uint16_t, std::string> m_names;  // online devices' names
     std::string m_settingsFile;
     std::vector<std::string> m_problems;
 };

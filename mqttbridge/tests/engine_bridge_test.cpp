@@ -413,6 +413,26 @@ TEST_F(EngineWithAlerts, IdConflictOfflineAndBackReachTheAlertCommand) {
     EXPECT_NE(alerts()[1].find("\"name\":\"SIM42\""), std::string::npos) << alerts()[1];
 }
 
+// Devices lost in one tick leave the table together on the first removal; each alert still
+// names its device.
+TEST_F(EngineWithAlerts, DevicesLostTogetherAreEachAlertedWithTheirNames) {
+    startWithAlerts();
+    std::vector<simtcp::SimDevice*> devices{&addDevice(44, 0, false), &addDevice(45, 0, false)};
+    ASSERT_TRUE(waitState(44) && waitState(45));
+    for (auto* device : devices) {
+        auto knobs = device->knobs();
+        knobs.answerHeartbeats = false;
+        knobs.reconnect = false;
+        device->setKnobs(knobs);
+    }
+    ASSERT_TRUE(waitAlerts(2));
+    for (const std::string& alert : alerts()) {
+        const bool named = alert.find("\"device\":44,\"name\":\"SIM44\"") != std::string::npos ||
+                           alert.find("\"device\":45,\"name\":\"SIM45\"") != std::string::npos;
+        EXPECT_TRUE(named) << alert;
+    }
+}
+
 // A group run that times out, and one whose only device goes offline before it confirms.
 TEST_F(EngineWithAlerts, RunTimeoutAndRunDeviceLostReachTheAlertCommand) {
     startWithAlerts();
