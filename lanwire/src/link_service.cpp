@@ -348,9 +348,23 @@ void CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_i
 }
 
 bool CLinkService::admit(RecvRecord& record, const LanwireOptions& options) {
-    if (record.connection == 0 || record.data.size() < protocol::kHeaderSize) return true;
+    if (record.data.size() < protocol::kHeaderSize) return true;
     const std::uint8_t command = record.data[11];
     const auto id = static_cast<std::uint16_t>(record.deviceId);
+    if (record.connection == 0) {
+        // The link's own offline notice. When the device answered or registered again after
+        // the notice was queued, its counter runs again: the notice is stale, and handing it
+        // over would remove a device that is online and leave its connection unsupervised.
+        if (command != protocol::NET_CMD_OFFLINE) return true;
+        {
+            std::lock_guard<std::mutex> guard(m_tickLock);
+            const auto it = m_tickTable.find(id);
+            if (it == m_tickTable.end() || it->second.counter < 0) return true;
+        }
+        logEvent(logcode::kFailure, logcode::kDeviceLink,
+                 "离线包已过时,设备仍在线:" + std::to_string(int{id}));
+        return false;
+    }
     switch (command) {
         case protocol::NET_CMD_REGISTER: {
             std::optional<sockaddr_in> online;

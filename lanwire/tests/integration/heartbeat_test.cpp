@@ -1,6 +1,8 @@
 // Heartbeat supervision: counters per tick, the offline notice, removal, answers, addresses.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <vector>
 
 #include <asio.hpp>
@@ -81,6 +83,41 @@ TEST_F(HeartbeatTest, SilentDeviceGoesOfflineAtTheFourthTickAndLeavesAtTheFifth)
     EXPECT_EQ(removed[0].type, 3);
     EXPECT_EQ(removed[0].childType, 4);
     EXPECT_EQ(recorder.from(401, NET_CMD_OFFLINE).size(), 1u);
+}
+
+// A device that answers after its offline notice was queued, but before the notice reached
+// the callback, is online: the stale notice is dropped, so its record, row and supervision
+// stay (before, the notice removed them all and left its connection open, unsupervised).
+TEST_F(HeartbeatTest, AnOfflineNoticeOvertakenByAnAnswerIsDropped) {
+    useManualClock();
+    ASSERT_TRUE(startLink());
+    simtcp::Knobs knobs = silent();
+    knobs.reconnect = false;
+    auto& device = addDevice(0, 409, knobs);
+    expectRegistered(device);
+    const sockaddr_in peer = address(device.config().sourceAddress, 0);
+    ASSERT_TRUE(DoNetReg(409, &peer));
+    // The callback is busy with a status frame while the notice is queued and the answer comes.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> busy{false};
+    recorder.setHook([&](const Delivery& delivery) {
+        if (delivery.command() != NET_CMD_STATUS || busy.exchange(true)) return;
+        released.wait();
+    });
+    device.sendStatus();
+    ASSERT_TRUE(testkit::waitFor([&] { return busy.load(); }));
+    for (int tick = 0; tick < 4; ++tick) advanceTick();
+    ASSERT_EQ(counterOf(409), -1);
+    device.sendFrame(buildDeviceHeader(NET_CMD_HEARTBEAT_ACK, 409));
+    ASSERT_TRUE(testkit::waitFor([&] { return counterOf(409) == 3; }));
+    release.set_value();
+    // Frames are handed over in order: once this one is in, the notice was dispatched.
+    device.sendStatus();
+    ASSERT_TRUE(recorder.waitCount(409, NET_CMD_STATUS, 2));
+    EXPECT_TRUE(recorder.from(409, NET_CMD_OFFLINE).empty());
+    EXPECT_EQ(counterOf(409), 3);
+    EXPECT_EQ(logRowsWith("离线包已过时,设备仍在线:409").size(), 1u);
 }
 
 TEST_F(HeartbeatTest, AnsweringDeviceStaysUnderSupervisionTickAfterTick) {
