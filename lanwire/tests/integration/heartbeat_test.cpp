@@ -118,6 +118,7 @@ TEST_F(HeartbeatTest, AnOfflineNoticeOvertakenByAnAnswerIsDropped) {
     EXPECT_TRUE(recorder.from(409, NET_CMD_OFFLINE).empty());
     EXPECT_EQ(counterOf(409), 3);
     EXPECT_EQ(logRowsWith("离线包已过时,设备仍在线:409").size(), 1u);
+    recorder.setHook({});  // it refers to this test's locals
 }
 
 TEST_F(HeartbeatTest, AnsweringDeviceStaysUnderSupervisionTickAfterTick) {
