@@ -98,27 +98,36 @@ TEST_F(HeartbeatTest, AnOfflineNoticeOvertakenByAnAnswerIsDropped) {
     const sockaddr_in peer = address(device.config().sourceAddress, 0);
     ASSERT_TRUE(DoNetReg(409, &peer));
     // The callback is busy with a status frame while the notice is queued and the answer comes.
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    std::atomic<bool> busy{false};
-    recorder.setHook([&](const Delivery& delivery) {
-        if (delivery.command() != NET_CMD_STATUS || busy.exchange(true)) return;
-        released.wait();
+    // Shared with the hook, which may still run on the link's thread when the test ends.
+    struct Gate {
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<bool> busy{false};
+        void open() {
+            if (!opened.exchange(true)) release.set_value();
+        }
+        std::atomic<bool> opened{false};
+    };
+    const auto gate = std::make_shared<Gate>();
+    // A failed assertion must not leave the link's thread waiting.
+    const std::unique_ptr<Gate, void (*)(Gate*)> openAtEnd(gate.get(), [](Gate* g) { g->open(); });
+    recorder.setHook([gate](const Delivery& delivery) {
+        if (delivery.command() != NET_CMD_STATUS || gate->busy.exchange(true)) return;
+        gate->released.wait();
     });
     device.sendStatus();
-    ASSERT_TRUE(testkit::waitFor([&] { return busy.load(); }));
+    ASSERT_TRUE(testkit::waitFor([&] { return gate->busy.load(); }));
     for (int tick = 0; tick < 4; ++tick) advanceTick();
     ASSERT_EQ(counterOf(409), -1);
     device.sendFrame(buildDeviceHeader(NET_CMD_HEARTBEAT_ACK, 409));
     ASSERT_TRUE(testkit::waitFor([&] { return counterOf(409) == 3; }));
-    release.set_value();
+    gate->open();
     // Frames are handed over in order: once this one is in, the notice was dispatched.
     device.sendStatus();
     ASSERT_TRUE(recorder.waitCount(409, NET_CMD_STATUS, 2));
     EXPECT_TRUE(recorder.from(409, NET_CMD_OFFLINE).empty());
     EXPECT_EQ(counterOf(409), 3);
     EXPECT_EQ(logRowsWith("离线包已过时,设备仍在线:409").size(), 1u);
-    recorder.setHook({});  // it refers to this test's locals
 }
 
 TEST_F(HeartbeatTest, AnsweringDeviceStaysUnderSupervisionTickAfterTick) {
