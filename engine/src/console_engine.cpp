@@ -50,7 +50,7 @@ ConsoleEngine::ConsoleEngine(SessionOptions options, GroupChooser& chooser,
         throw std::invalid_argument("ConsoleEngine: postToEngine is required");
     m_switching.setRunObserver([this](const GroupRun& run) { tell(RunProgress{run}); });
     m_switching.setRunEndedObserver([this](const GroupRun& run) {
-        m_alerts->runEnded(run, auditText(run, m_switching.options().userName));
+        m_alerts->runEnded(run, auditText(run, run.actor));
     });
 }
 
@@ -149,9 +149,26 @@ bool ConsoleEngine::handleMessage(std::uint32_t message, std::uintptr_t wParam,
     }
 }
 
-SendResult ConsoleEngine::switchOutlet(std::uint16_t id, int outlet, bool on) {
+SendResult ConsoleEngine::switchOutlet(std::uint16_t id, int outlet, bool on,
+                                       const Actor& actor) {
+    if (!m_session.linkStarted()) return SendResult::LinkDown;
     if (outlet < 1 || outlet > 16) return SendResult::Invalid;
-    return m_channel.SendChannelSwitch(id, static_cast<std::uint8_t>(outlet), on ? 1 : 0);
+    // The operator's rows keep the form they always had; anybody else is named.
+    return m_channel.SendChannelSwitch(id, static_cast<std::uint8_t>(outlet), on ? 1 : 0,
+                                       actor.atConsole ? std::string() : actor.name);
+}
+
+RunStart ConsoleEngine::startGroupRun(GroupKind kind, int group, bool on, const Actor& actor) {
+    if (!actor.atConsole && !m_session.linkStarted()) return RunStart::LinkDown;
+    return m_switching.startGroupRun(kind, group, on ? 1 : 0, actor);
+}
+
+RunStart ConsoleEngine::chooseGroupRun(GroupKind kind, bool on, const Actor& actor) {
+    return m_switching.chooseAndStart(kind, on ? 1 : 0, actor);
+}
+
+CancelResult ConsoleEngine::cancelRun(std::uint64_t run, const Actor& actor) {
+    return m_switching.cancelRun(run, actor);
 }
 
 std::vector<DeviceSnapshot> ConsoleEngine::devices() const {

@@ -100,7 +100,7 @@ TEST(EngineEvents, ADeviceLifeReachesAClientOnceByValue) {
 
         // Status: outlet 2 switched through the engine's command; the device reports it.
         SendResult sent = SendResult::Refused;
-        console.run([&] { sent = console.engine->switchOutlet(31, 2, true); });
+        console.run([&] { sent = console.engine->switchOutlet(31, 2, true, Actor{"mqtt"}); });
         ASSERT_EQ(sent, SendResult::Queued);
         ASSERT_TRUE(client.waitFor<DeviceChanged>(31));
         EXPECT_TRUE(client.all<DeviceChanged>(31)[0].device.leds[1]);
@@ -120,8 +120,11 @@ TEST(EngineEvents, ADeviceLifeReachesAClientOnceByValue) {
         intruder.disconnect();  // and stays away: 31 is left to its owner
 
         // Step done: a parallel run of group 2; the device's last step reports and confirms.
-        console.run(
-            [&] { console.engine->switching().startGroupRun(GroupKind::Parallel, 2, 1, "test"); });
+        RunStart started = RunStart::LinkDown;
+        console.run([&] {
+            started = console.engine->startGroupRun(GroupKind::Parallel, 2, true, Actor{"web:ann"});
+        });
+        ASSERT_EQ(started, RunStart::Started);
         ASSERT_TRUE(client.waitFor<StepDone>(31));
         ASSERT_TRUE(client.waitFor<DeviceChanged>(31, 2));
 

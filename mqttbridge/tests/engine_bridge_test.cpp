@@ -305,8 +305,8 @@ TEST_F(EngineWithBroker, NetworkGroupCommandsNeverAskAndTheirRefusalsAreLogged) 
     ASSERT_TRUE(device.waitCommand(protocol::NET_CMD_PARALLEL));
     recorder->publish("rack/group/2/parallel/set", "OFF");
     recorder->publish("rack/group/5/serial/set", "ON");
-    EXPECT_TRUE(logged({logcode::kFailure, logcode::kParallel, "分组2正在执行,忽略MQTT的平行关"}));
-    EXPECT_TRUE(logged({logcode::kFailure, logcode::kSerial, "分组5没有设备,忽略MQTT的串行开"}));
+    EXPECT_TRUE(logged({logcode::kFailure, logcode::kParallel, "分组2正在执行,忽略mqtt的平行关"}));
+    EXPECT_TRUE(logged({logcode::kFailure, logcode::kSerial, "分组5没有设备,忽略mqtt的串行开"}));
     console->run([] {});
     EXPECT_EQ(asked, 0);
     EXPECT_TRUE(console->prompt.messages.empty());
