@@ -76,8 +76,13 @@ private:
         m_conflicts.insert(e.id);
         m_bridge->publishConflict(e.id, ipv4Text(e.newcomer), ipv4Text(e.online));
     }
+    // Not published.
     void on(const StepDone&) {}
     void on(const RunProgress&) {}
+    void on(const StepTimedOut&) {}
+    void on(const TaskApplied&) {}
+    void on(const TaskSkipped&) {}
+    void on(const LogTrouble&) {}
 
     void run(const Command& command) {
         std::visit(

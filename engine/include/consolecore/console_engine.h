@@ -25,6 +25,7 @@ namespace consolecore {
 
 class ConsoleEngine;
 class EngineAlerts;
+class EventRelay;
 
 struct EngineHooks {
     // Runs `task` later on the engine's thread. Required: the link's notices reach the engine
@@ -116,6 +117,8 @@ private:
     void onDeviceEvent(std::uint16_t id, int kind);
     void onIdConflict(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online);
     void tell(const EngineEvent& event);
+    // The log store's trouble and the runner's task events, from their threads to clients.
+    void listenToLogAndTasks();
     // Device offline (its row gone or kept offline) and back, to the alerts.
     void alertDeviceEvent(std::uint16_t id, int kind, const std::string& name);
 
@@ -126,6 +129,8 @@ private:
     DeviceTable m_table;
     SwitchingController m_switching;
     std::unique_ptr<EngineAlerts> m_alerts;
+    // From start() to stop(): events found on other threads (see listenToLogAndTasks).
+    std::shared_ptr<EventRelay> m_relay;
     std::vector<ClientFactory> m_factories;
     std::vector<std::unique_ptr<EngineClient>> m_owned;
     std::vector<EngineClient*> m_clients;
