@@ -59,9 +59,8 @@ ConsoleEngine::ConsoleEngine(SessionOptions options, GroupChooser& chooser,
         }
         tell(RunProgress{run});
     });
-    m_switching.setRunEndedObserver([this](const GroupRun& run) {
-        m_alerts->runEnded(run, auditText(run, run.actor));
-    });
+    m_switching.setRunEndedObserver(
+        [this](const GroupRun& run) { m_alerts->runEnded(run, auditText(run, run.actor)); });
 }
 
 ConsoleEngine::~ConsoleEngine() {
@@ -133,7 +132,7 @@ void ConsoleEngine::listenToLogAndTasks() {
     const LogTap alerts = m_alerts->logTap();
     LogTap tap;
     tap.line = [line = alerts.line, relay = m_relay](int type, int subType,
-                                                       std::string_view content) {
+                                                     std::string_view content) {
         if (line) line(type, subType, content);
         if (isLogTroubleLine(type, subType, content)) relay->tell(LogTrouble{std::string(content)});
     };
@@ -199,8 +198,7 @@ bool ConsoleEngine::handleMessage(std::uint32_t message, std::uintptr_t wParam,
     }
 }
 
-SendResult ConsoleEngine::switchOutlet(std::uint16_t id, int outlet, bool on,
-                                       const Actor& actor) {
+SendResult ConsoleEngine::switchOutlet(std::uint16_t id, int outlet, bool on, const Actor& actor) {
     if (!m_session.linkStarted()) return SendResult::LinkDown;
     if (outlet < 1 || outlet > 16) return SendResult::Invalid;
     // The operator's rows keep the form they always had; anybody else is named.

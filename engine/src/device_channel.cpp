@@ -254,8 +254,8 @@ SendResult CDeviceChannel::SendSerialSwitch(std::uint16_t id, std::uint8_t on, s
     return result;
 }
 
-SendResult CDeviceChannel::SendChannelSwitch(std::uint16_t id, std::uint8_t outlet,
-                                             std::uint8_t on, const std::string& actor) {
+SendResult CDeviceChannel::SendChannelSwitch(std::uint16_t id, std::uint8_t outlet, std::uint8_t on,
+                                             const std::string& actor) {
     const auto device = lookUp(id);
     if (!device) return SendResult::UnknownDevice;
     const SendResult result =

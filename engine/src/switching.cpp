@@ -128,8 +128,7 @@ bool SwitchingController::confirmOff(GroupKind kind, int group,
 }
 
 GroupRun& SwitchingController::beginRun(GroupKind kind, std::uint8_t target, int group,
-                                        std::vector<std::uint32_t> planned,
-                                        const Actor& actor) {
+                                        std::vector<std::uint32_t> planned, const Actor& actor) {
     GroupRun run;
     run.actor = actor.name;
     run.id = m_nextRunId++;

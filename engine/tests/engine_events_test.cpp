@@ -8,10 +8,10 @@
 #include <algorithm>
 
 #include "devroster/devroster.h"
-#include "logbase/log_codes.h"
 #include "engine_thread.h"
 #include "lanwire/lanwire.h"
 #include "lanwire/lanwire_options.h"
+#include "logbase/log_codes.h"
 #include "platform/ipv4_text.h"
 #include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
@@ -108,7 +108,8 @@ TEST_F(EngineEvents, ADeviceLifeReachesAClientOnceByValue) {
         // Step done: a parallel run of group 2; the device's last step reports and confirms.
         RunStart started = RunStart::LinkDown;
         console->run([&] {
-            started = console->engine->startGroupRun(GroupKind::Parallel, 2, true, Actor{"web:ann"});
+            started =
+                console->engine->startGroupRun(GroupKind::Parallel, 2, true, Actor{"web:ann"});
         });
         ASSERT_EQ(started, RunStart::Started);
         ASSERT_TRUE(client.waitFor<StepDone>(31));
@@ -135,8 +136,8 @@ TEST_F(EngineEvents, ADeviceLifeReachesAClientOnceByValue) {
         EXPECT_EQ(FindDevice(31), nullptr);
         EXPECT_EQ(client.all<DeviceRegistered>(31)[0].device.name, "SIM31");
         // Commands from elsewhere than the console name their actor.
-        EXPECT_EQ(coretest::countLog({logcode::kRun, logcode::kOther, "设备:SIM31开灯:2,用户:mqtt"}),
-                  1);
+        EXPECT_EQ(
+            coretest::countLog({logcode::kRun, logcode::kOther, "设备:SIM31开灯:2,用户:mqtt"}), 1);
         const auto rows = coretest::readLog();
         EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const coretest::LogRow& row) {
             return row.content.starts_with("平行开分组2汇总:") &&

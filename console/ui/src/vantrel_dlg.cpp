@@ -174,12 +174,12 @@ void CVantrelDlg::buildWindow() {
     tools->addStretch(1);
     // The operator's runs: the group dialog, then the engine's command in their name.
     const auto groupButton = [this](const QString& text, consolecore::GroupKind kind, bool on) {
-        return addToolButton(text, [this, kind, on] {
-            m_engine.chooseGroupRun(kind, on, m_engine.consoleActor());
-        });
+        return addToolButton(
+            text, [this, kind, on] { m_engine.chooseGroupRun(kind, on, m_engine.consoleActor()); });
     };
     tools->addWidget(groupButton(QStringLiteral("平行开"), consolecore::GroupKind::Parallel, true));
-    tools->addWidget(groupButton(QStringLiteral("平行关"), consolecore::GroupKind::Parallel, false));
+    tools->addWidget(
+        groupButton(QStringLiteral("平行关"), consolecore::GroupKind::Parallel, false));
     tools->addWidget(groupButton(QStringLiteral("串行开"), consolecore::GroupKind::Serial, true));
     tools->addWidget(groupButton(QStringLiteral("串行关"), consolecore::GroupKind::Serial, false));
     body()->addLayout(tools);

@@ -5,8 +5,8 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>

@@ -71,8 +71,9 @@ using EngineEvent =
 
 // A subscriber. onEngineEvent runs on the engine's thread (the window's GUI thread, the main
 // thread of the service), never under a lock of the engine; events found on other threads
-// (the task runner's, the log writer's) are posted to the engine's thread first; a client with a thread of its own
-// copies the event and posts it there. It must not subscribe or unsubscribe from inside it.
+// (the task runner's, the log writer's) are posted to the engine's thread first; a client with a
+// thread of its own copies the event and posts it there. It must not subscribe or unsubscribe from
+// inside it.
 class EngineClient {
 public:
     virtual ~EngineClient() = default;
