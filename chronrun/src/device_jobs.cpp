@@ -90,7 +90,7 @@ bool DeviceJobs::hasUnsentJob(std::uint16_t devID, std::int32_t timID) {
            (busy != m_busy.end() && busy->second.timID == timID && !busy->second.sending);
 }
 
-void DeviceJobs::taskEnded(std::int32_t timID) {
+std::vector<ChronrunTaskEvent> DeviceJobs::taskEnded(std::int32_t timID) {
     std::vector<DeviceJob> expired;
     {
         std::lock_guard lock(m_mutex);
@@ -105,6 +105,11 @@ void DeviceJobs::taskEnded(std::int32_t timID) {
                  "定时任务[" + std::string(jobName(job).c_str()) + "]结束时间已到,放弃设备[" +
                      std::to_string(int{job.devID}) + "]");
     }
+    std::vector<ChronrunTaskEvent> skipped;
+    for (const DeviceJob& job : expired) {
+        skipped.push_back({ChronrunTaskEvent::Kind::Skipped, jobName(job).c_str(), job.devID});
+    }
+    return skipped;
 }
 
 void DeviceJobs::stop() {
@@ -261,7 +266,10 @@ void DeviceJobs::pace() {
         if (!run.started()) startDeviceRun(run);
         sendNextOutlet(m_context, run);
         const Clock::time_point sent = Clock::now();
-        if (run.finished()) finishDeviceRun(run);
+        if (run.finished()) {
+            finishDeviceRun(run);
+            m_context.tell({ChronrunTaskEvent::Kind::Applied, run.taskName.c_str(), run.job.devID});
+        }
         lock.lock();
         if (!run.finished()) {
             // Paced from when the frame has left, so a device never gets two frames closer

@@ -36,7 +36,8 @@ public:
     // sent has lost the ones already sent.)
     bool hasUnsentJob(std::uint16_t devID, std::int32_t timID);
     // The window of task `timID` has closed: its jobs still waiting give up.
-    void taskEnded(std::int32_t timID);
+    // Returns what it gave up, to be told once the caller holds no lock.
+    std::vector<ChronrunTaskEvent> taskEnded(std::int32_t timID);
     // Ends every thread (a send in progress finishes that frame first); jobs still waiting
     // log that their device was not found. Call after the worker flag was cleared.
     void stop();

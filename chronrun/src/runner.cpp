@@ -29,6 +29,7 @@ struct Runner::Session {
     explicit Session(const ChronrunOptions& options) {
         context.clock = options.clock ? options.clock : SystemChronrunClock();
         context.send = options.send ? options.send : ChronrunSendFn(&TCPSend);
+        context.onTask = options.onTask;
     }
     ~Session() { stop(); }
 

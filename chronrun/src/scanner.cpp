@@ -51,16 +51,20 @@ void Scanner::run() {
 void Scanner::sweep() {
     const int count = GetTTPointCount();
     for (int i = 0; i < count && !m_stop.stopped(); ++i) {
-        // One task per hold, so the editor and a save wait at most one task's check.
-        TimTaskGuard guard;
-        if (i >= GetTTPointCount()) return;  // tasks were removed meanwhile
-        TimTaskPoint_* task = nullptr;
-        try {
-            task = &GetTTPointByIndex(i);
-        } catch (const std::invalid_argument&) {
-            return;
+        {
+            // One task per hold, so the editor and a save wait at most one task's check.
+            TimTaskGuard guard;
+            if (i >= GetTTPointCount()) return;  // tasks were removed meanwhile
+            TimTaskPoint_* task = nullptr;
+            try {
+                task = &GetTTPointByIndex(i);
+            } catch (const std::invalid_argument&) {
+                return;
+            }
+            check(*task, m_context.clock->localNow());
         }
-        check(*task, m_context.clock->localNow());
+        for (const ChronrunTaskEvent& event : m_toTell) m_context.tell(event);
+        m_toTell.clear();
     }
 }
 
@@ -71,7 +75,7 @@ void Scanner::check(TimTaskPoint_& task, const ChronrunLocalTime& now) {
             const std::string text = formatText("定时结束时间到:%u;%u", task.endtime, seconds);
             logEvent(logcode::kSystem, logcode::kTimedTask, text);
             task.runState = kTaskEnded;
-            m_jobs.taskEnded(task.timID);  // its jobs still waiting give up
+            m_toTell = m_jobs.taskEnded(task.timID);  // its jobs still waiting give up
         }
         return;
     }
@@ -84,8 +88,9 @@ void Scanner::check(TimTaskPoint_& task, const ChronrunLocalTime& now) {
         auto [entry, inserted] = m_holidayLogged.try_emplace(task.timID, today);
         if (inserted || entry->second != today) {
             entry->second = today;
-            logEvent(logcode::kSystem, logcode::kTimedTask,
-                     "节假日跳过定时任务:" + std::string(GetTimNameUtf8(task).c_str()));
+            const std::string name = GetTimNameUtf8(task).c_str();
+            logEvent(logcode::kSystem, logcode::kTimedTask, "节假日跳过定时任务:" + name);
+            m_toTell.push_back({ChronrunTaskEvent::Kind::Skipped, name, std::nullopt});
         }
         return;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <thread>
+#include <vector>
 
 #include "chronrun/chronrun_options.h"
 #include "chronstore/tim_task.h"
@@ -30,7 +31,7 @@ public:
 private:
     void run();
     void sweep();
-    // One task, with the store lock held.
+    // One task, with the store lock held; what it has to tell goes to m_toTell.
     void check(TimTaskPoint_& task, const ChronrunLocalTime& now);
 
     RunnerContext& m_context;
@@ -39,6 +40,8 @@ private:
     StopSignal m_stop;  // stopped once the scan flag is cleared
     // The day each task's holiday skip was last logged (scan thread only).
     std::map<std::int32_t, std::int32_t> m_holidayLogged;
+    // Task events of the task checked last, told once the store lock is released.
+    std::vector<ChronrunTaskEvent> m_toTell;
     std::thread m_thread;
 };
 

@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "chronrun/chronrun_options.h"
 #include "consolecore/device_channel.h"
 #include "engine_alerts.h"
+#include "event_relay.h"
 #include "lanwire/lanwire.h"
 #include "platform/ipv4_text.h"
 #include "platform/messages.h"
@@ -48,10 +50,17 @@ ConsoleEngine::ConsoleEngine(SessionOptions options, GroupChooser& chooser,
     // Without it the link's notices would go nowhere, silently.
     if (!m_hooks.postToEngine)
         throw std::invalid_argument("ConsoleEngine: postToEngine is required");
-    m_switching.setRunObserver([this](const GroupRun& run) { tell(RunProgress{run}); });
-    m_switching.setRunEndedObserver([this](const GroupRun& run) {
-        m_alerts->runEnded(run, auditText(run, m_switching.options().userName));
+    m_switching.setRunObserver([this](const GroupRun& run) {
+        // The devices a timed-out run still waited for, before the run's end.
+        if (run.outcome == RunOutcome::TimedOut) {
+            for (std::uint32_t id : run.unconfirmed) {
+                tell(StepTimedOut{static_cast<std::uint16_t>(id), run.id});
+            }
+        }
+        tell(RunProgress{run});
     });
+    m_switching.setRunEndedObserver(
+        [this](const GroupRun& run) { m_alerts->runEnded(run, auditText(run, run.actor)); });
 }
 
 ConsoleEngine::~ConsoleEngine() {
@@ -78,6 +87,9 @@ void ConsoleEngine::start() {
     SetWindowHand(&m_inbox);
     // Listening before the modules start: the runner may skip a task in its first sweep.
     m_alerts->start(settingsPath(), m_hooks.alertTimings);
+    m_relay = std::make_shared<EventRelay>(
+        [this](EngineEvent event) { post([this, event = std::move(event)] { tell(event); }); });
+    listenToLogAndTasks();
     m_session.start();
     m_alerts->tellSettingsProblems();
     // Read (and its problems logged) by the session, once the log store was open.
@@ -98,10 +110,47 @@ void ConsoleEngine::stop() {
         unsubscribe(*m_owned.back());
         m_owned.pop_back();
     }
+    // Nothing is told from other threads from here on.
+    if (m_relay) {
+        SetLogTap({});
+        m_relay->close();
+    }
     // While the log store is still open.
     m_alerts->stop();
     m_session.stop();  // does nothing when not running
+    if (m_relay) {
+        ChronrunOptions runner = GetChronrunOptions();
+        runner.onTask = nullptr;
+        SetChronrunOptions(runner);
+        m_relay.reset();
+    }
     SetWindowHand(nullptr);
+}
+
+void ConsoleEngine::listenToLogAndTasks() {
+    // The alerts and the clients share the one log listener; both only queue.
+    const LogTap alerts = m_alerts->logTap();
+    LogTap tap;
+    tap.line = [line = alerts.line, relay = m_relay](int type, int subType,
+                                                     std::string_view content) {
+        if (line) line(type, subType, content);
+        if (isLogTroubleLine(type, subType, content)) relay->tell(LogTrouble{std::string(content)});
+    };
+    tap.trouble = [trouble = alerts.trouble, relay = m_relay](std::string_view problem) {
+        if (trouble) trouble(problem);
+        relay->tell(LogTrouble{std::string(problem)});
+    };
+    SetLogTap(std::move(tap));
+    // Read by the runner when the session starts it.
+    ChronrunOptions runner = GetChronrunOptions();
+    runner.onTask = [relay = m_relay](const ChronrunTaskEvent& event) {
+        if (event.kind == ChronrunTaskEvent::Kind::Applied) {
+            relay->tell(TaskApplied{event.task, event.deviceId.value_or(0)});
+        } else {
+            relay->tell(TaskSkipped{event.task, event.deviceId});
+        }
+    };
+    SetChronrunOptions(runner);
 }
 
 void ConsoleEngine::Inbox::post(std::uint32_t message, std::uintptr_t wParam,
@@ -149,9 +198,25 @@ bool ConsoleEngine::handleMessage(std::uint32_t message, std::uintptr_t wParam,
     }
 }
 
-SendResult ConsoleEngine::switchOutlet(std::uint16_t id, int outlet, bool on) {
+SendResult ConsoleEngine::switchOutlet(std::uint16_t id, int outlet, bool on, const Actor& actor) {
+    if (!m_session.linkStarted()) return SendResult::LinkDown;
     if (outlet < 1 || outlet > 16) return SendResult::Invalid;
-    return m_channel.SendChannelSwitch(id, static_cast<std::uint8_t>(outlet), on ? 1 : 0);
+    // The operator's rows keep the form they always had; anybody else is named.
+    return m_channel.SendChannelSwitch(id, static_cast<std::uint8_t>(outlet), on ? 1 : 0,
+                                       actor.atConsole ? std::string() : actor.name);
+}
+
+RunStart ConsoleEngine::startGroupRun(GroupKind kind, int group, bool on, const Actor& actor) {
+    if (!actor.atConsole && !m_session.linkStarted()) return RunStart::LinkDown;
+    return m_switching.startGroupRun(kind, group, on ? 1 : 0, actor);
+}
+
+RunStart ConsoleEngine::chooseGroupRun(GroupKind kind, bool on, const Actor& actor) {
+    return m_switching.chooseAndStart(kind, on ? 1 : 0, actor);
+}
+
+CancelResult ConsoleEngine::cancelRun(std::uint64_t run, const Actor& actor) {
+    return m_switching.cancelRun(run, actor);
 }
 
 std::vector<DeviceSnapshot> ConsoleEngine::devices() const {

@@ -254,8 +254,8 @@ SendResult CDeviceChannel::SendSerialSwitch(std::uint16_t id, std::uint8_t on, s
     return result;
 }
 
-SendResult CDeviceChannel::SendChannelSwitch(std::uint16_t id, std::uint8_t outlet,
-                                             std::uint8_t on) {
+SendResult CDeviceChannel::SendChannelSwitch(std::uint16_t id, std::uint8_t outlet, std::uint8_t on,
+                                             const std::string& actor) {
     const auto device = lookUp(id);
     if (!device) return SendResult::UnknownDevice;
     const SendResult result =
@@ -263,8 +263,9 @@ SendResult CDeviceChannel::SendChannelSwitch(std::uint16_t id, std::uint8_t outl
     // Written once the frame is queued: a refused command must not read as switched. The
     // caller tells the refusal in its own way.
     if (result == SendResult::Queued) {
-        const std::string text =
+        std::string text =
             "设备:" + device->name + (on ? "开灯:" : "关灯:") + std::to_string(outlet);
+        if (!actor.empty()) text += ",用户:" + actor;
         logEvent(logcode::kRun, logcode::kOther, text);
     }
     return result;

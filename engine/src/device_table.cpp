@@ -361,12 +361,11 @@ void DeviceTable::reportLost(const std::vector<DeviceRow>& rows) {
     m_loss.onLost(lost);
 }
 
-void DeviceTable::onLedCellClicked(std::uint16_t id, int channelIndex) {
-    if (findRow(id) < 0 || channelIndex < 0 || channelIndex > 15) return;
+std::optional<bool> DeviceTable::ledClickTarget(std::uint16_t id, int channelIndex) const {
+    if (findRow(id) < 0 || channelIndex < 0 || channelIndex > 15) return std::nullopt;
     const auto device = snapshotDevice(id);
-    if (!device) return;
-    const bool on = device->leds[channelIndex];
-    m_channel.SendChannelSwitch(id, static_cast<std::uint8_t>(channelIndex + 1), on ? 0 : 1);
+    if (!device) return std::nullopt;
+    return !device->leds[channelIndex];
 }
 
 void DeviceTable::onButtonCellClicked(std::uint16_t id, int column) {

@@ -41,11 +41,15 @@ std::optional<alerts::Alert> alertOfLogLine(int type, int subType, std::string_v
             return alert;
         }
     }
-    if (type == logcode::kFailure && subType == logcode::kOther &&
-        content.starts_with("日志队列已满,丢弃")) {
+    if (isLogTroubleLine(type, subType, content)) {
         return make(AlertEvent::LogTrouble, std::string(content));
     }
     return std::nullopt;
+}
+
+bool isLogTroubleLine(int type, int subType, std::string_view content) {
+    return type == logcode::kFailure && subType == logcode::kOther &&
+           content.starts_with("日志队列已满,丢弃");
 }
 
 EngineAlerts::~EngineAlerts() {
@@ -64,8 +68,12 @@ void EngineAlerts::start(const std::string& settingsFile, const alerts::AlertTim
         return;
     }
     m_service = service;
+}
+
+LogTap EngineAlerts::logTap() const {
+    if (!m_service) return {};
     // Lines come from every thread; the listener only queues.
-    std::weak_ptr<alerts::AlertService> weak = service;
+    std::weak_ptr<alerts::AlertService> weak = m_service;
     LogTap tap;
     tap.line = [weak](int type, int subType, std::string_view content) {
         if (auto alert = alertOfLogLine(type, subType, content)) {
@@ -77,7 +85,7 @@ void EngineAlerts::start(const std::string& settingsFile, const alerts::AlertTim
             target->raise(make(alerts::AlertEvent::LogTrouble, std::string(problem)));
         }
     };
-    SetLogTap(std::move(tap));
+    return tap;
 }
 
 void EngineAlerts::tellSettingsProblems() {
@@ -90,7 +98,6 @@ void EngineAlerts::tellSettingsProblems() {
 
 void EngineAlerts::stop() {
     if (!m_service) return;
-    SetLogTap({});
     m_service->stop();
     m_service.reset();
     m_wentOffline.clear();

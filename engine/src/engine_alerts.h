@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "alerts/alert_service.h"
+#include "logbase/log_tap.h"
 
 namespace consolecore {
 
@@ -20,17 +21,22 @@ struct GroupRun;
 // The alert a logged line stands for, if any: the task runner's holiday skip and its giving
 // up on a device at a task's end, and the log store dropping lines.
 std::optional<alerts::Alert> alertOfLogLine(int type, int subType, std::string_view content);
+// The log store's own line for lines it dropped ("日志队列已满,丢弃...").
+bool isLogTroubleLine(int type, int subType, std::string_view content);
 
 class EngineAlerts {
 public:
     ~EngineAlerts();  // stop()
     // Reads [Alerts] from `settingsFile` and, when a webhook or a command is set, starts
-    // delivering and listens to the log.
+    // delivering.
     void start(const std::string& settingsFile, const alerts::AlertTimings& timings);
+    // What the alerts take from the log, for the engine's log listener: empty functions when
+    // not delivering. Safe to call after stop (they then raise nothing).
+    LogTap logTap() const;
     // The problems the last start found in [Alerts]: one log row and one stderr line each.
     // Called once the log store is open.
     void tellSettingsProblems();
-    // Stops listening, then delivers what it can within the grace time.
+    // Delivers what it can within the grace time (the engine stops its log listener first).
     void stop();
     bool running() const { return m_service != nullptr; }
 

@@ -80,7 +80,9 @@ std::string auditText(const GroupRun& run, const std::string& user) {
                        "汇总:顺序[" + idList(run.switched) + "],结果:" + outcomeText(run.outcome);
     if (!run.unconfirmed.empty()) text += ",未确认[" + idList(run.unconfirmed) + "]";
     if (!run.lost.empty()) text += ",掉线[" + idList(run.lost) + "]";
-    return text + ",用时" + seconds(run.ended - run.started) + ",用户:" + user;
+    text += ",用时" + seconds(run.ended - run.started) + ",用户:" + user;
+    if (!run.cancelledBy.empty() && run.cancelledBy != user) text += ",取消:" + run.cancelledBy;
+    return text;
 }
 
 std::string localUserName() {

@@ -93,16 +93,16 @@ std::vector<GroupRun> SwitchingController::activeRuns() const {
 }
 
 bool SwitchingController::refuseWhileRunning(GroupKind kind, int group, std::uint8_t target,
-                                             Requester requester) {
+                                             const Actor& actor) {
     if (!findRun(kind, group)) return false;
-    if (requester.operatorAsks()) {
+    if (actor.atConsole) {
         const std::string text = groupName(group) +
                                  (kind == GroupKind::Serial ? "的串行操作" : "的平行操作") +
                                  "正在进行,请等待其结束或取消后再试";
         m_prompt.showMessage(text);
         return true;
     }
-    const std::string& source = *requester.networkSource;
+    const std::string& source = actor.name;
     m_refusals.log(logcode::kFailure, logSubType(kind),
                    "running:" + source + ":" + commandName(kind, target) + std::to_string(group),
                    "分组" + std::to_string(group) + "正在执行,忽略" + source + "的" +
@@ -111,8 +111,8 @@ bool SwitchingController::refuseWhileRunning(GroupKind kind, int group, std::uin
 }
 
 void SwitchingController::refuseNetwork(GroupKind kind, int group, std::uint8_t target,
-                                        Requester requester, const std::string& why) {
-    const std::string& source = *requester.networkSource;
+                                        const Actor& actor, const std::string& why) {
+    const std::string& source = actor.name;
     m_refusals.log(
         logcode::kFailure, logSubType(kind),
         why + ":" + source + ":" + commandName(kind, target) + std::to_string(group),
@@ -128,8 +128,9 @@ bool SwitchingController::confirmOff(GroupKind kind, int group,
 }
 
 GroupRun& SwitchingController::beginRun(GroupKind kind, std::uint8_t target, int group,
-                                        std::vector<std::uint32_t> planned) {
+                                        std::vector<std::uint32_t> planned, const Actor& actor) {
     GroupRun run;
+    run.actor = actor.name;
     run.id = m_nextRunId++;
     run.kind = kind;
     run.target = target;
@@ -166,49 +167,48 @@ void SwitchingController::endRun(std::uint64_t runId, RunOutcome outcome) {
         }
     }
     logEvent(logcode::kRun, run.kind == GroupKind::Serial ? logcode::kSerial : logcode::kParallel,
-             auditText(run, m_options.userName));
+             auditText(run, run.actor));
     notify(run);
     if (m_endedObserver) m_endedObserver(run);
 }
 
-void SwitchingController::startParallel(std::uint8_t target) {
-    if (m_deviceRowCount() == 0) return;
-    const auto chosen = m_chooser.chooseGroup(GroupKind::Parallel, target);
-    if (!chosen) return;
+RunStart SwitchingController::chooseAndStart(GroupKind kind, std::uint8_t target,
+                                             const Actor& actor) {
+    if (kind == GroupKind::Parallel && m_deviceRowCount() == 0) return RunStart::GroupEmpty;
+    const auto chosen = m_chooser.chooseGroup(kind, target);
+    if (!chosen) return RunStart::Declined;
     if (*chosen <= 0 || *chosen > MAX_GROUP_NUMBER) {
         m_prompt.showMessage(kNoGroupChosen);
-        return;
+        return RunStart::NoSuchGroup;
     }
-    runParallel(*chosen, target, {});
+    return startGroupRun(kind, *chosen, target, actor);
 }
 
-void SwitchingController::startGroupRun(GroupKind kind, int group, std::uint8_t target,
-                                        const std::string& source) {
-    const Requester requester{&source};
+RunStart SwitchingController::startGroupRun(GroupKind kind, int group, std::uint8_t target,
+                                            const Actor& actor) {
     if (group <= 0 || group > MAX_GROUP_NUMBER) {
-        refuseNetwork(kind, group, target, requester, "不存在");
-        return;
+        if (!actor.atConsole) refuseNetwork(kind, group, target, actor, "不存在");
+        return RunStart::NoSuchGroup;
     }
-    if (kind == GroupKind::Parallel) {
-        runParallel(group, target, requester);
-    } else {
-        runSerial(group, target, requester);
-    }
+    return kind == GroupKind::Parallel ? runParallel(group, target, actor)
+                                       : runSerial(group, target, actor);
 }
 
-void SwitchingController::runParallel(int group, std::uint8_t target, Requester requester) {
-    if (refuseWhileRunning(GroupKind::Parallel, group, target, requester)) return;
+RunStart SwitchingController::runParallel(int group, std::uint8_t target, const Actor& actor) {
+    if (refuseWhileRunning(GroupKind::Parallel, group, target, actor)) return RunStart::GroupBusy;
     auto& groups = switchingGroups();
-    if (target == 0 && requester.operatorAsks()) {
+    if (target == 0 && actor.atConsole) {
         std::vector<std::uint32_t> order;
         {
             auto guard = groups.lock();
             order = idsToSwitch(switchingOrder(groups.devices(GroupKind::Parallel, group), 0), 0);
         }
-        if (!confirmOff(GroupKind::Parallel, group, order)) return;
+        if (!confirmOff(GroupKind::Parallel, group, order)) return RunStart::Declined;
         // While the question was open, the event loop ran on: a network command may have
         // started a run of this group meanwhile.
-        if (refuseWhileRunning(GroupKind::Parallel, group, target, requester)) return;
+        if (refuseWhileRunning(GroupKind::Parallel, group, target, actor)) {
+            return RunStart::GroupBusy;
+        }
     }
 
     auto guard = groups.lock();
@@ -216,12 +216,12 @@ void SwitchingController::runParallel(int group, std::uint8_t target, Requester 
     const std::size_t count = devices.size();
     if (count == 0) {
         guard.unlock();  // never hold the groups lock across a modal message box
-        if (requester.operatorAsks()) {
+        if (actor.atConsole) {
             m_prompt.showMessage(kNoParallelDevices);
         } else {
-            refuseNetwork(GroupKind::Parallel, group, target, requester, "没有设备");
+            refuseNetwork(GroupKind::Parallel, group, target, actor, "没有设备");
         }
-        return;
+        return RunStart::GroupEmpty;
     }
     const auto sorted = switchingOrder(devices, target);
     if (!groups.findParallRecord(group)) {
@@ -232,8 +232,8 @@ void SwitchingController::runParallel(int group, std::uint8_t target, Requester 
     }
     for (auto& e : devices) e.handled = 0;
     auto planned = idsToSwitch(sorted, target);
-    if (planned.empty()) return;  // nothing to send, nothing to follow
-    GroupRun& run = beginRun(GroupKind::Parallel, target, group, planned);
+    if (planned.empty()) return RunStart::NothingToSwitch;  // nothing to send or follow
+    GroupRun& run = beginRun(GroupKind::Parallel, target, group, planned, actor);
     run.switched = planned;
     guard.unlock();  // the frames go out after the groups lock is released
     std::uint8_t position = 1;
@@ -243,6 +243,7 @@ void SwitchingController::runParallel(int group, std::uint8_t target, Requester 
     }
     armTimeout(run);
     notify(run);
+    return RunStart::Started;
 }
 
 void SwitchingController::onParallelStepDone(std::uint16_t deviceId) {
@@ -268,42 +269,34 @@ void SwitchingController::onParallelStepDone(std::uint16_t deviceId) {
     endRun(run->id, run->lost.empty() ? RunOutcome::Completed : RunOutcome::DeviceLost);
 }
 
-void SwitchingController::startSerial(std::uint8_t target) {
-    const auto chosen = m_chooser.chooseGroup(GroupKind::Serial, target);
-    if (!chosen) return;
-    if (*chosen <= 0 || *chosen > MAX_GROUP_NUMBER) {
-        m_prompt.showMessage(kNoGroupChosen);
-        return;
-    }
-    runSerial(*chosen, target, {});
-}
-
-void SwitchingController::runSerial(int group, std::uint8_t target, Requester requester) {
-    if (refuseWhileRunning(GroupKind::Serial, group, target, requester)) return;
+RunStart SwitchingController::runSerial(int group, std::uint8_t target, const Actor& actor) {
+    if (refuseWhileRunning(GroupKind::Serial, group, target, actor)) return RunStart::GroupBusy;
     auto& groups = switchingGroups();
-    if (!requester.operatorAsks()) {
+    if (!actor.atConsole) {
         bool empty = false;
         {
             auto guard = groups.lock();
             empty = groups.devices(GroupKind::Serial, group).empty();
         }
         if (empty) {
-            refuseNetwork(GroupKind::Serial, group, target, requester, "没有设备");
-            return;
+            refuseNetwork(GroupKind::Serial, group, target, actor, "没有设备");
+            return RunStart::GroupEmpty;
         }
     }
     logEvent(logcode::kRun, logcode::kSerial,
              (target == 1 ? "点击串行开" : "点击串行关") + std::to_string(group));
 
-    if (target == 0 && requester.operatorAsks()) {
+    if (target == 0 && actor.atConsole) {
         std::vector<std::uint32_t> order;
         {
             auto guard = groups.lock();
             order = idsToSwitch(switchingOrder(groups.devices(GroupKind::Serial, group), 0), 0);
         }
-        if (!confirmOff(GroupKind::Serial, group, order)) return;
+        if (!confirmOff(GroupKind::Serial, group, order)) return RunStart::Declined;
         // A network command may have started a run of this group while the question was open.
-        if (refuseWhileRunning(GroupKind::Serial, group, target, requester)) return;
+        if (refuseWhileRunning(GroupKind::Serial, group, target, actor)) {
+            return RunStart::GroupBusy;
+        }
     }
 
     auto guard = groups.lock();
@@ -328,7 +321,8 @@ void SwitchingController::runSerial(int group, std::uint8_t target, Requester re
             continue;
         }
         groups.setDirection(GroupKind::Serial, group, target);
-        GroupRun& run = beginRun(GroupKind::Serial, target, group, idsToSwitch(sorted, target));
+        GroupRun& run =
+            beginRun(GroupKind::Serial, target, group, idsToSwitch(sorted, target), actor);
         run.switched.push_back(e.deviceId);
         run.current = e.deviceId;
         guard.unlock();  // the frame goes out after the groups lock is released
@@ -337,8 +331,10 @@ void SwitchingController::runSerial(int group, std::uint8_t target, Requester re
         logEvent(logcode::kRun, logcode::kSerial, target == 1 ? "串行开" : "串行关");
         armTimeout(run);
         notify(run);
-        return;
+        return RunStart::Started;
     }
+    // An empty group at the console, or every device already in the wanted state.
+    return sorted.empty() ? RunStart::GroupEmpty : RunStart::NothingToSwitch;
 }
 
 void SwitchingController::onSerialStepDone(std::uint16_t deviceId, bool on) {
@@ -462,17 +458,18 @@ void SwitchingController::onDeviceRemoved(std::uint16_t deviceId) {
     for (std::uint64_t id : ended) endRun(id, RunOutcome::DeviceLost);
 }
 
-bool SwitchingController::cancelRun(std::uint64_t runId) {
+CancelResult SwitchingController::cancelRun(std::uint64_t runId, const Actor& actor) {
     auto it = m_runs.find(runId);
-    if (it == m_runs.end()) return false;
+    if (it == m_runs.end()) return CancelResult::UnknownRun;
     GroupRun& run = it->second;
+    if (run.cancelledBy.empty()) run.cancelledBy = actor.name;
     if (run.kind == GroupKind::Parallel || !run.current) {
         endRun(runId, RunOutcome::Cancelled);
-        return true;
+        return CancelResult::Cancelled;
     }
     run.cancelRequested = true;
     notify(run);
-    return true;
+    return CancelResult::Cancelling;
 }
 
 }  // namespace consolecore

@@ -198,7 +198,11 @@ TEST_F(ConsoleEndToEndTest, CellActionsSendCommandsAndRowFollowsDeviceReport) {
     // The device reports its new state; only then does the row say ON.
     EXPECT_TRUE(testkit::waitFor([&] { return cell(0, ColOnOff) == "ON"; }));
 
-    console->onGui([&] { console->table.onLedCellClicked(9, 2); });  // outlet 3 is on: off
+    console->onGui([&] {  // outlet 3 is on: off
+        const auto on = console->table.ledClickTarget(9, 2);
+        ASSERT_EQ(on, std::optional<bool>(false));
+        console->channel.SendChannelSwitch(9, 3, *on ? 1 : 0);
+    });
     ASSERT_TRUE(device.waitCommand(protocol::NET_CMD_CHANNEL));
     const auto channel = device.frames(protocol::NET_CMD_CHANNEL).back();
     EXPECT_EQ(channel.param(0), 3);

@@ -5,16 +5,18 @@
 
 #include <arpa/inet.h>
 
-#include <mutex>
+#include <algorithm>
 
 #include "devroster/devroster.h"
 #include "engine_thread.h"
 #include "lanwire/lanwire.h"
 #include "lanwire/lanwire_options.h"
+#include "logbase/log_codes.h"
 #include "platform/ipv4_text.h"
 #include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
 #include "public/data_path.h"
+#include "recording_client.h"
 #include "simtcp/sim_fleet.h"
 #include "testkit/wait_for.h"
 
@@ -23,59 +25,43 @@ namespace {
 using namespace consolecore;
 using namespace std::chrono_literals;
 
-// Keeps a copy of every event, in order.
-class RecordingClient : public EngineClient {
-public:
-    void onEngineEvent(const EngineEvent& event) override {
-        std::lock_guard guard(m_lock);
-        m_events.push_back(event);
-    }
-    template <typename T>
-    std::vector<T> all(std::uint16_t id) const {
-        std::lock_guard guard(m_lock);
-        std::vector<T> found;
-        for (const EngineEvent& event : m_events) {
-            if (const T* e = std::get_if<T>(&event); e && idOf(*e) == id) found.push_back(*e);
-        }
-        return found;
-    }
-    template <typename T>
-    bool waitFor(std::uint16_t id, std::size_t count = 1) const {
-        return testkit::waitFor([&] { return all<T>(id).size() >= count; });
-    }
-
-private:
-    static std::uint16_t idOf(const DeviceRegistered& e) { return e.device.id; }
-    static std::uint16_t idOf(const DeviceChanged& e) { return e.device.id; }
-    template <typename T>
-    static std::uint16_t idOf(const T& e) {
-        return e.id;
-    }
-
-    mutable std::mutex m_lock;
-    std::vector<EngineEvent> m_events;
-};
+using coretest::RecordingClient;
 
 std::uint32_t address(const char* text) {
     return inet_addr(text);
 }
 
-TEST(EngineEvents, ADeviceLifeReachesAClientOnceByValue) {
-    testkit::TempDir dir;
-    const std::string folder = dir.path().string() + "/";
-    SetDataPath(folder);
-    LanwireOptions link;
-    link.tickPeriod = 100ms;  // a silent device is offline within half a second
-    link.heartbeatGap = 10ms;
-    SetLanwireOptions(link);
-    beginApplication();
-    SessionOptions options;
-    options.programFolder = folder;
-    options.port = 0;
-    options.taskFolder = dir.file("TimingTask");
+class EngineEvents : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetDataPath(m_folder);
+        LanwireOptions link;
+        link.tickPeriod = 100ms;  // a silent device is offline within half a second
+        link.heartbeatGap = 10ms;
+        SetLanwireOptions(link);
+        beginApplication();
+        SessionOptions options;
+        options.programFolder = m_folder;
+        options.port = 0;
+        options.taskFolder = m_dir.file("TimingTask");
+        console = std::make_unique<coretest::EngineThread>(options, ClientFactory{}, &client);
+    }
+    void TearDown() override {
+        console->run([&] { console->engine->unsubscribe(client); });
+        console.reset();
+        endApplication();
+        SetLanwireOptions({});
+        SetDataPath("");
+    }
+
+    testkit::TempDir m_dir;
+    const std::string m_folder = m_dir.path().string() + "/";
     RecordingClient client;
+    std::unique_ptr<coretest::EngineThread> console;
+};
+
+TEST_F(EngineEvents, ADeviceLifeReachesAClientOnceByValue) {
     {
-        coretest::EngineThread console(options, {}, &client);
         simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
         auto config = simtcp::makeDeviceConfig(0, 31);  // from 127.0.0.2
         config.group = 2;
@@ -100,7 +86,7 @@ TEST(EngineEvents, ADeviceLifeReachesAClientOnceByValue) {
 
         // Status: outlet 2 switched through the engine's command; the device reports it.
         SendResult sent = SendResult::Refused;
-        console.run([&] { sent = console.engine->switchOutlet(31, 2, true); });
+        console->run([&] { sent = console->engine->switchOutlet(31, 2, true, Actor{"mqtt"}); });
         ASSERT_EQ(sent, SendResult::Queued);
         ASSERT_TRUE(client.waitFor<DeviceChanged>(31));
         EXPECT_TRUE(client.all<DeviceChanged>(31)[0].device.leds[1]);
@@ -120,8 +106,12 @@ TEST(EngineEvents, ADeviceLifeReachesAClientOnceByValue) {
         intruder.disconnect();  // and stays away: 31 is left to its owner
 
         // Step done: a parallel run of group 2; the device's last step reports and confirms.
-        console.run(
-            [&] { console.engine->switching().startGroupRun(GroupKind::Parallel, 2, 1, "test"); });
+        RunStart started = RunStart::LinkDown;
+        console->run([&] {
+            started =
+                console->engine->startGroupRun(GroupKind::Parallel, 2, true, Actor{"web:ann"});
+        });
+        ASSERT_EQ(started, RunStart::Started);
         ASSERT_TRUE(client.waitFor<StepDone>(31));
         ASSERT_TRUE(client.waitFor<DeviceChanged>(31, 2));
 
@@ -131,7 +121,7 @@ TEST(EngineEvents, ADeviceLifeReachesAClientOnceByValue) {
         silent.reconnect = false;
         device.setKnobs(silent);
         ASSERT_TRUE(client.waitFor<DeviceRemoved>(31));
-        console.run([] {});  // anything still queued on the engine's thread is told
+        console->run([] {});  // anything still queued on the engine's thread is told
 
         EXPECT_EQ(client.all<DeviceRegistered>(31).size(), 1u);
         EXPECT_EQ(client.all<DeviceChanged>(31).size(), 2u);
@@ -145,11 +135,54 @@ TEST(EngineEvents, ADeviceLifeReachesAClientOnceByValue) {
         // The events kept their values after the record left the registry.
         EXPECT_EQ(FindDevice(31), nullptr);
         EXPECT_EQ(client.all<DeviceRegistered>(31)[0].device.name, "SIM31");
-        console.run([&] { console.engine->unsubscribe(client); });
+        // Commands from elsewhere than the console name their actor.
+        EXPECT_EQ(
+            coretest::countLog({logcode::kRun, logcode::kOther, "设备:SIM31开灯:2,用户:mqtt"}), 1);
+        const auto rows = coretest::readLog();
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const coretest::LogRow& row) {
+            return row.content.starts_with("平行开分组2汇总:") &&
+                   row.content.ends_with(",用户:web:ann");
+        }));
     }
-    endApplication();
-    SetLanwireOptions({});
-    SetDataPath("");
+}
+
+// Each command says what became of it; the console's own rows stay as they were, anybody
+// else is named, and a cancel by somebody else than the starter is named in the run's audit.
+TEST_F(EngineEvents, CommandsSayWhatBecameOfThemAndNameTheirActor) {
+    simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
+    auto config = simtcp::makeDeviceConfig(0, 41);
+    config.group = 3;
+    config.mode = 0;
+    simtcp::Knobs knobs;
+    knobs.reportStepDone = false;  // a run of its group stays until cancelled
+    fleet.add(config, knobs);
+    fleet.start();
+    ASSERT_TRUE(client.waitFor<DeviceRegistered>(41));
+
+    const Actor mqtt{"mqtt"};
+    const Actor ann{"web:ann"};
+    console->run([&] {
+        ConsoleEngine& engine = *console->engine;
+        EXPECT_EQ(engine.switchOutlet(99, 1, true, mqtt), SendResult::UnknownDevice);
+        EXPECT_EQ(engine.switchOutlet(41, 17, true, mqtt), SendResult::Invalid);
+        EXPECT_EQ(engine.switchOutlet(41, 2, true, engine.consoleActor()), SendResult::Queued);
+        EXPECT_EQ(engine.switchOutlet(41, 3, false, mqtt), SendResult::Queued);
+        EXPECT_EQ(engine.startGroupRun(GroupKind::Parallel, 7, true, mqtt), RunStart::NoSuchGroup);
+        EXPECT_EQ(engine.startGroupRun(GroupKind::Serial, 4, true, mqtt), RunStart::GroupEmpty);
+        ASSERT_EQ(engine.startGroupRun(GroupKind::Parallel, 3, true, ann), RunStart::Started);
+        EXPECT_EQ(engine.startGroupRun(GroupKind::Parallel, 3, true, mqtt), RunStart::GroupBusy);
+        const std::uint64_t run = engine.switching().activeRuns().at(0).id;
+        EXPECT_EQ(engine.cancelRun(run, mqtt), CancelResult::Cancelled);
+        EXPECT_EQ(engine.cancelRun(run, mqtt), CancelResult::UnknownRun);
+    });
+    EXPECT_EQ(coretest::countLog({logcode::kRun, logcode::kOther, "设备:SIM41开灯:2"}), 1);
+    EXPECT_EQ(coretest::countLog({logcode::kRun, logcode::kOther, "设备:SIM41关灯:3,用户:mqtt"}),
+              1);
+    const auto rows = coretest::readLog();
+    EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const coretest::LogRow& row) {
+        return row.content.starts_with("平行开分组3汇总:顺序[41],结果:已取消") &&
+               row.content.ends_with(",用户:web:ann,取消:mqtt");
+    }));
 }
 
 }  // namespace

@@ -257,7 +257,10 @@ TEST_F(SwitchingRunTest, CancelLetsTheCurrentStepFinishAndSendsNothingMore) {
     console->onGui([&] { console->switching.OnSerialOn(); });
     ASSERT_TRUE(slow.waitCommand(protocol::NET_CMD_SERIAL));
     const std::uint64_t id = activeRunId();
-    console->onGui([&] { EXPECT_TRUE(console->switching.cancelRun(id)); });
+    console->onGui([&] {
+        EXPECT_EQ(console->switching.cancelRun(id, console->switching.consoleActor()),
+                  CancelResult::Cancelling);
+    });
     EXPECT_TRUE(runs().back().cancelRequested);
     EXPECT_TRUE(runs().back().running());
     slow.sendStepDone();
@@ -284,7 +287,10 @@ TEST_F(SwitchingRunTest, OnlyTheCurrentDevicesOwnReplyMovesASerialRun) {
     console->onGui([&] { console->switching.OnSerialOn(); });
     ASSERT_TRUE(slow.waitCommand(protocol::NET_CMD_SERIAL));
     const std::uint64_t id = activeRunId();
-    console->onGui([&] { EXPECT_TRUE(console->switching.cancelRun(id)); });
+    console->onGui([&] {
+        EXPECT_EQ(console->switching.cancelRun(id, console->switching.consoleActor()),
+                  CancelResult::Cancelling);
+    });
     // Each reply is followed by a frame of the same connection that the link drops: once that
     // is counted, the reply before it has been handled and its message posted.
     const auto sendAndSettle = [&](simtcp::SimDevice& from, std::uint16_t claimed) {
@@ -398,9 +404,13 @@ TEST_F(SwitchingRunTest, GivenGroupRunsWithoutTheDialogLikeTheButtons) {
     fleet->start();
     ASSERT_TRUE(console->waitRows(2));
     console->onGui([&] {
-        console->switching.startGroupRun(GroupKind::Parallel, 4, 1, "MQTT");
-        console->switching.startGroupRun(GroupKind::Serial, 5, 1, "MQTT");
-        console->switching.startGroupRun(GroupKind::Serial, 7, 1, "MQTT");
+        const Actor mqtt{"MQTT"};
+        EXPECT_EQ(console->switching.startGroupRun(GroupKind::Parallel, 4, 1, mqtt),
+                  RunStart::Started);
+        EXPECT_EQ(console->switching.startGroupRun(GroupKind::Serial, 5, 1, mqtt),
+                  RunStart::Started);
+        EXPECT_EQ(console->switching.startGroupRun(GroupKind::Serial, 7, 1, mqtt),
+                  RunStart::NoSuchGroup);
     });
     ASSERT_TRUE(parallel.waitCommand(protocol::NET_CMD_PARALLEL));
     ASSERT_TRUE(serial.waitCommand(protocol::NET_CMD_SERIAL));
@@ -431,7 +441,9 @@ TEST_F(SwitchingRunTest, ANetworkCommandWhileTheOffQuestionIsOpenLeavesOneRun) {
     console->onGui([&] {
         auto options = console->switching.options();
         options.confirm = [&](const std::string&, const std::vector<std::uint32_t>&, GroupKind) {
-            if (++asked == 1) console->switching.startGroupRun(GroupKind::Parallel, 2, 0, "MQTT");
+            if (++asked == 1) {
+                console->switching.startGroupRun(GroupKind::Parallel, 2, 0, Actor{"MQTT"});
+            }
             return true;
         };
         console->switching.configure(options);

@@ -1,5 +1,5 @@
 // Engine events become retained state, availability and conflict messages; broker commands
-// become the engine's outlet and group commands, with "MQTT" as their actor.
+// become the engine's outlet and group commands, with "mqtt" as their actor.
 #include "mqttbridge/engine_bridge.h"
 
 #include <memory>
@@ -18,6 +18,9 @@ namespace mqttbridge {
 namespace {
 
 using namespace consolecore;
+
+// Named in the audit lines of the commands that came from the broker; never asked anything.
+const Actor kActor{"mqtt", false};
 
 std::string ipv4Text(std::uint32_t sAddr) {
     in_addr address{};
@@ -73,15 +76,20 @@ private:
         m_conflicts.insert(e.id);
         m_bridge->publishConflict(e.id, ipv4Text(e.newcomer), ipv4Text(e.online));
     }
+    // Not published.
     void on(const StepDone&) {}
     void on(const RunProgress&) {}
+    void on(const StepTimedOut&) {}
+    void on(const TaskApplied&) {}
+    void on(const TaskSkipped&) {}
+    void on(const LogTrouble&) {}
 
     void run(const Command& command) {
         std::visit(
             [this](const auto& c) {
                 using T = std::decay_t<decltype(c)>;
                 if constexpr (std::is_same_v<T, OutletCommand>) {
-                    const SendResult result = m_engine.switchOutlet(c.id, c.outlet, c.on);
+                    const SendResult result = m_engine.switchOutlet(c.id, c.outlet, c.on, kActor);
                     if (result == SendResult::UnknownDevice || result == SendResult::Invalid) {
                         m_repeats.log(logcode::kFailure, logcode::kOther, "unregistered",
                                       "MQTT命令无效:设备" + std::to_string(c.id) + "未注册");
@@ -89,9 +97,11 @@ private:
                         m_refusals.refused(c.id, m_engine.switching().options().timer);
                     }
                 } else {
-                    m_engine.switching().startGroupRun(
+                    // Its refusals are logged by the switching itself; a run that could
+                    // not start because the link is down sends nothing and is not one.
+                    m_engine.startGroupRun(
                         c.mode == GroupMode::Serial ? GroupKind::Serial : GroupKind::Parallel,
-                        c.group, c.on ? 1 : 0, "MQTT");
+                        c.group, c.on, kActor);
                 }
             },
             command);

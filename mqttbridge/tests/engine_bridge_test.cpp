@@ -25,6 +25,7 @@
 #include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
 #include "public/data_path.h"
+#include "recording_client.h"
 #include "simtcp/sim_fleet.h"
 #include "testkit/job_thread.h"
 
@@ -305,8 +306,8 @@ TEST_F(EngineWithBroker, NetworkGroupCommandsNeverAskAndTheirRefusalsAreLogged) 
     ASSERT_TRUE(device.waitCommand(protocol::NET_CMD_PARALLEL));
     recorder->publish("rack/group/2/parallel/set", "OFF");
     recorder->publish("rack/group/5/serial/set", "ON");
-    EXPECT_TRUE(logged({logcode::kFailure, logcode::kParallel, "分组2正在执行,忽略MQTT的平行关"}));
-    EXPECT_TRUE(logged({logcode::kFailure, logcode::kSerial, "分组5没有设备,忽略MQTT的串行开"}));
+    EXPECT_TRUE(logged({logcode::kFailure, logcode::kParallel, "分组2正在执行,忽略mqtt的平行关"}));
+    EXPECT_TRUE(logged({logcode::kFailure, logcode::kSerial, "分组5没有设备,忽略mqtt的串行开"}));
     console->run([] {});
     EXPECT_EQ(asked, 0);
     EXPECT_TRUE(console->prompt.messages.empty());
@@ -361,7 +362,7 @@ protected:
         alerts::AlertTimings timings;
         timings.stormWindow = 50ms;
         timings.attemptTimeout = 5s;
-        startConsole({}, tick, nullptr, timings);
+        startConsole({}, tick, &told, timings);
     }
     // The alerts the command got so far, one JSON document each.
     std::vector<std::string> alerts() const {
@@ -385,6 +386,7 @@ protected:
     }
 
     const std::string m_out = m_folder + "alerts.jsonl";
+    coretest::RecordingClient told;  // the engine's events beside the alerts
 };
 
 // An id conflict from the link, then the owner going offline and the id registering again:
@@ -449,6 +451,12 @@ TEST_F(EngineWithAlerts, RunTimeoutAndRunDeviceLostReachTheAlertCommand) {
     console->run([&] { timer.fireAll(); });
     ASSERT_TRUE(waitAlerts(1));
     EXPECT_EQ(events(), std::vector<std::string>{"run-timeout"});
+    const auto timedOut = told.all<StepTimedOut>(51);
+    ASSERT_EQ(timedOut.size(), 1u);
+    const auto progress = told.all<RunProgress>();
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(timedOut[0].run, progress.back().run.id);
+    EXPECT_EQ(progress.back().run.outcome, RunOutcome::TimedOut);
     EXPECT_NE(alerts()[0].find("\"group\":2"), std::string::npos) << alerts()[0];
 
     recorder->publish("rack/group/3/parallel/set", "ON");
@@ -497,12 +505,14 @@ TEST_F(EngineWithAlerts, TaskSkippedAndGaveUpReachTheAlertCommand) {
     };
     PlusTTPoint(task("假日停", true, 61));
     PlusTTPoint(task("等不到", false, 99));
+    PlusTTPoint(task("按时开", false, 62));
     ASSERT_TRUE(SaveTimPointToFile());
     ReleaseChronstore();
     std::ofstream(tasks + "/Holidays.ini") << "[Holidays]\ncount=1\ndate_1=2024-01-29\n";
     auto clock = std::make_shared<MovableClock>();
     SetChronrunOptions({clock, {}});
     startWithAlerts();
+    addDevice(62, 0, false);
     ASSERT_TRUE(waitAlerts(1));
     EXPECT_EQ(events(), std::vector<std::string>{"task-skipped"});
     // The job must be waiting for device 99 before its end comes.
@@ -515,6 +525,17 @@ TEST_F(EngineWithAlerts, TaskSkippedAndGaveUpReachTheAlertCommand) {
     ASSERT_TRUE(waitAlerts(2));
     EXPECT_EQ(events(), (std::vector<std::string>{"task-skipped", "task-gave-up"}));
     EXPECT_NE(alerts()[1].find("\"device\":99"), std::string::npos) << alerts()[1];
+    ASSERT_TRUE(told.waitForAny<TaskApplied>() && told.waitForAny<TaskSkipped>(2));
+    const auto applied = told.all<TaskApplied>();
+    ASSERT_EQ(applied.size(), 1u);
+    EXPECT_EQ(applied[0].task, "按时开");
+    EXPECT_EQ(applied[0].id, 62);
+    const auto skipped = told.all<TaskSkipped>();
+    ASSERT_EQ(skipped.size(), 2u);
+    EXPECT_EQ(skipped[0].task, "假日停");
+    EXPECT_EQ(skipped[0].id, std::nullopt);
+    EXPECT_EQ(skipped[1].task, "等不到");
+    EXPECT_EQ(skipped[1].id, std::optional<std::uint16_t>(99));
     console.reset();
     SetChronrunOptions({});
 }
@@ -532,6 +553,12 @@ TEST_F(EngineWithAlerts, LinkThatCannotListenReachesTheAlertCommand) {
     startWithAlerts();
     EXPECT_TRUE(waitAlerts(1));
     EXPECT_EQ(events(), std::vector<std::string>{"link-down"});
+    console->run([&] {
+        const Actor mqtt{"mqtt"};
+        EXPECT_EQ(console->engine->switchOutlet(1, 1, true, mqtt), SendResult::LinkDown);
+        EXPECT_EQ(console->engine->startGroupRun(GroupKind::Parallel, 1, true, mqtt),
+                  RunStart::LinkDown);
+    });
     console.reset();
     ::close(taken);
 }
@@ -552,6 +579,8 @@ TEST_F(EngineWithAlerts, LogThatCannotBeWrittenReachesTheAlertCommand) {
     ASSERT_TRUE(waitAlerts(1));
     EXPECT_EQ(events().front(), "log-trouble");
     EXPECT_NE(alerts()[0].find("refuses rows"), std::string::npos) << alerts()[0];
+    ASSERT_TRUE(told.waitForAny<LogTrouble>());
+    EXPECT_NE(told.all<LogTrouble>()[0].text.find("refuses rows"), std::string::npos);
 }
 
 // A bad webhook URL and an unknown event name are one log row and one stderr line each at

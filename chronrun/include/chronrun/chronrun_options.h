@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "chronrun/chronrun_export.h"
 
@@ -50,9 +52,23 @@ CHRONRUN_EXPORT std::shared_ptr<ChronrunClock> SystemChronrunClock();
 using ChronrunSendFn =
     std::function<bool(const std::uint8_t* data, std::uint32_t length, sockaddr_in destination)>;
 
+// What became of a timed task: applied to a device (every outlet sent), or skipped (a
+// holiday, or its end time came before its device was found).
+struct ChronrunTaskEvent {
+    enum class Kind { Applied, Skipped };
+    Kind kind = Kind::Applied;
+    std::string task;                       // its name
+    std::optional<std::uint16_t> deviceId;  // the device, where there is one
+};
+
+// Told each task event on the runner's threads, after the log line that says it, with no
+// lock of the runner or of the task store held. Must not wait.
+using ChronrunTaskFn = std::function<void(const ChronrunTaskEvent& event)>;
+
 struct ChronrunOptions {
     std::shared_ptr<ChronrunClock> clock;  // null: SystemChronrunClock()
     ChronrunSendFn send;                   // null: TCPSend of the network link
+    ChronrunTaskFn onTask = nullptr;       // null: nobody listens
 };
 
 // Applies from the next InitChronrun that starts the runner.

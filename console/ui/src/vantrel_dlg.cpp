@@ -82,7 +82,8 @@ CVantrelDlg::CVantrelDlg(consolecore::SessionOptions options, platform::Prompt* 
     };
     m_engine.switching().configure(std::move(switching));
     m_engine.subscribe(*this);
-    m_runPanel->setCancelHandler([this](std::uint64_t id) { m_engine.switching().cancelRun(id); });
+    m_runPanel->setCancelHandler(
+        [this](std::uint64_t id) { m_engine.cancelRun(id, m_engine.consoleActor()); });
     // The rows show which device a run is switching and which did not confirm.
     connect(m_runPanel, &RunPanel::runsChanged, this,
             [this] { m_binder->setDeviceMarks(m_runPanel->deviceMarks()); });
@@ -171,15 +172,16 @@ void CVantrelDlg::buildWindow() {
     tools->addWidget(addToolButton(QStringLiteral("日志记录"), [this] { onLogViewer(); }));
     tools->addWidget(addToolButton(QStringLiteral("定时任务"), [this] { onTimedTasks(); }));
     tools->addStretch(1);
-    auto& switching = m_engine.switching();
+    // The operator's runs: the group dialog, then the engine's command in their name.
+    const auto groupButton = [this](const QString& text, consolecore::GroupKind kind, bool on) {
+        return addToolButton(
+            text, [this, kind, on] { m_engine.chooseGroupRun(kind, on, m_engine.consoleActor()); });
+    };
+    tools->addWidget(groupButton(QStringLiteral("平行开"), consolecore::GroupKind::Parallel, true));
     tools->addWidget(
-        addToolButton(QStringLiteral("平行开"), [&switching] { switching.OnParallelOn(); }));
-    tools->addWidget(
-        addToolButton(QStringLiteral("平行关"), [&switching] { switching.OnParallelOff(); }));
-    tools->addWidget(
-        addToolButton(QStringLiteral("串行开"), [&switching] { switching.OnSerialOn(); }));
-    tools->addWidget(
-        addToolButton(QStringLiteral("串行关"), [&switching] { switching.OnSerialOff(); }));
+        groupButton(QStringLiteral("平行关"), consolecore::GroupKind::Parallel, false));
+    tools->addWidget(groupButton(QStringLiteral("串行开"), consolecore::GroupKind::Serial, true));
+    tools->addWidget(groupButton(QStringLiteral("串行关"), consolecore::GroupKind::Serial, false));
     body()->addLayout(tools);
 
     // The device list and its two in-cell editors.
@@ -417,9 +419,14 @@ void CVantrelDlg::dispatchMessage(std::uint32_t message, std::uintptr_t wParam,
                                   std::intptr_t lParam) {
     consolecore::DeviceTable& table = m_engine.table();
     switch (message) {
-        case platform::WM_LED_CELL_CLICKED:  // wParam: the device id (see post())
-            table.onLedCellClicked(low16(wParam), lowByte(lParam));
+        case platform::WM_LED_CELL_CLICKED: {  // wParam: the device id (see post())
+            const std::uint16_t id = low16(wParam);
+            const int channelIndex = lowByte(lParam);
+            if (const auto on = table.ledClickTarget(id, channelIndex)) {
+                m_engine.switchOutlet(id, channelIndex + 1, *on, m_engine.consoleActor());
+            }
             break;
+        }
         case platform::WM_BUTTON_CELL_CLICKED:
             table.onButtonCellClicked(low16(wParam), lowByte(lParam));
             break;

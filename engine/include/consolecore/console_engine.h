@@ -25,6 +25,7 @@ namespace consolecore {
 
 class ConsoleEngine;
 class EngineAlerts;
+class EventRelay;
 
 struct EngineHooks {
     // Runs `task` later on the engine's thread. Required: the link's notices reach the engine
@@ -74,9 +75,21 @@ public:
 
     // Step time-out and the group-off question from the [Console] settings.
     void applySettings(const ConsoleSettings& settings);
+    // The commands every client gives, on the engine's thread. `actor` is named in their
+    // audit lines; only an actor at the console is ever asked anything or shown a box.
+
     // One outlet of one registered device, as a click on its cell sends it: Queued, or why
-    // nothing was sent (the id not registered, the outlet outside 1..16, the link refused).
-    SendResult switchOutlet(std::uint16_t id, int outlet, bool on);
+    // nothing was sent (link down, the id not registered, the outlet outside 1..16, the link
+    // refused). The row "设备:<name>开灯:<n>" names an actor that is not at the console.
+    SendResult switchOutlet(std::uint16_t id, int outlet, bool on, const Actor& actor);
+    // A parallel or serial run of `group` (1..6), as SwitchingController::startGroupRun; an
+    // actor not at the console is refused with LinkDown while the link is not running.
+    RunStart startGroupRun(GroupKind kind, int group, bool on, const Actor& actor);
+    // The window's group buttons: the group dialog first (SwitchingController::chooseAndStart).
+    RunStart chooseGroupRun(GroupKind kind, bool on, const Actor& actor);
+    CancelResult cancelRun(std::uint64_t run, const Actor& actor);
+    // The operator at the window: its login user.
+    Actor consoleActor() const { return m_switching.consoleActor(); }
 
     // Every device in the table, in its order, as the registry holds it now (a client that
     // starts late learns the devices that registered before it).
@@ -104,6 +117,8 @@ private:
     void onDeviceEvent(std::uint16_t id, int kind);
     void onIdConflict(std::uint16_t id, std::uint32_t newcomer, std::uint32_t online);
     void tell(const EngineEvent& event);
+    // The log store's trouble and the runner's task events, from their threads to clients.
+    void listenToLogAndTasks();
     // Device offline (its row gone or kept offline) and back, to the alerts.
     void alertDeviceEvent(std::uint16_t id, int kind, const std::string& name);
 
@@ -114,6 +129,8 @@ private:
     DeviceTable m_table;
     SwitchingController m_switching;
     std::unique_ptr<EngineAlerts> m_alerts;
+    // From start() to stop(): events found on other threads (see listenToLogAndTasks).
+    std::shared_ptr<EventRelay> m_relay;
     std::vector<ClientFactory> m_factories;
     std::vector<std::unique_ptr<EngineClient>> m_owned;
     std::vector<EngineClient*> m_clients;

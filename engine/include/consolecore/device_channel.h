@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 class MessageTarget;
@@ -19,6 +20,7 @@ enum class SendResult {
     NotConnected,   // registered, but no connection from its address: nothing sent
     Refused,        // the device's outbox is full (or the link is stopped): nothing sent
     Invalid,        // the command names nothing the device has (an outlet outside 1..16)
+    LinkDown,       // the link is not running: nothing sent
 };
 
 class CDeviceChannel {
@@ -49,7 +51,9 @@ public:
                                   std::uint8_t count);
     SendResult SendSerialSwitch(std::uint16_t id, std::uint8_t on, std::uint8_t group,
                                 std::uint8_t flag, std::uint8_t count);
-    SendResult SendChannelSwitch(std::uint16_t id, std::uint8_t outlet, std::uint8_t on);
+    // `actor`, when given, is named at the end of the row the queued command logs.
+    SendResult SendChannelSwitch(std::uint16_t id, std::uint8_t outlet, std::uint8_t on,
+                                 const std::string& actor = {});
     SendResult SendSetMode(std::uint16_t id, std::uint8_t mode);
     SendResult SendSetGroup(std::uint16_t id, std::uint8_t group);
     SendResult SendSetNumber(std::uint16_t id, std::uint8_t number);

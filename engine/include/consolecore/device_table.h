@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -129,10 +130,11 @@ public:
     // from a record that is still registered (the device came back) stays.
     void OnDeviceEvent(std::uint16_t id, int kind);
 
-    // WM_LED_CELL_CLICKED of the device's row: switch the outlet to the opposite of its
-    // registry state. Addressed by device id, not row: rows move when a device leaves between
-    // the click and its handling.
-    void onLedCellClicked(std::uint16_t id, int channelIndex);
+    // WM_LED_CELL_CLICKED of the device's row: the state the click asks for, the opposite of
+    // the outlet's registry state (none: no row or no such cell). Addressed by device id, not
+    // row: rows move when a device leaves between the click and its handling. The caller sends
+    // it (ConsoleEngine::switchOutlet).
+    std::optional<bool> ledClickTarget(std::uint16_t id, int channelIndex) const;
     // WM_BUTTON_CELL_CLICKED of the device's row: mode (column 7) or master on/off (column 10).
     void onButtonCellClicked(std::uint16_t id, int column);
     // WM_COMBO_CELL_CHANGED: the editor closed on `comboIndex`; the cell shows its text.

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <variant>
 
 #include "consolecore/device_snapshot.h"
@@ -41,12 +43,37 @@ struct RunProgress {
     GroupRun run;
 };
 
+// A device of run `run` did not confirm its step in time; the run ends timed out (its
+// RunProgress follows). One per device left unconfirmed.
+struct StepTimedOut {
+    std::uint16_t id = 0;
+    std::uint64_t run = 0;
+};
+// A timed task was applied to a device: every outlet's state was sent.
+struct TaskApplied {
+    std::string task;
+    std::uint16_t id = 0;
+};
+// A timed task was skipped: a holiday (no device), or its end time came before its device
+// was found (that device).
+struct TaskSkipped {
+    std::string task;
+    std::optional<std::uint16_t> id;
+};
+// The log store cannot write, or dropped lines: what it says.
+struct LogTrouble {
+    std::string text;
+};
+
 using EngineEvent =
-    std::variant<DeviceRegistered, DeviceChanged, DeviceRemoved, IdConflict, StepDone, RunProgress>;
+    std::variant<DeviceRegistered, DeviceChanged, DeviceRemoved, IdConflict, StepDone, RunProgress,
+                 StepTimedOut, TaskApplied, TaskSkipped, LogTrouble>;
 
 // A subscriber. onEngineEvent runs on the engine's thread (the window's GUI thread, the main
-// thread of the service), never under a lock of the engine; a client with a thread of its own
-// copies the event and posts it there. It must not subscribe or unsubscribe from inside it.
+// thread of the service), never under a lock of the engine; events found on other threads
+// (the task runner's, the log writer's) are posted to the engine's thread first; a client with a
+// thread of its own copies the event and posts it there. It must not subscribe or unsubscribe from
+// inside it.
 class EngineClient {
 public:
     virtual ~EngineClient() = default;

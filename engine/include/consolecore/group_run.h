@@ -29,6 +29,8 @@ struct GroupRun {
     std::vector<std::uint32_t> lost;         // commanded devices that went offline
     std::optional<std::uint32_t> current;    // serial: the device being switched
     bool cancelRequested = false;
+    std::string actor;        // who started it, named in the audit line
+    std::string cancelledBy;  // who asked to cancel it, if anybody
     RunOutcome outcome = RunOutcome::Running;
     RunClock::time_point started{};
     RunClock::time_point ended{};
@@ -46,7 +48,8 @@ std::string runStatusText(const GroupRun& run, RunClock::time_point now);
 // "完成", "超时", "已取消", "设备掉线".
 std::string outcomeText(RunOutcome outcome);
 // The one log line that sums a run up (without the "%d,%d," prefix): kind, direction, group,
-// device ids in switching order, outcome, duration and user.
+// device ids in switching order, outcome, duration and user; then who cancelled it, when that
+// was somebody else.
 std::string auditText(const GroupRun& run, const std::string& user);
 // The local user's login name (the password database, else $USER, else the uid).
 std::string localUserName();

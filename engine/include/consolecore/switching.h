@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "consolecore/actor.h"
 #include "consolecore/group_run.h"
 #include "consolecore/switching_groups.h"
 #include "logbase/repeat_limiter.h"
@@ -25,6 +26,25 @@ class GroupChooser;
 // The group's entries in switching order: ascending numbers to switch on, descending to
 // switch off; devices with equal numbers keep their list order.
 std::vector<stLocDevInfo_> switchingOrder(std::vector<stLocDevInfo_> entries, std::uint8_t target);
+
+// What became of a group run asked for. A caller maps it once to what its user sees.
+enum class RunStart {
+    Started,          // the first commands are out; the run follows in RunProgress
+    NothingToSwitch,  // every device of the group is already in the wanted state
+    NoSuchGroup,      // outside 1..6, or no group chosen
+    GroupBusy,        // a run of this kind for this group is in progress
+    GroupEmpty,       // the group has no devices
+    Declined,         // the operator said no (the question before switching off, the group
+                      // dialog closed)
+    LinkDown,         // the link is not running: nothing sent
+};
+
+// What became of a cancel.
+enum class CancelResult {
+    Cancelled,   // the run ended
+    Cancelling,  // serial: the device being switched finishes its step first
+    UnknownRun,  // no run with that id is in progress
+};
 
 struct SwitchingOptions {
     // A serial step, or a whole parallel run, without a step reply in this time ends the run.
@@ -62,17 +82,23 @@ public:
         m_endedObserver = std::move(observer);
     }
 
-    void OnParallelOn() { startParallel(1); }
-    void OnParallelOff() { startParallel(0); }
-    void OnSerialOn() { startSerial(1); }
-    void OnSerialOff() { startSerial(0); }
+    // The window's buttons, for the operator (options().userName): the group dialog, then
+    // chooseAndStart.
+    void OnParallelOn() { chooseAndStart(GroupKind::Parallel, 1, consoleActor()); }
+    void OnParallelOff() { chooseAndStart(GroupKind::Parallel, 0, consoleActor()); }
+    void OnSerialOn() { chooseAndStart(GroupKind::Serial, 1, consoleActor()); }
+    void OnSerialOff() { chooseAndStart(GroupKind::Serial, 0, consoleActor()); }
+    // The operator at the window, as options().userName names them.
+    Actor consoleActor() const { return {m_options.userName, true}; }
 
-    // A command from the network (`source`: "MQTT", later the web API) to run a given group
-    // (1..6); `target` 1: on. The same log lines, run state and time-out as the buttons after
-    // their group dialog, but it never asks and never shows a box: nobody is there to answer.
-    // A group outside 1..6, a group with a run going and a group without devices are
-    // refused with a log line (repeats counted, see logbase::RepeatLimiter).
-    void startGroupRun(GroupKind kind, int group, std::uint8_t target, const std::string& source);
+    // Asks the group chooser for the group (a parallel run only when the list has rows), then
+    // startGroupRun. A group outside 1..6 is "未选择分组".
+    RunStart chooseAndStart(GroupKind kind, std::uint8_t target, const Actor& actor);
+    // Runs a given group (1..6); `target` 1: on. An actor at the console may be asked before
+    // switching off and is told refusals in a box; any other actor is never asked, and its
+    // refusals (group outside 1..6, running, without devices) are log lines naming it
+    // (repeats counted, see logbase::RepeatLimiter). The run's audit line names the actor.
+    RunStart startGroupRun(GroupKind kind, int group, std::uint8_t target, const Actor& actor);
 
     // WM_PARALLEL_STEP_DONE.
     void onParallelStepDone(std::uint16_t deviceId);
@@ -83,33 +109,26 @@ public:
     void onDeviceRemoved(std::uint16_t deviceId);
 
     // Serial: the device being switched finishes its step and nothing more is sent.
-    // Parallel: every command is already out; the run ends at once. False for no such run.
-    bool cancelRun(std::uint64_t runId);
+    // Parallel: every command is already out; the run ends at once. The audit line names
+    // `actor` when it is not the one who started the run.
+    CancelResult cancelRun(std::uint64_t runId, const Actor& actor);
     // The runs in progress.
     std::vector<GroupRun> activeRuns() const;
 
 private:
-    void startParallel(std::uint8_t target);
-    void startSerial(std::uint8_t target);
-    // Who asked for a run: the operator at the window, or a command from the network
-    // (named by its source), which is never asked anything.
-    struct Requester {
-        const std::string* networkSource = nullptr;  // null: the operator
-        bool operatorAsks() const { return networkSource == nullptr; }
-    };
     // The runs once the group is known.
-    void runParallel(int group, std::uint8_t target, Requester requester);
-    void runSerial(int group, std::uint8_t target, Requester requester);
+    RunStart runParallel(int group, std::uint8_t target, const Actor& actor);
+    RunStart runSerial(int group, std::uint8_t target, const Actor& actor);
     // A run of this group already in progress: tells the operator (a box) or logs the
     // refused network command, and returns true.
-    bool refuseWhileRunning(GroupKind kind, int group, std::uint8_t target, Requester requester);
+    bool refuseWhileRunning(GroupKind kind, int group, std::uint8_t target, const Actor& actor);
     // A network command for a group without devices (or outside 1..6): a log line.
-    void refuseNetwork(GroupKind kind, int group, std::uint8_t target, Requester requester,
+    void refuseNetwork(GroupKind kind, int group, std::uint8_t target, const Actor& actor,
                        const std::string& why);
     bool confirmOff(GroupKind kind, int group, const std::vector<std::uint32_t>& order);
     GroupRun* findRun(GroupKind kind, int group);
     GroupRun& beginRun(GroupKind kind, std::uint8_t target, int group,
-                       std::vector<std::uint32_t> planned);
+                       std::vector<std::uint32_t> planned, const Actor& actor);
     void armTimeout(const GroupRun& run);
     void onTimeout(std::uint64_t runId);
     // Ends the run: outcome, audit line, observer; the run leaves the active list.
