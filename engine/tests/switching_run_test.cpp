@@ -107,6 +107,19 @@ protected:
         });
         return id;
     }
+    // Starts a serial run on group 6 from the window's button, waits for its first order to
+    // `first`, and asks to cancel it; the step still out makes the answer Cancelling.
+    std::uint64_t startSerialOnGroup6AndCancel(simtcp::SimDevice& first) {
+        console->chooser.groupIndex = 5;
+        console->onGui([&] { console->switching.OnSerialOn(); });
+        EXPECT_TRUE(first.waitCommand(protocol::NET_CMD_SERIAL));
+        const std::uint64_t id = activeRunId();
+        console->onGui([&] {
+            EXPECT_EQ(console->switching.cancelRun(id, console->switching.consoleActor()),
+                      CancelResult::Cancelling);
+        });
+        return id;
+    }
 
     testkit::TempDir m_dir;
     std::unique_ptr<ConsoleHarness> console;
@@ -253,14 +266,8 @@ TEST_F(SwitchingRunTest, CancelLetsTheCurrentStepFinishAndSendsNothingMore) {
     auto& next = addDevice(52, 6, 1, 2, false);
     fleet->start();
     ASSERT_TRUE(console->waitRows(2));
-    console->chooser.groupIndex = 5;
-    console->onGui([&] { console->switching.OnSerialOn(); });
-    ASSERT_TRUE(slow.waitCommand(protocol::NET_CMD_SERIAL));
-    const std::uint64_t id = activeRunId();
-    console->onGui([&] {
-        EXPECT_EQ(console->switching.cancelRun(id, console->switching.consoleActor()),
-                  CancelResult::Cancelling);
-    });
+    startSerialOnGroup6AndCancel(slow);
+    if (HasFailure()) return;
     EXPECT_TRUE(runs().back().cancelRequested);
     EXPECT_TRUE(runs().back().running());
     slow.sendStepDone();
@@ -283,14 +290,8 @@ TEST_F(SwitchingRunTest, OnlyTheCurrentDevicesOwnReplyMovesASerialRun) {
     auto& forger = addDevice(58, 0, 0, 1, false);
     fleet->start();
     ASSERT_TRUE(console->waitRows(4));
-    console->chooser.groupIndex = 5;
-    console->onGui([&] { console->switching.OnSerialOn(); });
-    ASSERT_TRUE(slow.waitCommand(protocol::NET_CMD_SERIAL));
-    const std::uint64_t id = activeRunId();
-    console->onGui([&] {
-        EXPECT_EQ(console->switching.cancelRun(id, console->switching.consoleActor()),
-                  CancelResult::Cancelling);
-    });
+    startSerialOnGroup6AndCancel(slow);
+    if (HasFailure()) return;
     // Each reply is followed by a frame of the same connection that the link drops: once that
     // is counted, the reply before it has been handled and its message posted.
     const auto sendAndSettle = [&](simtcp::SimDevice& from, std::uint16_t claimed) {
