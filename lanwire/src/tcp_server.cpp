@@ -187,6 +187,13 @@ void CTcpServer::acceptNext() {
                              });
 }
 
+void CTcpServer::acceptLater() {
+    m_acceptRetry->expires_after(m_config.acceptBackoff);
+    m_acceptRetry->async_wait([this](const std::error_code& waitError) {
+        if (!waitError && m_running) acceptNext();
+    });
+}
+
 void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket socket) {
     if (!m_running || error == asio::error::operation_aborted) return;
     if (error) {
@@ -195,15 +202,14 @@ void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
             return;
         }
         // Out of descriptors (or another lasting failure): try again later, do not spin.
-        m_acceptRetry->expires_after(m_config.acceptBackoff);
-        m_acceptRetry->async_wait([this](const std::error_code& waitError) {
-            if (!waitError && m_running) acceptNext();
-        });
+        acceptLater();
         return;
     }
     if (platform::intoDescriptorReserve(socket.native_handle(), m_config.descriptorReserve)) {
+        // Pause as for a failed accept: accepting at once would take the next waiting
+        // device into the same freed slot and refuse the whole backlog in one burst.
         refuseForDescriptors(socket);
-        acceptNext();
+        acceptLater();
         return;
     }
     std::error_code endpointError;

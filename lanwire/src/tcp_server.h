@@ -109,6 +109,7 @@ public:
 
 private:
     void acceptNext();
+    void acceptLater();  // acceptNext after acceptBackoff
     void enableKeepalive(asio::ip::tcp::socket& socket) const;
     void onAccept(const std::error_code& error, asio::ip::tcp::socket socket);
     // Takes the connection off the send routes; called with the connection-list lock held.

@@ -42,7 +42,8 @@ struct LanwireOptions {
     // per refusalLogPeriod.
     std::chrono::milliseconds registrationTimeout{30000};
     std::chrono::milliseconds partialFrameHoldLimit{30000};
-    // Pause before accepting again when accept fails (out of file descriptors).
+    // Pause before accepting again when accept fails (out of file descriptors) or a
+    // connection was refused to keep the descriptor reserve.
     std::chrono::milliseconds acceptBackoff{100};
     // Commands (not heartbeats) waiting for one connection at most; TCPSend refuses more
     // (SendToDevice says OutboxFull). Due heartbeats go ahead of waiting commands.
