@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QScrollBar>
 #include <algorithm>
+#include <cmath>
 
 #include "consoleui/cell_icons.h"
 #include "consoleui/list_ctrl_wg.h"
@@ -67,12 +68,14 @@ DeviceListBinder::DeviceListBinder(CListCtrlWG& list, const DeviceTable& table,
     m_groupCombo.hide();
     m_numberCombo.hide();
     m_list.installEventFilter(this);
+    m_list.viewport()->installEventFilter(this);
 }
 
 void DeviceListBinder::setUpColumns() {
     m_list.setRowHeight(22);
     m_list.setRowFont(16, true, false, false, QStringLiteral("宋体"));
     m_list.setHeaderFont(12, false, QStringLiteral("宋体"));
+    followRowFont();  // loads the row font now rather than with the first rows
     const auto& columns = deviceColumns();
     for (int c = 0; c < DeviceColumnCount; ++c) {
         m_list.insertColumnWithHeader(c, QString::fromUtf8(columns[c].title), 0, 0);
@@ -102,13 +105,48 @@ void DeviceListBinder::measureAll() {
     for (int r = 0; r < rows; ++r) measureRow(r);
 }
 
+void DeviceListBinder::followRowFont() {
+    if (m_rowMetrics && m_rowMetricsFont == m_list.rowFont()) return;
+    m_rowMetricsFont = m_list.rowFont();
+    m_rowMetrics.emplace(m_rowMetricsFont);
+    const QFontMetricsF exact(m_rowMetricsFont);
+    for (std::size_t c = 0; c < m_asciiAdvances.size(); ++c) {
+        m_asciiAdvances[c] = exact.horizontalAdvance(QChar(static_cast<char16_t>(c)));
+    }
+    m_textWidths.clear();
+}
+
+int DeviceListBinder::textWidth(const QString& text) {
+    followRowFont();
+    // Ids, addresses and numbers are plain ASCII: their width is the sum of their
+    // characters' (a text measure costs microseconds, times thousands of rows).
+    qreal ascii = 0;
+    bool plain = true;
+    for (const QChar ch : text) {
+        if (ch.unicode() >= m_asciiAdvances.size()) {
+            plain = false;
+            break;
+        }
+        ascii += m_asciiAdvances[ch.unicode()];
+    }
+    if (plain) return static_cast<int>(std::ceil(ascii));
+    if (const auto known = m_textWidths.constFind(text); known != m_textWidths.cend()) {
+        return *known;
+    }
+    // Other texts mostly repeat (status, Chinese names); the cache is bounded.
+    constexpr qsizetype kKeptWidths = 4096;
+    if (m_textWidths.size() >= kKeptWidths) m_textWidths.clear();
+    const int width = m_rowMetrics->horizontalAdvance(text);
+    m_textWidths.insert(text, width);
+    return width;
+}
+
 bool DeviceListBinder::measureRow(int row) {
     if (m_contentWidths.empty()) return false;
-    const QFontMetrics metrics(m_list.rowFont());
     bool grew = false;
     for (int c = 0; c < ColHiddenId; ++c) {
         if (c == ColLeds) continue;
-        const int width = metrics.horizontalAdvance(m_list.itemText(row, c)) + kCellPadding;
+        const int width = textWidth(m_list.itemText(row, c)) + kCellPadding;
         if (width > m_contentWidths[c]) {
             m_contentWidths[c] = width;
             grew = true;
@@ -134,7 +172,20 @@ void DeviceListBinder::layoutColumns() {
 }
 
 bool DeviceListBinder::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == &m_list && event->type() == QEvent::Resize) layoutColumns();
+    switch (event->type()) {
+        case QEvent::Resize:
+            if (watched == &m_list) layoutColumns();
+            break;
+        // What is painted, clicked or typed at is up to date.
+        case QEvent::Paint:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+            flushPending();
+            break;
+        default:
+            break;
+    }
     return false;
 }
 
@@ -203,10 +254,26 @@ void DeviceListBinder::rowInserted(int row) {
         m_registeredRows = rows;
     }
     syncRow(row, true);
-    // The rows below moved down with their texts; their index-keyed cells follow.
-    const int last = std::min(m_table.rowCount(), rows);
-    for (int r = row + 1; r < last; ++r) syncIndexedCells(r);
+    // The rows below moved down with their texts; their index-keyed cells follow once per
+    // event-loop turn, not once per insertion: a fleet registering out of id order would
+    // otherwise re-sync every row below each newcomer.
+    if (row + 1 < std::min(m_table.rowCount(), rows)) {
+        m_resyncFrom = m_resyncFrom < 0 ? row + 1 : std::min(m_resyncFrom, row + 1);
+    }
     if (measureRow(row)) layoutColumns();
+    if (m_resyncFrom >= 0 && !m_flushQueued) {
+        m_flushQueued = true;
+        QMetaObject::invokeMethod(this, &DeviceListBinder::flushPending, Qt::QueuedConnection);
+    }
+}
+
+void DeviceListBinder::flushPending() {
+    m_flushQueued = false;
+    if (m_resyncFrom >= 0) {
+        const int last = std::min(m_table.rowCount(), m_list.rowCount());
+        for (int r = m_resyncFrom; r < last; ++r) syncIndexedCells(r);
+        m_resyncFrom = -1;
+    }
 }
 
 void DeviceListBinder::rowChanged(int row) {
@@ -217,6 +284,7 @@ void DeviceListBinder::rowChanged(int row) {
 void DeviceListBinder::rowsReordered() {
     // An open editor belongs to the row it opened on, which now stands elsewhere.
     m_list.discardEditor();
+    m_resyncFrom = -1;  // every row is synced below
     const int rows = std::min(m_table.rowCount(), m_list.rowCount());
     for (int r = 0; r < rows; ++r) syncRow(r);
 }

@@ -575,6 +575,12 @@ void ConsoleWindowTest::titleClickSortsAndAReturningDeviceKeepsItsPlace() {
                                         static_cast<std::uint16_t>(1u << index))}));
     }
     QCOMPARE(console.columnTexts(1), QStringList({"901", "902", "903"}));
+    // Each row shows its own outlet (903: 1, 901: 2, 902: 3) once the rows that moved down
+    // for a newcomer have caught up.
+    for (const auto& [row, outlet] : {std::pair{0, 1}, {1, 2}, {2, 0}}) {
+        QTRY_COMPARE(console.list()->stripIcon(row, outlet), consoleui::kIconLedOn);
+        QCOMPARE(console.list()->stripIcon(row, (outlet + 1) % 3), consoleui::kIconLedOff);
+    }
     consoleui::CHeaderCtrlWG* header = console.list()->headerCtrl();
     const auto clickTitle = [&](int column) {
         QTest::mouseClick(

@@ -2,8 +2,13 @@
 // the in-cell combos, the outlet dots; cell actions go back to the core through the owner.
 #pragma once
 
+#include <QFont>
+#include <QFontMetrics>
+#include <QHash>
 #include <QObject>
+#include <array>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "consolecore/device_table.h"
@@ -60,7 +65,13 @@ private:
     void syncRowStyle(int row);
     // Widens the content widths to the row's texts; true when one grew.
     bool measureRow(int row);
+    // Keeps the row font's metrics in step with the list's row font.
+    void followRowFont();
+    int textWidth(const QString& text);  // in the row font
     void measureAll();
+    // Syncs what insertions left for the end of the event-loop turn: the index-keyed cells
+    // of the rows that moved down.
+    void flushPending();
 
     CListCtrlWG& m_list;
     const consolecore::DeviceTable& m_table;
@@ -70,7 +81,13 @@ private:
     int m_registeredRows = 0;
     RowShownListener m_rowShown;
     DeviceMarks m_marks;
-    std::vector<int> m_contentWidths;  // per column, from the titles and the rows' texts
+    std::vector<int> m_contentWidths;          // per column, from the titles and the rows' texts
+    std::optional<QFontMetrics> m_rowMetrics;  // of m_rowMetricsFont, kept between rows
+    QFont m_rowMetricsFont;
+    std::array<qreal, 128> m_asciiAdvances{};  // per ASCII character, in the row font
+    QHash<QString, int> m_textWidths;          // other texts measured lately
+    int m_resyncFrom = -1;  // index-keyed cells from this row on await flushPending
+    bool m_flushQueued = false;
 };
 
 }  // namespace consoleui
