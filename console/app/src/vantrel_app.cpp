@@ -64,7 +64,7 @@ bool CVantrelApp::takeLock(SingleInstanceLock& lock, SingleInstanceLock& dataLoc
         problem = dataLock.problem();
         if (result == LockResult::Busy) {
             std::fprintf(stderr,
-                         "vantrel: 软件已经运行! the data folder %s is in use by another "
+                         "vantrel: the data folder %s is in use by another "
                          "console\n",
                          data.c_str());
         }

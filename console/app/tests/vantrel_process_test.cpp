@@ -259,8 +259,11 @@ TEST(VantrelProcess, ASecondConsoleOnTheSameDataFolderExitsOneWhateverItsLockFol
     ASSERT_TRUE(status.has_value()) << "the second console runs on the same data folder";
     ASSERT_TRUE(WIFEXITED(*status));
     EXPECT_EQ(WEXITSTATUS(*status), 1);
-    EXPECT_NE(second.errors().find("软件已经运行!"), std::string::npos) << second.errors();
-    EXPECT_NE(second.errors().find(data.path().string()), std::string::npos) << second.errors();
+    const std::string said = second.errors();
+    const auto told = said.find("软件已经运行!");
+    ASSERT_NE(told, std::string::npos) << said;
+    EXPECT_EQ(said.find("软件已经运行!", told + 1), std::string::npos) << "said twice: " << said;
+    EXPECT_NE(said.find(data.path().string()), std::string::npos) << said;
     first.signal(SIGTERM);
     ASSERT_TRUE(first.waitExit(5s).has_value());
     // Only the first console started its modules on this folder.
