@@ -344,7 +344,8 @@ void CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_i
     record.peer = peer;
     record.deviceId = id;
     record.connection = connection;
-    m_recvQueue.push(std::move(record));  // a full queue drops the frame silently
+    // A full queue drops the frame silently, unless it is a registration.
+    m_recvQueue.push(std::move(record), header->command == protocol::NET_CMD_REGISTER);
 }
 
 bool CLinkService::admit(RecvRecord& record, const LanwireOptions& options) {

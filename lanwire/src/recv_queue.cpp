@@ -3,10 +3,11 @@
 
 namespace lanwire {
 
-bool RecvQueue::push(RecvRecord record) {
+bool RecvQueue::push(RecvRecord record, bool registration) {
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        if (m_records.size() + (m_inCallback ? 1 : 0) >= kCapacity) {
+        const std::size_t bound = registration ? kCapacity + kRegistrationRoom : kCapacity;
+        if (m_records.size() + (m_inCallback ? 1 : 0) >= bound) {
             ++m_refused;
             return false;
         }

@@ -28,9 +28,13 @@ struct RecvRecord {
 class RecvQueue {
 public:
     static constexpr std::size_t kCapacity = 2000;
+    // Room beyond kCapacity for registrations: a whole fleet that registers at once (after a
+    // power cut or a restart) is not dropped with the status frames around it.
+    static constexpr std::size_t kRegistrationRoom = 20000;
 
-    // Appends unless the queue holds kCapacity records (the one being handled counts).
-    bool push(RecvRecord record);
+    // Appends unless the queue holds kCapacity records (the one being handled counts), or
+    // kCapacity + kRegistrationRoom for a registration.
+    bool push(RecvRecord record, bool registration = false);
     // Appends whatever the queue holds: for the link's own offline notices, which must never
     // be lost (at most one per supervised device and tick).
     void pushNotice(RecvRecord record);
