@@ -1,0 +1,60 @@
+// What the HTTP API reads from a request itself: the route with its parameters, and the JSON
+// bodies of login, outlet and group-run calls. Pure functions, fuzzed and table-tested.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "consolecore/switching_groups.h"
+
+namespace webapi {
+
+enum class Endpoint {
+    Login,      // POST /api/login
+    Logout,     // POST /api/logout
+    Devices,    // GET /api/devices
+    Device,     // GET /api/devices/{id}
+    Outlet,     // PUT /api/devices/{id}/outlets/{n}
+    GroupRuns,  // POST /api/groups/{g}/runs
+    Run,        // GET, DELETE /api/runs/{run}
+    Events,     // GET /api/events
+    Health,     // GET /healthz
+};
+
+struct Route {
+    Endpoint endpoint = Endpoint::Health;
+    bool write = false;  // the call changes state (needs the CSRF header with a cookie)
+    std::uint16_t device = 0;
+    int outlet = 0;  // 1..16
+    int group = 0;   // 1..6
+    std::uint64_t run = 0;
+};
+
+struct RouteError {
+    int status = 404;  // 404 no such path or id, 405 method, 400 outlet or group out of range
+    std::string text;
+};
+
+// `target` is the request target (its query, if any, is ignored here).
+std::variant<Route, RouteError> parseRoute(std::string_view method, std::string_view target);
+
+struct LoginBody {
+    std::string user;
+    std::string password;
+};
+struct RunBody {
+    consolecore::GroupKind kind = consolecore::GroupKind::Parallel;
+    bool on = true;
+};
+
+// {"user":"..","password":".."}: both strings.
+std::optional<LoginBody> parseLoginBody(std::string_view body);
+// {"on":true|false}.
+std::optional<bool> parseOutletBody(std::string_view body);
+// {"kind":"parallel"|"serial","on":true|false}.
+std::optional<RunBody> parseRunBody(std::string_view body);
+
+}  // namespace webapi

@@ -1,0 +1,150 @@
+// Routes by path segment; bodies through nlohmann-json without exceptions.
+#include "webapi/api_parse.h"
+
+#include <charconv>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+namespace webapi {
+
+namespace {
+
+using Json = nlohmann::json;
+
+std::vector<std::string_view> segments(std::string_view path) {
+    std::vector<std::string_view> parts;
+    while (!path.empty()) {
+        if (path.front() == '/') {
+            path.remove_prefix(1);
+            continue;
+        }
+        const auto slash = path.find('/');
+        parts.push_back(path.substr(0, slash));
+        if (slash == std::string_view::npos) break;
+        path.remove_prefix(slash);
+    }
+    return parts;
+}
+
+// Plain decimal digits only (no sign, no blanks) that fit `T`.
+template <typename T>
+std::optional<T> number(std::string_view text) {
+    if (text.empty() || text.size() > 20) return std::nullopt;
+    T value{};
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || text[0] == '-') {
+        return std::nullopt;
+    }
+    return value;
+}
+
+RouteError error(int status, std::string text) {
+    return RouteError{status, std::move(text)};
+}
+
+std::variant<Route, RouteError> route(Endpoint endpoint, std::string_view method,
+                                      std::string_view allowed, bool write = false) {
+    if (method != allowed) return error(405, "method not allowed");
+    Route r;
+    r.endpoint = endpoint;
+    r.write = write;
+    return r;
+}
+
+std::optional<Json> object(std::string_view body) {
+    Json json = Json::parse(body.begin(), body.end(), nullptr, false);
+    if (json.is_discarded() || !json.is_object()) return std::nullopt;
+    return json;
+}
+
+std::optional<bool> boolean(const Json& json, const char* key) {
+    const auto it = json.find(key);
+    if (it == json.end() || !it->is_boolean()) return std::nullopt;
+    return it->get<bool>();
+}
+
+std::optional<std::string> text(const Json& json, const char* key) {
+    const auto it = json.find(key);
+    if (it == json.end() || !it->is_string()) return std::nullopt;
+    return it->get<std::string>();
+}
+
+}  // namespace
+
+std::variant<Route, RouteError> parseRoute(std::string_view method, std::string_view target) {
+    const auto query = target.find('?');
+    const std::vector<std::string_view> s = segments(target.substr(0, query));
+    if (s.size() == 1 && s[0] == "healthz") return route(Endpoint::Health, method, "GET");
+    if (s.empty() || s[0] != "api" || target.front() != '/') return error(404, "not found");
+    if (s.size() == 2 && s[1] == "login") return route(Endpoint::Login, method, "POST", true);
+    if (s.size() == 2 && s[1] == "logout") return route(Endpoint::Logout, method, "POST", true);
+    if (s.size() == 2 && s[1] == "events") return route(Endpoint::Events, method, "GET");
+    if (s.size() == 2 && s[1] == "devices") return route(Endpoint::Devices, method, "GET");
+    if (s.size() >= 3 && s[1] == "devices") {
+        const auto id = number<std::uint16_t>(s[2]);
+        if (s.size() == 3) {
+            if (!id) return error(404, "no such device");
+            auto r = route(Endpoint::Device, method, "GET");
+            if (auto* ok = std::get_if<Route>(&r)) ok->device = *id;
+            return r;
+        }
+        if (s.size() == 5 && s[3] == "outlets") {
+            if (!id) return error(404, "no such device");
+            auto r = route(Endpoint::Outlet, method, "PUT", true);
+            auto* ok = std::get_if<Route>(&r);
+            if (!ok) return r;
+            const auto outlet = number<int>(s[4]);
+            if (!outlet || *outlet < 1 || *outlet > 16) return error(400, "outlet must be 1..16");
+            ok->device = *id;
+            ok->outlet = *outlet;
+            return r;
+        }
+    }
+    if (s.size() == 4 && s[1] == "groups" && s[3] == "runs") {
+        auto r = route(Endpoint::GroupRuns, method, "POST", true);
+        auto* ok = std::get_if<Route>(&r);
+        if (!ok) return r;
+        const auto group = number<int>(s[2]);
+        if (!group || *group < 1 || *group > 6) return error(400, "group must be 1..6");
+        ok->group = *group;
+        return r;
+    }
+    if (s.size() == 3 && s[1] == "runs") {
+        const auto run = number<std::uint64_t>(s[2]);
+        if (!run) return error(404, "no such run");
+        if (method != "GET" && method != "DELETE") return error(405, "method not allowed");
+        Route r;
+        r.endpoint = Endpoint::Run;
+        r.write = method == "DELETE";
+        r.run = *run;
+        return r;
+    }
+    return error(404, "not found");
+}
+
+std::optional<LoginBody> parseLoginBody(std::string_view body) {
+    const auto json = object(body);
+    if (!json) return std::nullopt;
+    auto user = text(*json, "user");
+    auto password = text(*json, "password");
+    if (!user || !password) return std::nullopt;
+    return LoginBody{std::move(*user), std::move(*password)};
+}
+
+std::optional<bool> parseOutletBody(std::string_view body) {
+    const auto json = object(body);
+    if (!json) return std::nullopt;
+    return boolean(*json, "on");
+}
+
+std::optional<RunBody> parseRunBody(std::string_view body) {
+    const auto json = object(body);
+    if (!json) return std::nullopt;
+    const auto kind = text(*json, "kind");
+    const auto on = boolean(*json, "on");
+    if (!kind || !on || (*kind != "parallel" && *kind != "serial")) return std::nullopt;
+    return RunBody{
+        *kind == "serial" ? consolecore::GroupKind::Serial : consolecore::GroupKind::Parallel, *on};
+}
+
+}  // namespace webapi

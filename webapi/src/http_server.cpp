@@ -1,0 +1,429 @@
+// One io_context and thread; every connection a Session owned by its pending operations, with
+// one write at a time; other threads only post to it.
+#include "http_server.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core.hpp>
+#include <deque>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace webapi {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+using tcp = asio::ip::tcp;
+using ErrorCode = boost::system::error_code;
+
+namespace {
+constexpr std::size_t kHeaderBytes = 16 * 1024;
+}  // namespace
+
+class Session;
+
+struct HttpServer::State {
+    State(asio::io_context& io, ServerLimits limits, RequestHandler handler,
+          std::shared_ptr<std::atomic<int>> streamCount)
+        : acceptor(io),
+          retry(io),
+          limits(limits),
+          handler(std::move(handler)),
+          streamCount(std::move(streamCount)) {}
+    tcp::acceptor acceptor;
+    asio::steady_timer retry;  // an accept that failed (no descriptor left) is retried later
+    ServerLimits limits;
+    RequestHandler handler;
+    int connections = 0;
+    std::unordered_set<Session*> sessions;
+    std::unordered_set<Session*> streams;
+    std::shared_ptr<std::atomic<int>> streamCount;
+};
+
+class Session : public std::enable_shared_from_this<Session> {
+public:
+    using State = HttpServer::State;
+
+    Session(tcp::socket socket, std::shared_ptr<State> state, std::shared_ptr<asio::io_context> io)
+        : m_stream(std::move(socket)),
+          m_idle(m_stream.get_executor()),
+          m_state(std::move(state)),
+          m_io(std::move(io)) {
+        ErrorCode ec;
+        const auto peer = m_stream.socket().remote_endpoint(ec);
+        if (!ec) m_peer = peer.address().to_string();
+        ++m_state->connections;
+        m_state->sessions.insert(this);
+    }
+    ~Session() {
+        m_state->sessions.erase(this);
+        if (m_state->streams.erase(this) > 0) --*m_state->streamCount;
+        --m_state->connections;
+    }
+
+    void start() { readHeader(); }
+
+    void close() {
+        ErrorCode ec;
+        m_idle.cancel();
+        m_stream.socket().shutdown(tcp::socket::shutdown_both, ec);
+        m_stream.socket().close(ec);
+    }
+
+    void answer(Answer answer) {
+        if (answer.eventStream) {
+            startStream(std::move(answer.response));
+        } else {
+            write(std::move(answer.response));
+        }
+    }
+
+    // Queues an event on this stream; a stream too far behind is dropped, the engine never
+    // waits for it.
+    void push(const std::string& key, const std::string& text) {
+        if (!key.empty()) {
+            if (const auto it = m_pendingByKey.find(key); it != m_pendingByKey.end()) {
+                *it->second = text;
+                return;
+            }
+        }
+        if (m_pending.size() >= m_state->limits.streamBacklog) {
+            close();
+            return;
+        }
+        m_pending.push_back(Pending{key, text});
+        if (!key.empty()) m_pendingByKey[key] = &m_pending.back().text;
+        if (!m_writing) writeNext();
+    }
+
+private:
+    struct Pending {
+        std::string key;
+        std::string text;
+    };
+
+    void readHeader() {
+        m_parser.emplace();
+        m_parser->body_limit(m_state->limits.bodyBytes);
+        m_parser->header_limit(kHeaderBytes);
+        m_stream.expires_after(m_state->limits.headerTime);
+        http::async_read_header(
+            m_stream, m_buffer, *m_parser,
+            [self = shared_from_this()](ErrorCode ec, std::size_t) { self->onHeader(ec); });
+    }
+
+    void onHeader(ErrorCode ec) {
+        if (ec) return refuse(ec);
+        const auto& header = m_parser->get();
+        if (beast::iequals(header[http::field::expect], "100-continue")) {
+            // The client waits for this before it sends the body.
+            auto go = std::make_shared<http::response<http::empty_body>>(http::status::continue_,
+                                                                         header.version());
+            http::async_write(m_stream, *go,
+                              [self = shared_from_this(), go](ErrorCode e, std::size_t) {
+                                  if (e) return self->close();
+                                  self->readBody();
+                              });
+            return;
+        }
+        readBody();
+    }
+
+    void readBody() {
+        http::async_read(
+            m_stream, m_buffer, *m_parser,
+            [self = shared_from_this()](ErrorCode ec, std::size_t) { self->onRequest(ec); });
+    }
+
+    void onRequest(ErrorCode ec) {
+        if (ec) return refuse(ec);
+        m_stream.expires_never();
+        Request request = m_parser->release();
+        m_keepAlive = request.keep_alive();
+        auto reply = std::make_shared<ReplyHandle>(m_io, shared_from_this());
+        m_state->handler(std::move(request), m_peer, std::move(reply));
+    }
+
+    // A request that could not be read: too large (413), malformed (400), or nothing more
+    // to say (closed, timed out).
+    void refuse(ErrorCode ec) {
+        if (ec == http::error::body_limit || ec == http::error::header_limit) {
+            return writeFinal(ec == http::error::body_limit
+                                  ? http::status::payload_too_large
+                                  : http::status::request_header_fields_too_large,
+                              "request too large");
+        }
+        if (ec.category() == make_error_code(http::error::bad_method).category() &&
+            ec != http::error::end_of_stream && ec != http::error::partial_message) {
+            return writeFinal(http::status::bad_request, "bad request");
+        }
+        close();
+    }
+
+    void writeFinal(http::status status, const std::string& text) {
+        Request request;
+        request.version(11);
+        request.keep_alive(false);
+        write(errorResponse(request, status, text));
+    }
+
+    void write(Response response) {
+        m_response = std::make_shared<Response>(std::move(response));
+        if (!m_keepAlive) m_response->keep_alive(false);
+        m_response->prepare_payload();
+        m_stream.expires_after(m_state->limits.headerTime);
+        http::async_write(
+            m_stream, *m_response,
+            [self = shared_from_this()](ErrorCode ec, std::size_t) { self->onWritten(ec); });
+    }
+
+    void onWritten(ErrorCode ec) {
+        const bool keep = m_response->keep_alive();
+        m_response.reset();
+        if (ec) return close();
+        if (!keep) return drainAndClose();
+        waitForRequest();
+    }
+
+    // Ends the connection after the last answer: our side first, then whatever the client
+    // still sends is read and dropped until it closes (or the header time passes), so it
+    // reads the answer instead of a reset.
+    void drainAndClose() {
+        ErrorCode ec;
+        m_stream.socket().shutdown(tcp::socket::shutdown_send, ec);
+        m_stream.expires_after(m_state->limits.headerTime);
+        m_buffer.consume(m_buffer.size());
+        m_stream.async_read_some(m_buffer.prepare(4096),
+                                 [self = shared_from_this()](ErrorCode e, std::size_t) {
+                                     if (e) return self->close();
+                                     self->drainAndClose();
+                                 });
+    }
+
+    // A kept-alive connection waits at most the idle time for its next request.
+    void waitForRequest() {
+        m_keepAlive = false;
+        if (m_buffer.size() > 0) return readHeader();
+        m_stream.expires_never();
+        m_idle.expires_after(m_state->limits.idleTime);
+        m_idle.async_wait([self = shared_from_this()](ErrorCode ec) {
+            if (!ec) self->close();
+        });
+        m_stream.socket().async_wait(tcp::socket::wait_read,
+                                     [self = shared_from_this()](ErrorCode ec) {
+                                         self->m_idle.cancel();
+                                         if (ec) return self->close();
+                                         self->readHeader();
+                                     });
+    }
+
+    void startStream(Response response) {
+        auto header = std::make_shared<http::response<http::empty_body>>(response.result(),
+                                                                         response.version());
+        for (const auto& field : response) header->set(field.name_string(), field.value());
+        header->set(http::field::content_type, "text/event-stream");
+        header->set(http::field::cache_control, "no-cache");
+        header->keep_alive(false);
+        auto serializer = std::make_shared<http::response_serializer<http::empty_body>>(*header);
+        m_stream.expires_after(m_state->limits.headerTime);
+        http::async_write_header(
+            m_stream, *serializer,
+            [self = shared_from_this(), header, serializer](ErrorCode ec, std::size_t) {
+                if (ec) return self->close();
+                self->m_stream.expires_never();
+                self->m_state->streams.insert(self.get());
+                ++*self->m_state->streamCount;
+                self->watchForClose();
+                if (!self->m_pending.empty() && !self->m_writing) self->writeNext();
+            });
+    }
+
+    // A stream's client says nothing more; reading tells when it goes.
+    void watchForClose() {
+        m_buffer.consume(m_buffer.size());
+        m_stream.socket().async_read_some(m_buffer.prepare(512),
+                                          [self = shared_from_this()](ErrorCode ec, std::size_t) {
+                                              if (ec) return self->close();
+                                              self->watchForClose();
+                                          });
+    }
+
+    void writeNext() {
+        if (m_pending.empty()) {
+            m_writing = false;
+            return;
+        }
+        m_writing = true;
+        Pending next = std::move(m_pending.front());
+        if (!next.key.empty()) m_pendingByKey.erase(next.key);
+        m_pending.pop_front();
+        m_current = std::move(next.text);
+        m_stream.expires_after(m_state->limits.idleTime);
+        asio::async_write(m_stream, asio::buffer(m_current),
+                          [self = shared_from_this()](ErrorCode ec, std::size_t) {
+                              if (ec) {
+                                  self->m_writing = false;
+                                  return self->close();
+                              }
+                              self->writeNext();
+                          });
+    }
+
+    beast::tcp_stream m_stream;
+    asio::steady_timer m_idle;
+    beast::flat_buffer m_buffer;
+    std::optional<http::request_parser<http::string_body>> m_parser;
+    std::shared_ptr<Response> m_response;
+    std::shared_ptr<State> m_state;
+    std::shared_ptr<asio::io_context> m_io;
+    std::string m_peer;
+    bool m_keepAlive = false;
+    // Event stream: texts not yet written, in order; a keyed one can be replaced in place.
+    std::deque<Pending> m_pending;
+    std::unordered_map<std::string, std::string*> m_pendingByKey;
+    std::string m_current;
+    bool m_writing = false;
+};
+
+// Holds the session until its answer is written; released on the server's thread.
+class ReplyHandle {
+public:
+    ReplyHandle(std::shared_ptr<asio::io_context> io, std::shared_ptr<Session> session)
+        : m_io(std::move(io)), m_session(std::move(session)) {}
+    ~ReplyHandle() {
+        if (m_session) asio::post(*m_io, [session = std::move(m_session)] {});
+    }
+    void answer(Answer answer) {
+        std::shared_ptr<Session> session;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            session = std::move(m_session);
+        }
+        if (!session) return;
+        asio::post(*m_io, [session, answer = std::move(answer)]() mutable {
+            session->answer(std::move(answer));
+        });
+    }
+
+private:
+    std::shared_ptr<asio::io_context> m_io;
+    std::mutex m_mutex;
+    std::shared_ptr<Session> m_session;
+};
+
+void answer(const Reply& reply, Answer answer) {
+    reply->answer(std::move(answer));
+}
+
+namespace {
+
+void accept(const std::shared_ptr<HttpServer::State>& state,
+            const std::shared_ptr<asio::io_context>& io) {
+    state->acceptor.async_accept([state, io](ErrorCode ec, tcp::socket socket) {
+        if (!state->acceptor.is_open()) return;
+        if (ec) {
+            state->retry.expires_after(std::chrono::milliseconds(100));
+            state->retry.async_wait([state, io](ErrorCode e) {
+                if (!e) accept(state, io);
+            });
+            return;
+        }
+        if (state->connections >= state->limits.connections) {
+            ErrorCode ignored;
+            socket.close(ignored);  // over the limit: refused at once
+        } else {
+            std::make_shared<Session>(std::move(socket), state, io)->start();
+        }
+        accept(state, io);
+    });
+}
+
+}  // namespace
+
+HttpServer::HttpServer(ServerLimits limits, RequestHandler handler)
+    : m_io(std::make_shared<asio::io_context>(1)),
+      m_streams(std::make_shared<std::atomic<int>>(0)) {
+    m_state = std::make_shared<State>(*m_io, limits, std::move(handler), m_streams);
+}
+
+HttpServer::~HttpServer() {
+    stop();
+}
+
+bool HttpServer::start(const std::string& address, std::uint16_t port, std::string& problem) {
+    ErrorCode ec;
+    const auto ip = asio::ip::make_address(address, ec);
+    if (ec) {
+        problem = "invalid address '" + address + "'";
+        return false;
+    }
+    const tcp::endpoint endpoint(ip, port);
+    tcp::acceptor& acceptor = m_state->acceptor;
+    if (acceptor.open(endpoint.protocol(), ec) ||
+        acceptor.set_option(asio::socket_base::reuse_address(true), ec) ||
+        acceptor.bind(endpoint, ec) ||
+        acceptor.listen(asio::socket_base::max_listen_connections, ec)) {
+        problem = ec.message();
+        acceptor.close(ec);
+        return false;
+    }
+    m_port = acceptor.local_endpoint(ec).port();
+    accept(m_state, m_io);
+    m_thread = std::thread([io = m_io] { io->run(); });
+    return true;
+}
+
+void HttpServer::stop() {
+    if (!m_thread.joinable()) return;
+    asio::post(*m_io, [state = m_state, io = m_io.get()] {
+        ErrorCode ec;
+        state->acceptor.close(ec);
+        state->retry.cancel();
+        const std::vector<Session*> open(state->sessions.begin(), state->sessions.end());
+        for (Session* session : open) session->close();
+        // Whatever is still pending (timers, a session's last completions) is dropped with
+        // the io_context.
+        io->stop();
+    });
+    m_thread.join();
+}
+
+void HttpServer::broadcast(std::string key, std::string text) {
+    if (!hasStreams()) return;
+    asio::post(*m_io, [state = m_state, key = std::move(key), text = std::move(text)] {
+        const std::vector<Session*> streams(state->streams.begin(), state->streams.end());
+        for (Session* stream : streams) stream->push(key, text);
+    });
+}
+
+void HttpServer::post(std::function<void()> task) {
+    asio::post(*m_io, std::move(task));
+}
+
+void HttpServer::postAfter(std::chrono::milliseconds delay, std::function<void()> task) {
+    auto timer = std::make_shared<asio::steady_timer>(*m_io, delay);
+    timer->async_wait([timer, task = std::move(task)](ErrorCode ec) {
+        if (!ec) task();
+    });
+}
+
+Response jsonResponse(const Request& request, http::status status, std::string body) {
+    Response response(status, request.version());
+    response.set(http::field::content_type, "application/json");
+    response.set(http::field::cache_control, "no-store");
+    response.keep_alive(request.keep_alive());
+    response.body() = std::move(body);
+    return response;
+}
+
+Response errorResponse(const Request& request, http::status status, const std::string& text) {
+    return jsonResponse(request, status, nlohmann::json{{"error", text}}.dump());
+}
+
+}  // namespace webapi

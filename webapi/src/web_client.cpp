@@ -1,0 +1,198 @@
+// The engine's side of the API: its events to the event streams, its commands with the web
+// user as their actor, the record of recent runs; and the factory.
+#include "web_client.h"
+
+#include <cstdio>
+
+#include "api_json.h"
+#include "logbase/log_codes.h"
+#include "logbase/logbase.h"
+#include "platform/ipv4_text.h"
+#include "public/data_path.h"
+
+namespace webapi {
+
+namespace {
+
+using namespace consolecore;
+using nlohmann::json;
+
+constexpr std::size_t kRunsKept = 256;
+
+std::string ipv4Text(std::uint32_t sAddr) {
+    in_addr address{};
+    address.s_addr = sAddr;
+    return platform::formatIpv4(address);
+}
+
+std::string sse(const char* event, const std::string& data) {
+    return std::string("event: ") + event + "\ndata: " + data + "\n\n";
+}
+
+Answer jsonAnswer(const Request& request, http::status status, const json& body) {
+    return Answer{jsonResponse(request, status, jsonText(body)), false};
+}
+
+Answer errorAnswer(const Request& request, http::status status, const std::string& text) {
+    return Answer{errorResponse(request, status, text), false};
+}
+
+Actor actorOf(const Identity& who) {
+    return Actor{who.user, false};
+}
+
+}  // namespace
+
+WebClient::WebClient(ConsoleEngine& engine, const WebSettings& settings, WebOptions options)
+    : m_engine(engine),
+      m_clock(options.clock ? options.clock : [] { return std::chrono::steady_clock::now(); }),
+      m_auth(GetDataPath() + "Users.ini", std::chrono::minutes(settings.sessionMinutes), m_clock),
+      m_server(options.limits, [this](Request&& request, const std::string& peer, Reply reply) {
+          handle(std::move(request), peer, reply);
+      }) {}
+
+WebClient::~WebClient() {
+    *m_alive = false;
+    m_server.stop();
+    m_hashing.join();
+}
+
+bool WebClient::start(const WebSettings& settings, std::uint16_t port, std::string& problem) {
+    return m_server.start(settings.bind, port, problem);
+}
+
+void WebClient::onEngineEvent(const EngineEvent& event) {
+    if (const auto* progress = std::get_if<RunProgress>(&event)) {
+        m_runs[progress->run.id] = progress->run;
+        while (m_runs.size() > kRunsKept) m_runs.erase(m_runs.begin());
+    }
+    if (!m_server.hasStreams()) return;
+    // Keyed by device (or run), so a burst reaches a slow stream as its newest state.
+    if (const auto* e = std::get_if<DeviceRegistered>(&event)) {
+        m_server.broadcast("d" + std::to_string(e->device.id),
+                           sse("device", jsonText(deviceJson(e->device))));
+    } else if (const auto* e = std::get_if<DeviceChanged>(&event)) {
+        m_server.broadcast("d" + std::to_string(e->device.id),
+                           sse("device", jsonText(deviceJson(e->device))));
+    } else if (const auto* e = std::get_if<DeviceRemoved>(&event)) {
+        m_server.broadcast("d" + std::to_string(e->id), sse("removed", jsonText({{"id", e->id}})));
+    } else if (const auto* e = std::get_if<RunProgress>(&event)) {
+        m_server.broadcast("r" + std::to_string(e->run.id),
+                           sse("run", jsonText(runJson(e->run, RunClock::now()))));
+    } else if (const auto* e = std::get_if<IdConflict>(&event)) {
+        m_server.broadcast({}, sse("conflict", jsonText({{"id", e->id},
+                                                         {"newcomer", ipv4Text(e->newcomer)},
+                                                         {"online", ipv4Text(e->online)}})));
+    }
+}
+
+Answer WebClient::devices(const Request& request) const {
+    json list = json::array();
+    for (const DeviceSnapshot& device : m_engine.devices()) list.push_back(deviceJson(device));
+    return jsonAnswer(request, http::status::ok, list);
+}
+
+Answer WebClient::device(const Request& request, std::uint16_t id) const {
+    for (const DeviceSnapshot& device : m_engine.devices()) {
+        if (device.id == id) return jsonAnswer(request, http::status::ok, deviceJson(device));
+    }
+    return errorAnswer(request, http::status::not_found, "no such device");
+}
+
+Answer WebClient::switchOutlet(const Request& request, const Route& route, const Identity& who) {
+    const auto on = parseOutletBody(request.body());
+    if (!on)
+        return errorAnswer(request, http::status::bad_request, "body must be {\"on\":true|false}");
+    switch (m_engine.switchOutlet(route.device, route.outlet, *on, actorOf(who))) {
+        case SendResult::Queued:
+            return jsonAnswer(request, http::status::ok, {{"sent", true}});
+        case SendResult::UnknownDevice:
+            return errorAnswer(request, http::status::not_found, "no such device");
+        case SendResult::Invalid:
+            return errorAnswer(request, http::status::bad_request, "outlet must be 1..16");
+        case SendResult::NotConnected:
+        case SendResult::Refused:
+        case SendResult::LinkDown:
+            break;
+    }
+    return errorAnswer(request, http::status::service_unavailable, "the link refused the command");
+}
+
+Answer WebClient::startRun(const Request& request, const Route& route, const Identity& who) {
+    const auto body = parseRunBody(request.body());
+    if (!body) {
+        return errorAnswer(request, http::status::bad_request,
+                           "body must be {\"kind\":\"parallel\"|\"serial\",\"on\":true|false}");
+    }
+    switch (m_engine.startGroupRun(body->kind, route.group, body->on, actorOf(who))) {
+        case RunStart::Started:
+            // Its first progress was told while it started: the newest run of that group.
+            for (auto it = m_runs.rbegin(); it != m_runs.rend(); ++it) {
+                if (it->second.kind == body->kind && it->second.group == route.group) {
+                    return jsonAnswer(request, http::status::accepted, {{"run", it->first}});
+                }
+            }
+            return jsonAnswer(request, http::status::accepted, {{"run", nullptr}});
+        case RunStart::NothingToSwitch:
+            return jsonAnswer(request, http::status::ok, {{"run", nullptr}});
+        case RunStart::NoSuchGroup:
+            return errorAnswer(request, http::status::bad_request, "group must be 1..6");
+        case RunStart::GroupBusy:
+            return errorAnswer(request, http::status::conflict, "the group is running");
+        case RunStart::GroupEmpty:
+            return errorAnswer(request, http::status::conflict, "the group has no devices");
+        case RunStart::Declined:
+            return errorAnswer(request, http::status::conflict, "declined");
+        case RunStart::LinkDown:
+            break;
+    }
+    return errorAnswer(request, http::status::service_unavailable, "the link is not running");
+}
+
+Answer WebClient::run(const Request& request, std::uint64_t id) const {
+    const auto it = m_runs.find(id);
+    if (it == m_runs.end()) return errorAnswer(request, http::status::not_found, "no such run");
+    return jsonAnswer(request, http::status::ok, runJson(it->second, RunClock::now()));
+}
+
+Answer WebClient::cancelRun(const Request& request, std::uint64_t id, const Identity& who) {
+    switch (m_engine.cancelRun(id, actorOf(who))) {
+        case CancelResult::Cancelled:
+            return run(request, id);
+        case CancelResult::Cancelling: {
+            Answer answer = run(request, id);
+            answer.response.result(http::status::accepted);
+            return answer;
+        }
+        case CancelResult::UnknownRun:
+            break;
+    }
+    if (m_runs.count(id) > 0)
+        return errorAnswer(request, http::status::conflict, "the run has ended");
+    return errorAnswer(request, http::status::not_found, "no such run");
+}
+
+ClientFactory webApiFactory(WebOptions options) {
+    return [options](ConsoleEngine& engine) -> std::unique_ptr<EngineClient> {
+        const WebSettings& settings = engine.session().settings().web;
+        const std::uint16_t port =
+            options.port ? *options.port : static_cast<std::uint16_t>(settings.port);
+        if (port == 0) return nullptr;
+        auto client = std::make_unique<WebClient>(engine, settings, options);
+        std::string problem;
+        if (!client->start(settings, port, problem)) {
+            // A service nobody can reach must say so: its journal and the log.
+            const std::string where = settings.bind + ":" + std::to_string(port);
+            std::fprintf(stderr, "vantrel: the web API cannot listen on %s: %s\n", where.c_str(),
+                         problem.c_str());
+            logEvent(logcode::kFailure, logcode::kStartup,
+                     "网页接口无法监听" + where + "(" + problem + ")");
+            return nullptr;
+        }
+        logEvent(logcode::kSystem, logcode::kStartup,
+                 "网页接口已启动:" + settings.bind + ":" + std::to_string(client->port()));
+        return client;
+    };
+}
+
+}  // namespace webapi
