@@ -1,0 +1,113 @@
+// The server's limits on real loopback connections, with its times shortened: request size,
+// header and idle times, the connection cap, and event streams that coalesce and drop.
+#include "http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "http_test_client.h"
+#include "testkit/wait_for.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using webapi::Answer;
+using webapi::HttpServer;
+using webtest::Client;
+
+constexpr auto kLong = 10s;  // bounds a wait that should end much sooner
+
+// Answers every request with its body's size; /events starts an event stream.
+struct Server {
+    explicit Server(webapi::ServerLimits limits = {})
+        : server(limits, [](webapi::Request&& request, const std::string&, webapi::Reply reply) {
+              const bool stream = request.target() == "/events";
+              webapi::answer(reply,
+                             Answer{webapi::jsonResponse(request, webapi::http::status::ok,
+                                                         std::to_string(request.body().size())),
+                                    stream});
+          }) {
+        std::string problem;
+        started = server.start("127.0.0.1", 0, problem);
+    }
+    HttpServer server;
+    bool started = false;
+};
+
+webapi::ServerLimits quick() {
+    webapi::ServerLimits limits;
+    limits.headerTime = 150ms;
+    limits.idleTime = 150ms;
+    return limits;
+}
+
+TEST(HttpServer, ABodyOver64KiBIs413AndOneAtTheLimitIsServed) {
+    Server s;
+    ASSERT_TRUE(s.started);
+    Client client(s.server.port());
+    EXPECT_EQ(client.send(webtest::http::verb::put, "/x", std::string(64 * 1024, 'a')).status, 200);
+    EXPECT_EQ(client.send(webtest::http::verb::put, "/x", std::string(64 * 1024 + 1, 'a')).status,
+              413);
+}
+
+TEST(HttpServer, AHeaderNotDoneInTimeClosesTheConnection) {
+    Server s(quick());
+    ASSERT_TRUE(s.started);
+    Client client(s.server.port());
+    boost::asio::write(client.socket(),
+                       boost::asio::buffer(std::string("GET / HTTP/1.1\r\nHost: x\r\n")));
+    EXPECT_TRUE(client.closedWithin(kLong));
+}
+
+TEST(HttpServer, AnIdleKeptAliveConnectionIsClosed) {
+    Server s(quick());
+    ASSERT_TRUE(s.started);
+    Client client(s.server.port());
+    ASSERT_EQ(client.send(webtest::http::verb::get, "/x").status, 200);
+    EXPECT_TRUE(client.closedWithin(kLong));
+}
+
+TEST(HttpServer, Connection257IsClosedAtOnceWhile256StayOpen) {
+    Server s;
+    ASSERT_TRUE(s.started);
+    std::vector<std::unique_ptr<Client>> open;
+    for (int i = 0; i < 256; ++i) {
+        open.push_back(std::make_unique<Client>(s.server.port()));
+        ASSERT_TRUE(open.back()->connected());
+    }
+    // The last of them is served, so all 256 were taken before the next comes.
+    ASSERT_EQ(open.back()->send(webtest::http::verb::get, "/x").status, 200);
+    Client refused(s.server.port());
+    EXPECT_TRUE(refused.closedWithin(kLong));
+    EXPECT_EQ(open.front()->send(webtest::http::verb::get, "/x").status, 200);
+}
+
+// A stream whose client stops reading: a huge event fills the socket, then a burst of one
+// key waits as its newest text only, and more than the backlog drops the stream.
+TEST(HttpServer, AStreamBehindKeepsTheNewestOfAKeyAndIsDroppedPastItsBacklog) {
+    webapi::ServerLimits limits;
+    limits.streamBacklog = 8;
+    Server s(limits);
+    ASSERT_TRUE(s.started);
+    Client client(s.server.port());
+    ASSERT_EQ(client.openStream("/events").rfind("HTTP/1.1 200", 0), 0u);
+    ASSERT_TRUE(testkit::waitFor([&] { return s.server.hasStreams(); }, kLong));
+
+    s.server.broadcast({}, std::string(32 << 20, '.') + "\n");
+    for (int i = 0; i < 100; ++i) s.server.broadcast("d1", "v" + std::to_string(i) + ";");
+    for (int i = 0; i < 6; ++i) s.server.broadcast({}, "u;");
+    const std::string text = client.readUntil(
+        [](const std::string& t) {
+            return t.size() > (32u << 20) && t.find("u;u;u;u;u;u;") != std::string::npos;
+        },
+        kLong);
+    EXPECT_EQ(text.find("v0;"), std::string::npos);
+    EXPECT_NE(text.find("v99;"), std::string::npos);
+
+    s.server.broadcast({}, std::string(32 << 20, '.') + "\n");
+    for (int i = 0; i < 9; ++i) s.server.broadcast({}, "u;");
+    EXPECT_TRUE(testkit::waitFor([&] { return !s.server.hasStreams(); }, kLong));
+}
+
+}  // namespace
