@@ -128,6 +128,7 @@ SettingsLoad readSettings(const std::string& path) {
     reader.readString(kWeb, "CertFile", s.web.certFile);
     reader.readString(kWeb, "KeyFile", s.web.keyFile);
     reader.readInt(kWeb, "SessionMinutes", 1, 43200, s.web.sessionMinutes);
+    reader.readBool(kWeb, "MetricsOpen", s.web.metricsOpen);
     return load;
 }
 

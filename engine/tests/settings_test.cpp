@@ -46,6 +46,7 @@ TEST(SettingsTest, EachKeySetsItsOwnFieldAndAMissingOneKeepsItsDefault) {
         {"Web", "CertFile=/etc/c.pem", [](VantrelSettings& s) { s.web.certFile = "/etc/c.pem"; }},
         {"Web", "KeyFile=/etc/k.pem", [](VantrelSettings& s) { s.web.keyFile = "/etc/k.pem"; }},
         {"Web", "SessionMinutes=30", [](VantrelSettings& s) { s.web.sessionMinutes = 30; }},
+        {"Web", "MetricsOpen=1", [](VantrelSettings& s) { s.web.metricsOpen = true; }},
     };
     testkit::TempDir dir;
     const std::string path = dir.path().string() + "/Vantrel.ini";

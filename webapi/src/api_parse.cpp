@@ -75,6 +75,7 @@ std::variant<Route, RouteError> parseRoute(std::string_view method, std::string_
     const auto query = target.find('?');
     const std::vector<std::string_view> s = segments(target.substr(0, query));
     if (s.size() == 1 && s[0] == "healthz") return route(Endpoint::Health, method, "GET");
+    if (s.size() == 1 && s[0] == "metrics") return route(Endpoint::Metrics, method, "GET");
     if (s.empty() || s[0] != "api" || target.front() != '/') return error(404, "not found");
     if (s.size() == 2 && s[1] == "login") return route(Endpoint::Login, method, "POST", true);
     if (s.size() == 2 && s[1] == "logout") return route(Endpoint::Logout, method, "POST", true);

@@ -52,6 +52,8 @@ void WebClient::handle(Request&& request, const std::string& peer, const Reply& 
     const Route route = std::get<Route>(parsed);
     if (route.endpoint == Endpoint::Health) return health(std::move(request), to);
     if (route.endpoint == Endpoint::Login) return login(std::move(request), peer, to);
+    if (route.endpoint == Endpoint::Metrics && m_metricsOpen)
+        return metrics(std::move(request), to);
 
     const auto who = m_auth.identify(request);
     if (!who) return reply(to, request, http::status::unauthorized, "login or a token needed");
@@ -67,6 +69,8 @@ void WebClient::handle(Request&& request, const std::string& peer, const Reply& 
     switch (route.endpoint) {
         case Endpoint::Logout:
             return logout(request, *who, to);
+        case Endpoint::Metrics:
+            return metrics(std::move(request), to);
         case Endpoint::Events:
             return answer(to, Answer{jsonResponse(request, http::status::ok, {}), true});
         case Endpoint::Devices:
@@ -96,6 +100,13 @@ void WebClient::handle(Request&& request, const std::string& peer, const Reply& 
         case Endpoint::Health:
             break;
     }
+}
+
+void WebClient::metrics(Request&& request, const Reply& to) {
+    // The answers so far are counted here, the rest on the engine's thread.
+    onEngine(std::move(request), to, [this, http = m_server.answersByStatus()](const Request& r) {
+        return metrics(r, http);
+    });
 }
 
 void WebClient::onEngine(Request&& request, const Reply& to,

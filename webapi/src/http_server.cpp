@@ -41,6 +41,7 @@ struct HttpServer::State {
     ServerLimits limits;
     RequestHandler handler;
     int connections = 0;
+    std::map<int, std::uint64_t> answers;  // by status
     std::unordered_set<Session*> sessions;
     std::unordered_set<Session*> streams;
     std::shared_ptr<std::atomic<int>> streamCount;
@@ -177,6 +178,7 @@ private:
         m_response = std::make_shared<Response>(std::move(response));
         if (!m_keepAlive) m_response->keep_alive(false);
         m_response->prepare_payload();
+        ++m_state->answers[static_cast<int>(m_response->result_int())];
         m_stream.expires_after(m_state->limits.headerTime);
         http::async_write(
             m_stream, *m_response,
@@ -230,6 +232,7 @@ private:
         header->set(http::field::content_type, "text/event-stream");
         header->set(http::field::cache_control, "no-cache");
         header->keep_alive(false);
+        ++m_state->answers[static_cast<int>(header->result_int())];
         auto serializer = std::make_shared<http::response_serializer<http::empty_body>>(*header);
         m_stream.expires_after(m_state->limits.headerTime);
         http::async_write_header(
@@ -400,6 +403,10 @@ void HttpServer::broadcast(std::string key, std::string text) {
         const std::vector<Session*> streams(state->streams.begin(), state->streams.end());
         for (Session* stream : streams) stream->push(key, text);
     });
+}
+
+std::map<int, std::uint64_t> HttpServer::answersByStatus() const {
+    return m_state->answers;
 }
 
 void HttpServer::post(std::function<void()> task) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -53,6 +54,8 @@ public:
     // stream has not written yet replaces it there (the newest state of a device wins).
     void broadcast(std::string key, std::string text);
     bool hasStreams() const { return m_streams->load() > 0; }
+    // Answers written so far by status; on the server's thread.
+    std::map<int, std::uint64_t> answersByStatus() const;
     // Runs `task` on the server's thread.
     void post(std::function<void()> task);
     // Runs `task` on the server's thread after `delay` (not at all once stopped).

@@ -7,6 +7,7 @@
 #include "api_json.h"
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
+#include "metrics_text.h"
 #include "platform/ipv4_text.h"
 #include "public/data_path.h"
 
@@ -47,6 +48,7 @@ WebClient::WebClient(ConsoleEngine& engine, const WebSettings& settings, WebOpti
     : m_engine(engine),
       m_clock(options.clock ? options.clock : [] { return std::chrono::steady_clock::now(); }),
       m_auth(GetDataPath() + "Users.ini", std::chrono::minutes(settings.sessionMinutes), m_clock),
+      m_metricsOpen(settings.metricsOpen),
       m_server(options.limits, [this](Request&& request, const std::string& peer, Reply reply) {
           handle(std::move(request), peer, reply);
       }) {}
@@ -62,7 +64,12 @@ bool WebClient::start(const WebSettings& settings, std::uint16_t port, std::stri
 }
 
 void WebClient::onEngineEvent(const EngineEvent& event) {
+    if (std::holds_alternative<LogTrouble>(event)) ++m_logTroubles;
     if (const auto* progress = std::get_if<RunProgress>(&event)) {
+        const auto known = m_runs.find(progress->run.id);
+        const bool wasRunning = known == m_runs.end() || known->second.running();
+        if (wasRunning && !progress->run.running())
+            ++m_runOutcomes[runStateText(progress->run.outcome)];
         m_runs[progress->run.id] = progress->run;
         while (m_runs.size() > kRunsKept) m_runs.erase(m_runs.begin());
     }
@@ -170,6 +177,23 @@ Answer WebClient::cancelRun(const Request& request, std::uint64_t id, const Iden
     if (m_runs.count(id) > 0)
         return errorAnswer(request, http::status::conflict, "the run has ended");
     return errorAnswer(request, http::status::not_found, "no such run");
+}
+
+Answer WebClient::metrics(const Request& request, std::map<int, std::uint64_t> http) const {
+    MetricsFigures figures;
+    const DeviceTable& table = m_engine.table();
+    figures.devicesRegistered = table.rowCount();
+    for (int row = 0; row < table.rowCount(); ++row)
+        figures.devicesOnline += table.row(row).online ? 1 : 0;
+    figures.link = GetLanwireStats();
+    figures.runsByOutcome = m_runOutcomes;
+    figures.logTroubles = m_logTroubles;
+    figures.httpByStatus = std::move(http);
+    Response response(http::status::ok, request.version());
+    response.set(http::field::content_type, "text/plain; version=0.0.4; charset=utf-8");
+    response.keep_alive(request.keep_alive());
+    response.body() = metricsText(figures);
+    return Answer{std::move(response), false};
 }
 
 ClientFactory webApiFactory(WebOptions options) {

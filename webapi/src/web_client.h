@@ -33,6 +33,7 @@ private:
     void login(Request&& request, const std::string& peer, const Reply& reply);
     void logout(const Request& request, const Identity& who, const Reply& reply);
     void health(Request&& request, const Reply& reply);
+    void metrics(Request&& request, const Reply& reply);
     // Runs `work` on the engine's thread; its answer goes back to `reply`.
     void onEngine(Request&& request, const Reply& reply,
                   std::function<Answer(const Request&)> work);
@@ -44,15 +45,19 @@ private:
     Answer startRun(const Request& request, const Route& route, const Identity& who);
     Answer run(const Request& request, std::uint64_t id) const;
     Answer cancelRun(const Request& request, std::uint64_t id, const Identity& who);
+    Answer metrics(const Request& request, std::map<int, std::uint64_t> http) const;
 
     consolecore::ConsoleEngine& m_engine;
     Clock m_clock;
     // Engine's thread: the latest state of recent runs, by id (the engine keeps only those in
     // progress).
     std::map<std::uint64_t, consolecore::GroupRun> m_runs;
+    std::map<std::string, std::uint64_t> m_runOutcomes;  // runs seen ending, by state
+    std::uint64_t m_logTroubles = 0;
     // Server's thread.
     Auth m_auth;
     bool m_secure = false;
+    bool m_metricsOpen = false;  // [Web] MetricsOpen
     // Password checks are slow on purpose: they run here, not on the server's thread.
     boost::asio::thread_pool m_hashing{1};
     HttpServer m_server;

@@ -20,6 +20,7 @@ TEST(ApiParse, RoutesTakeTheirParametersAndRefuseWhatIsOutOfRange) {
         int value;  // device, outlet*100000, group or run, as the route names it
     } cases[] = {
         {"GET", "/healthz", 0, Endpoint::Health, 0},
+        {"GET", "/metrics", 0, Endpoint::Metrics, 0},
         {"POST", "/api/login", 0, Endpoint::Login, 0},
         {"GET", "/api/login", 405, {}, 0},
         {"GET", "/api/devices", 0, Endpoint::Devices, 0},
@@ -58,8 +59,8 @@ TEST(ApiParse, RoutesTakeTheirParametersAndRefuseWhatIsOutOfRange) {
         const Route& r = std::get<Route>(parsed);
         EXPECT_EQ(r.endpoint, c.endpoint);
         EXPECT_EQ(r.write, std::string(c.method) != "GET");
-        const long long value = r.device + r.outlet * 100000LL + r.group +
-                                static_cast<long long>(r.run);
+        const long long value =
+            r.device + r.outlet * 100000LL + r.group + static_cast<long long>(r.run);
         EXPECT_EQ(value, c.value);
     }
 }

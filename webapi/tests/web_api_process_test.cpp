@@ -22,8 +22,10 @@ using webtest::Client;
 using webtest::Headers;
 namespace http = webtest::http;
 
-// `vantrel ARGS` with `input` on its standard input: the exit status, or -1.
-int runProgram(const std::vector<std::string>& args, const std::string& input) {
+// `vantrel ARGS` with `input` on its standard input: the exit status, or -1. Its standard
+// output goes to `output` when given.
+int runProgram(const std::vector<std::string>& args, const std::string& input,
+               const char* output = "/dev/null") {
     int in[2];
     if (::pipe(in) != 0) return -1;
     std::vector<char*> argv{const_cast<char*>(VANTREL_PROGRAM)};
@@ -33,7 +35,7 @@ int runProgram(const std::vector<std::string>& args, const std::string& input) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_addclose(&actions, in[1]);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
@@ -55,6 +57,11 @@ protected:
         const std::string data = "--data-dir=" + s->folder.path().string();
         ASSERT_EQ(runProgram({data, "--add-user=op", "--role=operator"}, "op-pass\n"), 0);
         ASSERT_EQ(runProgram({data, "--add-user=eve", "--role=viewer"}, "eve-pass\n"), 0);
+        const fs::path printed = s->folder.path() / "token";
+        ASSERT_EQ(runProgram({data, "--add-token=scrape", "--role=viewer"}, "", printed.c_str()),
+                  0);
+        s->token = slurp(printed);
+        while (!s->token.empty() && s->token.back() == '\n') s->token.pop_back();
         s->webPort = static_cast<std::uint16_t>(freePort());
         s->console = std::make_unique<Console>(
             s->folder, s->folder.path().string(), s->linkPort,
@@ -100,6 +107,7 @@ protected:
         testkit::TempDir folder;
         std::uint16_t linkPort = static_cast<std::uint16_t>(freePort());
         std::uint16_t webPort = 0;
+        std::string token;  // a viewer's, as --add-token printed it
         std::unique_ptr<Console> console;
         std::unique_ptr<simtcp::SimFleet> fleet;
     };
@@ -253,6 +261,20 @@ TEST_F(WebApiProcess, AGroupRunIsFollowedToDoneAndItsEventsReachTheStream) {
             return false;
         },
         30s));
+}
+
+TEST_F(WebApiProcess, MetricsNeedATokenAndCountTheDevicesAndTheAnswers) {
+    Client client(s->webPort);
+    EXPECT_EQ(client.send(http::verb::get, "/metrics").status, 401);
+    EXPECT_EQ(client.send(http::verb::get, "/metrics", {}, {{"Authorization", "Bearer 00"}}).status,
+              401);
+    const Headers bearer{{"Authorization", "Bearer " + s->token}};
+    ASSERT_TRUE(testkit::waitFor([&] { return devices(client, bearer).size() == 2; }, 30s));
+    const auto reply = client.send(http::verb::get, "/metrics", {}, bearer);
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_NE(reply.body.find("\nvantrel_devices_registered 2\n"), std::string::npos) << reply.body;
+    EXPECT_NE(reply.body.find("\nvantrel_http_responses_total{status=\"401\"} "), std::string::npos)
+        << reply.body;
 }
 
 }  // namespace

@@ -49,6 +49,7 @@ struct WebSettings {
     std::string certFile;            // [Web] CertFile and KeyFile: HTTPS when both are set
     std::string keyFile;
     int sessionMinutes = 480;  // [Web] SessionMinutes, 1..43200: how long a login lasts
+    bool metricsOpen = false;  // [Web] MetricsOpen: /metrics without a token
 
     bool enabled() const { return port != 0; }
     bool operator==(const WebSettings&) const = default;

@@ -22,6 +22,7 @@ enum class Endpoint {
     Run,        // GET, DELETE /api/runs/{run}
     Events,     // GET /api/events
     Health,     // GET /healthz
+    Metrics,    // GET /metrics
 };
 
 struct Route {
