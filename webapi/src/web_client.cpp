@@ -202,6 +202,16 @@ ClientFactory webApiFactory(WebOptions options) {
         const std::uint16_t port =
             options.port ? *options.port : static_cast<std::uint16_t>(settings.port);
         if (port == 0) return nullptr;
+        if (!settings.certFile.empty() || !settings.keyFile.empty()) {
+            // Whoever set a certificate expects the passwords to travel encrypted: no API
+            // rather than one in clear.
+            const std::string text =
+                "[Web] CertFile/KeyFile: HTTPS is not available yet, the web API is off";
+            std::fprintf(stderr, "vantrel: %s\n", text.c_str());
+            logEvent(logcode::kFailure, logcode::kStartup,
+                     "网页接口未启动:尚不支持HTTPS(CertFile/KeyFile已设置)");
+            return nullptr;
+        }
         auto client = std::make_unique<WebClient>(engine, settings, options);
         std::string problem;
         if (!client->start(settings, port, problem)) {

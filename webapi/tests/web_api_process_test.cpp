@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -275,6 +276,51 @@ TEST_F(WebApiProcess, MetricsNeedATokenAndCountTheDevicesAndTheAnswers) {
     EXPECT_NE(reply.body.find("\nvantrel_devices_registered 2\n"), std::string::npos) << reply.body;
     EXPECT_NE(reply.body.find("\nvantrel_http_responses_total{status=\"401\"} "), std::string::npos)
         << reply.body;
+}
+
+// A web port that is taken, or a certificate the server cannot use yet: a line on standard
+// error and a log row, the console runs on without the API.
+TEST(WebApiStart, ATakenPortOrACertificateIsToldAndTheConsoleRunsOn) {
+    const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&a), length), 0);
+    ASSERT_EQ(::listen(taken, 1), 0);
+    ::getsockname(taken, reinterpret_cast<sockaddr*>(&a), &length);
+    const struct {
+        const char* ini;
+        int port;
+        const char* error;
+        const char* row;
+    } cases[] = {
+        {"", ntohs(a.sin_port),
+         "the web API cannot listen on 127.0.0.1:", "网页接口无法监听127.0.0.1:"},
+        {"[Web]\nCertFile=/c.pem\nKeyFile=/k.pem\n", freePort(), "HTTPS is not available yet",
+         "网页接口未启动:尚不支持HTTPS(CertFile/KeyFile已设置)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        testkit::TempDir folder;
+        std::ofstream(folder.path() / "Vantrel.ini") << c.ini;
+        Console console(folder, folder.path().string(), freePort(),
+                        {"--headless", "--data-dir=" + folder.path().string(),
+                         "--web-port=" + std::to_string(c.port)},
+                        true);
+        ASSERT_TRUE(testkit::waitFor(
+            [&] {
+                for (const std::string& row : console.log()) {
+                    if (row.rfind(c.row, 0) == 0) return true;
+                }
+                return false;
+            },
+            30s))
+            << console.errors();
+        EXPECT_NE(console.errors().find(c.error), std::string::npos) << console.errors();
+        EXPECT_FALSE(console.waitExit(0ms).has_value());
+    }
+    ::close(taken);
 }
 
 }  // namespace
