@@ -24,6 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (r->endpoint == webapi::Endpoint::GroupRuns && (r->group < 1 || r->group > 6))
             __builtin_trap();
     }
+    if (const auto query = webapi::parseLogQuery(target)) {
+        if (query->limit < 1 || query->limit > 1000) __builtin_trap();
+    }
     (void)webapi::parseLoginBody(body);
     (void)webapi::parseOutletBody(body);
     (void)webapi::parseRunBody(body);

@@ -1,6 +1,7 @@
 // Routes by path segment; bodies through nlohmann-json without exceptions.
 #include "webapi/api_parse.h"
 
+#include <algorithm>
 #include <charconv>
 #include <nlohmann/json.hpp>
 #include <vector>
@@ -81,6 +82,7 @@ std::variant<Route, RouteError> parseRoute(std::string_view method, std::string_
     if (s.size() == 2 && s[1] == "logout") return route(Endpoint::Logout, method, "POST", true);
     if (s.size() == 2 && s[1] == "events") return route(Endpoint::Events, method, "GET");
     if (s.size() == 2 && s[1] == "devices") return route(Endpoint::Devices, method, "GET");
+    if (s.size() == 2 && s[1] == "log") return route(Endpoint::Log, method, "GET");
     if (s.size() >= 3 && s[1] == "devices") {
         const auto id = number<std::uint16_t>(s[2]);
         if (s.size() == 3) {
@@ -121,6 +123,57 @@ std::variant<Route, RouteError> parseRoute(std::string_view method, std::string_
         return r;
     }
     return error(404, "not found");
+}
+
+namespace {
+
+bool isDate(std::string_view text) {
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+    for (const std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+        if (text[i] < '0' || text[i] > '9') return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<LogQuery> parseLogQuery(std::string_view target) {
+    LogQuery query;
+    const auto mark = target.find('?');
+    std::string_view rest =
+        mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
+    std::vector<std::string_view> seen;
+    while (!rest.empty()) {
+        const auto amp = rest.find('&');
+        const std::string_view pair = rest.substr(0, amp);
+        rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
+        if (pair.empty()) continue;
+        const auto eq = pair.find('=');
+        if (eq == std::string_view::npos) return std::nullopt;
+        const std::string_view key = pair.substr(0, eq);
+        const std::string_view value = pair.substr(eq + 1);
+        if (std::find(seen.begin(), seen.end(), key) != seen.end()) return std::nullopt;
+        seen.push_back(key);
+        if (key == "from" || key == "to") {
+            if (!isDate(value)) return std::nullopt;
+            (key == "from" ? query.from : query.to) = std::string(value);
+        } else if (key == "type") {
+            const auto type = number<int>(value);
+            if (!type || *type < 1 || *type > 3) return std::nullopt;
+            query.type = *type;
+        } else if (key == "limit") {
+            const auto limit = number<int>(value);
+            if (!limit || *limit < 1 || *limit > 1000) return std::nullopt;
+            query.limit = *limit;
+        } else if (key == "before") {
+            const auto before = number<int>(value);
+            if (!before || *before < 1) return std::nullopt;
+            query.before = *before;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return query;
 }
 
 std::optional<LoginBody> parseLoginBody(std::string_view body) {

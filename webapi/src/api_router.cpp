@@ -4,6 +4,7 @@
 
 #include "api_json.h"
 #include "logbase/log_codes.h"
+#include "logbase/log_query.h"
 #include "logbase/logbase.h"
 #include "web_client.h"
 
@@ -71,6 +72,8 @@ void WebClient::handle(Request&& request, const std::string& peer, const Reply& 
             return logout(request, *who, to);
         case Endpoint::Metrics:
             return metrics(std::move(request), to);
+        case Endpoint::Log:
+            return log(std::move(request), to);
         case Endpoint::Events:
             return answer(to, Answer{jsonResponse(request, http::status::ok, {}), true});
         case Endpoint::Devices:
@@ -109,6 +112,39 @@ void WebClient::metrics(Request&& request, const Reply& to) {
     });
 }
 
+void WebClient::log(Request&& request, const Reply& to) {
+    const auto query = parseLogQuery(request.target());
+    if (!query) {
+        return reply(to, request, http::status::bad_request,
+                     "query: from, to (YYYY-MM-DD), type (1..3), limit (1..1000), before");
+    }
+    auto shared = std::make_shared<const Request>(std::move(request));
+    boost::asio::post(m_slowWork, [query = *query, shared, to] {
+        const logbase::LogFilter filter{query.from, query.to, query.type, std::nullopt};
+        const auto entries = logbase::queryLogPage(filter, query.limit, query.before);
+        if (!entries)
+            return reply(to, *shared, http::status::service_unavailable, "the log cannot be read");
+        json rows = json::array();
+        for (const logbase::LogEntry& e : *entries) {
+            rows.push_back({{"seq", e.seq},
+                            {"date", e.row.date},
+                            {"time", e.row.time},
+                            {"type", e.type},
+                            {"subType", e.subType},
+                            {"typeText", e.row.typeText},
+                            {"subTypeText", e.row.subTypeText},
+                            {"text", e.row.content}});
+        }
+        // A full page may have more behind it.
+        const json next = static_cast<int>(entries->size()) == query.limit && !entries->empty()
+                              ? json(entries->back().seq)
+                              : json(nullptr);
+        answer(to, Answer{jsonResponse(*shared, http::status::ok,
+                                       jsonText(json{{"rows", std::move(rows)}, {"next", next}})),
+                          false});
+    });
+}
+
 void WebClient::onEngine(Request&& request, const Reply& to,
                          std::function<Answer(const Request&)> work) {
     auto shared = std::make_shared<const Request>(std::move(request));
@@ -129,8 +165,8 @@ void WebClient::login(Request&& request, const std::string& peer, const Reply& t
     }
     auto account = m_auth.user(body->user);
     auto shared = std::make_shared<const Request>(std::move(request));
-    boost::asio::post(m_hashing, [this, account, password = std::move(body->password), shared, peer,
-                                  to] {
+    boost::asio::post(m_slowWork, [this, account, password = std::move(body->password), shared,
+                                   peer, to] {
         bool ok = false;
         if (account) {
             ok = verifyPassword(account->hash, password);

@@ -56,7 +56,7 @@ WebClient::WebClient(ConsoleEngine& engine, const WebSettings& settings, WebOpti
 WebClient::~WebClient() {
     *m_alive = false;
     m_server.stop();
-    m_hashing.join();
+    m_slowWork.join();
 }
 
 bool WebClient::start(const WebSettings& settings, std::uint16_t port, std::string& problem) {

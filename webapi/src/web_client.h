@@ -34,6 +34,7 @@ private:
     void logout(const Request& request, const Identity& who, const Reply& reply);
     void health(Request&& request, const Reply& reply);
     void metrics(Request&& request, const Reply& reply);
+    void log(Request&& request, const Reply& reply);
     // Runs `work` on the engine's thread; its answer goes back to `reply`.
     void onEngine(Request&& request, const Reply& reply,
                   std::function<Answer(const Request&)> work);
@@ -58,8 +59,9 @@ private:
     Auth m_auth;
     bool m_secure = false;
     bool m_metricsOpen = false;  // [Web] MetricsOpen
-    // Password checks are slow on purpose: they run here, not on the server's thread.
-    boost::asio::thread_pool m_hashing{1};
+    // Slow work, off the engine's and the server's threads: password checks (slow on
+    // purpose) and log queries.
+    boost::asio::thread_pool m_slowWork{1};
     HttpServer m_server;
     // Cleared when the client ends: work it posted to the engine finds nothing to do.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

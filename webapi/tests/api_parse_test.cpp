@@ -43,6 +43,7 @@ TEST(ApiParse, RoutesTakeTheirParametersAndRefuseWhatIsOutOfRange) {
         {"GET", "/api/runs/18446744073709551616", 404, {}, 0},
         {"PUT", "/api/runs/3", 405, {}, 0},
         {"GET", "/api/events", 0, Endpoint::Events, 0},
+        {"GET", "/api/log?type=2", 0, Endpoint::Log, 0},
         {"GET", "/api/nothing", 404, {}, 0},
         {"GET", "/apix/devices", 404, {}, 0},
         {"GET", "api/devices", 404, {}, 0},
@@ -94,6 +95,35 @@ TEST(ApiParse, BodiesNeedTheirKeysWithTheirTypes) {
     const auto run = webapi::parseRunBody(R"({"kind":"serial","on":false})");
     EXPECT_EQ(run->kind, consolecore::GroupKind::Serial);
     EXPECT_FALSE(run->on);
+}
+
+TEST(ApiParse, LogQueriesTakeDatesATypeALimitAndAPlaceAndNothingElse) {
+    const struct {
+        const char* target;
+        bool ok;
+    } cases[] = {
+        {"/api/log", true},
+        {"/api/log?from=2026-01-02&to=2026-12-31&type=3&limit=1000&before=9", true},
+        {"/api/log?from=2026-1-02", false},
+        {"/api/log?to=2026-01-0x", false},
+        {"/api/log?type=0", false},
+        {"/api/log?type=4", false},
+        {"/api/log?limit=0", false},
+        {"/api/log?limit=1001", false},
+        {"/api/log?before=0", false},
+        {"/api/log?before=2147483648", false},
+        {"/api/log?type=1&type=2", false},
+        {"/api/log?sort=asc", false},
+        {"/api/log?type", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(webapi::parseLogQuery(c.target).has_value(), c.ok) << c.target;
+    const auto q = webapi::parseLogQuery("/api/log?from=2026-01-02&type=3&limit=7&before=9");
+    EXPECT_EQ(q->from, "2026-01-02");
+    EXPECT_EQ(q->to, "9999-12-31");
+    EXPECT_EQ(q->type, 3);
+    EXPECT_EQ(q->limit, 7);
+    EXPECT_EQ(q->before, 9);
 }
 
 TEST(ApiParse, FiveFailuresWithinAMinuteLimitAnAddressUntilTheFirstIsAMinuteOld) {

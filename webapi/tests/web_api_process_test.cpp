@@ -278,6 +278,31 @@ TEST_F(WebApiProcess, MetricsNeedATokenAndCountTheDevicesAndTheAnswers) {
         << reply.body;
 }
 
+TEST_F(WebApiProcess, TheLogComesNewestFirstInPagesThatGoOnBeforeTheLastRow) {
+    Client client(s->webPort);
+    const Headers eve = login("eve", "eve-pass", client);
+    EXPECT_EQ(client.send(http::verb::get, "/api/log?type=9", {}, eve).status, 400);
+    json page;
+    ASSERT_TRUE(testkit::waitFor(
+        [&] {
+            const auto reply = client.send(http::verb::get, "/api/log?type=1&limit=1", {}, eve);
+            page = reply.status == 200 ? json::parse(reply.body) : json();
+            return page.is_object() && page["rows"].size() == 1 &&
+                   page["rows"][0]["text"] == "网页用户登录:eve,地址:127.0.0.1";
+        },
+        30s))
+        << page.dump();
+    const auto next = page["next"].get<std::int64_t>();
+    EXPECT_EQ(next, page["rows"][0]["seq"].get<std::int64_t>());
+    const auto older =
+        client.send(http::verb::get, "/api/log?limit=2&before=" + std::to_string(next), {}, eve);
+    ASSERT_EQ(older.status, 200);
+    const json rows = json::parse(older.body)["rows"];
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_LT(rows[0]["seq"].get<std::int64_t>(), next);
+    EXPECT_GT(rows[0]["seq"].get<std::int64_t>(), rows[1]["seq"].get<std::int64_t>());
+}
+
 // A web port that is taken, or a certificate the server cannot use yet: a line on standard
 // error and a log row, the console runs on without the API.
 TEST(WebApiStart, ATakenPortOrACertificateIsToldAndTheConsoleRunsOn) {

@@ -23,6 +23,7 @@ enum class Endpoint {
     Events,     // GET /api/events
     Health,     // GET /healthz
     Metrics,    // GET /metrics
+    Log,        // GET /api/log?...
 };
 
 struct Route {
@@ -50,6 +51,17 @@ struct RunBody {
     consolecore::GroupKind kind = consolecore::GroupKind::Parallel;
     bool on = true;
 };
+
+// The query of /api/log: from and to "YYYY-MM-DD" (included), type 1..3, limit 1..1000,
+// before a sequence number (the next page). Each key at most once; unknown keys are refused.
+struct LogQuery {
+    std::string from = "0000-00-00";
+    std::string to = "9999-12-31";
+    std::optional<int> type;
+    int limit = 100;
+    std::optional<int> before;
+};
+std::optional<LogQuery> parseLogQuery(std::string_view target);
 
 // {"user":"..","password":".."}: both strings.
 std::optional<LoginBody> parseLoginBody(std::string_view body);
