@@ -83,6 +83,7 @@ std::variant<Route, RouteError> parseRoute(std::string_view method, std::string_
     if (s.size() == 2 && s[1] == "events") return route(Endpoint::Events, method, "GET");
     if (s.size() == 2 && s[1] == "devices") return route(Endpoint::Devices, method, "GET");
     if (s.size() == 2 && s[1] == "log") return route(Endpoint::Log, method, "GET");
+    if (s.size() == 2 && s[1] == "log.csv") return route(Endpoint::LogCsv, method, "GET");
     if (s.size() >= 3 && s[1] == "devices") {
         const auto id = number<std::uint16_t>(s[2]);
         if (s.size() == 3) {

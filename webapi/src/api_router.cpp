@@ -4,6 +4,7 @@
 
 #include "api_json.h"
 #include "logbase/log_codes.h"
+#include "logbase/log_csv.h"
 #include "logbase/log_query.h"
 #include "logbase/logbase.h"
 #include "web_client.h"
@@ -37,6 +38,22 @@ Role requiredRole(const Route& route) {
 const std::string& decoyHash() {
     static const std::string hash = hashPassword(randomHex(16));
     return hash;
+}
+
+// The viewer's export of these rows: its columns, numbered from 1 in the page's order.
+Response csvResponse(const Request& request, const std::vector<logbase::LogEntry>& entries) {
+    std::vector<std::vector<std::string>> rows;
+    rows.reserve(entries.size());
+    for (const logbase::LogEntry& e : entries) {
+        rows.push_back({std::to_string(rows.size() + 1), e.row.date, e.row.time, e.row.typeText,
+                        e.row.subTypeText, e.row.content});
+    }
+    Response response(http::status::ok, request.version());
+    response.set(http::field::content_type, "text/csv; charset=utf-8");
+    response.set(http::field::content_disposition, "attachment; filename=\"vantrel-log.csv\"");
+    response.keep_alive(request.keep_alive());
+    response.body() = logbase::logCsv({"序号", "日期", "时间", "类型", "运行类型", "内容"}, rows);
+    return response;
 }
 
 }  // namespace
@@ -73,7 +90,8 @@ void WebClient::handle(Request&& request, const std::string& peer, const Reply& 
         case Endpoint::Metrics:
             return metrics(std::move(request), to);
         case Endpoint::Log:
-            return log(std::move(request), to);
+        case Endpoint::LogCsv:
+            return log(std::move(request), to, route.endpoint == Endpoint::LogCsv);
         case Endpoint::Events:
             return answer(to, Answer{jsonResponse(request, http::status::ok, {}), true});
         case Endpoint::Devices:
@@ -112,18 +130,19 @@ void WebClient::metrics(Request&& request, const Reply& to) {
     });
 }
 
-void WebClient::log(Request&& request, const Reply& to) {
+void WebClient::log(Request&& request, const Reply& to, bool csv) {
     const auto query = parseLogQuery(request.target());
     if (!query) {
         return reply(to, request, http::status::bad_request,
                      "query: from, to (YYYY-MM-DD), type (1..3), limit (1..1000), before");
     }
     auto shared = std::make_shared<const Request>(std::move(request));
-    boost::asio::post(m_slowWork, [query = *query, shared, to] {
+    boost::asio::post(m_slowWork, [query = *query, shared, to, csv] {
         const logbase::LogFilter filter{query.from, query.to, query.type, std::nullopt};
         const auto entries = logbase::queryLogPage(filter, query.limit, query.before);
         if (!entries)
             return reply(to, *shared, http::status::service_unavailable, "the log cannot be read");
+        if (csv) return answer(to, Answer{csvResponse(*shared, *entries), false});
         json rows = json::array();
         for (const logbase::LogEntry& e : *entries) {
             rows.push_back({{"seq", e.seq},

@@ -34,7 +34,8 @@ private:
     void logout(const Request& request, const Identity& who, const Reply& reply);
     void health(Request&& request, const Reply& reply);
     void metrics(Request&& request, const Reply& reply);
-    void log(Request&& request, const Reply& reply);
+    // A page of the log as JSON, or (csv) as the viewer exports it.
+    void log(Request&& request, const Reply& reply, bool csv);
     // Runs `work` on the engine's thread; its answer goes back to `reply`.
     void onEngine(Request&& request, const Reply& reply,
                   std::function<Answer(const Request&)> work);

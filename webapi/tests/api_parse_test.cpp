@@ -44,6 +44,7 @@ TEST(ApiParse, RoutesTakeTheirParametersAndRefuseWhatIsOutOfRange) {
         {"PUT", "/api/runs/3", 405, {}, 0},
         {"GET", "/api/events", 0, Endpoint::Events, 0},
         {"GET", "/api/log?type=2", 0, Endpoint::Log, 0},
+        {"GET", "/api/log.csv", 0, Endpoint::LogCsv, 0},
         {"GET", "/api/nothing", 404, {}, 0},
         {"GET", "/apix/devices", 404, {}, 0},
         {"GET", "api/devices", 404, {}, 0},

@@ -301,6 +301,16 @@ TEST_F(WebApiProcess, TheLogComesNewestFirstInPagesThatGoOnBeforeTheLastRow) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_LT(rows[0]["seq"].get<std::int64_t>(), next);
     EXPECT_GT(rows[0]["seq"].get<std::int64_t>(), rows[1]["seq"].get<std::int64_t>());
+
+    // The same page as the viewer exports it.
+    const auto csv = client.send(http::verb::get,
+                                 "/api/log.csv?limit=2&before=" + std::to_string(next), {}, eve);
+    ASSERT_EQ(csv.status, 200);
+    const std::string first = "\xEF\xBB\xBF序号,日期,时间,类型,运行类型,内容\r\n1," +
+                              rows[0]["date"].get<std::string>() + "," +
+                              rows[0]["time"].get<std::string>() + ",";
+    EXPECT_EQ(csv.body.rfind(first, 0), 0u) << csv.body;
+    EXPECT_NE(csv.body.find("\r\n2,"), std::string::npos) << csv.body;
 }
 
 // A web port that is taken, or a certificate the server cannot use yet: a line on standard

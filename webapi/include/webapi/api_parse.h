@@ -24,6 +24,7 @@ enum class Endpoint {
     Health,     // GET /healthz
     Metrics,    // GET /metrics
     Log,        // GET /api/log?...
+    LogCsv,     // GET /api/log.csv?...
 };
 
 struct Route {
