@@ -39,6 +39,28 @@ std::optional<T> number(std::string_view text) {
     return value;
 }
 
+// A path segment with its %XX escapes decoded; none for a bad escape, a control character
+// or more than a task name can hold (19 UTF-16 units: at most 76 bytes of UTF-8).
+std::optional<std::string> percentDecoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '%') {
+            if (i + 2 >= text.size()) return std::nullopt;
+            unsigned value = 0;
+            const auto result =
+                std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16);
+            if (result.ec != std::errc() || result.ptr != text.data() + i + 3) return std::nullopt;
+            c = static_cast<char>(value);
+            i += 2;
+        }
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return std::nullopt;
+        out += c;
+    }
+    if (out.empty() || out.size() > 76) return std::nullopt;
+    return out;
+}
+
 RouteError error(int status, std::string text) {
     return RouteError{status, std::move(text)};
 }
@@ -103,6 +125,19 @@ std::variant<Route, RouteError> parseRoute(std::string_view method, std::string_
             ok->outlet = *outlet;
             return r;
         }
+    }
+    if (s.size() == 2 && s[1] == "tasks") return route(Endpoint::Tasks, method, "GET");
+    if (s.size() == 3 && s[1] == "tasks" && s[2] == "state") {
+        return route(Endpoint::TaskState, method, "GET");
+    }
+    if (s.size() == 4 && s[1] == "tasks" && s[3] == "apply") {
+        auto r = route(Endpoint::TaskApply, method, "POST", true);
+        auto* ok = std::get_if<Route>(&r);
+        if (!ok) return r;
+        auto name = percentDecoded(s[2]);
+        if (!name) return error(404, "no such task");
+        ok->task = std::move(*name);
+        return r;
     }
     if (s.size() == 4 && s[1] == "groups" && s[3] == "runs") {
         auto r = route(Endpoint::GroupRuns, method, "POST", true);

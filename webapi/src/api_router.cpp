@@ -26,6 +26,7 @@ Role requiredRole(const Route& route) {
     switch (route.endpoint) {
         case Endpoint::Outlet:
         case Endpoint::GroupRuns:
+        case Endpoint::TaskApply:
             return Role::Operator;
         case Endpoint::Run:
             return route.write ? Role::Operator : Role::Viewer;
@@ -89,6 +90,10 @@ void WebClient::handle(Request&& request, const std::string& peer, const Reply& 
             return logout(request, *who, to);
         case Endpoint::Metrics:
             return metrics(std::move(request), to);
+        case Endpoint::Tasks:
+        case Endpoint::TaskState:
+        case Endpoint::TaskApply:
+            return tasks(std::move(request), to, route, *who);
         case Endpoint::Log:
         case Endpoint::LogCsv:
             return log(std::move(request), to, route.endpoint == Endpoint::LogCsv);

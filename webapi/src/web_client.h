@@ -36,6 +36,8 @@ private:
     void metrics(Request&& request, const Reply& reply);
     // A page of the log as JSON, or (csv) as the viewer exports it.
     void log(Request&& request, const Reply& reply, bool csv);
+    // The timed-task calls (task_calls.cpp).
+    void tasks(Request&& request, const Reply& reply, const Route& route, const Identity& who);
     // Runs `work` on the engine's thread; its answer goes back to `reply`.
     void onEngine(Request&& request, const Reply& reply,
                   std::function<Answer(const Request&)> work);

@@ -45,6 +45,12 @@ TEST(ApiParse, RoutesTakeTheirParametersAndRefuseWhatIsOutOfRange) {
         {"GET", "/api/events", 0, Endpoint::Events, 0},
         {"GET", "/api/log?type=2", 0, Endpoint::Log, 0},
         {"GET", "/api/log.csv", 0, Endpoint::LogCsv, 0},
+        {"GET", "/api/tasks", 0, Endpoint::Tasks, 0},
+        {"GET", "/api/tasks/state", 0, Endpoint::TaskState, 0},
+        {"POST", "/api/tasks/%E4%B8%80%E5%8F%B7/apply", 0, Endpoint::TaskApply, 0},
+        {"POST", "/api/tasks/a%2/apply", 404, {}, 0},
+        {"POST", "/api/tasks/a%0Ab/apply", 404, {}, 0},
+        {"GET", "/api/tasks/x/apply", 405, {}, 0},
         {"GET", "/api/nothing", 404, {}, 0},
         {"GET", "/apix/devices", 404, {}, 0},
         {"GET", "api/devices", 404, {}, 0},
@@ -65,6 +71,8 @@ TEST(ApiParse, RoutesTakeTheirParametersAndRefuseWhatIsOutOfRange) {
             r.device + r.outlet * 100000LL + r.group + static_cast<long long>(r.run);
         EXPECT_EQ(value, c.value);
     }
+    const auto task = webapi::parseRoute("POST", "/api/tasks/%E4%B8%80%E5%8F%B7/apply");
+    EXPECT_EQ(std::get<Route>(task).task, "一号");
 }
 
 TEST(ApiParse, BodiesNeedTheirKeysWithTheirTypes) {

@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "chronrun/chronrun_options.h"
+#include "chronstore/chronstore.h"
 #include "engine_thread.h"
 #include "http_test_client.h"
 #include "lanwire/lanwire_options.h"
@@ -26,6 +28,15 @@ std::uint16_t freePort() {
     return acceptor.local_endpoint().port();
 }
 
+// The runner's pauses between outlets 200 times shorter; a date no task here runs on.
+class QuickClock : public ChronrunClock {
+public:
+    ChronrunLocalTime localNow() override { return {2024, 1, 29, 1, 8, 30, 0}; }
+    std::chrono::nanoseconds realPause(std::chrono::milliseconds delay) override {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(delay) / 200;
+    }
+};
+
 TEST(WebClient, ATokensCallsReachTheEngineAndTheDeviceAndItsEventsReachAStream) {
     testkit::TempDir dir;
     const std::string folder = dir.path().string() + "/";
@@ -35,6 +46,7 @@ TEST(WebClient, ATokensCallsReachTheEngineAndTheDeviceAndItsEventsReachAStream) 
     std::string problem;
     ASSERT_TRUE(users.save(problem)) << problem;
 
+    SetChronrunOptions({std::make_shared<QuickClock>(), {}});
     consolecore::beginApplication();
     consolecore::SessionOptions options;
     options.programFolder = folder;
@@ -78,8 +90,36 @@ TEST(WebClient, ATokensCallsReachTheEngineAndTheDeviceAndItsEventsReachAStream) 
             30s);
         EXPECT_NE(events.find("event: device\ndata: {\"group\":0,\"id\":77"), std::string::npos)
             << events;
+
+        // A timed task applied now: its pattern reaches the device (outlet 16 on).
+        TimTaskPoint_ task;
+        SetTimNameUtf8(task, "一号");
+        task.ttEnable = 1;
+        DeviceOnOff_ entry;
+        entry.devID = 77;
+        entry.devLED[15] = 1;
+        task.devList.push_back(entry);
+        PlusTTPoint(task);
+        const auto tasks = client.send(http::verb::get, "/api/tasks", {}, bearer);
+        ASSERT_EQ(tasks.status, 200);
+        EXPECT_EQ(nlohmann::json::parse(tasks.body)[0]["name"], "一号");
+        const auto applied =
+            client.send(http::verb::post, "/api/tasks/%E4%B8%80%E5%8F%B7/apply", {}, bearer);
+        EXPECT_EQ(applied.body, R"({"applied":1})");
+        EXPECT_TRUE(device.waitFrames(
+            [](const std::vector<simtcp::ReceivedFrame>& frames) {
+                for (const auto& f : frames) {
+                    if (f.command() == protocol::NET_CMD_CHANNEL && f.param(0) == 16 &&
+                        f.param(1) == 1)
+                        return true;
+                }
+                return false;
+            },
+            30s));
+        EXPECT_EQ(client.send(http::verb::post, "/api/tasks/none/apply", {}, bearer).status, 404);
     }
     consolecore::endApplication();
+    SetChronrunOptions({});
     SetDataPath("");
 }
 

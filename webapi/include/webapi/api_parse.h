@@ -25,6 +25,9 @@ enum class Endpoint {
     Metrics,    // GET /metrics
     Log,        // GET /api/log?...
     LogCsv,     // GET /api/log.csv?...
+    Tasks,      // GET /api/tasks
+    TaskState,  // GET /api/tasks/state
+    TaskApply,  // POST /api/tasks/{name}/apply
 };
 
 struct Route {
@@ -34,6 +37,7 @@ struct Route {
     int outlet = 0;  // 1..16
     int group = 0;   // 1..6
     std::uint64_t run = 0;
+    std::string task;  // a task's name, percent-decoded UTF-8
 };
 
 struct RouteError {
