@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (query->limit < 1 || query->limit > 1000) __builtin_trap();
     }
     (void)webapi::parseLoginBody(body);
+    (void)webapi::parseHolidaysBody(body);
     (void)webapi::parseOutletBody(body);
     (void)webapi::parseRunBody(body);
     return 0;

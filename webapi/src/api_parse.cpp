@@ -127,8 +127,24 @@ std::variant<Route, RouteError> parseRoute(std::string_view method, std::string_
         }
     }
     if (s.size() == 2 && s[1] == "tasks") return route(Endpoint::Tasks, method, "GET");
-    if (s.size() == 3 && s[1] == "tasks" && s[2] == "state") {
+    if (s.size() == 2 && s[1] == "holidays") {
+        if (method != "GET" && method != "PUT") return error(405, "method not allowed");
+        Route r;
+        r.endpoint = Endpoint::Holidays;
+        r.write = method == "PUT";
+        return r;
+    }
+    if (s.size() == 3 && s[1] == "tasks" && s[2] == "state" && method == "GET") {
         return route(Endpoint::TaskState, method, "GET");
+    }
+    if (s.size() == 3 && s[1] == "tasks") {
+        auto r = route(Endpoint::TaskDelete, method, "DELETE", true);
+        auto* ok = std::get_if<Route>(&r);
+        if (!ok) return r;
+        auto name = percentDecoded(s[2]);
+        if (!name) return error(404, "no such task");
+        ok->task = std::move(*name);
+        return r;
     }
     if (s.size() == 4 && s[1] == "tasks" && s[3] == "apply") {
         auto r = route(Endpoint::TaskApply, method, "POST", true);
@@ -219,6 +235,19 @@ std::optional<LoginBody> parseLoginBody(std::string_view body) {
     auto password = text(*json, "password");
     if (!user || !password) return std::nullopt;
     return LoginBody{std::move(*user), std::move(*password)};
+}
+
+std::optional<std::vector<std::string>> parseHolidaysBody(std::string_view body) {
+    const auto json = object(body);
+    if (!json) return std::nullopt;
+    const auto it = json->find("dates");
+    if (it == json->end() || !it->is_array() || it->size() > 1000) return std::nullopt;
+    std::vector<std::string> dates;
+    for (const Json& date : *it) {
+        if (!date.is_string()) return std::nullopt;
+        dates.push_back(date.get<std::string>());
+    }
+    return dates;
 }
 
 std::optional<bool> parseOutletBody(std::string_view body) {

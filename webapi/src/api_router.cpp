@@ -30,6 +30,10 @@ Role requiredRole(const Route& route) {
             return Role::Operator;
         case Endpoint::Run:
             return route.write ? Role::Operator : Role::Viewer;
+        case Endpoint::TaskDelete:
+            return Role::Admin;
+        case Endpoint::Holidays:
+            return route.write ? Role::Admin : Role::Viewer;
         default:
             return Role::Viewer;
     }
@@ -93,6 +97,8 @@ void WebClient::handle(Request&& request, const std::string& peer, const Reply& 
         case Endpoint::Tasks:
         case Endpoint::TaskState:
         case Endpoint::TaskApply:
+        case Endpoint::TaskDelete:
+        case Endpoint::Holidays:
             return tasks(std::move(request), to, route, *who);
         case Endpoint::Log:
         case Endpoint::LogCsv:

@@ -7,6 +7,7 @@
 #include "api_json.h"
 #include "chronrun/chronrun.h"
 #include "chronstore/chronstore.h"
+#include "chronstore/holidays.h"
 #include "consolecore/task_view.h"
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
@@ -70,6 +71,60 @@ Answer ok(const Request& request, http::status status, const json& body) {
     return Answer{jsonResponse(request, status, jsonText(body)), false};
 }
 
+json holidayList() {
+    json dates = json::array();
+    for (const HolidayDate date : GetHolidays()) dates.push_back(FormatHolidayDate(date));
+    return json{{"dates", std::move(dates)}};
+}
+
+Answer refuse(const Request& request, http::status status, const std::string& text) {
+    return Answer{errorResponse(request, status, text), false};
+}
+
+// GET: the list; PUT (admin): the list replaced, written through the store as the holiday
+// dialog writes it.
+Answer holidays(const Request& request, const Route& route, const Identity& who) {
+    if (!route.write) return ok(request, http::status::ok, holidayList());
+    const auto texts = parseHolidaysBody(request.body());
+    if (!texts) return refuse(request, http::status::bad_request, "body must be {\"dates\":[..]}");
+    HolidayList dates;
+    for (const std::string& text : *texts) {
+        const auto date = ParseHolidayDate(text);
+        if (!date) return refuse(request, http::status::bad_request, "not a date: " + text);
+        dates.push_back(*date);
+    }
+    SetHolidays(NormaliseHolidays(std::move(dates)));
+    if (!SaveHolidaysToFile()) {
+        return refuse(request, http::status::service_unavailable, "Holidays.ini cannot be written");
+    }
+    logEvent(logcode::kRun, logcode::kTimedTask,
+             "网页用户" + who.user + "修改节假日:" + std::to_string(GetHolidays().size()) + "天");
+    return ok(request, http::status::ok, holidayList());
+}
+
+// Admin: the task leaves the store and its file.
+Answer deleteTask(const Request& request, const Route& route, const Identity& who) {
+    bool found = false;
+    bool saved = false;
+    {
+        TimTaskGuard guard;
+        for (int i = 0; i < GetTTPointCount(); ++i) {
+            if (GetTimNameUtf8(GetTTPointByIndex(i)) != route.task) continue;
+            RemoveTTPointByIdx(i);
+            found = true;
+            saved = SaveTimPointToFile();
+            break;
+        }
+    }
+    if (!found) return refuse(request, http::status::not_found, "no such task");
+    logEvent(logcode::kRun, logcode::kTimedTask,
+             "网页用户" + who.user + "删除定时任务[" + route.task + "]");
+    if (!saved)
+        return refuse(request, http::status::service_unavailable,
+                      "TimingTask.ini cannot be written");
+    return ok(request, http::status::ok, json::object());
+}
+
 }  // namespace
 
 void WebClient::tasks(Request&& request, const Reply& to, const Route& route, const Identity& who) {
@@ -95,6 +150,10 @@ void WebClient::tasks(Request&& request, const Reply& to, const Route& route, co
                 }
                 return answer(to, ok(r, http::status::ok, rows));
             }
+            case Endpoint::Holidays:
+                return answer(to, holidays(r, route, who));
+            case Endpoint::TaskDelete:
+                return answer(to, deleteTask(r, route, who));
             default:
                 break;
         }

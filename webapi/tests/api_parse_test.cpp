@@ -51,6 +51,10 @@ TEST(ApiParse, RoutesTakeTheirParametersAndRefuseWhatIsOutOfRange) {
         {"POST", "/api/tasks/a%2/apply", 404, {}, 0},
         {"POST", "/api/tasks/a%0Ab/apply", 404, {}, 0},
         {"GET", "/api/tasks/x/apply", 405, {}, 0},
+        {"DELETE", "/api/tasks/x", 0, Endpoint::TaskDelete, 0},
+        {"PUT", "/api/tasks/x", 405, {}, 0},
+        {"PUT", "/api/holidays", 0, Endpoint::Holidays, 0},
+        {"POST", "/api/holidays", 405, {}, 0},
         {"GET", "/api/nothing", 404, {}, 0},
         {"GET", "/apix/devices", 404, {}, 0},
         {"GET", "api/devices", 404, {}, 0},
@@ -95,6 +99,9 @@ TEST(ApiParse, BodiesNeedTheirKeysWithTheirTypes) {
         {R"({"user":"a","password":7})", false, false, false},
         {R"({"user":"a"})", false, false, false},
     };
+    EXPECT_EQ(webapi::parseHolidaysBody(R"({"dates":["2026-01-01","x"]})")->size(), 2u);
+    EXPECT_FALSE(webapi::parseHolidaysBody(R"({"dates":["2026-01-01",1]})"));
+    EXPECT_FALSE(webapi::parseHolidaysBody(R"({"dates":"2026-01-01"})"));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.body);
         EXPECT_EQ(webapi::parseOutletBody(c.body).has_value(), c.outlet);

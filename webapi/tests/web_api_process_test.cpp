@@ -63,6 +63,8 @@ protected:
                   0);
         s->token = slurp(printed);
         while (!s->token.empty() && s->token.back() == '\n') s->token.pop_back();
+        // A serial step times out after 1 s.
+        std::ofstream(s->folder.path() / "Vantrel.ini") << "[Console]\nStepTimeoutSec=1\n";
         s->webPort = static_cast<std::uint16_t>(freePort());
         s->console = std::make_unique<Console>(
             s->folder, s->folder.path().string(), s->linkPort,
@@ -83,6 +85,17 @@ protected:
             config.number = static_cast<std::uint8_t>(id - 1000);
             s->fleet->add(config);
         }
+        // A serial device of group 3 that never reports its step done.
+        simtcp::DeviceConfig silent;
+        silent.id = 1003;
+        silent.name = "R1003";
+        silent.sourceAddress = "127.0.0.4";
+        silent.group = 3;
+        silent.mode = 1;
+        silent.number = 1;
+        simtcp::Knobs knobs;
+        knobs.reportStepDone = false;
+        s->fleet->add(silent, knobs);
         s->fleet->start();
     }
     static void TearDownTestSuite() {
@@ -159,7 +172,7 @@ TEST_F(WebApiProcess, ASwitchNeedsTheCsrfHeaderWithACookieAndTheOperatorRole) {
     Client client(s->webPort);
     const Headers op = login("op", "op-pass", client);
     const Headers eve = login("eve", "eve-pass", client);
-    ASSERT_TRUE(testkit::waitFor([&] { return devices(client, op).size() == 2; }, 30s));
+    ASSERT_TRUE(testkit::waitFor([&] { return devices(client, op).size() == 3; }, 30s));
     const struct {
         Headers who;
         int status;
@@ -196,7 +209,7 @@ TEST_F(WebApiProcess, FiveFailedLoginsFromOneAddressGive429ToItAlone) {
 TEST_F(WebApiProcess, AnOutletSwitchReachesTheDeviceAndItsRowNamesTheUser) {
     Client client(s->webPort);
     const Headers op = login("op", "op-pass", client);
-    ASSERT_TRUE(testkit::waitFor([&] { return devices(client, op).size() == 2; }, 30s));
+    ASSERT_TRUE(testkit::waitFor([&] { return devices(client, op).size() == 3; }, 30s));
     const auto reply =
         client.send(http::verb::put, "/api/devices/1002/outlets/7", R"({"on":true})", op);
     ASSERT_EQ(reply.status, 200) << reply.body;
@@ -222,7 +235,7 @@ TEST_F(WebApiProcess, AnOutletSwitchReachesTheDeviceAndItsRowNamesTheUser) {
 TEST_F(WebApiProcess, AGroupRunIsFollowedToDoneAndItsEventsReachTheStream) {
     Client client(s->webPort);
     const Headers op = login("op", "op-pass", client);
-    ASSERT_TRUE(testkit::waitFor([&] { return devices(client, op).size() == 2; }, 30s));
+    ASSERT_TRUE(testkit::waitFor([&] { return devices(client, op).size() == 3; }, 30s));
     Client stream(s->webPort);
     ASSERT_EQ(stream.openStream("/api/events", op).rfind("HTTP/1.1 200", 0), 0u);
 
@@ -264,16 +277,42 @@ TEST_F(WebApiProcess, AGroupRunIsFollowedToDoneAndItsEventsReachTheStream) {
         30s));
 }
 
+TEST_F(WebApiProcess, ASerialRunWhoseDeviceNeverAnswersEndsTimedOut) {
+    Client client(s->webPort);
+    const Headers op = login("op", "op-pass", client);
+    ASSERT_TRUE(testkit::waitFor([&] { return devices(client, op).size() == 3; }, 30s));
+    const auto started =
+        client.send(http::verb::post, "/api/groups/3/runs", R"({"kind":"serial","on":true})", op);
+    ASSERT_EQ(started.status, 202) << started.body;
+    const std::string run =
+        "/api/runs/" + std::to_string(json::parse(started.body)["run"].get<int>());
+    EXPECT_EQ(
+        client.send(http::verb::post, "/api/groups/3/runs", R"({"kind":"serial","on":true})", op)
+            .status,
+        409);
+    json state;
+    EXPECT_TRUE(testkit::waitFor(
+        [&] {
+            const auto reply = client.send(http::verb::get, run, {}, op);
+            state = reply.status == 200 ? json::parse(reply.body) : json();
+            return state.is_object() && state["state"] != "running";
+        },
+        30s));
+    EXPECT_EQ(state["state"], "timeout") << state.dump();
+    EXPECT_EQ(state["done"], 0);
+    EXPECT_EQ(client.send(http::verb::delete_, run, {}, op).status, 409);
+}
+
 TEST_F(WebApiProcess, MetricsNeedATokenAndCountTheDevicesAndTheAnswers) {
     Client client(s->webPort);
     EXPECT_EQ(client.send(http::verb::get, "/metrics").status, 401);
     EXPECT_EQ(client.send(http::verb::get, "/metrics", {}, {{"Authorization", "Bearer 00"}}).status,
               401);
     const Headers bearer{{"Authorization", "Bearer " + s->token}};
-    ASSERT_TRUE(testkit::waitFor([&] { return devices(client, bearer).size() == 2; }, 30s));
+    ASSERT_TRUE(testkit::waitFor([&] { return devices(client, bearer).size() == 3; }, 30s));
     const auto reply = client.send(http::verb::get, "/metrics", {}, bearer);
     ASSERT_EQ(reply.status, 200);
-    EXPECT_NE(reply.body.find("\nvantrel_devices_registered 2\n"), std::string::npos) << reply.body;
+    EXPECT_NE(reply.body.find("\nvantrel_devices_registered 3\n"), std::string::npos) << reply.body;
     EXPECT_NE(reply.body.find("\nvantrel_http_responses_total{status=\"401\"} "), std::string::npos)
         << reply.body;
 }

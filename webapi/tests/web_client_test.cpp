@@ -6,6 +6,7 @@
 
 #include "chronrun/chronrun_options.h"
 #include "chronstore/chronstore.h"
+#include "chronstore/holidays.h"
 #include "engine_thread.h"
 #include "http_test_client.h"
 #include "lanwire/lanwire_options.h"
@@ -43,6 +44,7 @@ TEST(WebClient, ATokensCallsReachTheEngineAndTheDeviceAndItsEventsReachAStream) 
     SetDataPath(folder);
     webapi::UserStore users(folder + "Users.ini");
     const std::string token = users.setToken("script", webapi::Role::Operator);
+    const std::string adminToken = users.setToken("boss", webapi::Role::Admin);
     std::string problem;
     ASSERT_TRUE(users.save(problem)) << problem;
 
@@ -117,6 +119,25 @@ TEST(WebClient, ATokensCallsReachTheEngineAndTheDeviceAndItsEventsReachAStream) 
             },
             30s));
         EXPECT_EQ(client.send(http::verb::post, "/api/tasks/none/apply", {}, bearer).status, 404);
+
+        // Holidays and deleting a task are the admin's, written through the store.
+        const webtest::Headers admin{{"Authorization", "Bearer " + adminToken}};
+        const std::string dates = R"({"dates":["2026-12-25","2026-01-01"]})";
+        EXPECT_EQ(client.send(http::verb::put, "/api/holidays", dates, bearer).status, 403);
+        EXPECT_EQ(
+            client.send(http::verb::put, "/api/holidays", R"({"dates":["2026-02-30"]})", admin)
+                .status,
+            400);
+        const auto holidays = client.send(http::verb::put, "/api/holidays", dates, admin);
+        EXPECT_EQ(holidays.body, R"({"dates":["2026-01-01","2026-12-25"]})");
+        EXPECT_TRUE(IsHoliday(2026, 12, 25));
+        EXPECT_EQ(
+            client.send(http::verb::delete_, "/api/tasks/%E4%B8%80%E5%8F%B7", {}, bearer).status,
+            403);
+        EXPECT_EQ(
+            client.send(http::verb::delete_, "/api/tasks/%E4%B8%80%E5%8F%B7", {}, admin).status,
+            200);
+        EXPECT_EQ(GetTTPointCount(), 0);
     }
     consolecore::endApplication();
     SetChronrunOptions({});

@@ -7,27 +7,30 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "consolecore/switching_groups.h"
 
 namespace webapi {
 
 enum class Endpoint {
-    Login,      // POST /api/login
-    Logout,     // POST /api/logout
-    Devices,    // GET /api/devices
-    Device,     // GET /api/devices/{id}
-    Outlet,     // PUT /api/devices/{id}/outlets/{n}
-    GroupRuns,  // POST /api/groups/{g}/runs
-    Run,        // GET, DELETE /api/runs/{run}
-    Events,     // GET /api/events
-    Health,     // GET /healthz
-    Metrics,    // GET /metrics
-    Log,        // GET /api/log?...
-    LogCsv,     // GET /api/log.csv?...
-    Tasks,      // GET /api/tasks
-    TaskState,  // GET /api/tasks/state
-    TaskApply,  // POST /api/tasks/{name}/apply
+    Login,       // POST /api/login
+    Logout,      // POST /api/logout
+    Devices,     // GET /api/devices
+    Device,      // GET /api/devices/{id}
+    Outlet,      // PUT /api/devices/{id}/outlets/{n}
+    GroupRuns,   // POST /api/groups/{g}/runs
+    Run,         // GET, DELETE /api/runs/{run}
+    Events,      // GET /api/events
+    Health,      // GET /healthz
+    Metrics,     // GET /metrics
+    Log,         // GET /api/log?...
+    LogCsv,      // GET /api/log.csv?...
+    Tasks,       // GET /api/tasks
+    TaskState,   // GET /api/tasks/state
+    TaskApply,   // POST /api/tasks/{name}/apply
+    TaskDelete,  // DELETE /api/tasks/{name}
+    Holidays,    // GET, PUT /api/holidays
 };
 
 struct Route {
@@ -70,6 +73,9 @@ std::optional<LogQuery> parseLogQuery(std::string_view target);
 
 // {"user":"..","password":".."}: both strings.
 std::optional<LoginBody> parseLoginBody(std::string_view body);
+// {"dates":["YYYY-MM-DD",..]}: strings (their dates are checked by the task store), at most
+// 1000.
+std::optional<std::vector<std::string>> parseHolidaysBody(std::string_view body);
 // {"on":true|false}.
 std::optional<bool> parseOutletBody(std::string_view body);
 // {"kind":"parallel"|"serial","on":true|false}.
