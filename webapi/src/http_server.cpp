@@ -7,10 +7,12 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
+#include <boost/beast/ssl.hpp>
 #include <deque>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -26,7 +28,18 @@ namespace {
 constexpr std::size_t kHeaderBytes = 16 * 1024;
 }  // namespace
 
-class Session;
+// What the server and the replies see of a connection, plain or TLS.
+class SessionBase {
+public:
+    virtual ~SessionBase() = default;
+    virtual void close() = 0;
+    virtual void answer(Answer answer) = 0;
+    // Queues an event on this stream; a stream too far behind is dropped, the engine never
+    // waits for it.
+    virtual void push(const std::string& key, const std::string& text) = 0;
+};
+
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 
 struct HttpServer::State {
     State(asio::io_context& io, ServerLimits limits, RequestHandler handler,
@@ -42,22 +55,28 @@ struct HttpServer::State {
     RequestHandler handler;
     int connections = 0;
     std::map<int, std::uint64_t> answers;  // by status
-    std::unordered_set<Session*> sessions;
-    std::unordered_set<Session*> streams;
+    std::unordered_set<SessionBase*> sessions;
+    std::unordered_set<SessionBase*> streams;
     std::shared_ptr<std::atomic<int>> streamCount;
+    std::unique_ptr<asio::ssl::context> tls;  // HTTPS when set
 };
 
-class Session : public std::enable_shared_from_this<Session> {
+// One connection over `Stream`: beast::tcp_stream, or TlsStream over it.
+template <typename Stream>
+class Session : public SessionBase, public std::enable_shared_from_this<Session<Stream>> {
 public:
     using State = HttpServer::State;
 
-    Session(tcp::socket socket, std::shared_ptr<State> state, std::shared_ptr<asio::io_context> io)
-        : m_stream(std::move(socket)),
+    // `tls`: the TLS stream's context (none for a plain one).
+    template <typename... Tls>
+    Session(std::shared_ptr<State> state, std::shared_ptr<asio::io_context> io, tcp::socket socket,
+            Tls&... tls)
+        : m_stream(std::move(socket), tls...),
           m_idle(m_stream.get_executor()),
           m_state(std::move(state)),
           m_io(std::move(io)) {
         ErrorCode ec;
-        const auto peer = m_stream.socket().remote_endpoint(ec);
+        const auto peer = lowest().socket().remote_endpoint(ec);
         if (!ec) m_peer = peer.address().to_string();
         ++m_state->connections;
         m_state->sessions.insert(this);
@@ -68,16 +87,27 @@ public:
         --m_state->connections;
     }
 
-    void start() { readHeader(); }
-
-    void close() {
-        ErrorCode ec;
-        m_idle.cancel();
-        m_stream.socket().shutdown(tcp::socket::shutdown_both, ec);
-        m_stream.socket().close(ec);
+    void start() {
+        if constexpr (std::is_same_v<Stream, TlsStream>) {
+            lowest().expires_after(m_state->limits.headerTime);
+            m_stream.async_handshake(asio::ssl::stream_base::server,
+                                     [self = this->shared_from_this()](ErrorCode ec) {
+                                         if (ec) return self->close();
+                                         self->readHeader();
+                                     });
+        } else {
+            readHeader();
+        }
     }
 
-    void answer(Answer answer) {
+    void close() override {
+        ErrorCode ec;
+        m_idle.cancel();
+        lowest().socket().shutdown(tcp::socket::shutdown_both, ec);
+        lowest().socket().close(ec);
+    }
+
+    void answer(Answer answer) override {
         if (answer.eventStream) {
             startStream(std::move(answer.response));
         } else {
@@ -85,9 +115,7 @@ public:
         }
     }
 
-    // Queues an event on this stream; a stream too far behind is dropped, the engine never
-    // waits for it.
-    void push(const std::string& key, const std::string& text) {
+    void push(const std::string& key, const std::string& text) override {
         if (!key.empty()) {
             if (const auto it = m_pendingByKey.find(key); it != m_pendingByKey.end()) {
                 *it->second = text;
@@ -104,6 +132,8 @@ public:
     }
 
 private:
+    beast::tcp_stream& lowest() { return beast::get_lowest_layer(m_stream); }
+
     struct Pending {
         std::string key;
         std::string text;
@@ -113,10 +143,10 @@ private:
         m_parser.emplace();
         m_parser->body_limit(m_state->limits.bodyBytes);
         m_parser->header_limit(kHeaderBytes);
-        m_stream.expires_after(m_state->limits.headerTime);
+        lowest().expires_after(m_state->limits.headerTime);
         http::async_read_header(
             m_stream, m_buffer, *m_parser,
-            [self = shared_from_this()](ErrorCode ec, std::size_t) { self->onHeader(ec); });
+            [self = this->shared_from_this()](ErrorCode ec, std::size_t) { self->onHeader(ec); });
     }
 
     void onHeader(ErrorCode ec) {
@@ -127,7 +157,7 @@ private:
             auto go = std::make_shared<http::response<http::empty_body>>(http::status::continue_,
                                                                          header.version());
             http::async_write(m_stream, *go,
-                              [self = shared_from_this(), go](ErrorCode e, std::size_t) {
+                              [self = this->shared_from_this(), go](ErrorCode e, std::size_t) {
                                   if (e) return self->close();
                                   self->readBody();
                               });
@@ -139,15 +169,15 @@ private:
     void readBody() {
         http::async_read(
             m_stream, m_buffer, *m_parser,
-            [self = shared_from_this()](ErrorCode ec, std::size_t) { self->onRequest(ec); });
+            [self = this->shared_from_this()](ErrorCode ec, std::size_t) { self->onRequest(ec); });
     }
 
     void onRequest(ErrorCode ec) {
         if (ec) return refuse(ec);
-        m_stream.expires_never();
+        lowest().expires_never();
         Request request = m_parser->release();
         m_keepAlive = request.keep_alive();
-        auto reply = std::make_shared<ReplyHandle>(m_io, shared_from_this());
+        auto reply = std::make_shared<ReplyHandle>(m_io, this->shared_from_this());
         m_state->handler(std::move(request), m_peer, std::move(reply));
     }
 
@@ -179,10 +209,10 @@ private:
         if (!m_keepAlive) m_response->keep_alive(false);
         m_response->prepare_payload();
         ++m_state->answers[static_cast<int>(m_response->result_int())];
-        m_stream.expires_after(m_state->limits.headerTime);
+        lowest().expires_after(m_state->limits.headerTime);
         http::async_write(
             m_stream, *m_response,
-            [self = shared_from_this()](ErrorCode ec, std::size_t) { self->onWritten(ec); });
+            [self = this->shared_from_this()](ErrorCode ec, std::size_t) { self->onWritten(ec); });
     }
 
     void onWritten(ErrorCode ec) {
@@ -198,11 +228,11 @@ private:
     // reads the answer instead of a reset.
     void drainAndClose() {
         ErrorCode ec;
-        m_stream.socket().shutdown(tcp::socket::shutdown_send, ec);
-        m_stream.expires_after(m_state->limits.headerTime);
+        lowest().socket().shutdown(tcp::socket::shutdown_send, ec);
+        lowest().expires_after(m_state->limits.headerTime);
         m_buffer.consume(m_buffer.size());
         m_stream.async_read_some(m_buffer.prepare(4096),
-                                 [self = shared_from_this()](ErrorCode e, std::size_t) {
+                                 [self = this->shared_from_this()](ErrorCode e, std::size_t) {
                                      if (e) return self->close();
                                      self->drainAndClose();
                                  });
@@ -212,13 +242,13 @@ private:
     void waitForRequest() {
         m_keepAlive = false;
         if (m_buffer.size() > 0) return readHeader();
-        m_stream.expires_never();
+        lowest().expires_never();
         m_idle.expires_after(m_state->limits.idleTime);
-        m_idle.async_wait([self = shared_from_this()](ErrorCode ec) {
+        m_idle.async_wait([self = this->shared_from_this()](ErrorCode ec) {
             if (!ec) self->close();
         });
-        m_stream.socket().async_wait(tcp::socket::wait_read,
-                                     [self = shared_from_this()](ErrorCode ec) {
+        lowest().socket().async_wait(tcp::socket::wait_read,
+                                     [self = this->shared_from_this()](ErrorCode ec) {
                                          self->m_idle.cancel();
                                          if (ec) return self->close();
                                          self->readHeader();
@@ -234,13 +264,13 @@ private:
         header->keep_alive(false);
         ++m_state->answers[static_cast<int>(header->result_int())];
         auto serializer = std::make_shared<http::response_serializer<http::empty_body>>(*header);
-        m_stream.expires_after(m_state->limits.headerTime);
+        lowest().expires_after(m_state->limits.headerTime);
         http::async_write_header(
             m_stream, *serializer,
-            [self = shared_from_this(), header, serializer](ErrorCode ec, std::size_t) {
+            [self = this->shared_from_this(), header, serializer](ErrorCode ec, std::size_t) {
                 if (ec) return self->close();
-                self->m_stream.expires_never();
-                self->m_state->streams.insert(self.get());
+                self->lowest().expires_never();
+                self->m_state->streams.insert(static_cast<SessionBase*>(self.get()));
                 ++*self->m_state->streamCount;
                 self->watchForClose();
                 if (!self->m_pending.empty() && !self->m_writing) self->writeNext();
@@ -250,11 +280,11 @@ private:
     // A stream's client says nothing more; reading tells when it goes.
     void watchForClose() {
         m_buffer.consume(m_buffer.size());
-        m_stream.socket().async_read_some(m_buffer.prepare(512),
-                                          [self = shared_from_this()](ErrorCode ec, std::size_t) {
-                                              if (ec) return self->close();
-                                              self->watchForClose();
-                                          });
+        m_stream.async_read_some(m_buffer.prepare(512),
+                                 [self = this->shared_from_this()](ErrorCode ec, std::size_t) {
+                                     if (ec) return self->close();
+                                     self->watchForClose();
+                                 });
     }
 
     void writeNext() {
@@ -267,9 +297,9 @@ private:
         if (!next.key.empty()) m_pendingByKey.erase(next.key);
         m_pending.pop_front();
         m_current = std::move(next.text);
-        m_stream.expires_after(m_state->limits.idleTime);
+        lowest().expires_after(m_state->limits.idleTime);
         asio::async_write(m_stream, asio::buffer(m_current),
-                          [self = shared_from_this()](ErrorCode ec, std::size_t) {
+                          [self = this->shared_from_this()](ErrorCode ec, std::size_t) {
                               if (ec) {
                                   self->m_writing = false;
                                   return self->close();
@@ -278,7 +308,7 @@ private:
                           });
     }
 
-    beast::tcp_stream m_stream;
+    Stream m_stream;
     asio::steady_timer m_idle;
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::string_body>> m_parser;
@@ -297,13 +327,13 @@ private:
 // Holds the session until its answer is written; released on the server's thread.
 class ReplyHandle {
 public:
-    ReplyHandle(std::shared_ptr<asio::io_context> io, std::shared_ptr<Session> session)
+    ReplyHandle(std::shared_ptr<asio::io_context> io, std::shared_ptr<SessionBase> session)
         : m_io(std::move(io)), m_session(std::move(session)) {}
     ~ReplyHandle() {
         if (m_session) asio::post(*m_io, [session = std::move(m_session)] {});
     }
     void answer(Answer answer) {
-        std::shared_ptr<Session> session;
+        std::shared_ptr<SessionBase> session;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             session = std::move(m_session);
@@ -317,7 +347,7 @@ public:
 private:
     std::shared_ptr<asio::io_context> m_io;
     std::mutex m_mutex;
-    std::shared_ptr<Session> m_session;
+    std::shared_ptr<SessionBase> m_session;
 };
 
 void answer(const Reply& reply, Answer answer) {
@@ -341,7 +371,12 @@ void accept(const std::shared_ptr<HttpServer::State>& state,
             ErrorCode ignored;
             socket.close(ignored);  // over the limit: refused at once
         } else {
-            std::make_shared<Session>(std::move(socket), state, io)->start();
+            if (state->tls) {
+                std::make_shared<Session<TlsStream>>(state, io, std::move(socket), *state->tls)
+                    ->start();
+            } else {
+                std::make_shared<Session<beast::tcp_stream>>(state, io, std::move(socket))->start();
+            }
         }
         accept(state, io);
     });
@@ -359,8 +394,22 @@ HttpServer::~HttpServer() {
     stop();
 }
 
-bool HttpServer::start(const std::string& address, std::uint16_t port, std::string& problem) {
+bool HttpServer::start(const std::string& address, std::uint16_t port, std::string& problem,
+                       const TlsFiles& tls) {
     ErrorCode ec;
+    if (!tls.certFile.empty() || !tls.keyFile.empty()) {
+        auto context = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
+        context->set_options(asio::ssl::context::default_workarounds |
+                             asio::ssl::context::no_sslv2 | asio::ssl::context::no_sslv3 |
+                             asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
+        if (context->use_certificate_chain_file(tls.certFile, ec) ||
+            context->use_private_key_file(tls.keyFile, asio::ssl::context::pem, ec)) {
+            problem =
+                "certificate " + tls.certFile + " or key " + tls.keyFile + ": " + ec.message();
+            return false;
+        }
+        m_state->tls = std::move(context);
+    }
     const auto ip = asio::ip::make_address(address, ec);
     if (ec) {
         problem = "invalid address '" + address + "'";
@@ -388,8 +437,8 @@ void HttpServer::stop() {
         ErrorCode ec;
         state->acceptor.close(ec);
         state->retry.cancel();
-        const std::vector<Session*> open(state->sessions.begin(), state->sessions.end());
-        for (Session* session : open) session->close();
+        const std::vector<SessionBase*> open(state->sessions.begin(), state->sessions.end());
+        for (SessionBase* session : open) session->close();
         // Whatever is still pending (timers, a session's last completions) is dropped with
         // the io_context.
         io->stop();
@@ -400,8 +449,8 @@ void HttpServer::stop() {
 void HttpServer::broadcast(std::string key, std::string text) {
     if (!hasStreams()) return;
     asio::post(*m_io, [state = m_state, key = std::move(key), text = std::move(text)] {
-        const std::vector<Session*> streams(state->streams.begin(), state->streams.end());
-        for (Session* stream : streams) stream->push(key, text);
+        const std::vector<SessionBase*> streams(state->streams.begin(), state->streams.end());
+        for (SessionBase* stream : streams) stream->push(key, text);
     });
 }
 

@@ -43,9 +43,16 @@ public:
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
+    // Certificate chain and key (PEM) of HTTPS; both empty: plain HTTP.
+    struct TlsFiles {
+        std::string certFile;
+        std::string keyFile;
+    };
     // Listens on `address`:`port` (0: any free port) and starts the thread. False with
-    // `problem` when the address is not valid or cannot be bound.
-    bool start(const std::string& address, std::uint16_t port, std::string& problem);
+    // `problem` when the address is not valid, cannot be bound, or the TLS files cannot be
+    // used.
+    bool start(const std::string& address, std::uint16_t port, std::string& problem,
+               const TlsFiles& tls = {});
     std::uint16_t port() const { return m_port; }
     // Closes every connection and ends the thread. Safe to call twice.
     void stop();

@@ -60,7 +60,8 @@ WebClient::~WebClient() {
 }
 
 bool WebClient::start(const WebSettings& settings, std::uint16_t port, std::string& problem) {
-    return m_server.start(settings.bind, port, problem);
+    m_secure = !settings.certFile.empty();
+    return m_server.start(settings.bind, port, problem, {settings.certFile, settings.keyFile});
 }
 
 void WebClient::onEngineEvent(const EngineEvent& event) {
@@ -202,14 +203,13 @@ ClientFactory webApiFactory(WebOptions options) {
         const std::uint16_t port =
             options.port ? *options.port : static_cast<std::uint16_t>(settings.port);
         if (port == 0) return nullptr;
-        if (!settings.certFile.empty() || !settings.keyFile.empty()) {
-            // Whoever set a certificate expects the passwords to travel encrypted: no API
-            // rather than one in clear.
-            const std::string text =
-                "[Web] CertFile/KeyFile: HTTPS is not available yet, the web API is off";
-            std::fprintf(stderr, "vantrel: %s\n", text.c_str());
+        if (settings.certFile.empty() != settings.keyFile.empty()) {
+            // Half a certificate is a mistake, not a wish for plain HTTP: no API rather than
+            // one that takes passwords in clear.
+            std::fprintf(stderr,
+                         "vantrel: [Web] CertFile and KeyFile go together; the web API is off\n");
             logEvent(logcode::kFailure, logcode::kStartup,
-                     "网页接口未启动:尚不支持HTTPS(CertFile/KeyFile已设置)");
+                     "网页接口未启动:CertFile和KeyFile须同时设置");
             return nullptr;
         }
         auto client = std::make_unique<WebClient>(engine, settings, options);
@@ -224,7 +224,9 @@ ClientFactory webApiFactory(WebOptions options) {
             return nullptr;
         }
         logEvent(logcode::kSystem, logcode::kStartup,
-                 "网页接口已启动:" + settings.bind + ":" + std::to_string(client->port()));
+                 std::string(settings.certFile.empty() ? "网页接口已启动:http://"
+                                                       : "网页接口已启动:https://") +
+                     settings.bind + ":" + std::to_string(client->port()));
         return client;
     };
 }

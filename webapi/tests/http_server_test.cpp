@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/beast/ssl.hpp>
+#include <cstdlib>
 #include <memory>
 
 #include "http_test_client.h"
@@ -20,7 +22,7 @@ constexpr auto kLong = 10s;  // bounds a wait that should end much sooner
 
 // Answers every request with its body's size; /events starts an event stream.
 struct Server {
-    explicit Server(webapi::ServerLimits limits = {})
+    explicit Server(webapi::ServerLimits limits = {}, const HttpServer::TlsFiles& tls = {})
         : server(limits, [](webapi::Request&& request, const std::string&, webapi::Reply reply) {
               const bool stream = request.target() == "/events";
               webapi::answer(reply,
@@ -29,7 +31,7 @@ struct Server {
                                     stream});
           }) {
         std::string problem;
-        started = server.start("127.0.0.1", 0, problem);
+        started = server.start("127.0.0.1", 0, problem, tls);
     }
     HttpServer server;
     bool started = false;
@@ -108,6 +110,45 @@ TEST(HttpServer, AStreamBehindKeepsTheNewestOfAKeyAndIsDroppedPastItsBacklog) {
     s.server.broadcast({}, std::string(32 << 20, '.') + "\n");
     for (int i = 0; i < 9; ++i) s.server.broadcast({}, "u;");
     EXPECT_TRUE(testkit::waitFor([&] { return !s.server.hasStreams(); }, kLong));
+}
+
+// With a certificate the server speaks TLS only: a client that trusts that certificate is
+// served, a request in clear is not.
+TEST(HttpServer, ServesHttpsWithItsCertificateAndNothingInClear) {
+    testkit::TempDir dir;
+    const std::string cert = dir.file("cert.pem");
+    const std::string key = dir.file("key.pem");
+    const std::string make =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
+        "-nodes -days 2 -subj /CN=127.0.0.1 -keyout " +
+        key + " -out " + cert + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    Server s({}, {cert, key});
+    ASSERT_TRUE(s.started);
+
+    namespace ssl = boost::asio::ssl;
+    boost::asio::io_context io;
+    ssl::context trust(ssl::context::tls_client);
+    trust.load_verify_file(cert);
+    boost::beast::ssl_stream<boost::beast::tcp_stream> tls(io, trust);
+    tls.set_verify_mode(ssl::verify_peer);
+    boost::beast::get_lowest_layer(tls).connect(
+        {boost::asio::ip::make_address("127.0.0.1"), s.server.port()});
+    boost::system::error_code ec;
+    tls.handshake(ssl::stream_base::client, ec);
+    ASSERT_FALSE(ec) << ec.message();
+    webtest::http::request<webtest::http::string_body> request(webtest::http::verb::put, "/x", 11);
+    request.body() = "abc";
+    request.prepare_payload();
+    webtest::http::write(tls, request);
+    boost::beast::flat_buffer buffer;
+    webtest::http::response<webtest::http::string_body> response;
+    webtest::http::read(tls, buffer, response);
+    EXPECT_EQ(response.result_int(), 200u);
+    EXPECT_EQ(response.body(), "3");
+
+    Client clear(s.server.port());
+    EXPECT_EQ(clear.send(webtest::http::verb::get, "/x").status, 0);
 }
 
 }  // namespace

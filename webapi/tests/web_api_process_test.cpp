@@ -352,9 +352,9 @@ TEST_F(WebApiProcess, TheLogComesNewestFirstInPagesThatGoOnBeforeTheLastRow) {
     EXPECT_NE(csv.body.find("\r\n2,"), std::string::npos) << csv.body;
 }
 
-// A web port that is taken, or a certificate the server cannot use yet: a line on standard
-// error and a log row, the console runs on without the API.
-TEST(WebApiStart, ATakenPortOrACertificateIsToldAndTheConsoleRunsOn) {
+// A web port that is taken, a certificate that cannot be used, or half of one: a line on
+// standard error and a log row, the console runs on without the API.
+TEST(WebApiStart, ATakenPortOrABadCertificateIsToldAndTheConsoleRunsOn) {
     const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -371,8 +371,10 @@ TEST(WebApiStart, ATakenPortOrACertificateIsToldAndTheConsoleRunsOn) {
     } cases[] = {
         {"", ntohs(a.sin_port),
          "the web API cannot listen on 127.0.0.1:", "网页接口无法监听127.0.0.1:"},
-        {"[Web]\nCertFile=/c.pem\nKeyFile=/k.pem\n", freePort(), "HTTPS is not available yet",
-         "网页接口未启动:尚不支持HTTPS(CertFile/KeyFile已设置)"},
+        {"[Web]\nCertFile=/nonexistent/c.pem\nKeyFile=/nonexistent/k.pem\n", freePort(),
+         "or key /nonexistent/k.pem", "网页接口无法监听127.0.0.1:"},
+        {"[Web]\nCertFile=/c.pem\n", freePort(), "[Web] CertFile and KeyFile go together",
+         "网页接口未启动:CertFile和KeyFile须同时设置"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.error);
