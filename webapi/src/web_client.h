@@ -60,7 +60,7 @@ private:
     std::uint64_t m_logTroubles = 0;
     // Server's thread.
     Auth m_auth;
-    bool m_secure = false;  // HTTPS: the session cookie is Secure
+    bool m_secure = false;       // HTTPS: the session cookie is Secure
     bool m_metricsOpen = false;  // [Web] MetricsOpen
     // Slow work, off the engine's and the server's threads: password checks (slow on
     // purpose) and log queries.
