@@ -37,6 +37,8 @@ public:
     // Queues an event on this stream; a stream too far behind is dropped, the engine never
     // waits for it.
     virtual void push(const std::string& key, const std::string& text) = 0;
+    // Its request will not be answered (the engine stopped first): the connection ends.
+    virtual void abandon() = 0;
 };
 
 using TlsStream = beast::ssl_stream<beast::tcp_stream>;
@@ -59,6 +61,11 @@ struct HttpServer::State {
     std::unordered_set<SessionBase*> streams;
     std::shared_ptr<std::atomic<int>> streamCount;
     std::unique_ptr<asio::ssl::context> tls;  // HTTPS when set
+    // Sessions waiting for their answer keep themselves here, not in what the answer's
+    // sender holds: nothing outside the server's thread then owns a socket, and stop()
+    // lets go of them all.
+    std::unordered_map<SessionBase*, std::shared_ptr<SessionBase>> awaiting;
+    std::weak_ptr<asio::io_context> io;
 };
 
 // One connection over `Stream`: beast::tcp_stream, or TlsStream over it.
@@ -69,12 +76,10 @@ public:
 
     // `tls`: the TLS stream's context (none for a plain one).
     template <typename... Tls>
-    Session(std::shared_ptr<State> state, std::shared_ptr<asio::io_context> io, tcp::socket socket,
-            Tls&... tls)
+    Session(std::shared_ptr<State> state, tcp::socket socket, Tls&... tls)
         : m_stream(std::move(socket), tls...),
           m_idle(m_stream.get_executor()),
-          m_state(std::move(state)),
-          m_io(std::move(io)) {
+          m_state(std::move(state)) {
         ErrorCode ec;
         const auto peer = lowest().socket().remote_endpoint(ec);
         if (!ec) m_peer = peer.address().to_string();
@@ -108,11 +113,17 @@ public:
     }
 
     void answer(Answer answer) override {
+        m_state->awaiting.erase(this);  // the caller holds this session for the call
         if (answer.eventStream) {
             startStream(std::move(answer.response));
         } else {
             write(std::move(answer.response));
         }
+    }
+
+    void abandon() override {
+        close();
+        m_state->awaiting.erase(this);
     }
 
     void push(const std::string& key, const std::string& text) override {
@@ -177,7 +188,8 @@ private:
         lowest().expires_never();
         Request request = m_parser->release();
         m_keepAlive = request.keep_alive();
-        auto reply = std::make_shared<ReplyHandle>(m_io, this->shared_from_this());
+        m_state->awaiting[this] = this->shared_from_this();
+        auto reply = std::make_shared<ReplyHandle>(m_state->io, this->weak_from_this());
         m_state->handler(std::move(request), m_peer, std::move(reply));
     }
 
@@ -314,7 +326,6 @@ private:
     std::optional<http::request_parser<http::string_body>> m_parser;
     std::shared_ptr<Response> m_response;
     std::shared_ptr<State> m_state;
-    std::shared_ptr<asio::io_context> m_io;
     std::string m_peer;
     bool m_keepAlive = false;
     // Event stream: texts not yet written, in order; a keyed one can be replaced in place.
@@ -324,30 +335,35 @@ private:
     bool m_writing = false;
 };
 
-// Holds the session until its answer is written; released on the server's thread.
+// Names the session a request came on; whatever thread answers posts the answer to the
+// server's thread, where the session (if it is still there) writes it. Holds no session and
+// no io_context, so it may outlive both.
 class ReplyHandle {
 public:
-    ReplyHandle(std::shared_ptr<asio::io_context> io, std::shared_ptr<SessionBase> session)
+    ReplyHandle(std::weak_ptr<asio::io_context> io, std::weak_ptr<SessionBase> session)
         : m_io(std::move(io)), m_session(std::move(session)) {}
     ~ReplyHandle() {
-        if (m_session) asio::post(*m_io, [session = std::move(m_session)] {});
+        if (m_answered.exchange(true)) return;
+        post([session = m_session] {
+            if (auto s = session.lock()) s->abandon();
+        });
     }
     void answer(Answer answer) {
-        std::shared_ptr<SessionBase> session;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            session = std::move(m_session);
-        }
-        if (!session) return;
-        asio::post(*m_io, [session, answer = std::move(answer)]() mutable {
-            session->answer(std::move(answer));
+        if (m_answered.exchange(true)) return;
+        post([session = m_session, answer = std::move(answer)]() mutable {
+            if (auto s = session.lock()) s->answer(std::move(answer));
         });
     }
 
 private:
-    std::shared_ptr<asio::io_context> m_io;
-    std::mutex m_mutex;
-    std::shared_ptr<SessionBase> m_session;
+    template <typename Task>
+    void post(Task&& task) {
+        if (const auto io = m_io.lock()) asio::post(*io, std::forward<Task>(task));
+    }
+
+    std::weak_ptr<asio::io_context> m_io;
+    std::weak_ptr<SessionBase> m_session;
+    std::atomic<bool> m_answered{false};
 };
 
 void answer(const Reply& reply, Answer answer) {
@@ -356,14 +372,13 @@ void answer(const Reply& reply, Answer answer) {
 
 namespace {
 
-void accept(const std::shared_ptr<HttpServer::State>& state,
-            const std::shared_ptr<asio::io_context>& io) {
-    state->acceptor.async_accept([state, io](ErrorCode ec, tcp::socket socket) {
+void accept(const std::shared_ptr<HttpServer::State>& state) {
+    state->acceptor.async_accept([state](ErrorCode ec, tcp::socket socket) {
         if (!state->acceptor.is_open()) return;
         if (ec) {
             state->retry.expires_after(std::chrono::milliseconds(100));
-            state->retry.async_wait([state, io](ErrorCode e) {
-                if (!e) accept(state, io);
+            state->retry.async_wait([state](ErrorCode e) {
+                if (!e) accept(state);
             });
             return;
         }
@@ -372,13 +387,13 @@ void accept(const std::shared_ptr<HttpServer::State>& state,
             socket.close(ignored);  // over the limit: refused at once
         } else {
             if (state->tls) {
-                std::make_shared<Session<TlsStream>>(state, io, std::move(socket), *state->tls)
+                std::make_shared<Session<TlsStream>>(state, std::move(socket), *state->tls)
                     ->start();
             } else {
-                std::make_shared<Session<beast::tcp_stream>>(state, io, std::move(socket))->start();
+                std::make_shared<Session<beast::tcp_stream>>(state, std::move(socket))->start();
             }
         }
-        accept(state, io);
+        accept(state);
     });
 }
 
@@ -388,6 +403,7 @@ HttpServer::HttpServer(ServerLimits limits, RequestHandler handler)
     : m_io(std::make_shared<asio::io_context>(1)),
       m_streams(std::make_shared<std::atomic<int>>(0)) {
     m_state = std::make_shared<State>(*m_io, limits, std::move(handler), m_streams);
+    m_state->io = m_io;
 }
 
 HttpServer::~HttpServer() {
@@ -426,7 +442,7 @@ bool HttpServer::start(const std::string& address, std::uint16_t port, std::stri
         return false;
     }
     m_port = acceptor.local_endpoint(ec).port();
-    accept(m_state, m_io);
+    accept(m_state);
     m_thread = std::thread([io = m_io] { io->run(); });
     return true;
 }
@@ -439,6 +455,7 @@ void HttpServer::stop() {
         state->retry.cancel();
         const std::vector<SessionBase*> open(state->sessions.begin(), state->sessions.end());
         for (SessionBase* session : open) session->close();
+        state->awaiting.clear();
         // Whatever is still pending (timers, a session's last completions) is dropped with
         // the io_context.
         io->stop();
