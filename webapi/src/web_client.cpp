@@ -74,14 +74,19 @@ void WebClient::onEngineEvent(const EngineEvent& event) {
         m_runs[progress->run.id] = progress->run;
         while (m_runs.size() > kRunsKept) m_runs.erase(m_runs.begin());
     }
+    // A changed device's text is made again when it is next asked for (or streamed now).
+    const DeviceSnapshot* changed = nullptr;
+    if (const auto* e = std::get_if<DeviceRegistered>(&event)) changed = &e->device;
+    if (const auto* e = std::get_if<DeviceChanged>(&event)) changed = &e->device;
+    if (changed) m_deviceTexts[changed->id].stale = true;
+    if (const auto* e = std::get_if<DeviceRemoved>(&event)) m_deviceTexts.erase(e->id);
     if (!m_server.hasStreams()) return;
     // Keyed by device (or run), so a burst reaches a slow stream as its newest state.
-    if (const auto* e = std::get_if<DeviceRegistered>(&event)) {
-        m_server.broadcast("d" + std::to_string(e->device.id),
-                           sse("device", jsonText(deviceJson(e->device))));
-    } else if (const auto* e = std::get_if<DeviceChanged>(&event)) {
-        m_server.broadcast("d" + std::to_string(e->device.id),
-                           sse("device", jsonText(deviceJson(e->device))));
+    if (changed) {
+        DeviceText& cached = m_deviceTexts[changed->id];
+        cached.text = jsonText(deviceJson(*changed));
+        cached.stale = false;
+        m_server.broadcast("d" + std::to_string(changed->id), sse("device", cached.text));
     } else if (const auto* e = std::get_if<DeviceRemoved>(&event)) {
         m_server.broadcast("d" + std::to_string(e->id), sse("removed", jsonText({{"id", e->id}})));
     } else if (const auto* e = std::get_if<RunProgress>(&event)) {
@@ -94,15 +99,41 @@ void WebClient::onEngineEvent(const EngineEvent& event) {
     }
 }
 
-Answer WebClient::devices(const Request& request) const {
-    json list = json::array();
-    for (const DeviceSnapshot& device : m_engine.devices()) list.push_back(deviceJson(device));
-    return jsonAnswer(request, http::status::ok, list);
+const std::string* WebClient::deviceText(std::uint16_t id) {
+    DeviceText& cached = m_deviceTexts[id];
+    if (cached.stale) {
+        const auto device = snapshotDevice(id);
+        if (!device) {
+            m_deviceTexts.erase(id);
+            return nullptr;
+        }
+        cached.text = jsonText(deviceJson(*device));
+        cached.stale = false;
+    }
+    return &cached.text;
 }
 
-Answer WebClient::device(const Request& request, std::uint16_t id) const {
-    for (const DeviceSnapshot& device : m_engine.devices()) {
-        if (device.id == id) return jsonAnswer(request, http::status::ok, deviceJson(device));
+Answer WebClient::devices(const Request& request) {
+    // The table's order; each device's text made again only when it changed since.
+    std::string list = "[";
+    const DeviceTable& table = m_engine.table();
+    for (int row = 0; row < table.rowCount(); ++row) {
+        const std::string* text = deviceText(table.row(row).id);
+        if (!text) continue;
+        if (list.size() > 1) list += ',';
+        list += *text;
+    }
+    list += ']';
+    return Answer{jsonResponse(request, http::status::ok, std::move(list)), false};
+}
+
+Answer WebClient::device(const Request& request, std::uint16_t id) {
+    const DeviceTable& table = m_engine.table();
+    for (int row = 0; row < table.rowCount(); ++row) {
+        if (table.row(row).id != id) continue;
+        if (const std::string* text = deviceText(id)) {
+            return Answer{jsonResponse(request, http::status::ok, *text), false};
+        }
     }
     return errorAnswer(request, http::status::not_found, "no such device");
 }

@@ -6,6 +6,7 @@
 #include <boost/asio/thread_pool.hpp>
 #include <map>
 #include <memory>
+#include <unordered_map>
 
 #include "auth.h"
 #include "consolecore/console_engine.h"
@@ -43,8 +44,11 @@ private:
                   std::function<Answer(const Request&)> work);
 
     // Engine's thread: what a request asks of the engine.
-    Answer devices(const Request& request) const;
-    Answer device(const Request& request, std::uint16_t id) const;
+    Answer devices(const Request& request);
+    Answer device(const Request& request, std::uint16_t id);
+    // The device's JSON, made again from the registry when it changed; null when it is not
+    // registered.
+    const std::string* deviceText(std::uint16_t id);
     Answer switchOutlet(const Request& request, const Route& route, const Identity& who);
     Answer startRun(const Request& request, const Route& route, const Identity& who);
     Answer run(const Request& request, std::uint64_t id) const;
@@ -58,6 +62,11 @@ private:
     std::map<std::uint64_t, consolecore::GroupRun> m_runs;
     std::map<std::string, std::uint64_t> m_runOutcomes;  // runs seen ending, by state
     std::uint64_t m_logTroubles = 0;
+    struct DeviceText {
+        std::string text;
+        bool stale = true;
+    };
+    std::unordered_map<std::uint16_t, DeviceText> m_deviceTexts;
     // Server's thread.
     Auth m_auth;
     bool m_secure = false;       // HTTPS: the session cookie is Secure

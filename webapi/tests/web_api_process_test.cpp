@@ -224,6 +224,13 @@ TEST_F(WebApiProcess, AnOutletSwitchReachesTheDeviceAndItsRowNamesTheUser) {
         30s));
     EXPECT_TRUE(testkit::waitFor(
         [&] { return contains(s->console->log(), "设备:R1002开灯:7,用户:op"); }, 30s));
+    // The device list read before the switch is not what is read after it.
+    EXPECT_TRUE(testkit::waitFor(
+        [&] {
+            const auto one = client.send(http::verb::get, "/api/devices/1002", {}, op);
+            return one.status == 200 && json::parse(one.body)["outlets"][6] == true;
+        },
+        30s));
     EXPECT_EQ(
         client.send(http::verb::put, "/api/devices/4242/outlets/7", R"({"on":true})", op).status,
         404);
