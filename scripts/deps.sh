@@ -4,7 +4,7 @@
 VANTREL_TEST_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libasio-dev libsqlite3-dev
                        googletest libgtest-dev libgmock-dev libbenchmark-dev
                        libmosquitto-dev mosquitto nlohmann-json3-dev qt6-translations-l10n
-                       libsystemd-dev libssl-dev python3 openssl)
+                       libsystemd-dev libssl-dev python3 openssl libboost-dev libsodium-dev)
 # What running the console needs on top: the CJK font the dialogs are drawn with. Qt's own
 # translations (Chinese message-box buttons) are in the test set, since a test checks them.
 VANTREL_RUN_PACKAGES=("${VANTREL_TEST_PACKAGES[@]}" fonts-noto-cjk)

@@ -18,6 +18,7 @@ constexpr const char* kConsole = "Console";
 constexpr const char* kTasks = "Tasks";
 constexpr const char* kMqtt = "Mqtt";
 constexpr const char* kLog = "Log";
+constexpr const char* kWeb = "Web";
 constexpr int kMaxKeepDays = 36500;
 
 // The start of a refused value, as much as a log row shows: never cut inside a UTF-8 sequence.
@@ -122,6 +123,12 @@ SettingsLoad readSettings(const std::string& path) {
     reader.readString(kMqtt, "CaFile", s.mqtt.caFile);
     reader.readTopic(kMqtt, "BaseTopic", s.mqtt.baseTopic);
     reader.readString(kMqtt, "ClientId", s.mqtt.clientId);
+    reader.readInt(kWeb, "Port", 0, 65535, s.web.port);
+    reader.readString(kWeb, "Bind", s.web.bind);
+    reader.readString(kWeb, "CertFile", s.web.certFile);
+    reader.readString(kWeb, "KeyFile", s.web.keyFile);
+    reader.readInt(kWeb, "SessionMinutes", 1, 43200, s.web.sessionMinutes);
+    reader.readBool(kWeb, "MetricsOpen", s.web.metricsOpen);
     return load;
 }
 

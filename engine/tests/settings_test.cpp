@@ -41,6 +41,12 @@ TEST(SettingsTest, EachKeySetsItsOwnFieldAndAMissingOneKeepsItsDefault) {
         {"Mqtt", "CaFile=/etc/ca.pem", [](VantrelSettings& s) { s.mqtt.caFile = "/etc/ca.pem"; }},
         {"Mqtt", "BaseTopic=site/a", [](VantrelSettings& s) { s.mqtt.baseTopic = "site/a"; }},
         {"Mqtt", "ClientId=c1", [](VantrelSettings& s) { s.mqtt.clientId = "c1"; }},
+        {"Web", "Port=0", [](VantrelSettings& s) { s.web.port = 0; }},
+        {"Web", "Bind=0.0.0.0", [](VantrelSettings& s) { s.web.bind = "0.0.0.0"; }},
+        {"Web", "CertFile=/etc/c.pem", [](VantrelSettings& s) { s.web.certFile = "/etc/c.pem"; }},
+        {"Web", "KeyFile=/etc/k.pem", [](VantrelSettings& s) { s.web.keyFile = "/etc/k.pem"; }},
+        {"Web", "SessionMinutes=30", [](VantrelSettings& s) { s.web.sessionMinutes = 30; }},
+        {"Web", "MetricsOpen=1", [](VantrelSettings& s) { s.web.metricsOpen = true; }},
     };
     testkit::TempDir dir;
     const std::string path = dir.path().string() + "/Vantrel.ini";

@@ -79,6 +79,50 @@ std::optional<std::vector<LogRow>> queryLog(const LogFilter& filter) {
     }
 }
 
+std::optional<std::vector<LogEntry>> queryLogPage(const LogFilter& filter, int limit,
+                                                  std::optional<int> before) {
+    std::string sql =
+        "select Log.rowid,LogType,LogChildType,LogCreateDate,LogCreateTime,LogTypeContent,"
+        "LogChildTypeContent,LogContent from Log,LogChildType,LogType where "
+        "Log.LogChildType=LogChildType.LogChildTypeCode AND Log.LogType=LogType.LogTypeCode AND "
+        "Log.LogCreateDate>= ? AND Log.LogCreateDate<= ?";
+    SqlParams params{filter.startDate, filter.endDate};
+    if (filter.type) {
+        sql += " AND Log.LogType=?";
+        params.emplace_back(*filter.type);
+    }
+    if (filter.subType) {
+        sql += " AND Log.LogChildType=?";
+        params.emplace_back(*filter.subType);
+    }
+    if (before) {
+        sql += " AND Log.rowid<?";
+        params.emplace_back(*before);
+    }
+    sql += " order by Log.rowid desc limit ?";
+    params.emplace_back(limit);
+    try {
+        std::vector<std::vector<std::string>> cells;
+        {
+            LogStore& store = processLogStore();
+            std::lock_guard lock(store.storeLock());
+            if (!store.query(sql, cells, params)) return std::nullopt;
+        }
+        std::vector<LogEntry> entries;
+        entries.reserve(cells.size());
+        for (auto& cell : cells) {
+            if (cell.size() != kColumns + 3) return std::nullopt;
+            entries.push_back(
+                LogEntry{std::stoll(cell[0]), std::stoi(cell[1]), std::stoi(cell[2]),
+                         LogRow{std::move(cell[3]), std::move(cell[4]), std::move(cell[5]),
+                                std::move(cell[6]), std::move(cell[7])}});
+        }
+        return entries;
+    } catch (const std::exception&) {
+        return std::nullopt;  // too large for memory, or a number that does not read
+    }
+}
+
 bool deleteLog(std::optional<int> subType) {
     try {
         LogStore& store = processLogStore();

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "log_test_support.h"
+#include "logbase/log_query.h"
 
 namespace {
 
@@ -226,6 +227,32 @@ TEST(LogStoreOpenTest, FailsForAMissingFolderOrNameOrAFileThatIsNoDatabase) {
     }
     EXPECT_FALSE(InitLogbaseModule(dir.path().string(), "junk.db3"));
     EXPECT_EQ(LogObQueryStatement("select 1"), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Pages of the newest lines first: the limit, the type filter, and `before` taking up where
+// the last page ended.
+TEST_F(LogStoreTest, PagesListTheNewestLinesFirstAndGoOnBeforeTheLastOne) {
+    for (int i = 1; i <= 5; ++i) logEvent(i % 2 ? 2 : 3, 8, "line" + std::to_string(i));
+    logbase::LogFilter filter{"0000-00-00", "9999-12-31", std::nullopt, std::nullopt};
+    const auto texts = [](const std::vector<logbase::LogEntry>& page) {
+        std::vector<std::string> out;
+        for (const auto& e : page) out.push_back(e.row.content);
+        return out;
+    };
+    const auto first = logbase::queryLogPage(filter, 2, std::nullopt);
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(texts(*first), (std::vector<std::string>{"line5", "line4"}));
+    EXPECT_EQ((*first)[1].type, 3);
+    const auto second = logbase::queryLogPage(filter, 2, static_cast<int>((*first)[1].seq));
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(texts(*second), (std::vector<std::string>{"line3", "line2"}));
+    filter.type = 2;
+    EXPECT_EQ(texts(*logbase::queryLogPage(filter, 10, std::nullopt)),
+              (std::vector<std::string>{"line5", "line3", "line1"}));
 }
 
 }  // namespace

@@ -140,6 +140,22 @@ std::optional<std::string> IniDocument::get(std::string_view section, std::strin
     return line->value;
 }
 
+std::vector<std::pair<std::string, std::string>> IniDocument::entries(
+    std::string_view section) const {
+    std::vector<std::pair<std::string, std::string>> result;
+    const auto s = m_sectionIndex.find(lower(trim(section)));
+    if (s == m_sectionIndex.end()) return result;
+    const Section& sec = m_sections[s->second];
+    for (std::size_t i = 0; i < sec.lines.size(); ++i) {
+        const Line& line = sec.lines[i];
+        const auto first = sec.keyIndex.find(lower(line.key));
+        if (line.isKey && first != sec.keyIndex.end() && first->second == i) {
+            result.emplace_back(line.key, line.value);
+        }
+    }
+    return result;
+}
+
 std::string IniDocument::getString(std::string_view section, std::string_view key,
                                    std::string_view defaultValue) const {
     const Line* line = findKey(section, key);

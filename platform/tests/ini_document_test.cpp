@@ -153,3 +153,13 @@ TEST(IniDocument, BinaryJunkIsKeptAndDoesNotDisturbOtherSections) {
 
 }  // namespace
 }  // namespace platform
+
+// A section's keys in file order, a repeated key once with its first value; comments and
+// lines without '=' are no keys.
+TEST(IniDocumentEntries, ListTheKeysOfTheFirstMatchingSectionAsGetReadsThem) {
+    const auto doc = platform::IniDocument::parse(
+        "[users]\nb = 2\n;c=3\nnoise\na=1\nB=9\n[Other]\nz=0\n[Users]\nd=4\n");
+    const std::vector<std::pair<std::string, std::string>> expected{{"b", "2"}, {"a", "1"}};
+    EXPECT_EQ(doc.entries("Users"), expected);
+    EXPECT_TRUE(doc.entries("Missing").empty());
+}

@@ -3,6 +3,8 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <optional>
+#include <utility>
 
 #include "consoleui/vantrel_dlg.h"
 
@@ -33,6 +35,23 @@ const OptionEntry kOptions[] = {
      "Run without a window (a service): the devices, timed tasks, log and MQTT bridge only; "
      "SIGTERM stops it.",
      nullptr},
+    {{QStringLiteral("web-port")},
+     "Port of the HTTP API (0: off); replaces Port in [Web] of Vantrel.ini (default 8080).",
+     "N"},
+    {{QStringLiteral("add-user")},
+     "Add the API user NAME (or change its role and password) and exit; the password is read "
+     "from standard input (twice on a terminal). Needs --role.",
+     "NAME"},
+    {{QStringLiteral("remove-user")}, "Remove the API user or token NAME and exit.", "NAME"},
+    {{QStringLiteral("list-users")},
+     "List the API users and tokens with their roles and exit.",
+     nullptr},
+    {{QStringLiteral("add-token")},
+     "Add the API token NAME for scripts, print it once and exit. Needs --role.",
+     "NAME"},
+    {{QStringLiteral("role")},
+     "Role of --add-user or --add-token: viewer, operator or admin.",
+     "ROLE"},
     {{QStringLiteral("backup")},
      "Copy the event log database of the data folder to FILE and exit; safe while the console "
      "or service runs. Exit status 0 when the copy is complete.",
@@ -53,10 +72,40 @@ CommandLine usageError(const QString& message) {
     result.text =
         (kProgram + QStringLiteral(": ") + message + QStringLiteral("\nUsage: ") + kProgram +
          QStringLiteral(
-             " [--port=N] [--lock-dir=DIR] [--data-dir=DIR] [--headless] [--backup=FILE]\n") +
+             " [--port=N] [--lock-dir=DIR] [--data-dir=DIR] [--headless] [--web-port=N]\n"
+             "       [--backup=FILE] [--add-user=NAME --role=ROLE] [--remove-user=NAME]\n"
+             "       [--list-users] [--add-token=NAME --role=ROLE]\n") +
          QStringLiteral("Try '") + kProgram + QStringLiteral(" --help' for more.\n"))
             .toStdString();
     return result;
+}
+
+// --add-user, --remove-user, --list-users, --add-token (one of them) with --role: the
+// problem, if any.
+std::optional<QString> readUserCommand(const QCommandLineParser& parser, CommandLine& result) {
+    using Kind = webapi::UserCommand::Kind;
+    const std::pair<const char*, Kind> kinds[] = {{"add-user", Kind::AddUser},
+                                                  {"remove-user", Kind::RemoveUser},
+                                                  {"list-users", Kind::ListUsers},
+                                                  {"add-token", Kind::AddToken}};
+    std::optional<webapi::UserCommand> command;
+    for (const auto& [name, kind] : kinds) {
+        if (!parser.isSet(QString::fromLatin1(name))) continue;
+        if (command) return QStringLiteral("give one user command at a time.");
+        command = webapi::UserCommand{kind, {}, {}};
+        if (kind != Kind::ListUsers)
+            command->name = parser.value(QString::fromLatin1(name)).toStdString();
+    }
+    const bool roleSet = parser.isSet(QStringLiteral("role"));
+    if (roleSet &&
+        (!command || (command->kind != Kind::AddUser && command->kind != Kind::AddToken))) {
+        return QStringLiteral("--role goes with --add-user or --add-token.");
+    }
+    if (!command) return std::nullopt;
+    command->role = parser.value(QStringLiteral("role")).toStdString();
+    result.action = CommandLine::Action::Users;
+    result.userCommand = std::move(*command);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -96,6 +145,15 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         return usageError(QStringLiteral("invalid port '%1' (0 to 65535).")
                               .arg(parser.value(QStringLiteral("port"))));
     }
+    if (parser.isSet(QStringLiteral("web-port"))) {
+        std::uint16_t webPort = 0;
+        if (!parsePort(parser.value(QStringLiteral("web-port")), webPort)) {
+            return usageError(QStringLiteral("invalid web port '%1' (0 to 65535).")
+                                  .arg(parser.value(QStringLiteral("web-port"))));
+        }
+        result.options.web.port = webPort;
+    }
+    if (auto error = readUserCommand(parser, result)) return usageError(*error);
     for (const QString& name : {QStringLiteral("lock-dir"), QStringLiteral("data-dir")}) {
         if (parser.isSet(name) && parser.value(name).isEmpty()) {
             return usageError(QStringLiteral("--%1 needs a folder.").arg(name));

@@ -30,7 +30,7 @@ void blockEngineThreadForTests() {
 
 }  // namespace
 
-HeadlessConsole::HeadlessConsole(consolecore::SessionOptions options)
+HeadlessConsole::HeadlessConsole(consolecore::SessionOptions options, webapi::WebOptions web)
     : m_engine(std::move(options), m_chooser, m_prompt, [this] {
           consolecore::EngineHooks hooks;
           hooks.postToEngine = [this](std::function<void()> task) {
@@ -44,6 +44,7 @@ HeadlessConsole::HeadlessConsole(consolecore::SessionOptions options)
     m_engine.switching().configure(std::move(switching));
     m_engine.subscribe(*this);
     m_engine.addClient(mqttbridge::engineBridgeFactory());
+    m_engine.addClient(webapi::webApiFactory(std::move(web)));
 }
 
 HeadlessConsole::~HeadlessConsole() {

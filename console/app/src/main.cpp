@@ -3,8 +3,11 @@
 // The defaults (device port 6000, the lock file in $XDG_RUNTIME_DIR or /tmp/vantrel-<uid>) are
 // what an installation uses; the options let demos and screenshots run beside another console.
 // VANTREL_GUI_PROBE=FILE in the environment writes GUI-thread figures there (benchmarks).
+#include <unistd.h>
 #include <QApplication>
+
 #include <cstdio>
+#include <iostream>
 #include <string>
 
 #include "consoleapp/command_line.h"
@@ -18,6 +21,7 @@
 #include "logbase/logbase.h"
 #include "public/data_folder.h"
 #include "public/data_path.h"
+#include "webapi/user_commands.h"
 
 namespace {
 
@@ -41,6 +45,7 @@ int main(int argc, char** argv) {
             return 2;
         case consoleapp::CommandLine::Action::Run:
         case consoleapp::CommandLine::Action::Backup:
+        case consoleapp::CommandLine::Action::Users:
             break;
     }
 
@@ -60,6 +65,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vantrel: backup to %s failed: %s\n", commandLine.backupFile.c_str(),
                      problem.c_str());
         return 1;
+    }
+    if (commandLine.action == consoleapp::CommandLine::Action::Users) {
+        // A short process of its own: Users.ini only, beside a running console or not.
+        return webapi::runUserCommand(commandLine.userCommand, GetDataPath() + "Users.ini",
+                                      ::isatty(STDIN_FILENO) == 1, webapi::readPasswordLine,
+                                      std::cout, std::cerr);
     }
     // Kept until the log store opens, then stored as its first line.
     logEvent(logcode::kSystem, logcode::kStartup, "数据文件夹:" + std::string(data.folder.c_str()));

@@ -129,6 +129,7 @@ bool CVantrelApp::InitInstance() {
                                          ? consolecore::settingsPath()
                                          : m_options.windowSettingsPath);
         window.engine().addClient(mqttbridge::engineBridgeFactory());
+        window.engine().addClient(webapi::webApiFactory(m_options.web));
         if (m_options.onWindowCreated) m_options.onWindowCreated(window);
         window.exec();
     }
@@ -149,7 +150,7 @@ int CVantrelApp::runHeadless() {
     consolecore::beginApplication();
     int code = 0;
     {
-        HeadlessConsole console(m_options.session);
+        HeadlessConsole console(m_options.session, m_options.web);
         code = console.run();
     }
     consolecore::endApplication();

@@ -39,14 +39,35 @@ TEST(CommandLineTest, ReadsTheRunOptions) {
     EXPECT_EQ(backup.action, Action::Backup);
     EXPECT_EQ(backup.backupFile, "/b/log copy.db3");
     EXPECT_EQ(backup.dataFolder, "/srv/v");
+    EXPECT_FALSE(none.options.web.port.has_value());
+    EXPECT_EQ(parse({"--web-port=0"}).options.web.port, 0);
+    EXPECT_EQ(parse({"--headless", "--web-port=9090"}).options.web.port, 9090);
+    const auto user = parse({"--data-dir=/srv/v", "--add-user=ann", "--role=admin"});
+    EXPECT_EQ(user.action, Action::Users);
+    EXPECT_EQ(user.userCommand.kind, webapi::UserCommand::Kind::AddUser);
+    EXPECT_EQ(user.userCommand.name, "ann");
+    EXPECT_EQ(user.userCommand.role, "admin");
+    EXPECT_EQ(parse({"--list-users"}).userCommand.kind, webapi::UserCommand::Kind::ListUsers);
     EXPECT_EQ(parse({"-v"}).action, Action::Version);
     EXPECT_EQ(parse({"-h", "--bogus"}).action, Action::UsageError);
 }
 
 TEST(CommandLineTest, RefusesBadInputWithAUsageMessage) {
-    const QStringList bad[] = {{"--bogus"},   {"--port=70000"}, {"--port=abc"},  {"--port=-1"},
-                               {"--port"},    {"--lock-dir="},  {"--data-dir="}, {"stray"},
-                               {"--backup="}, {"--backup"}};
+    const QStringList bad[] = {{"--bogus"},
+                               {"--port=70000"},
+                               {"--port=abc"},
+                               {"--port=-1"},
+                               {"--port"},
+                               {"--lock-dir="},
+                               {"--data-dir="},
+                               {"stray"},
+                               {"--backup="},
+                               {"--backup"},
+                               {"--web-port=65536"},
+                               {"--web-port=x"},
+                               {"--role=admin"},
+                               {"--add-user=a", "--remove-user=b"},
+                               {"--list-users", "--role=viewer"}};
     for (const QStringList& options : bad) {
         const auto result = parse(options);
         EXPECT_EQ(result.action, Action::UsageError) << options.join(' ').toStdString();

@@ -61,6 +61,7 @@ consoleapp::AppOptions optionsFor(const testkit::TempDir& folder, RecordingPromp
     options.session.programFolder = folder.path().string() + "/";
     options.session.taskFolder = folder.file("TimingTask");
     options.session.port = 0;
+    options.web.port = 0;  // no HTTP API: parallel tests would share its default port
     options.prompt = &prompt;
     options.windowSettingsPath = folder.file("Vantrel.ini");
     return options;

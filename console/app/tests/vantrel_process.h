@@ -74,9 +74,9 @@ bool contains(const std::vector<std::string>& rows, const std::string& text) {
 }
 
 // The program started from a link in a temp folder, its output in files beside it.
-// `extraArgs` follow --port and --lock-dir. Headless runs get neither a display nor a Qt
-// platform in their environment; window runs get the offscreen platform. With `user` set
-// (only root can), the program runs as that uid and gid through setpriv.
+// `extraArgs` follow --port and --lock-dir (and --web-port=0 when they name no web port). Headless
+// runs get neither a display nor a Qt platform in their environment; window runs get the offscreen
+// platform. With `user` set (only root can), the program runs as that uid and gid through setpriv.
 class Console {
 public:
     Console(const testkit::TempDir& folder, const std::string& lockDir, int port = freePort(),
@@ -107,6 +107,11 @@ public:
         for (auto& arg : asUser) argv.push_back(arg.data());
         argv.insert(argv.end(), {const_cast<char*>(exe.c_str()), const_cast<char*>(portArg.c_str()),
                                  const_cast<char*>(lock.c_str())});
+        // No HTTP API unless the test asks for one: parallel tests would share its default port.
+        if (std::none_of(extraArgs.begin(), extraArgs.end(),
+                         [](const std::string& arg) { return arg.rfind("--web-port", 0) == 0; })) {
+            extraArgs.emplace_back("--web-port=0");
+        }
         for (auto& arg : extraArgs) argv.push_back(arg.data());
         argv.push_back(nullptr);
         std::vector<char*> envp;

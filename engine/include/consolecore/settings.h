@@ -42,11 +42,25 @@ struct MqttSettings {
     bool operator==(const MqttSettings&) const = default;
 };
 
+// The HTTP API: off with Port=0.
+struct WebSettings {
+    int port = 8080;                 // [Web] Port, 0..65535; 0: no server
+    std::string bind = "127.0.0.1";  // [Web] Bind: the address to listen on
+    std::string certFile;            // [Web] CertFile and KeyFile: HTTPS when both are set
+    std::string keyFile;
+    int sessionMinutes = 480;  // [Web] SessionMinutes, 1..43200: how long a login lasts
+    bool metricsOpen = false;  // [Web] MetricsOpen: /metrics without a token
+
+    bool enabled() const { return port != 0; }
+    bool operator==(const WebSettings&) const = default;
+};
+
 struct VantrelSettings {
     ConsoleSettings console;
     TaskSettings tasks;
     LogSettings log;
     MqttSettings mqtt;
+    WebSettings web;
     bool operator==(const VantrelSettings&) const = default;
 };
 

@@ -2,6 +2,7 @@
 // see the schema or write SQL.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,19 @@ LOGBASE_EXPORT std::string formatLogDate(int year, int month, int day);
 // logged so far is stored. None when the store is closed or the query fails. Takes the
 // store-wide lock for the query only.
 LOGBASE_EXPORT std::optional<std::vector<LogRow>> queryLog(const LogFilter& filter);
+
+// One stored line with its sequence number: its place in the store, growing with each line.
+struct LogEntry {
+    std::int64_t seq = 0;
+    int type = 0;
+    int subType = 0;
+    LogRow row;
+};
+
+// Up to `limit` lines of the filter, newest first; with `before`, only lines stored before
+// that sequence number (the next page). None when the store is closed or the query fails.
+LOGBASE_EXPORT std::optional<std::vector<LogEntry>> queryLogPage(const LogFilter& filter, int limit,
+                                                                 std::optional<int> before);
 
 // Deletes the lines of one sub-type (none: every line) in one change under the store-wide
 // lock. False when the store is closed or the change fails.

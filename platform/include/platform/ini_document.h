@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -33,6 +34,9 @@ public:
     bool hasSection(std::string_view section) const;
     // The value, or nothing when the section or key is missing.
     std::optional<std::string> get(std::string_view section, std::string_view key) const;
+    // The keys of the first matching section with their values, in file order (a repeated
+    // key once, its first value, as get() reads it); empty when the section is missing.
+    std::vector<std::pair<std::string, std::string>> entries(std::string_view section) const;
     std::string getString(std::string_view section, std::string_view key,
                           std::string_view defaultValue) const;
     // Missing key or empty value: the default; otherwise profileIntFromText.

@@ -9,6 +9,7 @@
 #include "consolecore/group_selection.h"
 #include "consoleui/qt_run_timer.h"
 #include "platform/prompt.h"
+#include "webapi/web_api.h"
 
 namespace consoleapp {
 
@@ -29,7 +30,7 @@ public:
 
 class HeadlessConsole : public QObject, private consolecore::EngineClient {
 public:
-    explicit HeadlessConsole(consolecore::SessionOptions options);
+    HeadlessConsole(consolecore::SessionOptions options, webapi::WebOptions web = {});
     ~HeadlessConsole() override;
 
     // Starts the engine, runs the event loop until QCoreApplication::exit, stops the engine.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "consolecore/console_session.h"
+#include "webapi/web_api.h"
 
 namespace platform {
 class Prompt;
@@ -27,6 +28,7 @@ struct AppOptions {
     std::string lockFolder;   // empty: defaultLockFolder()
     std::string programName;  // names the lock file; empty: the executable's file name
     consolecore::SessionOptions session;
+    webapi::WebOptions web;              // the HTTP API: --web-port, limits
     platform::Prompt* prompt = nullptr;  // null: message boxes
     // Called with the main window before it runs (the tests drive it from here).
     std::function<void(consoleui::CVantrelDlg&)> onWindowCreated;

@@ -21,9 +21,7 @@ std::optional<logbase::LogFilter> logFilterOf(const std::string& startDate,
                                               const std::string& endDate, int typeCode,
                                               int subTypeCode);
 
-// The rows as a CSV file's bytes: UTF-8 with a byte-order mark (spreadsheets then read the
-// Chinese text), the header row first, CRLF line ends, a field quoted (inner quotes doubled)
-// when it holds a comma, quote, CR or LF.
+// logbase::logCsv: the rows as a CSV file's bytes.
 std::string logCsv(const std::vector<std::string>& header,
                    const std::vector<std::vector<std::string>>& rows);
 

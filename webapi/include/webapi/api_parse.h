@@ -1,0 +1,84 @@
+// What the HTTP API reads from a request itself: the route with its parameters, and the JSON
+// bodies of login, outlet and group-run calls. Pure functions, fuzzed and table-tested.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "consolecore/switching_groups.h"
+
+namespace webapi {
+
+enum class Endpoint {
+    Login,       // POST /api/login
+    Logout,      // POST /api/logout
+    Devices,     // GET /api/devices
+    Device,      // GET /api/devices/{id}
+    Outlet,      // PUT /api/devices/{id}/outlets/{n}
+    GroupRuns,   // POST /api/groups/{g}/runs
+    Run,         // GET, DELETE /api/runs/{run}
+    Events,      // GET /api/events
+    Health,      // GET /healthz
+    Metrics,     // GET /metrics
+    Log,         // GET /api/log?...
+    LogCsv,      // GET /api/log.csv?...
+    Tasks,       // GET /api/tasks
+    TaskState,   // GET /api/tasks/state
+    TaskApply,   // POST /api/tasks/{name}/apply
+    TaskDelete,  // DELETE /api/tasks/{name}
+    Holidays,    // GET, PUT /api/holidays
+};
+
+struct Route {
+    Endpoint endpoint = Endpoint::Health;
+    bool write = false;  // the call changes state (needs the CSRF header with a cookie)
+    std::uint16_t device = 0;
+    int outlet = 0;  // 1..16
+    int group = 0;   // 1..6
+    std::uint64_t run = 0;
+    std::string task;  // a task's name, percent-decoded UTF-8
+};
+
+struct RouteError {
+    int status = 404;  // 404 no such path or id, 405 method, 400 outlet or group out of range
+    std::string text;
+};
+
+// `target` is the request target (its query, if any, is ignored here).
+std::variant<Route, RouteError> parseRoute(std::string_view method, std::string_view target);
+
+struct LoginBody {
+    std::string user;
+    std::string password;
+};
+struct RunBody {
+    consolecore::GroupKind kind = consolecore::GroupKind::Parallel;
+    bool on = true;
+};
+
+// The query of /api/log: from and to "YYYY-MM-DD" (included), type 1..3, limit 1..1000,
+// before a sequence number (the next page). Each key at most once; unknown keys are refused.
+struct LogQuery {
+    std::string from = "0000-00-00";
+    std::string to = "9999-12-31";
+    std::optional<int> type;
+    int limit = 100;
+    std::optional<int> before;
+};
+std::optional<LogQuery> parseLogQuery(std::string_view target);
+
+// {"user":"..","password":".."}: both strings.
+std::optional<LoginBody> parseLoginBody(std::string_view body);
+// {"dates":["YYYY-MM-DD",..]}: strings (their dates are checked by the task store), at most
+// 1000.
+std::optional<std::vector<std::string>> parseHolidaysBody(std::string_view body);
+// {"on":true|false}.
+std::optional<bool> parseOutletBody(std::string_view body);
+// {"kind":"parallel"|"serial","on":true|false}.
+std::optional<RunBody> parseRunBody(std::string_view body);
+
+}  // namespace webapi

@@ -1,0 +1,181 @@
+// The timed-task calls: the store's tasks, the should-be/is rows of the task view, and
+// applying a task now. They run on the slow-work thread: the store and the runner have locks
+// of their own and neither the engine's thread nor the server's should wait on them.
+#include <boost/asio/post.hpp>
+#include <cstdio>
+
+#include "api_json.h"
+#include "chronrun/chronrun.h"
+#include "chronstore/chronstore.h"
+#include "chronstore/holidays.h"
+#include "consolecore/task_view.h"
+#include "logbase/log_codes.h"
+#include "logbase/logbase.h"
+#include "web_client.h"
+
+namespace webapi {
+
+namespace {
+
+using nlohmann::json;
+
+std::vector<TimTaskPoint_> storedTasks() {
+    TimTaskGuard guard;
+    return GetTTPointArray();
+}
+
+std::string dateText(int year, int month, int day) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", year % 10000, month % 100, day % 100);
+    return text;
+}
+
+std::string clockText(std::uint32_t seconds) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", (seconds / 3600) % 100, seconds / 60 % 60,
+                  seconds % 60);
+    return text;
+}
+
+json outlets(const std::array<bool, 16>& states) {
+    return json(states);
+}
+
+json taskJson(const TimTaskPoint_& task) {
+    json weekdays = json::array();
+    for (int day = 0; day < 7; ++day) {
+        if (TaskRunsOnWeekday(task, day)) weekdays.push_back(day);
+    }
+    json devices = json::array();
+    for (const DeviceOnOff_& device : task.devList) {
+        std::array<bool, 16> states{};
+        for (std::size_t k = 0; k < states.size(); ++k) states[k] = device.devLED[k] != 0;
+        devices.push_back({{"id", device.devID}, {"outlets", outlets(states)}});
+    }
+    const char* kinds[] = {"date", "week"};
+    const char* states[] = {"idle", "running", "ended"};
+    return {{"name", GetTimNameUtf8(task)},
+            {"enabled", task.ttEnable != 0},
+            {"kind", task.ttType < 2 ? kinds[task.ttType] : "other"},
+            {"from", dateText(task.staYear, task.staMonth, task.staDay)},
+            {"to", dateText(task.endYear, task.endMonth, task.endDay)},
+            {"weekdays", std::move(weekdays)},
+            {"start", clockText(task.statime)},
+            {"end", clockText(task.endtime)},
+            {"skipHolidays", task.skipHolidays},
+            {"state", task.runState < 3 ? states[task.runState] : "idle"},
+            {"devices", std::move(devices)}};
+}
+
+Answer ok(const Request& request, http::status status, const json& body) {
+    return Answer{jsonResponse(request, status, jsonText(body)), false};
+}
+
+json holidayList() {
+    json dates = json::array();
+    for (const HolidayDate date : GetHolidays()) dates.push_back(FormatHolidayDate(date));
+    return json{{"dates", std::move(dates)}};
+}
+
+Answer refuse(const Request& request, http::status status, const std::string& text) {
+    return Answer{errorResponse(request, status, text), false};
+}
+
+// GET: the list; PUT (admin): the list replaced, written through the store as the holiday
+// dialog writes it.
+Answer holidays(const Request& request, const Route& route, const Identity& who) {
+    if (!route.write) return ok(request, http::status::ok, holidayList());
+    const auto texts = parseHolidaysBody(request.body());
+    if (!texts) return refuse(request, http::status::bad_request, "body must be {\"dates\":[..]}");
+    HolidayList dates;
+    for (const std::string& text : *texts) {
+        const auto date = ParseHolidayDate(text);
+        if (!date) return refuse(request, http::status::bad_request, "not a date: " + text);
+        dates.push_back(*date);
+    }
+    SetHolidays(NormaliseHolidays(std::move(dates)));
+    if (!SaveHolidaysToFile()) {
+        return refuse(request, http::status::service_unavailable, "Holidays.ini cannot be written");
+    }
+    logEvent(logcode::kRun, logcode::kTimedTask,
+             "网页用户" + who.user + "修改节假日:" + std::to_string(GetHolidays().size()) + "天");
+    return ok(request, http::status::ok, holidayList());
+}
+
+// Admin: the task leaves the store and its file.
+Answer deleteTask(const Request& request, const Route& route, const Identity& who) {
+    bool found = false;
+    bool saved = false;
+    {
+        TimTaskGuard guard;
+        for (int i = 0; i < GetTTPointCount(); ++i) {
+            if (GetTimNameUtf8(GetTTPointByIndex(i)) != route.task) continue;
+            RemoveTTPointByIdx(i);
+            found = true;
+            saved = SaveTimPointToFile();
+            break;
+        }
+    }
+    if (!found) return refuse(request, http::status::not_found, "no such task");
+    logEvent(logcode::kRun, logcode::kTimedTask,
+             "网页用户" + who.user + "删除定时任务[" + route.task + "]");
+    if (!saved)
+        return refuse(request, http::status::service_unavailable,
+                      "TimingTask.ini cannot be written");
+    return ok(request, http::status::ok, json::object());
+}
+
+}  // namespace
+
+void WebClient::tasks(Request&& request, const Reply& to, const Route& route, const Identity& who) {
+    auto shared = std::make_shared<const Request>(std::move(request));
+    boost::asio::post(m_slowWork, [shared, to, route, who] {
+        const Request& r = *shared;
+        switch (route.endpoint) {
+            case Endpoint::Tasks: {
+                json list = json::array();
+                for (const TimTaskPoint_& task : storedTasks()) list.push_back(taskJson(task));
+                return answer(to, ok(r, http::status::ok, list));
+            }
+            case Endpoint::TaskState: {
+                json rows = json::array();
+                for (const consolecore::TaskViewRow& row : consolecore::currentTaskView()) {
+                    rows.push_back({{"device", row.devID},
+                                    {"deviceName", row.deviceName},
+                                    {"task", row.taskName},
+                                    {"should", outlets(row.should)},
+                                    {"is", outlets(row.is)},
+                                    {"online", row.online},
+                                    {"mismatch", row.mismatch()}});
+                }
+                return answer(to, ok(r, http::status::ok, rows));
+            }
+            case Endpoint::Holidays:
+                return answer(to, holidays(r, route, who));
+            case Endpoint::TaskDelete:
+                return answer(to, deleteTask(r, route, who));
+            default:
+                break;
+        }
+        // Apply: every device of the task gets its pattern now, as a run sends it.
+        for (const TimTaskPoint_& task : storedTasks()) {
+            if (GetTimNameUtf8(task) != route.task) continue;
+            int sent = 0;
+            for (const DeviceOnOff_& device : task.devList) {
+                sent += ApplyChronrunTask(task.timID, device.devID) ? 1 : 0;
+            }
+            logEvent(logcode::kRun, logcode::kTimedTask,
+                     "网页用户" + who.user + "应用定时任务[" + route.task + "]到" +
+                         std::to_string(sent) + "台设备");
+            if (sent == 0 && !task.devList.empty()) {
+                return answer(to, Answer{errorResponse(r, http::status::service_unavailable,
+                                                       "the task runner is not running"),
+                                         false});
+            }
+            return answer(to, ok(r, http::status::ok, {{"applied", sent}}));
+        }
+        answer(to, Answer{errorResponse(r, http::status::not_found, "no such task"), false});
+    });
+}
+
+}  // namespace webapi

@@ -1,0 +1,147 @@
+// The API on the real engine in-process (the engine on a thread of its own, the server on its
+// own): a token's calls reach the engine and a device, and the device's events reach a stream.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "chronrun/chronrun_options.h"
+#include "chronstore/chronstore.h"
+#include "chronstore/holidays.h"
+#include "engine_thread.h"
+#include "http_test_client.h"
+#include "lanwire/lanwire_options.h"
+#include "protocol/frame_types.h"
+#include "public/data_path.h"
+#include "simtcp/sim_fleet.h"
+#include "testkit/wait_for.h"
+#include "webapi/user_store.h"
+#include "webapi/web_api.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using webtest::Client;
+namespace http = webtest::http;
+
+std::uint16_t freePort() {
+    webtest::asio::io_context io;
+    webtest::tcp::acceptor acceptor(io, {webtest::asio::ip::make_address("127.0.0.1"), 0});
+    return acceptor.local_endpoint().port();
+}
+
+// The runner's pauses between outlets 200 times shorter; a date no task here runs on.
+class QuickClock : public ChronrunClock {
+public:
+    ChronrunLocalTime localNow() override { return {2024, 1, 29, 1, 8, 30, 0}; }
+    std::chrono::nanoseconds realPause(std::chrono::milliseconds delay) override {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(delay) / 200;
+    }
+};
+
+TEST(WebClient, ATokensCallsReachTheEngineAndTheDeviceAndItsEventsReachAStream) {
+    testkit::TempDir dir;
+    const std::string folder = dir.path().string() + "/";
+    SetDataPath(folder);
+    webapi::UserStore users(folder + "Users.ini");
+    const std::string token = users.setToken("script", webapi::Role::Operator);
+    const std::string adminToken = users.setToken("boss", webapi::Role::Admin);
+    std::string problem;
+    ASSERT_TRUE(users.save(problem)) << problem;
+
+    SetChronrunOptions({std::make_shared<QuickClock>(), {}});
+    consolecore::beginApplication();
+    consolecore::SessionOptions options;
+    options.programFolder = folder;
+    options.port = 0;
+    options.taskFolder = dir.file("TimingTask");
+    webapi::WebOptions web;
+    web.port = freePort();
+    {
+        coretest::EngineThread console(options, webapi::webApiFactory(web));
+        const webtest::Headers bearer{{"Authorization", "Bearer " + token}};
+        Client stream(*web.port);
+        ASSERT_EQ(stream.openStream("/api/events", bearer).rfind("HTTP/1.1 200", 0), 0u);
+
+        simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
+        auto config = simtcp::makeDeviceConfig(0, 77);
+        simtcp::SimDevice& device = fleet.add(config);
+        fleet.start();
+        Client client(*web.port);
+        ASSERT_TRUE(testkit::waitFor(
+            [&] {
+                return client.send(http::verb::get, "/api/devices/77", {}, bearer).status == 200;
+            },
+            30s));
+        const auto reply =
+            client.send(http::verb::put, "/api/devices/77/outlets/9", R"({"on":true})", bearer);
+        EXPECT_EQ(reply.status, 200) << reply.body;
+        EXPECT_TRUE(device.waitFrames(
+            [](const std::vector<simtcp::ReceivedFrame>& frames) {
+                for (const auto& f : frames) {
+                    if (f.command() == protocol::NET_CMD_CHANNEL && f.param(0) == 9) return true;
+                }
+                return false;
+            },
+            30s));
+        // The device's newest state on the stream: outlet 9 on.
+        const std::string events = stream.readUntil(
+            [](const std::string& t) {
+                return t.find("false,false,false,false,false,false,false,false,true,false") !=
+                       std::string::npos;
+            },
+            30s);
+        EXPECT_NE(events.find("event: device\ndata: {\"group\":0,\"id\":77"), std::string::npos)
+            << events;
+
+        // A timed task applied now: its pattern reaches the device (outlet 16 on).
+        TimTaskPoint_ task;
+        SetTimNameUtf8(task, "一号");
+        task.ttEnable = 1;
+        DeviceOnOff_ entry;
+        entry.devID = 77;
+        entry.devLED[15] = 1;
+        task.devList.push_back(entry);
+        PlusTTPoint(task);
+        const auto tasks = client.send(http::verb::get, "/api/tasks", {}, bearer);
+        ASSERT_EQ(tasks.status, 200);
+        EXPECT_EQ(nlohmann::json::parse(tasks.body)[0]["name"], "一号");
+        const auto applied =
+            client.send(http::verb::post, "/api/tasks/%E4%B8%80%E5%8F%B7/apply", {}, bearer);
+        EXPECT_EQ(applied.body, R"({"applied":1})");
+        EXPECT_TRUE(device.waitFrames(
+            [](const std::vector<simtcp::ReceivedFrame>& frames) {
+                for (const auto& f : frames) {
+                    if (f.command() == protocol::NET_CMD_CHANNEL && f.param(0) == 16 &&
+                        f.param(1) == 1)
+                        return true;
+                }
+                return false;
+            },
+            30s));
+        EXPECT_EQ(client.send(http::verb::post, "/api/tasks/none/apply", {}, bearer).status, 404);
+
+        // Holidays and deleting a task are the admin's, written through the store.
+        const webtest::Headers admin{{"Authorization", "Bearer " + adminToken}};
+        const std::string dates = R"({"dates":["2026-12-25","2026-01-01"]})";
+        EXPECT_EQ(client.send(http::verb::put, "/api/holidays", dates, bearer).status, 403);
+        EXPECT_EQ(
+            client.send(http::verb::put, "/api/holidays", R"({"dates":["2026-02-30"]})", admin)
+                .status,
+            400);
+        const auto holidays = client.send(http::verb::put, "/api/holidays", dates, admin);
+        EXPECT_EQ(holidays.body, R"({"dates":["2026-01-01","2026-12-25"]})");
+        EXPECT_TRUE(IsHoliday(2026, 12, 25));
+        EXPECT_EQ(
+            client.send(http::verb::delete_, "/api/tasks/%E4%B8%80%E5%8F%B7", {}, bearer).status,
+            403);
+        EXPECT_EQ(
+            client.send(http::verb::delete_, "/api/tasks/%E4%B8%80%E5%8F%B7", {}, admin).status,
+            200);
+        EXPECT_EQ(GetTTPointCount(), 0);
+    }
+    consolecore::endApplication();
+    SetChronrunOptions({});
+    SetDataPath("");
+}
+
+}  // namespace
