@@ -75,7 +75,11 @@ def chrome():
     for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
                 "--window-size=1366,768", "--lang=zh-CN", "--no-first-run"):
         options.add_argument(arg)
-    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    # The page itself at a laptop's 1366x768, whatever the browser's frame takes.
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                           {"width": 1366, "height": 768, "deviceScaleFactor": 1, "mobile": False})
+    return driver
 
 
 class WebConsole(unittest.TestCase):
@@ -199,7 +203,11 @@ class WebConsole(unittest.TestCase):
         self.driver.find_element(By.CSS_SELECTOR, '.groupRun[data-kind="serial"][data-on="1"]').click()
         self.wait(lambda d: any("进行中" in t for t in self.js("return window.runTexts")),
                   "no run in progress")
-        self.shot("web-console-run.png")
+        if self.shots:  # a run a device into it shows more than one just started
+            self.wait(lambda d: self.js("const r = document.querySelector('#runPanel .run');"
+                                        "return !r.classList.contains('running') ||"
+                                        " r.querySelector('progress').value >= 1"), "no progress")
+            self.shot("web-console-run.png")
         self.wait(lambda d: "完成" in d.find_element(By.CSS_SELECTOR, "#runPanel .run .text").text,
                   "the run did not complete")
         texts = self.js("return window.runTexts")
@@ -208,7 +216,35 @@ class WebConsole(unittest.TestCase):
         self.assertIn("done", self.driver.find_element(By.CSS_SELECTOR, "#runPanel .run")
                       .get_attribute("class"))
 
-    def test_3_the_log_view_shows_the_runs_audit_line_and_downloads_it_as_csv(self):
+    def test_3_the_power_off_question_lists_the_switching_order_escape_declines_enter_confirms(self):
+        self.login_operator_with_fleet()
+        self.wait(lambda d: self.js("return [1001, 1002, 1003].every(id => document.querySelector("
+                                    "`#tableRows .row[data-id='${id}'] span:nth-child(7)`)"
+                                    ".textContent === 'ON')"), "the run's devices are not on")
+        since = self.frames.count()
+        self.driver.find_element(By.ID, "groupSelect").send_keys("Link1")
+        self.driver.find_element(By.CSS_SELECTOR, '.groupRun[data-kind="serial"][data-on="0"]').click()
+        question = self.driver.find_element(By.ID, "question")
+        self.wait(lambda d: question.is_displayed(), "no question before switching off")
+        self.assertEqual(self.driver.find_element(By.ID, "questionText").text,
+                         "确定要关闭Link1的3台设备吗?")
+        self.assertEqual(self.driver.find_element(By.ID, "questionDetail").text,
+                         "切换顺序: 设备1001(SIM1001) → 设备1002(SIM1002) → 设备1003(SIM1003)")
+        self.assertEqual(self.driver.switch_to.active_element.text, "取消")
+        self.driver.switch_to.active_element.send_keys(Keys.ESCAPE)
+        self.wait(lambda d: not question.is_displayed(), "Escape did not close the question")
+        # Asked again and confirmed from the keyboard: the one run the panel shows is this one.
+        self.driver.find_element(By.CSS_SELECTOR, '.groupRun[data-kind="serial"][data-on="0"]').click()
+        self.wait(lambda d: question.is_displayed(), "no question the second time")
+        self.driver.switch_to.active_element.send_keys(Keys.SHIFT, Keys.TAB)
+        self.driver.switch_to.active_element.send_keys(Keys.ENTER)
+        self.wait(lambda d: "完成" in d.find_element(By.CSS_SELECTOR, "#runPanel .run .text").text,
+                  "the confirmed run did not complete")
+        runs = self.driver.find_elements(By.CSS_SELECTOR, "#runPanel .run .text")
+        self.assertEqual([r.text.split(":")[0] for r in runs], ["串行关 Link1"])
+        self.assertTrue(self.frames.wait_for("device 1003 <- NET_CMD_SERIAL", since))
+
+    def test_4_the_log_view_shows_the_runs_audit_line_and_downloads_it_as_csv(self):
         self.login_operator_with_fleet()
         self.driver.find_element(By.CSS_SELECTOR, '.tab[data-view="logView"]').click()
         audit = "串行开分组1汇总"
@@ -221,7 +257,7 @@ class WebConsole(unittest.TestCase):
         self.assertIn(audit, csv)
         self.assertTrue(csv.lstrip("\ufeff").startswith("序号"), csv[:40])
 
-    def test_4_a_viewer_sees_the_fleet_without_buttons(self):
+    def test_5_a_viewer_sees_the_fleet_without_buttons(self):
         self.login("eve", "eve-pass")
         self.wait(lambda d: sorted(self.rows()) == ["1001", "1002", "1003"], "three devices")
         self.assertEqual(self.driver.find_element(By.ID, "userRole").text, "查看员")
@@ -232,13 +268,13 @@ class WebConsole(unittest.TestCase):
         self.assertEqual(self.js("return document.querySelectorAll('button.dot').length"), 0)
         self.assertEqual(self.js("return document.querySelectorAll('span.dot').length"), 48)
 
-    def test_5_a_wrong_password_shows_the_message(self):
+    def test_6_a_wrong_password_shows_the_message(self):
         self.login("op", "not-the-password")
         self.wait(lambda d: d.find_element(By.ID, "loginMessage").text == "用户名或密码错误",
                   "no message for a wrong password")
         self.assertFalse(self.driver.find_element(By.ID, "app").is_displayed())
 
-    def test_6_an_ended_session_returns_to_the_login_form_with_a_message(self):
+    def test_7_an_ended_session_returns_to_the_login_form_with_a_message(self):
         self.login_operator_with_fleet()
         # The server forgets the session; the page's next call finds out.
         self.js("""return fetch('/api/logout', {method: 'POST', headers:
