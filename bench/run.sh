@@ -15,7 +15,7 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_SANITIZE= \
     -DVANTREL_BUILD_GUI=OFF -DVANTREL_BUILD_BENCH=ON >/dev/null
 cmake --build "$dir" -j "${VANTREL_JOBS:-$(nproc)}" \
     --target e2e_bench e2e_fleet vantrel-sim logbase_bench chronrun_scan_bench mqtt_bench \
-    gui_offline_bench gui_load_bench chronrun_task_view_bench
+    gui_offline_bench gui_load_bench chronrun_task_view_bench web_status_fleet
 bin=$dir/bin
 # The real program, with its window, in a build of its own (with the scale tools beside it).
 gui_dir=build-bench-gui
@@ -39,6 +39,10 @@ echo "== MQTT bridge and a local broker, 1000 devices"
 "$bin/mqtt_bench" --devices 1000 --rate 2000 | tee "$out/mqtt.txt"
 echo "== timed tasks' should-be/is view, 1000 tasks x 10 devices"
 "$bin/chronrun_task_view_bench" 20 1000 | tee "$out/view.txt"
+
+echo "== the web console in headless Chromium: 5000 devices, 2000 status frames/s, table scrolling"
+/usr/bin/python3 bench/web/web_frame_bench.py "$gui_dir/bin/vantrel" "$bin/web_status_fleet" |
+    tee "$out/web.txt"
 
 echo "== scale on the real console: vantrel (Release, offscreen) and the fleet in separate processes"
 BENCH_BIN=$gui_dir/bin bench/link_scale.sh | tee "$out/scale.txt"
@@ -65,6 +69,7 @@ BENCH_BIN=$gui_dir/bin bench/link_scale.sh | tee "$out/scale.txt"
         END { printf "timed-task scan, 1000 tasks (worse of two runs)|%s %% of one core|< 5 %%|-|%s\n", worst, (worst + 0 < 5 ? "met" : "MISSED") }
     ' "$out/scan.txt"
     sed -n '/^TABLE$/,$p' "$out/mqtt.txt" | tail -n +2
+    sed -n '/^TABLE$/,$p' "$out/web.txt" | tail -n +2
     awk '
         /task view/ { for (i = 1; i <= NF; i++) { if ($i == "median") med = $(i + 1); if ($i == "max") mx = $(i + 1) } }
         END { printf "timed-task view, 1000 tasks x 10 devices|median %s ms, max %s ms|-|-|measured\n", med, mx }

@@ -182,12 +182,15 @@ export class DeviceTable {
       this.onChange(this.view.length, this.devices.size);
     }
     const height = this.rowHeight;
-    this.spacer.style.height = `${this.view.length * height}px`;
+    // Geometry is read before anything is written, so a frame lays the page out once.
     const first = Math.max(0, Math.floor(this.body.scrollTop / height) - 5);
     const count = Math.ceil(this.body.clientHeight / height) + 10;
+    const total = `${this.view.length * height}px`;
+    if (this.spacer.style.height !== total) this.spacer.style.height = total;
     // The view keeps the order; each row shows the device's newest state.
     const shown = this.view.slice(first, first + count).map((d) => this.devices.get(d.id) || d);
-    this.rows.style.transform = `translateY(${first * height}px)`;
+    const offset = `translateY(${first * height}px)`;
+    if (this.rows.style.transform !== offset) this.rows.style.transform = offset;
     // Keeps the row elements (and so the keyboard focus) where it can: rows are reused.
     while (this.rows.children.length > shown.length) this.rows.lastElementChild.remove();
     while (this.rows.children.length < shown.length) this.rows.append(this.makeRow());
