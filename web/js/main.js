@@ -70,6 +70,12 @@ class Console {
       ),
     );
     this.events.onerror = () => this.lost();
+    // Back after a break: what changed meanwhile came as no event, so the list is read again.
+    let opened = false;
+    this.events.onopen = () => {
+      if (opened && ready) this.reload();
+      opened = true;
+    };
     try {
       this.table.replaceAll(await api.call("GET", "/api/devices"));
     } catch (error) {
@@ -78,6 +84,14 @@ class Console {
     }
     ready = true;
     held.forEach((apply) => apply());
+  }
+
+  async reload() {
+    try {
+      this.table.replaceAll(await api.call("GET", "/api/devices"));
+    } catch (error) {
+      if (error.status !== 401) this.notices.add(`设备列表: ${error.message}`);
+    }
   }
 
   // The stream broke: a session that ended goes back to the login form; otherwise the

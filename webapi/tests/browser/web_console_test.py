@@ -244,6 +244,19 @@ class WebConsole(unittest.TestCase):
         self.assertEqual([r.text.split(":")[0] for r in runs], ["串行关 Link1"])
         self.assertTrue(self.frames.wait_for("device 1003 <- NET_CMD_SERIAL", since))
 
+    def test_3b_the_filter_box_and_a_column_title_choose_and_order_the_rows(self):
+        self.login_operator_with_fleet()
+        box = self.driver.find_element(By.ID, "filter")
+        box.send_keys("127.0.0.3")
+        self.wait(lambda d: self.rows() == ["1002"], "the filter did not keep only 1002")
+        box.send_keys(Keys.CONTROL, "a")
+        box.send_keys(Keys.DELETE)
+        self.wait(lambda d: self.rows() == ["1001", "1002", "1003"], "not every device back")
+        title = self.driver.find_element(By.CSS_SELECTOR, '#tableHead button[data-key="id"]')
+        title.click()  # the second click on the sorted column turns its order
+        self.wait(lambda d: self.rows() == ["1003", "1002", "1001"], "not sorted descending")
+        self.assertEqual(title.get_attribute("aria-sort"), "descending")
+
     def test_4_the_log_view_shows_the_runs_audit_line_and_downloads_it_as_csv(self):
         self.login_operator_with_fleet()
         self.driver.find_element(By.CSS_SELECTOR, '.tab[data-view="logView"]').click()
