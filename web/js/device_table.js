@@ -185,6 +185,9 @@ export class DeviceTable {
     // Geometry is read before anything is written, so a frame lays the page out once.
     const first = Math.max(0, Math.floor(this.body.scrollTop / height) - 5);
     const count = Math.ceil(this.body.clientHeight / height) + 10;
+    // The title row stands over the columns whatever width the scroll bar takes.
+    const bar = `${this.body.offsetWidth - this.body.clientWidth}px`;
+    if (this.head.style.paddingRight !== bar) this.head.style.paddingRight = bar;
     const total = `${this.view.length * height}px`;
     if (this.spacer.style.height !== total) this.spacer.style.height = total;
     // The view keeps the order; each row shows the device's newest state.
