@@ -37,10 +37,13 @@ export class DeviceTable {
     this.view = [];
     this.orderDirty = true;
     this.frame = 0;
+    this.dataDirty = true;
+    this.drawn = { first: 0, end: 0 }; // the view's rows in the page
+    this.drawnIds = new Set();
     this.rowHeight = 28;
     this.onChange = () => {};
     this.buildHead();
-    this.body.addEventListener("scroll", () => this.schedule(false), { passive: true });
+    this.body.addEventListener("scroll", () => this.schedule(false, false), { passive: true });
     new ResizeObserver(() => this.schedule(false)).observe(this.body);
     this.rows.addEventListener("click", (e) => this.clicked(e));
   }
@@ -92,7 +95,8 @@ export class DeviceTable {
     }
     const key = this.sort.key;
     const moved = !before || key === "outlets" || before[key] !== device[key] || this.filter !== "";
-    this.schedule(moved);
+    // A device out of view changes nothing drawn, unless the order moves.
+    this.schedule(moved, moved || this.drawnIds.has(device.id));
     return before;
   }
 
@@ -143,8 +147,10 @@ export class DeviceTable {
   }
 
   // Renders on the next frame; `reorder` when the order or the filter may have changed.
-  schedule(reorder) {
+  // `data` false: only the scroll position moved.
+  schedule(reorder, data = true) {
     this.orderDirty = this.orderDirty || reorder;
+    this.dataDirty = this.dataDirty || data;
     if (!this.frame) this.frame = requestAnimationFrame(() => this.render());
   }
 
@@ -183,8 +189,16 @@ export class DeviceTable {
     }
     const height = this.rowHeight;
     // Geometry is read before anything is written, so a frame lays the page out once.
-    const first = Math.max(0, Math.floor(this.body.scrollTop / height) - 5);
-    const count = Math.ceil(this.body.clientHeight / height) + 10;
+    const top = Math.floor(this.body.scrollTop / height);
+    const visible = Math.ceil(this.body.clientHeight / height) + 1;
+    // A scroll within the rows already drawn needs nothing: the page holds a screenful
+    // above and below what is in view.
+    if (!this.dataDirty && top >= this.drawn.first &&
+        Math.min(top + visible, this.view.length) <= this.drawn.end) return;
+    this.dataDirty = false;
+    const first = Math.max(0, top - visible);
+    const count = visible * 3;
+    this.drawn = { first, end: Math.min(first + count, this.view.length) };
     // The title row stands over the columns whatever width the scroll bar takes.
     const bar = `${this.body.offsetWidth - this.body.clientWidth}px`;
     if (this.head.style.paddingRight !== bar) this.head.style.paddingRight = bar;
@@ -197,6 +211,7 @@ export class DeviceTable {
     // Keeps the row elements (and so the keyboard focus) where it can: rows are reused.
     while (this.rows.children.length > shown.length) this.rows.lastElementChild.remove();
     while (this.rows.children.length < shown.length) this.rows.append(this.makeRow());
+    this.drawnIds = new Set(shown.map((d) => d.id));
     shown.forEach((device, i) => this.fillRow(this.rows.children[i], device));
   }
 
