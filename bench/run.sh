@@ -15,7 +15,7 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_SANITIZE= \
     -DVANTREL_BUILD_GUI=OFF -DVANTREL_BUILD_BENCH=ON >/dev/null
 cmake --build "$dir" -j "${VANTREL_JOBS:-$(nproc)}" \
     --target e2e_bench e2e_fleet vantrel-sim logbase_bench chronrun_scan_bench mqtt_bench \
-    gui_offline_bench gui_load_bench chronrun_task_view_bench web_bench
+    gui_offline_bench gui_load_bench chronrun_task_view_bench web_bench web_status_fleet
 bin=$dir/bin
 # The real program, with its window, in a build of its own (with the scale tools beside it).
 gui_dir=build-bench-gui
@@ -41,6 +41,10 @@ echo "== HTTP API: the device list with 5000 devices"
 "$bin/web_bench" --devices 5000 | tee "$out/web.txt"
 echo "== timed tasks' should-be/is view, 1000 tasks x 10 devices"
 "$bin/chronrun_task_view_bench" 20 1000 | tee "$out/view.txt"
+
+echo "== the web console in headless Chromium: 5000 devices, 2000 status frames/s, table scrolling"
+/usr/bin/python3 bench/web/web_frame_bench.py "$gui_dir/bin/vantrel" "$bin/web_status_fleet" |
+    tee "$out/web.txt"
 
 echo "== scale on the real console: vantrel (Release, offscreen) and the fleet in separate processes"
 BENCH_BIN=$gui_dir/bin bench/link_scale.sh | tee "$out/scale.txt"

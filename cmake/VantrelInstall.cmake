@@ -22,6 +22,8 @@ install(FILES ${pack}/vantrel.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/a
 if(VANTREL_BUILD_GUI)
   # `vantrel --headless` as a service (not enabled by the package).
   install(FILES ${pack}/vantrel.service DESTINATION lib/systemd/system)
+  # The web console's page: the program serves ../share/vantrel/web from its own folder.
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/web/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/vantrel/web)
 endif()
 configure_file(${pack}/vantrel.metainfo.xml ${gen}/vantrel.metainfo.xml @ONLY)
 install(FILES ${gen}/vantrel.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)

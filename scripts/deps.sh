@@ -1,10 +1,11 @@
 # Sourced by the top-level scripts: installs the Debian packages that are missing.
 
-# What building and testing needs.
+# What building and testing needs (the web console's tests drive Debian's Chromium).
 VANTREL_TEST_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libasio-dev libsqlite3-dev
                        googletest libgtest-dev libgmock-dev libbenchmark-dev
                        libmosquitto-dev mosquitto nlohmann-json3-dev qt6-translations-l10n
-                       libsystemd-dev libssl-dev python3 openssl libboost-dev libsodium-dev)
+                       libsystemd-dev libssl-dev python3 openssl libboost-dev libsodium-dev
+                       chromium chromium-driver python3-selenium fonts-noto-cjk)
 # What running the console needs on top: the CJK font the dialogs are drawn with. Qt's own
 # translations (Chinese message-box buttons) are in the test set, since a test checks them.
 VANTREL_RUN_PACKAGES=("${VANTREL_TEST_PACKAGES[@]}" fonts-noto-cjk)

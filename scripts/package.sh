@@ -66,4 +66,7 @@ if [ "$version" != "$expected" ]; then
     exit 1
 fi
 env -i PATH=/usr/bin:/bin "$bin/vantrel-sim" --help > /dev/null
+# The web console's page where the program looks for it (../share/vantrel/web).
+test -f "$scratch/usr/share/vantrel/web/index.html" ||
+    { echo "the package lacks the web console (usr/share/vantrel/web)" >&2; exit 1; }
 echo "== package OK: $deb"

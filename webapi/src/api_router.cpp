@@ -7,6 +7,7 @@
 #include "logbase/log_csv.h"
 #include "logbase/log_query.h"
 #include "logbase/logbase.h"
+#include "static_files.h"
 #include "web_client.h"
 
 namespace webapi {
@@ -66,6 +67,9 @@ Response csvResponse(const Request& request, const std::vector<logbase::LogEntry
 void WebClient::handle(Request&& request, const std::string& peer, const Reply& to) {
     const auto parsed = parseRoute(request.method_string(), request.target());
     if (const auto* error = std::get_if<RouteError>(&parsed)) {
+        // Outside /api/ is the web console's page and its files.
+        if (error->status == 404 && !request.target().starts_with("/api/"))
+            return serveStatic(m_slowWork, std::move(request), to);
         // What exists under /api/ is told only to those who may call it.
         if (request.target().starts_with("/api/") && !m_auth.identify(request)) {
             return reply(to, request, http::status::unauthorized, "login or a token needed");
