@@ -31,5 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)webapi::parseHolidaysBody(body);
     (void)webapi::parseOutletBody(body);
     (void)webapi::parseRunBody(body);
+    if (const auto task = webapi::parseTaskBody(body)) {
+        // A task body hands on valid clock times and device ids only.
+        if (task->start >= 86400 || task->end >= 86400 ||
+            task->devices.size() > webapi::kTaskBodyDevices || task->from.month < 1 ||
+            task->from.month > 12 || task->to.day < 1 || task->to.day > 31)
+            __builtin_trap();
+        for (const auto& device : task->devices) {
+            if (device.id == 0) __builtin_trap();
+        }
+    }
     return 0;
 }

@@ -138,7 +138,8 @@ std::variant<Route, RouteError> parseRoute(std::string_view method, std::string_
         return route(Endpoint::TaskState, method, "GET");
     }
     if (s.size() == 3 && s[1] == "tasks") {
-        auto r = route(Endpoint::TaskDelete, method, "DELETE", true);
+        auto r = method == "PUT" ? route(Endpoint::TaskPut, method, "PUT", true)
+                                 : route(Endpoint::TaskDelete, method, "DELETE", true);
         auto* ok = std::get_if<Route>(&r);
         if (!ok) return r;
         auto name = percentDecoded(s[2]);
@@ -254,6 +255,100 @@ std::optional<bool> parseOutletBody(std::string_view body) {
     const auto json = object(body);
     if (!json) return std::nullopt;
     return boolean(*json, "on");
+}
+
+namespace {
+
+std::optional<TaskDate> taskDate(const Json& json, const char* key) {
+    const auto value = text(json, key);
+    if (!value || !isDate(*value)) return std::nullopt;
+    const TaskDate date{*number<int>(value->substr(0, 4)), *number<int>(value->substr(5, 2)),
+                        *number<int>(value->substr(8, 2))};
+    if (date.year < 1 || date.month < 1 || date.month > 12 || date.day < 1 || date.day > 31) {
+        return std::nullopt;
+    }
+    return date;
+}
+
+// "HH:MM:SS" as seconds after midnight.
+std::optional<std::uint32_t> clockTime(const Json& json, const char* key) {
+    const auto value = text(json, key);
+    if (!value || value->size() != 8 || (*value)[2] != ':' || (*value)[5] != ':') {
+        return std::nullopt;
+    }
+    const auto hours = number<std::uint32_t>(value->substr(0, 2));
+    const auto minutes = number<std::uint32_t>(value->substr(3, 2));
+    const auto seconds = number<std::uint32_t>(value->substr(6, 2));
+    if (!hours || !minutes || !seconds || *hours > 23 || *minutes > 59 || *seconds > 59) {
+        return std::nullopt;
+    }
+    return *hours * 3600 + *minutes * 60 + *seconds;
+}
+
+std::optional<TaskBody::Device> taskDevice(const Json& json) {
+    if (!json.is_object()) return std::nullopt;
+    const auto id = json.find("id");
+    const auto outlets = json.find("outlets");
+    if (id == json.end() || !id->is_number_unsigned() || outlets == json.end() ||
+        !outlets->is_array() || outlets->size() != 16) {
+        return std::nullopt;
+    }
+    const auto number = id->get<std::uint64_t>();
+    if (number < 1 || number > 65535) return std::nullopt;
+    TaskBody::Device device;
+    device.id = static_cast<std::uint16_t>(number);
+    for (std::size_t k = 0; k < device.outlets.size(); ++k) {
+        if (!(*outlets)[k].is_boolean()) return std::nullopt;
+        device.outlets[k] = (*outlets)[k].get<bool>();
+    }
+    return device;
+}
+
+}  // namespace
+
+std::optional<TaskBody> parseTaskBody(std::string_view body) {
+    const auto json = object(body);
+    if (!json) return std::nullopt;
+    TaskBody task;
+    const auto kind = text(*json, "kind");
+    if (!kind || (*kind != "date" && *kind != "week")) return std::nullopt;
+    task.week = *kind == "week";
+    const auto from = taskDate(*json, "from");
+    const auto to = taskDate(*json, "to");
+    const auto start = clockTime(*json, "start");
+    const auto end = clockTime(*json, "end");
+    if (!from || !to || !start || !end) return std::nullopt;
+    task.from = *from;
+    task.to = *to;
+    task.start = *start;
+    task.end = *end;
+    const auto weekdays = json->find("weekdays");
+    if (weekdays == json->end() || !weekdays->is_array() || weekdays->size() > 7) {
+        return std::nullopt;
+    }
+    for (const Json& day : *weekdays) {
+        if (!day.is_number_unsigned() || day.get<std::uint64_t>() > 6) return std::nullopt;
+        task.weekdays[day.get<std::size_t>()] = true;
+    }
+    for (const char* key : {"skipHolidays", "enabled"}) {
+        if (!json->contains(key)) continue;
+        const auto flag = boolean(*json, key);
+        if (!flag) return std::nullopt;
+        (std::string_view(key) == "enabled" ? task.enabled : task.skipHolidays) = *flag;
+    }
+    const auto devices = json->find("devices");
+    if (devices == json->end() || !devices->is_array() || devices->size() > kTaskBodyDevices) {
+        return std::nullopt;
+    }
+    for (const Json& entry : *devices) {
+        const auto device = taskDevice(entry);
+        if (!device) return std::nullopt;
+        for (const TaskBody::Device& known : task.devices) {
+            if (known.id == device->id) return std::nullopt;
+        }
+        task.devices.push_back(*device);
+    }
+    return task;
 }
 
 std::optional<RunBody> parseRunBody(std::string_view body) {

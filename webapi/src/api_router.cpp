@@ -32,6 +32,7 @@ Role requiredRole(const Route& route) {
         case Endpoint::Run:
             return route.write ? Role::Operator : Role::Viewer;
         case Endpoint::TaskDelete:
+        case Endpoint::TaskPut:
             return Role::Admin;
         case Endpoint::Holidays:
             return route.write ? Role::Admin : Role::Viewer;
@@ -102,6 +103,7 @@ void WebClient::handle(Request&& request, const std::string& peer, const Reply& 
         case Endpoint::TaskState:
         case Endpoint::TaskApply:
         case Endpoint::TaskDelete:
+        case Endpoint::TaskPut:
         case Endpoint::Holidays:
             return tasks(std::move(request), to, route, *who);
         case Endpoint::Log:

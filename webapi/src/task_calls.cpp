@@ -1,6 +1,6 @@
-// The timed-task calls: the store's tasks, the should-be/is rows of the task view, and
-// applying a task now. They run on the slow-work thread: the store and the runner have locks
-// of their own and neither the engine's thread nor the server's should wait on them.
+// The timed-task calls: the store's tasks, the should-be/is rows of the task view, applying
+// a task now, and the admin's edits. They run on the slow-work thread: the store and the runner
+// have locks of their own and neither the engine's thread nor the server's should wait on them.
 #include <boost/asio/post.hpp>
 #include <cstdio>
 
@@ -9,6 +9,7 @@
 #include "chronstore/chronstore.h"
 #include "chronstore/holidays.h"
 #include "consolecore/task_view.h"
+#include "consolecore/tim_task_rules.h"
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 #include "web_client.h"
@@ -125,6 +126,74 @@ Answer deleteTask(const Request& request, const Route& route, const Identity& wh
     return ok(request, http::status::ok, json::object());
 }
 
+// Admin: the task stored under its name as the editor stores it (same checks, same record),
+// replacing one of that name or added with the next free number.
+Answer putTask(const Request& request, const Route& route, const Identity& who) {
+    auto body = parseTaskBody(request.body());
+    if (!body) {
+        return refuse(request, http::status::bad_request,
+                      "body must be {\"kind\":\"date\"|\"week\",\"from\":\"YYYY-MM-DD\","
+                      "\"to\":..,\"weekdays\":[0..6],\"start\":\"HH:MM:SS\",\"end\":..,"
+                      "\"devices\":[{\"id\":N,\"outlets\":[16 booleans]}]}");
+    }
+    TimTaskPoint_ named;
+    SetTimNameUtf8(named, route.task);
+    if (GetTimNameUtf8(named) != route.task) {
+        return refuse(request, http::status::bad_request, "a task name holds 19 characters");
+    }
+    consolecore::TaskForm form;
+    form.name = GetTimName(named);
+    form.type = body->week ? kTaskWeekMode : kTaskDateMode;
+    form.startDate = {body->from.year, body->from.month, body->from.day};
+    form.endDate = {body->to.year, body->to.month, body->to.day};
+    form.weekdays = body->weekdays;
+    form.startTime = body->start;
+    form.endTime = body->end;
+    form.skipHolidays = body->skipHolidays;
+    const consolecore::TaskCheck check = consolecore::checkTaskForm(form, false);
+    if (check != consolecore::TaskCheck::Ok) {
+        return refuse(request, http::status::bad_request, consolecore::taskCheckMessage(check));
+    }
+    std::vector<DeviceOnOff_> devices;
+    for (const TaskBody::Device& device : body->devices) {
+        DeviceOnOff_ entry;
+        entry.devID = device.id;
+        for (std::size_t k = 0; k < kDeviceOutletCount; ++k) entry.devLED[k] = device.outlets[k];
+        devices.push_back(entry);
+    }
+    TimTaskPoint_ task = consolecore::buildTask(form, devices);
+    task.ttEnable = body->enabled ? 1 : 0;
+    bool added = true;
+    bool saved = false;
+    {
+        TimTaskGuard guard;
+        std::vector<std::uint16_t> numbers;
+        int index = -1;
+        for (int i = 0; i < GetTTPointCount(); ++i) {
+            const TimTaskPoint_& stored = GetTTPointByIndex(i);
+            numbers.push_back(static_cast<std::uint16_t>(stored.timID));
+            if (index < 0 && GetTimNameUtf8(stored) == route.task) index = i;
+        }
+        if (index >= 0) {
+            added = false;
+            task.timID = GetTTPointByIndex(index).timID;
+            ModifyTTPoint(index, task);
+        } else {
+            task.timID = consolecore::nextTaskNumber(std::move(numbers));
+            PlusTTPoint(task);
+        }
+        saved = SaveTimPointToFile();
+    }
+    logEvent(
+        logcode::kRun, logcode::kTimedTask,
+        "网页用户" + who.user + (added ? "添加定时任务[" : "修改定时任务[") + route.task + "]");
+    if (!saved) {
+        return refuse(request, http::status::service_unavailable,
+                      "TimingTask.ini cannot be written");
+    }
+    return ok(request, added ? http::status::created : http::status::ok, taskJson(task));
+}
+
 }  // namespace
 
 void WebClient::tasks(Request&& request, const Reply& to, const Route& route, const Identity& who) {
@@ -154,6 +223,8 @@ void WebClient::tasks(Request&& request, const Reply& to, const Route& route, co
                 return answer(to, holidays(r, route, who));
             case Endpoint::TaskDelete:
                 return answer(to, deleteTask(r, route, who));
+            case Endpoint::TaskPut:
+                return answer(to, putTask(r, route, who));
             default:
                 break;
         }

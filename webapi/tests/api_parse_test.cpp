@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <map>
+#include <string>
+
 #include "auth.h"
 
 namespace {
@@ -52,7 +56,8 @@ TEST(ApiParse, RoutesTakeTheirParametersAndRefuseWhatIsOutOfRange) {
         {"POST", "/api/tasks/a%0Ab/apply", 404, {}, 0},
         {"GET", "/api/tasks/x/apply", 405, {}, 0},
         {"DELETE", "/api/tasks/x", 0, Endpoint::TaskDelete, 0},
-        {"PUT", "/api/tasks/x", 405, {}, 0},
+        {"PUT", "/api/tasks/x", 0, Endpoint::TaskPut, 0},
+        {"POST", "/api/tasks/x", 405, {}, 0},
         {"PUT", "/api/holidays", 0, Endpoint::Holidays, 0},
         {"POST", "/api/holidays", 405, {}, 0},
         {"GET", "/api/nothing", 404, {}, 0},
@@ -111,6 +116,69 @@ TEST(ApiParse, BodiesNeedTheirKeysWithTheirTypes) {
     const auto run = webapi::parseRunBody(R"({"kind":"serial","on":false})");
     EXPECT_EQ(run->kind, consolecore::GroupKind::Serial);
     EXPECT_FALSE(run->on);
+}
+
+TEST(ApiParse, TaskBodiesTakeTheEditorsFieldsAndRefuseWhatItCannotHold) {
+    const std::string device77 =
+        R"({"id":77,"outlets":[true,false,false,false,false,false,false,false,false,false,)"
+        R"(false,false,false,false,false,true]})";
+    // A valid body with one key's value replaced (or a key added).
+    const auto body = [&](const std::string& key = "", const std::string& value = "") {
+        std::map<std::string, std::string> fields{{"kind", R"("week")"},
+                                                  {"from", R"("2026-01-01")"},
+                                                  {"to", R"("2026-12-31")"},
+                                                  {"weekdays", "[0,6]"},
+                                                  {"start", R"("08:00:00")"},
+                                                  {"end", R"("18:30:05")"},
+                                                  {"devices", "[" + device77 + "]"}};
+        if (!key.empty()) fields[key] = value;
+        std::string text = "{";
+        for (const auto& [name, json] : fields) text += "\"" + name + "\":" + json + ",";
+        text.back() = '}';
+        return text;
+    };
+    const auto task = webapi::parseTaskBody(body());
+    ASSERT_TRUE(task) << body();
+    EXPECT_TRUE(task->week);
+    EXPECT_EQ(task->to.month, 12);
+    EXPECT_EQ(task->end, 18u * 3600 + 30 * 60 + 5);
+    EXPECT_EQ(task->weekdays, (std::array<bool, 7>{true, false, false, false, false, false, true}));
+    EXPECT_TRUE(task->enabled);
+    EXPECT_FALSE(task->skipHolidays);
+    ASSERT_EQ(task->devices.size(), 1u);
+    EXPECT_EQ(task->devices[0].id, 77);
+    EXPECT_TRUE(task->devices[0].outlets[0] && task->devices[0].outlets[15]);
+    EXPECT_FALSE(task->devices[0].outlets[1]);
+    const struct {
+        const char* key;
+        std::string value;
+        bool reads;
+    } cases[] = {
+        {"kind", R"("date")", true},
+        {"kind", R"("month")", false},
+        {"from", R"("2026-13-01")", false},
+        {"from", R"("2026-1-01")", false},
+        {"to", R"("0000-01-01")", false},
+        {"start", R"("24:00:00")", false},
+        {"end", R"("08:60:00")", false},
+        {"start", R"("8:00:00")", false},
+        {"start", "28800", false},
+        {"weekdays", "[7]", false},
+        {"weekdays", R"("0")", false},
+        {"skipHolidays", "true", true},
+        {"enabled", R"("no")", false},
+        {"devices", "[]", true},
+        {"devices", "[" + device77 + "," + device77 + "]", false},
+        {"devices", R"([{"id":0,"outlets":[]}])", false},
+        {"devices", R"([{"id":70000,"outlets":[]}])", false},
+        {"devices", R"([{"id":5,"outlets":[true]}])", false},
+        {"devices", R"({"id":5})", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(body(c.key, c.value));
+        EXPECT_EQ(webapi::parseTaskBody(body(c.key, c.value)).has_value(), c.reads);
+    }
+    EXPECT_FALSE(webapi::parseTaskBody(R"({"kind":"week"})"));
 }
 
 TEST(ApiParse, LogQueriesTakeDatesATypeALimitAndAPlaceAndNothingElse) {

@@ -2,11 +2,15 @@
 // own): a token's calls reach the engine and a device, and the device's events reach a stream.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include <nlohmann/json.hpp>
 
 #include "chronrun/chronrun_options.h"
 #include "chronstore/chronstore.h"
 #include "chronstore/holidays.h"
+#include "consolecore/tim_task_rules.h"
 #include "engine_thread.h"
 #include "http_test_client.h"
 #include "lanwire/lanwire_options.h"
@@ -131,6 +135,44 @@ TEST(WebClient, ATokensCallsReachTheEngineAndTheDeviceAndItsEventsReachAStream) 
         const auto holidays = client.send(http::verb::put, "/api/holidays", dates, admin);
         EXPECT_EQ(holidays.body, R"({"dates":["2026-01-01","2026-12-25"]})");
         EXPECT_TRUE(IsHoliday(2026, 12, 25));
+        // Editing tasks is the admin's too, with the editor's checks, written to the file.
+        const std::string week =
+            R"({"kind":"week","from":"2026-01-01","to":"2026-12-31","weekdays":[1],)"
+            R"("start":"08:00:00","end":"09:00:00","skipHolidays":true,"devices":[{"id":77,)"
+            R"("outlets":[false,true,false,false,false,false,false,false,false,false,false,)"
+            R"(false,false,false,false,false]}]})";
+        EXPECT_EQ(
+            client.send(http::verb::put, "/api/tasks/%E4%B8%80%E5%8F%B7", week, bearer).status,
+            403);
+        std::string backwards = week;
+        backwards.replace(backwards.find("09:00:00"), 8, "07:00:00");
+        const auto refused =
+            client.send(http::verb::put, "/api/tasks/%E4%B8%80%E5%8F%B7", backwards, admin);
+        EXPECT_EQ(refused.status, 400);
+        EXPECT_NE(refused.body.find(
+                      consolecore::taskCheckMessage(consolecore::TaskCheck::StartNotBeforeEnd)),
+                  std::string::npos)
+            << refused.body;
+        const auto changed =
+            client.send(http::verb::put, "/api/tasks/%E4%B8%80%E5%8F%B7", week, admin);
+        EXPECT_EQ(changed.status, 200) << changed.body;
+        const auto added = client.send(http::verb::put, "/api/tasks/two", week, admin);
+        EXPECT_EQ(added.status, 201) << added.body;
+        {
+            TimTaskGuard guard;
+            ASSERT_EQ(GetTTPointCount(), 2);
+            const TimTaskPoint_& first = GetTTPointByIndex(0);
+            EXPECT_EQ(first.ttType, kTaskWeekMode);
+            EXPECT_TRUE(first.monday && first.skipHolidays);
+            EXPECT_EQ(first.statime, 8u * 3600);
+            ASSERT_EQ(first.devList.size(), 1u);
+            EXPECT_EQ(first.devList[0].devLED[1], 1);
+            EXPECT_NE(GetTTPointByIndex(1).timID, first.timID);
+        }
+        std::ifstream file(dir.file("TimingTask") + "/TimingTask.ini");
+        const std::string saved((std::istreambuf_iterator<char>(file)), {});
+        EXPECT_NE(saved.find("two"), std::string::npos) << saved;
+        EXPECT_EQ(client.send(http::verb::delete_, "/api/tasks/two", {}, admin).status, 200);
         EXPECT_EQ(
             client.send(http::verb::delete_, "/api/tasks/%E4%B8%80%E5%8F%B7", {}, bearer).status,
             403);

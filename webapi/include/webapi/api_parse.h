@@ -2,6 +2,7 @@
 // bodies of login, outlet and group-run calls. Pure functions, fuzzed and table-tested.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,6 +31,7 @@ enum class Endpoint {
     TaskState,   // GET /api/tasks/state
     TaskApply,   // POST /api/tasks/{name}/apply
     TaskDelete,  // DELETE /api/tasks/{name}
+    TaskPut,     // PUT /api/tasks/{name}
     Holidays,    // GET, PUT /api/holidays
 };
 
@@ -78,6 +80,35 @@ std::optional<LoginBody> parseLoginBody(std::string_view body);
 std::optional<std::vector<std::string>> parseHolidaysBody(std::string_view body);
 // {"on":true|false}.
 std::optional<bool> parseOutletBody(std::string_view body);
+
+// A task as the editor stores it; the name comes from the route.
+struct TaskDate {
+    int year = 0;
+    int month = 0;  // 1..12
+    int day = 0;    // 1..31
+};
+struct TaskBody {
+    bool week = false;  // weekday mode, else date mode
+    TaskDate from;
+    TaskDate to;
+    std::array<bool, 7> weekdays{};  // Sunday first
+    std::uint32_t start = 0;         // seconds after midnight
+    std::uint32_t end = 0;
+    bool skipHolidays = false;
+    bool enabled = true;
+    struct Device {
+        std::uint16_t id = 0;
+        std::array<bool, 16> outlets{};
+    };
+    std::vector<Device> devices;
+};
+constexpr std::size_t kTaskBodyDevices = 1000;
+// {"kind":"date"|"week","from":"YYYY-MM-DD","to":"YYYY-MM-DD","weekdays":[0..6,..],
+//  "start":"HH:MM:SS","end":"HH:MM:SS","skipHolidays":bool,"enabled":bool,
+//  "devices":[{"id":1..65535,"outlets":[16 booleans]},..]}: skipHolidays and enabled may be
+// left out (false, true); at most kTaskBodyDevices devices, each id once. The editor's own
+// checks (name, date and time order) are made by the caller.
+std::optional<TaskBody> parseTaskBody(std::string_view body);
 // {"kind":"parallel"|"serial","on":true|false}.
 std::optional<RunBody> parseRunBody(std::string_view body);
 
