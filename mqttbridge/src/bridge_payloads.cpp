@@ -1,14 +1,15 @@
 // The state and discovery messages of one device.
 #include "mqttbridge/bridge_payloads.h"
 
+#include <nlohmann/json.hpp>
+
 #include "mqttbridge/bridge_command.h"
 
 namespace mqttbridge {
 namespace {
 
-const char* jsonBool(bool value) {
-    return value ? "true" : "false";
-}
+// Keys in the order written, as subscribers have always seen them.
+using Json = nlohmann::ordered_json;
 
 std::string deviceTopic(std::string_view base, std::uint16_t id, std::string_view leaf) {
     std::string topic(base);
@@ -29,12 +30,13 @@ std::string sensorConfigTopic(std::string_view nodeId, std::uint16_t id) {
            "/online/config";
 }
 
-std::string deviceBlock(std::string_view nodeId, const consolecore::DeviceSnapshot& device) {
+Json deviceBlock(std::string_view nodeId, const consolecore::DeviceSnapshot& device) {
     const std::string name =
         device.name.empty() ? "时序器" + std::to_string(device.id) : device.name;
-    return "{\"identifiers\":[" +
-           jsonString(std::string(nodeId) + "_" + std::to_string(device.id)) +
-           "],\"name\":" + jsonString(name) + ",\"model\":\"16路电源时序器\"}";
+    return Json{{"identifiers",
+                 Json::array({jsonText(std::string(nodeId) + "_" + std::to_string(device.id))})},
+                {"name", jsonText(name)},
+                {"model", "16路电源时序器"}};
 }
 
 }  // namespace
@@ -52,8 +54,7 @@ std::string conflictTopic(std::string_view base, std::uint16_t id) {
 }
 
 std::string conflictJson(std::uint16_t id, std::string_view newcomer, std::string_view online) {
-    return "{\"id\":" + std::to_string(id) + ",\"newcomer\":" + jsonString(newcomer) +
-           ",\"online\":" + jsonString(online) + "}";
+    return Json{{"id", id}, {"newcomer", jsonText(newcomer)}, {"online", jsonText(online)}}.dump();
 }
 
 std::string statusTopic(std::string_view base) {
@@ -65,55 +66,51 @@ std::string outletCommandTopic(std::string_view base, std::uint16_t id, int outl
 }
 
 std::string stateJson(const consolecore::DeviceSnapshot& device) {
-    std::string json = "{\"id\":" + std::to_string(device.id);
-    json += ",\"name\":" + jsonString(device.name);
-    json += ",\"ip\":" + jsonString(consolecore::formatIpAddress(device.ip));
-    json += ",\"group\":" + std::to_string(device.group);
-    json += ",\"mode\":" + std::to_string(device.mode);
-    json += ",\"number\":" + std::to_string(device.number);
-    json += ",\"master\":";
-    json += jsonBool(device.onOff);
-    json += ",\"outlets\":[";
-    for (std::size_t i = 0; i < device.leds.size(); ++i) {
-        if (i) json += ',';
-        json += jsonBool(device.leds[i]);
-    }
-    json += "],\"online\":";
-    json += jsonBool(device.online);
-    json += '}';
-    return json;
+    return Json{{"id", device.id},
+                {"name", jsonText(device.name)},
+                {"ip", consolecore::formatIpAddress(device.ip)},
+                {"group", device.group},
+                {"mode", device.mode},
+                {"number", device.number},
+                {"master", device.onOff},
+                {"outlets", device.leds},
+                {"online", device.online}}
+        .dump();
 }
 
 std::vector<Message> discoveryConfigs(std::string_view base, std::string_view nodeId,
                                       const consolecore::DeviceSnapshot& device) {
-    const std::string unique = std::string(nodeId) + "_" + std::to_string(device.id);
-    const std::string state = jsonString(stateTopic(base, device.id));
-    const std::string block = deviceBlock(nodeId, device);
-    const std::string status = jsonString(statusTopic(base));
+    const std::string unique = jsonText(std::string(nodeId) + "_" + std::to_string(device.id));
+    const std::string state = jsonText(stateTopic(base, device.id));
+    const Json block = deviceBlock(nodeId, device);
+    const std::string status = jsonText(statusTopic(base));
     std::vector<Message> messages;
     for (int outlet = 1; outlet <= kOutletCount; ++outlet) {
         const std::string n = std::to_string(outlet);
-        std::string json = "{\"name\":" + jsonString("第" + n + "路");
-        json += ",\"unique_id\":" + jsonString(unique + "_outlet" + n);
-        json += ",\"command_topic\":" + jsonString(outletCommandTopic(base, device.id, outlet));
-        json += ",\"state_topic\":" + state;
-        json += ",\"value_template\":" + jsonString("{{ 'ON' if value_json.outlets[" +
-                                                    std::to_string(outlet - 1) + "] else 'OFF' }}");
-        json += ",\"payload_on\":\"ON\",\"payload_off\":\"OFF\"";
-        json += ",\"availability\":[{\"topic\":" + status +
-                "},{\"topic\":" + jsonString(availabilityTopic(base, device.id)) + "}]";
-        json += ",\"availability_mode\":\"all\"";
-        json += ",\"device\":" + block + '}';
-        messages.push_back({switchConfigTopic(nodeId, device.id, outlet), std::move(json)});
+        const Json config{
+            {"name", "第" + n + "路"},
+            {"unique_id", unique + "_outlet" + n},
+            {"command_topic", jsonText(outletCommandTopic(base, device.id, outlet))},
+            {"state_topic", state},
+            {"value_template",
+             "{{ 'ON' if value_json.outlets[" + std::to_string(outlet - 1) + "] else 'OFF' }}"},
+            {"payload_on", "ON"},
+            {"payload_off", "OFF"},
+            {"availability",
+             Json::array({Json{{"topic", status}},
+                          Json{{"topic", jsonText(availabilityTopic(base, device.id))}}})},
+            {"availability_mode", "all"},
+            {"device", block}};
+        messages.push_back({switchConfigTopic(nodeId, device.id, outlet), config.dump()});
     }
-    std::string json = "{\"name\":\"在线\"";
-    json += ",\"unique_id\":" + jsonString(unique + "_online");
-    json += ",\"device_class\":\"connectivity\"";
-    json += ",\"state_topic\":" + state;
-    json += ",\"value_template\":\"{{ 'ON' if value_json.online else 'OFF' }}\"";
-    json += ",\"availability_topic\":" + status;
-    json += ",\"device\":" + block + '}';
-    messages.push_back({sensorConfigTopic(nodeId, device.id), std::move(json)});
+    const Json sensor{{"name", "在线"},
+                      {"unique_id", unique + "_online"},
+                      {"device_class", "connectivity"},
+                      {"state_topic", state},
+                      {"value_template", "{{ 'ON' if value_json.online else 'OFF' }}"},
+                      {"availability_topic", status},
+                      {"device", block}};
+    messages.push_back({sensorConfigTopic(nodeId, device.id), sensor.dump()});
     return messages;
 }
 

@@ -1,5 +1,5 @@
-// JSON string literals from arbitrary bytes.
-#include <cstdio>
+// Text for JSON from arbitrary bytes; the JSON itself is written by nlohmann-json.
+#include <nlohmann/json.hpp>
 
 #include "mqttbridge/bridge_payloads.h"
 
@@ -37,39 +37,30 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
 
 }  // namespace
 
-std::string jsonString(std::string_view text) {
+std::string jsonText(std::string_view text) {
     std::string out;
-    out.reserve(text.size() + 2);
-    out.push_back('"');
+    out.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            if (const auto length = utf8SequenceLength(text, i)) {
-                out.append(text.substr(i, length));
-                i += length;
-            } else {
-                // Not UTF-8: the byte stands for the character of the same number.
-                out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-                out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-                ++i;
-            }
-            continue;
-        }
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
+        if (c < 0x80) {
             out.push_back(static_cast<char>(c));
-        } else if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out.append(escaped);
+            ++i;
+        } else if (const auto length = utf8SequenceLength(text, i)) {
+            out.append(text.substr(i, length));
+            i += length;
         } else {
-            out.push_back(static_cast<char>(c));
+            // Not UTF-8: the byte stands for the character of the same number.
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            ++i;
         }
-        ++i;
     }
-    out.push_back('"');
     return out;
+}
+
+std::string jsonString(std::string_view text) {
+    return nlohmann::json(jsonText(text)).dump();
 }
 
 }  // namespace mqttbridge

@@ -1,4 +1,5 @@
 // JSON text from arbitrary bytes, and settings the bridge refuses to start with.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -25,6 +26,21 @@ TEST(JsonString, AnyBytesGiveValidJsonThatReadsBackOneCharacterPerStrayByte) {
         for (const char c : text) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << text;
         EXPECT_EQ(nlohmann::json::parse(text).get<std::string>(), decoded) << text;
     }
+}
+
+TEST(JsonString, StateKeepsItsKeysInTheirOrderAndStrayBytesReadable) {
+    consolecore::DeviceSnapshot device;
+    device.id = 7;
+    device.name = "R\xff";
+    device.ip.sin_addr.s_addr = htonl(0x7F000002);
+    device.group = 2;
+    device.number = 3;
+    device.onOff = true;
+    device.leds[15] = true;
+    EXPECT_EQ(mqttbridge::stateJson(device),
+              "{\"id\":7,\"name\":\"R\xc3\xbf\",\"ip\":\"127.0.0.2\",\"group\":2,\"mode\":0,"
+              "\"number\":3,\"master\":true,\"outlets\":[false,false,false,false,false,false,"
+              "false,false,false,false,false,false,false,false,false,true],\"online\":false}");
 }
 
 TEST(MqttBridgeStart, RefusesUnusableSettings) {

@@ -15,8 +15,10 @@ struct Message {
     std::string payload;
 };
 
-// A JSON string literal (quotes included) for `text`. Valid UTF-8 passes through; any other
-// byte counts as one character U+0000..U+00FF, so any byte string gives valid UTF-8 JSON.
+// `text` as valid UTF-8 for a JSON string: valid UTF-8 passes through; any other byte counts
+// as one character U+0000..U+00FF, so any byte string gives valid UTF-8 JSON.
+std::string jsonText(std::string_view text);
+// A JSON string literal (quotes included) of jsonText(text).
 std::string jsonString(std::string_view text);
 
 std::string stateTopic(std::string_view base, std::uint16_t id);         // <base>/<id>/state
