@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <boost/beast/ssl.hpp>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -414,6 +415,62 @@ TEST(WebApiStart, ATakenPortOrABadCertificateIsToldAndTheConsoleRunsOn) {
         EXPECT_FALSE(console.waitExit(0ms).has_value());
     }
     ::close(taken);
+}
+
+// One request over TLS to the program, trusting only `cert`: the status (0 when the
+// handshake or the exchange fails) and the Set-Cookie header.
+std::pair<int, std::string> tlsSend(std::uint16_t port, const std::string& cert, http::verb method,
+                                    const std::string& target, const std::string& body = {}) {
+    namespace ssl = boost::asio::ssl;
+    boost::asio::io_context io;
+    ssl::context trust(ssl::context::tls_client);
+    trust.load_verify_file(cert);
+    boost::beast::ssl_stream<boost::beast::tcp_stream> tls(io, trust);
+    tls.set_verify_mode(ssl::verify_peer);
+    boost::system::error_code ec;
+    boost::beast::get_lowest_layer(tls).connect({boost::asio::ip::make_address("127.0.0.1"), port},
+                                                ec);
+    if (!ec) tls.handshake(ssl::stream_base::client, ec);
+    if (ec) return {0, {}};
+    http::request<http::string_body> request(method, target, 11);
+    request.set(http::field::host, "127.0.0.1");
+    request.body() = body;
+    request.prepare_payload();
+    http::write(tls, request, ec);
+    boost::beast::flat_buffer buffer;
+    http::response<http::string_body> response;
+    if (!ec) http::read(tls, buffer, response, ec);
+    if (ec) return {0, {}};
+    return {static_cast<int>(response.result_int()),
+            std::string(response[http::field::set_cookie])};
+}
+
+TEST(WebApiStart, OverHttpsTheProgramLogsInWithASecureCookieAndRefusesClearText) {
+    testkit::TempDir folder;
+    const std::string cert = folder.file("cert.pem");
+    const std::string key = folder.file("key.pem");
+    const std::string make =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
+        "-nodes -days 2 -subj /CN=127.0.0.1 -keyout " +
+        key + " -out " + cert + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    std::ofstream(folder.path() / "Vantrel.ini")
+        << "[Web]\nCertFile=" << cert << "\nKeyFile=" << key << "\n";
+    const std::string data = "--data-dir=" + folder.path().string();
+    ASSERT_EQ(runProgram({data, "--add-user=op", "--role=operator"}, "op-pass\n"), 0);
+    const auto port = static_cast<std::uint16_t>(freePort());
+    Console console(folder, folder.path().string(), freePort(),
+                    {"--headless", data, "--web-port=" + std::to_string(port)}, true);
+    ASSERT_TRUE(testkit::waitFor(
+        [&] { return tlsSend(port, cert, http::verb::get, "/healthz").first == 200; }, 30s))
+        << console.errors();
+    const auto [status, cookie] = tlsSend(port, cert, http::verb::post, "/api/login",
+                                          R"({"user":"op","password":"op-pass"})");
+    EXPECT_EQ(status, 200);
+    EXPECT_NE(cookie.find("; Secure"), std::string::npos) << cookie;
+    EXPECT_NE(cookie.find("HttpOnly"), std::string::npos) << cookie;
+    // Nothing is answered in clear on the same port.
+    EXPECT_EQ(Client(port).send(http::verb::get, "/healthz").status, 0);
 }
 
 }  // namespace
