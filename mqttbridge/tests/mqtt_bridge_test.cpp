@@ -139,7 +139,8 @@ TEST_F(MqttBridgeTest, PublishesRetainedStateAndDiscovery) {
     EXPECT_EQ(state["online"], true);
     ASSERT_EQ(state["outlets"].size(), 16u);
     for (int i = 0; i < 16; ++i) EXPECT_EQ(state["outlets"][i], i == 2) << i;
-    EXPECT_EQ(m_recorder->latest("site/a/7/availability"), "online");
+    // Published just after the state.
+    EXPECT_TRUE(m_recorder->waitLatest("site/a/7/availability", "online"));
 
     for (int n = 1; n <= 16; ++n) {
         const auto config =
@@ -312,7 +313,9 @@ TEST_F(MqttBridgeTest, ReconnectsAfterTheBrokerRestartsAndRepublishes) {
     m_recorder = std::make_unique<mqtttest::Recorder>(port);
     EXPECT_TRUE(m_recorder->waitLatest("site/a/5/state", mqttbridge::stateJson(device)));
     EXPECT_TRUE(m_recorder->waitLatest("site/a/status", "online"));
-    EXPECT_TRUE(m_recorder->latest("homeassistant/switch/site_a_5/outlet16/config").has_value());
+    EXPECT_TRUE(testkit::waitFor([&] {
+        return m_recorder->latest("homeassistant/switch/site_a_5/outlet16/config").has_value();
+    }));
     m_recorder->publish("site/a/5/outlet/2/set", "OFF");
     ASSERT_TRUE(testkit::waitFor([&] { return !commands().empty(); }));
     EXPECT_EQ(commands().front(), Command(OutletCommand{5, 2, false}));

@@ -95,10 +95,12 @@ TEST_F(LinkTest, AFullOutboxRefusesSendsAndAStalledConnectionIsClosedWithoutHold
     expectRegistered(other);
     knobs.readPaused = true;
     stuck.setKnobs(knobs);
-    // One more frame to let the device's pending read complete; after it, it reads no more.
+    // One more frame to let the device's pending read complete (a heartbeat may complete it
+    // first); after any frame read from now on, it reads no more.
+    const std::size_t before = stuck.frames().size();
     ASSERT_TRUE(
         send(buildConsoleFrame(NET_CMD_SET_GROUP, 1231, 1), address(stuck.config().sourceAddress)));
-    ASSERT_TRUE(stuck.waitCommand(NET_CMD_SET_GROUP));
+    ASSERT_TRUE(testkit::waitFor([&] { return stuck.frames().size() > before; }));
     // Large blocks fill the kernel buffers; then the outbox fills and sends are refused.
     const std::vector<std::uint8_t> block(256 * 1024, 0x55);
     bool refused = false;
