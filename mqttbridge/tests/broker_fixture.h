@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "testkit/free_port.h"
 #include "testkit/wait_for.h"
 
 namespace mqtttest {
@@ -35,15 +36,7 @@ inline bool canConnect(int port) {
 }
 
 inline int freeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    return testkit::freeListenPort();
 }
 
 // /usr/sbin/mosquitto as a child process, killed and reaped by this object.

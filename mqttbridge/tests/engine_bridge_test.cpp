@@ -521,11 +521,13 @@ TEST_F(EngineWithAlerts, TaskSkippedAndGaveUpReachTheAlertCommand) {
             if (row.content == "定时任务[等不到]进入设备[99]线程") return true;
         return false;
     }));
+    // Device 62's pattern is out before the end, or the end would stop it half-way.
+    ASSERT_TRUE(told.waitForAny<TaskApplied>());
     clock->m_seconds = 9 * 3600 + 1;  // the end: the job still waiting for device 99 goes
     ASSERT_TRUE(waitAlerts(2));
     EXPECT_EQ(events(), (std::vector<std::string>{"task-skipped", "task-gave-up"}));
     EXPECT_NE(alerts()[1].find("\"device\":99"), std::string::npos) << alerts()[1];
-    ASSERT_TRUE(told.waitForAny<TaskApplied>() && told.waitForAny<TaskSkipped>(2));
+    ASSERT_TRUE(told.waitForAny<TaskSkipped>(2));
     const auto applied = told.all<TaskApplied>();
     ASSERT_EQ(applied.size(), 1u);
     EXPECT_EQ(applied[0].task, "按时开");

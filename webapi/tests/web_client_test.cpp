@@ -17,6 +17,7 @@
 #include "protocol/frame_types.h"
 #include "public/data_path.h"
 #include "simtcp/sim_fleet.h"
+#include "testkit/free_port.h"
 #include "testkit/wait_for.h"
 #include "webapi/user_store.h"
 #include "webapi/web_api.h"
@@ -28,9 +29,7 @@ using webtest::Client;
 namespace http = webtest::http;
 
 std::uint16_t freePort() {
-    webtest::asio::io_context io;
-    webtest::tcp::acceptor acceptor(io, {webtest::asio::ip::make_address("127.0.0.1"), 0});
-    return acceptor.local_endpoint().port();
+    return testkit::freeListenPort();
 }
 
 // The runner's pauses between outlets 200 times shorter; a date no task here runs on.

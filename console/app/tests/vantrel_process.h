@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "testkit/free_port.h"
 #include "testkit/wait_for.h"
 
 extern char** environ;
@@ -33,15 +34,7 @@ using namespace std::chrono_literals;
 
 // A loopback port free at the time of asking (the program needs a real one to listen on).
 int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
+    return testkit::freeListenPort();
 }
 
 std::string slurp(const fs::path& path) {
