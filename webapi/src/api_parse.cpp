@@ -74,6 +74,18 @@ std::variant<Route, RouteError> route(Endpoint endpoint, std::string_view method
     return r;
 }
 
+// A state-changing call on the task named by the path segment `name`.
+std::variant<Route, RouteError> taskRoute(Endpoint endpoint, std::string_view method,
+                                          std::string_view allowed, std::string_view name) {
+    auto r = route(endpoint, method, allowed, true);
+    auto* ok = std::get_if<Route>(&r);
+    if (!ok) return r;
+    auto decoded = percentDecoded(name);
+    if (!decoded) return error(404, "no such task");
+    ok->task = std::move(*decoded);
+    return r;
+}
+
 std::optional<Json> object(std::string_view body) {
     Json json = Json::parse(body.begin(), body.end(), nullptr, false);
     if (json.is_discarded() || !json.is_object()) return std::nullopt;
@@ -138,23 +150,11 @@ std::variant<Route, RouteError> parseRoute(std::string_view method, std::string_
         return route(Endpoint::TaskState, method, "GET");
     }
     if (s.size() == 3 && s[1] == "tasks") {
-        auto r = method == "PUT" ? route(Endpoint::TaskPut, method, "PUT", true)
-                                 : route(Endpoint::TaskDelete, method, "DELETE", true);
-        auto* ok = std::get_if<Route>(&r);
-        if (!ok) return r;
-        auto name = percentDecoded(s[2]);
-        if (!name) return error(404, "no such task");
-        ok->task = std::move(*name);
-        return r;
+        return method == "PUT" ? taskRoute(Endpoint::TaskPut, method, "PUT", s[2])
+                               : taskRoute(Endpoint::TaskDelete, method, "DELETE", s[2]);
     }
     if (s.size() == 4 && s[1] == "tasks" && s[3] == "apply") {
-        auto r = route(Endpoint::TaskApply, method, "POST", true);
-        auto* ok = std::get_if<Route>(&r);
-        if (!ok) return r;
-        auto name = percentDecoded(s[2]);
-        if (!name) return error(404, "no such task");
-        ok->task = std::move(*name);
-        return r;
+        return taskRoute(Endpoint::TaskApply, method, "POST", s[2]);
     }
     if (s.size() == 4 && s[1] == "groups" && s[3] == "runs") {
         auto r = route(Endpoint::GroupRuns, method, "POST", true);

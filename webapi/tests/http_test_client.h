@@ -8,6 +8,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -112,5 +113,15 @@ private:
     beast::flat_buffer m_buffer;
     bool m_connected = false;
 };
+
+// A self-signed certificate for 127.0.0.1 written to `cert`, its key to `key`, by the openssl
+// command; false when the command fails.
+inline bool makeCertificate(const std::string& cert, const std::string& key) {
+    const std::string make =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
+        "-nodes -days 2 -subj /CN=127.0.0.1 -keyout " +
+        key + " -out " + cert + " >/dev/null 2>&1";
+    return std::system(make.c_str()) == 0;
+}
 
 }  // namespace webtest

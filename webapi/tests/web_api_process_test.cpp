@@ -449,11 +449,7 @@ TEST(WebApiStart, OverHttpsTheProgramLogsInWithASecureCookieAndRefusesClearText)
     testkit::TempDir folder;
     const std::string cert = folder.file("cert.pem");
     const std::string key = folder.file("key.pem");
-    const std::string make =
-        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
-        "-nodes -days 2 -subj /CN=127.0.0.1 -keyout " +
-        key + " -out " + cert + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(make.c_str()), 0);
+    ASSERT_TRUE(webtest::makeCertificate(cert, key));
     std::ofstream(folder.path() / "Vantrel.ini")
         << "[Web]\nCertFile=" << cert << "\nKeyFile=" << key << "\n";
     const std::string data = "--data-dir=" + folder.path().string();
