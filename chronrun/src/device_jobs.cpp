@@ -204,6 +204,11 @@ void DeviceJobs::watch() {
             m_watchWake.wait(lock, [this] { return m_stopped || m_lookAgain; });
             continue;
         }
+        // Devices found together past their slots become due at the same moment, and the
+        // pacer sends equal times in filing order: file them in slot order (the order they
+        // came back in), not by id.
+        std::ranges::stable_sort(
+            ids, {}, [this](std::uint16_t id) { return m_waiting.at(id).notBefore; });
         lock.unlock();
         std::chrono::milliseconds retry = kChronrunDeviceRetry;
         const auto online = lookUp(ids, retry);
