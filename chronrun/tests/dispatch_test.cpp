@@ -74,7 +74,7 @@ TEST_F(DispatchTimingTest, TwoTasksDueInTheSameSecondAreQueuedTogetherAndDispatc
     ASSERT_GE(gaps.size(), 2u);
     const auto gap = m_clock->toRunnerTime(gaps[1] - gaps[0]);
     EXPECT_GE(gap, 3000ms);
-    EXPECT_LT(gap, 4500ms);
+    EXPECT_LT(gap, 6000ms);  // one pause, however late the thread woke; two would be 6 s
     const Rows lines = logRows("where LogContent like '执行定时任务:%'");
     EXPECT_EQ(lines, (Rows{{"2", "7", "执行定时任务:first"}, {"2", "7", "执行定时任务:second"}}));
     EXPECT_EQ(logLines("设备数量:1").size(), 2u);

@@ -293,12 +293,13 @@ TEST_F(HeartbeatTest, HeartbeatsOfSeveralDevicesShareGridSlotsAtTheRateTheGapSet
             if (beats[i].at.time_since_epoch() % kStep < kStep / 2) ++inSlot;
         }
         EXPECT_GE(inSlot * 10, static_cast<int>(beats.size() - 1) * 8) << device->id();
-        // Writes spread over a slot do not add up: the period stays the gap. The median, so
-        // that one write a loaded machine delayed does not decide.
+        // Writes spread over a slot do not add up: the period stays the gap. If they added
+        // up, no period would be shorter than the gap plus a step; on a loaded machine many
+        // writes come late, so a quarter of the periods on the gap decides.
         std::vector<std::chrono::nanoseconds> periods;
         for (std::size_t i = 2; i < beats.size(); ++i)
             periods.push_back(beats[i].at - beats[i - 1].at);
-        std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
-        EXPECT_LT(periods[periods.size() / 2], options.heartbeatGap + 3ms) << device->id();
+        std::nth_element(periods.begin(), periods.begin() + periods.size() / 4, periods.end());
+        EXPECT_LT(periods[periods.size() / 4], options.heartbeatGap + 3ms) << device->id();
     }
 }
