@@ -178,7 +178,9 @@ void RunPanelTest::cancelLetsTheCurrentStepFinishAndSendsNothingMore() {
 // run is switching and, once the run failed, the device that did not confirm.
 void RunPanelTest::failedRunStaysUntilDismissedAndMarksItsDevice() {
     Console console(800ms);
-    console.window->runPanel()->setLinger(50ms);
+    // Long enough that the completed run's line is still there when the test looks (it looks
+    // every 50 ms, later on a loaded machine), short enough to see it fade.
+    console.window->runPanel()->setLinger(1s);
     QVERIFY(console.connect(741, 4, 1, 1, false));
     QVERIFY(console.connect(742, 4, 1, 2, false, false));  // never confirms
     QVERIFY(console.connect(751, 5, 1, 1, false));
