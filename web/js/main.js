@@ -5,6 +5,7 @@ import { DeviceTable } from "./device_table.js";
 import { Groups } from "./groups.js";
 import { LogView } from "./log_view.js";
 import { Notices } from "./notices.js";
+import { TasksView } from "./tasks_view.js";
 import { deviceName, roleText, timeText } from "./texts.js";
 
 const api = new Api();
@@ -45,6 +46,8 @@ class Console {
     };
     this.groups = new Groups(api, this.table, notify);
     this.log = new LogView(api, notify);
+    this.tasks = new TasksView(api, this.table, operator, notify);
+    if (!$("tasksView").hidden) this.tasks.show();
     this.closed = false;
     this.connect();
   }
@@ -111,12 +114,14 @@ class Console {
 
   device(device) {
     const before = this.table.update(device);
+    this.tasks.deviceChanged(device.id);
     if (before && before.online && !device.online) this.offline(device);
     if (device.online) this.notices.remove(`offline:${device.id}`);
   }
 
   removed(id) {
     const device = this.table.remove(id);
+    this.tasks.deviceChanged(id);
     if (device && device.online) this.offline(device);
   }
 
@@ -129,6 +134,7 @@ class Console {
     this.closed = true;
     if (this.events) this.events.close();
     clearInterval(this.groups.ticker);
+    this.tasks.close();
     this.notices.clear();
   }
 }
@@ -168,6 +174,10 @@ for (const tab of document.querySelectorAll(".tab")) {
       $(other.dataset.view).hidden = !chosen;
     }
     if (tab.dataset.view === "logView" && console_) console_.log.load(null, true);
+    if (console_) {
+      if (tab.dataset.view === "tasksView") console_.tasks.show();
+      else console_.tasks.hide();
+    }
   });
 }
 
