@@ -4,7 +4,7 @@ simulated devices from vantrel-sim on loopback.
 
   web_console_test.py --vantrel PATH --sim PATH
 Exit status 77 (skipped) only when Chromium cannot start at all. With VANTREL_SCREENSHOTS=DIR
-the table, a run in progress and the log view are saved there as PNG files.
+the table, a run in progress, the log view and the task view are saved there as PNG files.
 """
 import argparse
 import datetime
@@ -63,7 +63,8 @@ def add_token(data, name, role):
 
 class Proxy:
     """A TCP relay between the browser and the program that can cut every connection through
-    it and refuse new ones until restored: a stream that drops, as a network does."""
+    it and, until restored, close new ones at once or answer them 503 (as a reverse proxy
+    does while its program restarts): a stream that drops."""
 
     def __init__(self, port):
         self.target = port
@@ -71,7 +72,7 @@ class Proxy:
         self.port = self.listener.getsockname()[1]
         self.lock = threading.Lock()
         self.open = []
-        self.down = False
+        self.down = None  # None (relaying), "close" or "503"
         threading.Thread(target=self.accept, daemon=True).start()
 
     def accept(self):
@@ -82,6 +83,10 @@ class Proxy:
                 return
             with self.lock:
                 if self.down:
+                    if self.down == "503":
+                        client.recv(65536)
+                        client.sendall(b"HTTP/1.1 503 Service Unavailable\r\n"
+                                       b"Content-Length: 0\r\nConnection: close\r\n\r\n")
                     client.close()
                     continue
                 server = socket.create_connection(("127.0.0.1", self.target))
@@ -103,9 +108,9 @@ class Proxy:
                 pass
         source.close()
 
-    def cut(self):
+    def cut(self, how="close"):
         with self.lock:
-            self.down = True
+            self.down = how
             for s in self.open:
                 try:
                     s.shutdown(socket.SHUT_RDWR)
@@ -115,7 +120,7 @@ class Proxy:
 
     def restore(self):
         with self.lock:
-            self.down = False
+            self.down = None
 
     def close(self):
         self.cut()
@@ -521,17 +526,23 @@ class WebConsole(unittest.TestCase):
         self.login_operator_with_fleet(f"http://127.0.0.1:{proxy.port}")
         dot = '#tableRows .row[data-id="1003"] .dot[data-n="9"]'
         lit = lambda: "on" in self.driver.find_element(By.CSS_SELECTOR, dot).get_attribute("class").split()
-        was = lit()
-        proxy.cut()
-        # Switched by a script while the page hears nothing: no event can tell the page.
-        self.api("PUT", "/api/devices/1003/outlets/9", {"on": not was})
-        deadline = time.monotonic() + WAIT
-        while self.api("GET", "/api/devices/1003")["outlets"][8] == was:
-            self.assertLess(time.monotonic(), deadline, "the device did not switch")
-            time.sleep(0.05)  # the device reports by itself; nothing to wait on but a new read
-        self.assertEqual(lit(), was)
-        proxy.restore()
-        self.wait(lambda d: lit() != was, "the page did not read the devices again")
+        # Connections refused (the stream retries by itself), then answered 503 (it gives up and
+        # the page starts it again, reading the list once the program answers).
+        for how in ("close", "503"):
+            was = lit()
+            proxy.cut(how)
+            # Switched by a script while the page hears nothing: no event can tell the page.
+            self.api("PUT", "/api/devices/1003/outlets/9", {"on": not was})
+            deadline = time.monotonic() + WAIT
+            while self.api("GET", "/api/devices/1003")["outlets"][8] == was:
+                self.assertLess(time.monotonic(), deadline, "the device did not switch")
+                time.sleep(0.05)  # the device reports by itself; nothing to wait on but a read
+            if how == "503":  # the page has found the program gone before it comes back
+                self.wait(lambda d: any(n.startswith("设备列表") for n in self.notices()),
+                          "the page did not try the list")
+            self.assertEqual(lit(), was, how)
+            proxy.restore()
+            self.wait(lambda d: lit() != was, f"the page did not read the devices again ({how})")
 
     def test_9z_the_task_view_applies_a_task_to_the_selected_device_only(self):
         frames = self.task_frames
