@@ -575,6 +575,9 @@ class WebConsole(unittest.TestCase):
         self.assertTrue(frames.wait_count(channel("1007"), since["1007"] + 2), "1007 got no frames")
         self.assertEqual(frames.count(channel("1006")), since["1006"])
         self.wait(lambda d: cells()[1][-1] == "一致", "1007 does not match the task again")
+        self.driver.find_element(By.ID, "applyMismatched").click()
+        self.wait(lambda d: d.find_element(By.ID, "taskResult").text == "没有不一致的设备,未发送",
+                  "no result line for nothing to send")
 
 
 def main():
