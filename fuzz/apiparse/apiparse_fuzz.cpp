@@ -31,6 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)webapi::parseHolidaysBody(body);
     (void)webapi::parseOutletBody(body);
     (void)webapi::parseRunBody(body);
+    if (const auto apply = webapi::parseApplyBody(body); apply && apply->devices) {
+        // A selection hands on at least one id, never 0.
+        if (apply->devices->empty() || apply->devices->size() > webapi::kTaskBodyDevices)
+            __builtin_trap();
+        for (const auto id : *apply->devices) {
+            if (id == 0) __builtin_trap();
+        }
+    }
     if (const auto task = webapi::parseTaskBody(body)) {
         // A task body hands on valid clock times and device ids only.
         if (task->start >= 86400 || task->end >= 86400 ||

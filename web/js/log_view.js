@@ -53,6 +53,7 @@ export class LogView {
     this.rows.replaceChildren(
       ...answer.rows.map((row, i) => {
         const tr = document.createElement("tr");
+        tr.dataset.seq = String(row.seq);
         for (const text of [offset + i + 1, row.date, row.time, row.typeText, row.subTypeText, row.text]) {
           const td = document.createElement("td");
           td.textContent = String(text);

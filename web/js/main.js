@@ -5,9 +5,13 @@ import { DeviceTable } from "./device_table.js";
 import { Groups } from "./groups.js";
 import { LogView } from "./log_view.js";
 import { Notices } from "./notices.js";
+import { TasksView } from "./tasks_view.js";
 import { deviceName, roleText, timeText } from "./texts.js";
 
 const api = new Api();
+// A stream the server refused, or a list that could not be read, is tried again after this.
+const RESTART_MS = 2000;
+const LIST_NOTICE = "list";
 const $ = (id) => document.getElementById(id);
 let console_ = null;
 
@@ -45,7 +49,10 @@ class Console {
     };
     this.groups = new Groups(api, this.table, notify);
     this.log = new LogView(api, notify);
+    this.tasks = new TasksView(api, this.table, operator, notify);
+    if (!$("tasksView").hidden) this.tasks.show();
     this.closed = false;
+    this.retry = 0;
     this.connect();
   }
 
@@ -53,9 +60,10 @@ class Console {
   async connect() {
     const held = [];
     let ready = false;
-    this.events = new EventSource("/api/events");
+    const events = new EventSource("/api/events");
+    this.events = events;
     const on = (name, handle) =>
-      this.events.addEventListener(name, (e) => {
+      events.addEventListener(name, (e) => {
         const data = JSON.parse(e.data);
         if (ready) handle(data);
         else held.push(() => handle(data));
@@ -69,54 +77,68 @@ class Console {
         `conflict:${c.id}:${c.newcomer}:${c.online}`,
       ),
     );
-    this.events.onerror = () => this.lost();
+    events.onerror = () => this.lost(events);
     // Back after a break: what changed meanwhile came as no event, so the list is read again.
     let opened = false;
-    this.events.onopen = () => {
-      if (opened && ready) this.reload();
+    events.onopen = () => {
+      if (opened && ready) this.readList(events);
       opened = true;
     };
-    try {
-      this.table.replaceAll(await api.call("GET", "/api/devices"));
-    } catch (error) {
-      if (error.status !== 401) this.notices.add(`设备列表: ${error.message}`);
-      return;
-    }
-    ready = true;
-    held.forEach((apply) => apply());
-  }
-
-  async reload() {
-    try {
-      this.table.replaceAll(await api.call("GET", "/api/devices"));
-    } catch (error) {
-      if (error.status !== 401) this.notices.add(`设备列表: ${error.message}`);
+    if (await this.readList(events)) {
+      ready = true;
+      held.forEach((apply) => apply());
     }
   }
 
-  // The stream broke: a session that ended goes back to the login form; otherwise the
-  // browser reconnects by itself.
-  async lost() {
-    if (this.closed) return;
-    if (this.events.readyState === EventSource.CLOSED) {
-      try {
-        await api.call("GET", "/api/devices/0");
-      } catch (error) {
-        if (error.status === 401 || this.closed) return;
-      }
-      this.events.close();
-      this.connect();
+  // Reads the device list for the stream `events`; true once read. A list that cannot be read
+  // starts stream and list again after a pause: until then the stream's events are only held.
+  async readList(events) {
+    try {
+      const list = await api.call("GET", "/api/devices");
+      if (events !== this.events) return false;
+      this.table.replaceAll(list);
+      this.notices.remove(LIST_NOTICE);
+      return true;
+    } catch (error) {
+      if (error.status === 401 || this.closed || events !== this.events) return false;
+      this.notices.add(`设备列表: ${error.message}`, LIST_NOTICE);
+      this.restart();
+      return false;
     }
+  }
+
+  // Once after a pause: a new stream, then the list.
+  restart() {
+    if (this.closed || this.retry) return;
+    this.events.close();
+    this.retry = setTimeout(() => {
+      this.retry = 0;
+      if (!this.closed) this.connect();
+    }, RESTART_MS);
+  }
+
+  // The stream broke: a session that ended goes back to the login form; a stream the server
+  // refused is started again after a pause; otherwise the browser reconnects by itself.
+  async lost(events) {
+    if (this.closed || events !== this.events || events.readyState !== EventSource.CLOSED) return;
+    try {
+      await api.call("GET", "/api/devices/0");
+    } catch (error) {
+      if (error.status === 401 || this.closed) return;
+    }
+    if (events === this.events) this.restart();
   }
 
   device(device) {
     const before = this.table.update(device);
+    this.tasks.deviceChanged(device.id);
     if (before && before.online && !device.online) this.offline(device);
     if (device.online) this.notices.remove(`offline:${device.id}`);
   }
 
   removed(id) {
     const device = this.table.remove(id);
+    this.tasks.deviceChanged(id);
     if (device && device.online) this.offline(device);
   }
 
@@ -129,6 +151,8 @@ class Console {
     this.closed = true;
     if (this.events) this.events.close();
     clearInterval(this.groups.ticker);
+    clearTimeout(this.retry);
+    this.tasks.close();
     this.notices.clear();
   }
 }
@@ -168,6 +192,10 @@ for (const tab of document.querySelectorAll(".tab")) {
       $(other.dataset.view).hidden = !chosen;
     }
     if (tab.dataset.view === "logView" && console_) console_.log.load(null, true);
+    if (console_) {
+      if (tab.dataset.view === "tasksView") console_.tasks.show();
+      else console_.tasks.hide();
+    }
   });
 }
 

@@ -351,6 +351,30 @@ std::optional<TaskBody> parseTaskBody(std::string_view body) {
     return task;
 }
 
+std::optional<ApplyBody> parseApplyBody(std::string_view body) {
+    if (body.empty()) return ApplyBody{};
+    const auto json = object(body);
+    if (!json) return std::nullopt;
+    // Any other key is refused: a misspelt one must not turn into "every device".
+    if (json->empty()) return ApplyBody{};
+    const auto devices = json->find("devices");
+    if (json->size() != 1 || devices == json->end() || !devices->is_array() || devices->empty() ||
+        devices->size() > kTaskBodyDevices) {
+        return std::nullopt;
+    }
+    std::vector<std::uint16_t> ids;
+    for (const Json& id : *devices) {
+        if (!id.is_number_unsigned()) return std::nullopt;
+        const auto number = id.get<std::uint64_t>();
+        if (number < 1 || number > 65535) return std::nullopt;
+        ids.push_back(static_cast<std::uint16_t>(number));
+    }
+    std::vector<std::uint16_t> sorted = ids;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return std::nullopt;
+    return ApplyBody{std::move(ids)};
+}
+
 std::optional<RunBody> parseRunBody(std::string_view body) {
     const auto json = object(body);
     if (!json) return std::nullopt;

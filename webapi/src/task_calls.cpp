@@ -1,11 +1,13 @@
 // The timed-task calls: the store's tasks, the should-be/is rows of the task view, applying
 // a task now, and the admin's edits. They run on the slow-work thread: the store and the runner
 // have locks of their own and neither the engine's thread nor the server's should wait on them.
+#include <algorithm>
 #include <boost/asio/post.hpp>
 #include <cstdio>
 
 #include "api_json.h"
 #include "chronrun/chronrun.h"
+#include "chronrun/task_rules.h"
 #include "chronstore/chronstore.h"
 #include "chronstore/holidays.h"
 #include "consolecore/task_view.h"
@@ -42,6 +44,16 @@ json outlets(const std::array<bool, 16>& states) {
     return json(states);
 }
 
+// The next start by the runner's rules, as the window's task list shows it; null when none.
+json nextRunJson(const std::optional<ChronrunLocalTime>& next) {
+    if (!next) return nullptr;
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", next->year % 10000,
+                  next->month % 100, next->day % 100, next->hour % 100, next->minute % 100,
+                  next->second % 100);
+    return text;
+}
+
 json taskJson(const TimTaskPoint_& task) {
     json weekdays = json::array();
     for (int day = 0; day < 7; ++day) {
@@ -56,6 +68,7 @@ json taskJson(const TimTaskPoint_& task) {
     const char* kinds[] = {"date", "week"};
     const char* states[] = {"idle", "running", "ended"};
     return {{"name", GetTimNameUtf8(task)},
+            {"number", task.timID},
             {"enabled", task.ttEnable != 0},
             {"kind", task.ttType < 2 ? kinds[task.ttType] : "other"},
             {"from", dateText(task.staYear, task.staMonth, task.staDay)},
@@ -194,6 +207,43 @@ Answer putTask(const Request& request, const Route& route, const Identity& who) 
     return ok(request, added ? http::status::created : http::status::ok, taskJson(task));
 }
 
+// Operator: the task's pattern sent now to each of its devices, or to those the body names,
+// through the runner as a run sends it. Named devices the task does not hold are refused.
+Answer applyTask(const Request& request, const Route& route, const Identity& who) {
+    const auto body = parseApplyBody(request.body());
+    if (!body) {
+        return refuse(request, http::status::bad_request,
+                      "body must be empty, {} or {\"devices\":[ids]}");
+    }
+    for (const TimTaskPoint_& task : storedTasks()) {
+        if (GetTimNameUtf8(task) != route.task) continue;
+        std::vector<std::uint16_t> named;
+        for (const DeviceOnOff_& device : task.devList) named.push_back(device.devID);
+        const std::vector<std::uint16_t> wanted = body->devices.value_or(named);
+        json sent = json::array();
+        json refused = json::array();
+        int tried = 0;
+        for (const std::uint16_t id : wanted) {
+            const bool held = std::find(named.begin(), named.end(), id) != named.end();
+            tried += held ? 1 : 0;
+            const bool ok = held && ApplyChronrunTask(task.timID, id);
+            (ok ? sent : refused).push_back(id);
+        }
+        logEvent(logcode::kRun, logcode::kTimedTask,
+                 "网页用户" + who.user + "应用定时任务[" + route.task + "]到" +
+                     std::to_string(sent.size()) + "台设备");
+        // Devices the task holds were tried and none took it: the runner is not running.
+        if (sent.empty() && tried > 0) {
+            return refuse(request, http::status::service_unavailable,
+                          "the task runner is not running");
+        }
+        return ok(
+            request, http::status::ok,
+            {{"applied", sent.size()}, {"sent", std::move(sent)}, {"refused", std::move(refused)}});
+    }
+    return refuse(request, http::status::not_found, "no such task");
+}
+
 }  // namespace
 
 void WebClient::tasks(Request&& request, const Reply& to, const Route& route, const Identity& who) {
@@ -203,7 +253,13 @@ void WebClient::tasks(Request&& request, const Reply& to, const Route& route, co
         switch (route.endpoint) {
             case Endpoint::Tasks: {
                 json list = json::array();
-                for (const TimTaskPoint_& task : storedTasks()) list.push_back(taskJson(task));
+                const ChronrunLocalTime now = consolecore::runnerNow();
+                const HolidayList holidays = GetHolidays();
+                for (const TimTaskPoint_& task : storedTasks()) {
+                    json entry = taskJson(task);
+                    entry["nextRun"] = nextRunJson(chronrun::nextStart(task, now, holidays));
+                    list.push_back(std::move(entry));
+                }
                 return answer(to, ok(r, http::status::ok, list));
             }
             case Endpoint::TaskState: {
@@ -228,24 +284,7 @@ void WebClient::tasks(Request&& request, const Reply& to, const Route& route, co
             default:
                 break;
         }
-        // Apply: every device of the task gets its pattern now, as a run sends it.
-        for (const TimTaskPoint_& task : storedTasks()) {
-            if (GetTimNameUtf8(task) != route.task) continue;
-            int sent = 0;
-            for (const DeviceOnOff_& device : task.devList) {
-                sent += ApplyChronrunTask(task.timID, device.devID) ? 1 : 0;
-            }
-            logEvent(logcode::kRun, logcode::kTimedTask,
-                     "网页用户" + who.user + "应用定时任务[" + route.task + "]到" +
-                         std::to_string(sent) + "台设备");
-            if (sent == 0 && !task.devList.empty()) {
-                return answer(to, Answer{errorResponse(r, http::status::service_unavailable,
-                                                       "the task runner is not running"),
-                                         false});
-            }
-            return answer(to, ok(r, http::status::ok, {{"applied", sent}}));
-        }
-        answer(to, Answer{errorResponse(r, http::status::not_found, "no such task"), false});
+        return answer(to, applyTask(r, route, who));
     });
 }
 

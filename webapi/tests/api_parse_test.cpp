@@ -181,6 +181,42 @@ TEST(ApiParse, TaskBodiesTakeTheEditorsFieldsAndRefuseWhatItCannotHold) {
     EXPECT_FALSE(webapi::parseTaskBody(R"({"kind":"week"})"));
 }
 
+TEST(ApiParse, ApplyBodiesNameSomeDevicesOrNoneForAll) {
+    using Ids = std::vector<std::uint16_t>;
+    const struct {
+        const char* body;
+        bool reads;
+        std::optional<Ids> devices;  // none: every device of the task
+    } cases[] = {
+        {"", true, std::nullopt},
+        {"{}", true, std::nullopt},
+        {R"({"devices":[1002,7]})", true, Ids{1002, 7}},
+        {R"({"devices":[65535]})", true, Ids{65535}},
+        {R"({"devices":[]})", false, std::nullopt},
+        {R"({"devices":[0]})", false, std::nullopt},
+        {R"({"devices":[65536]})", false, std::nullopt},
+        {R"({"devices":[7,7]})", false, std::nullopt},
+        {R"({"devices":["7"]})", false, std::nullopt},
+        {R"({"devices":[-7]})", false, std::nullopt},
+        {R"({"devices":7})", false, std::nullopt},
+        {R"({"device":[7]})", false, std::nullopt},
+        {R"({"devices":[7],"all":true})", false, std::nullopt},
+        {"[7]", false, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        const auto body = webapi::parseApplyBody(c.body);
+        ASSERT_EQ(body.has_value(), c.reads);
+        if (body) {
+            EXPECT_EQ(body->devices, c.devices);
+        }
+    }
+    std::string many = R"({"devices":[1)";
+    for (std::size_t id = 2; id <= webapi::kTaskBodyDevices + 1; ++id)
+        many += "," + std::to_string(id);
+    EXPECT_FALSE(webapi::parseApplyBody(many + "]}"));
+}
+
 TEST(ApiParse, LogQueriesTakeDatesATypeALimitAndAPlaceAndNothingElse) {
     const struct {
         const char* target;

@@ -68,6 +68,8 @@ TEST(WebClient, ATokensCallsReachTheEngineAndTheDeviceAndItsEventsReachAStream) 
         simtcp::SimFleet fleet("127.0.0.1", GetLanwirePort());
         auto config = simtcp::makeDeviceConfig(0, 77);
         simtcp::SimDevice& device = fleet.add(config);
+        simtcp::SimDevice& chosen = fleet.add(simtcp::makeDeviceConfig(1, 78));
+        simtcp::SimDevice& left = fleet.add(simtcp::makeDeviceConfig(2, 79));
         fleet.start();
         Client client(*web.port);
         ASSERT_TRUE(testkit::waitFor(
@@ -110,7 +112,7 @@ TEST(WebClient, ATokensCallsReachTheEngineAndTheDeviceAndItsEventsReachAStream) 
         EXPECT_EQ(nlohmann::json::parse(tasks.body)[0]["name"], "一号");
         const auto applied =
             client.send(http::verb::post, "/api/tasks/%E4%B8%80%E5%8F%B7/apply", {}, bearer);
-        EXPECT_EQ(applied.body, R"({"applied":1})");
+        EXPECT_EQ(applied.body, R"({"applied":1,"refused":[],"sent":[77]})");
         EXPECT_TRUE(device.waitFrames(
             [](const std::vector<simtcp::ReceivedFrame>& frames) {
                 for (const auto& f : frames) {
@@ -179,6 +181,77 @@ TEST(WebClient, ATokensCallsReachTheEngineAndTheDeviceAndItsEventsReachAStream) 
             client.send(http::verb::delete_, "/api/tasks/%E4%B8%80%E5%8F%B7", {}, admin).status,
             200);
         EXPECT_EQ(GetTTPointCount(), 0);
+
+        // Applied to the devices chosen only: 78 gets the pattern, 79 nothing, 99 is not the
+        // task's. Outlet 3 on marks this task's frames.
+        ASSERT_TRUE(testkit::waitFor(
+            [&] {
+                return client.send(http::verb::get, "/api/devices/79", {}, bearer).status == 200;
+            },
+            30s));
+        nlohmann::json outletThree = nlohmann::json::array();
+        for (int k = 1; k <= 16; ++k) outletThree.push_back(k == 3);
+        const std::string pair =
+            R"({"kind":"week","from":"2024-01-01","to":"2024-01-01","weekdays":[3],)"
+            R"("start":"10:00:00","end":"11:00:00","devices":[{"id":78,"outlets":)" +
+            outletThree.dump() + R"(},{"id":79,"outlets":)" + outletThree.dump() + "}]}";
+        ASSERT_EQ(client.send(http::verb::put, "/api/tasks/pair", pair, admin).status, 201);
+        const auto some = client.send(http::verb::post, "/api/tasks/pair/apply",
+                                      R"({"devices":[78,99]})", bearer);
+        EXPECT_EQ(some.body, R"({"applied":1,"refused":[99],"sent":[78]})");
+        EXPECT_EQ(
+            client.send(http::verb::post, "/api/tasks/pair/apply", R"({"device":[78]})", bearer)
+                .status,
+            400);
+        const auto marked = [](int outlet) {
+            return [outlet](const std::vector<simtcp::ReceivedFrame>& frames) {
+                for (const auto& f : frames) {
+                    if (f.command() == protocol::NET_CMD_CHANNEL && f.param(0) == outlet &&
+                        f.param(1) == (outlet == 3 ? 1 : 0))
+                        return true;
+                }
+                return false;
+            };
+        };
+        // 78's last outlet comes long after its third; had 79 been sent to, its third would be in.
+        EXPECT_TRUE(chosen.waitFrames(marked(16), 30s));
+        EXPECT_FALSE(marked(3)(left.frames()));
+
+        // The next start of each task by the runner's rules, at Monday 2024-01-29 08:30:00.
+        const struct {
+            const char* name;
+            const char* body;
+            nlohmann::json nextRun;
+        } starts[] = {
+            {"wed", R"("kind":"week","weekdays":[3],"start":"10:00:00","end":"11:00:00")",
+             "2024-01-31 10:00:00"},
+            {"march", R"("kind":"date","weekdays":[],"start":"07:00:00","end":"08:00:00")",
+             "2024-03-01 07:00:00"},
+            {"off",
+             R"("kind":"week","weekdays":[3],"start":"10:00:00","end":"11:00:00",)"
+             R"("enabled":false)",
+             nullptr},
+        };
+        for (const auto& c : starts) {
+            const std::string body = std::string("{") + c.body +
+                                     R"(,"from":"2024-03-01","to":"2024-03-05","devices":[]})";
+            ASSERT_EQ(client.send(http::verb::put, std::string("/api/tasks/") + c.name, body, admin)
+                          .status,
+                      201)
+                << body;
+        }
+        const auto listed = nlohmann::json::parse(
+            client.send(http::verb::get, "/api/tasks", {}, bearer).body, nullptr, false);
+        for (const auto& c : starts) {
+            SCOPED_TRACE(c.name);
+            bool found = false;
+            for (const auto& task : listed) {
+                if (task.value("name", "") != c.name) continue;
+                found = true;
+                EXPECT_EQ(task.value("nextRun", nlohmann::json("missing")), c.nextRun);
+            }
+            EXPECT_TRUE(found) << listed;
+        }
     }
     consolecore::endApplication();
     SetChronrunOptions({});

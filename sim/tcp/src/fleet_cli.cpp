@@ -40,6 +40,8 @@ options:
   --port N               console port (default 6000)
   --count N              number of devices (default 1)
   --first-id N           device id of the first device; the others count up (default 1)
+  --address-offset N     the first device connects from the address N places after
+                         127.0.0.2 (default 0), so a second fleet can run beside the first
   --groups N             spread the devices round-robin over groups 1..N, numbered 1, 2, ...
                          within each group; 0 puts them in no group (default 6, at most 6)
   --mode MODE            parallel, serial or mixed: odd groups parallel, even groups serial
@@ -85,6 +87,8 @@ FleetOptions parseFleetOptions(const std::vector<std::string>& args) {
             ok = value(text) && parseNumber<std::size_t>(text, options.count, 1, 60000);
         } else if (arg == "--first-id") {
             ok = value(text) && parseNumber<std::uint16_t>(text, options.firstId, 0, 65535);
+        } else if (arg == "--address-offset") {
+            ok = value(text) && parseNumber<std::size_t>(text, options.addressOffset, 0, 60000);
         } else if (arg == "--groups") {
             ok = value(text) && parseNumber<unsigned>(text, options.groups, 0, 6);
         } else if (arg == "--no-step-done") {

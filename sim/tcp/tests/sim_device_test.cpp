@@ -211,7 +211,7 @@ TEST(SimFleetLayout, DevicesSpreadRoundRobinOverGroupsWithRunningNumbers) {
 TEST(FleetCommandLine, ParsesTheFleetModeAndRejectsBadValues) {
     auto o = simtcp::parseFleetOptions({"--port", "6000", "--count", "40", "--groups", "6",
                                         "--mode", "serial", "--silent", "--no-step-done", "3",
-                                        "--no-step-done", "7"});
+                                        "--no-step-done", "7", "--address-offset", "18"});
     EXPECT_TRUE(o.error.empty()) << o.error;
     EXPECT_EQ(o.port, 6000);
     EXPECT_EQ(o.count, 40u);
@@ -219,6 +219,9 @@ TEST(FleetCommandLine, ParsesTheFleetModeAndRejectsBadValues) {
     EXPECT_EQ(o.mode, simtcp::GroupMode::Serial);
     EXPECT_TRUE(o.silent);
     EXPECT_EQ(o.noStepDone, (std::vector<std::uint16_t>{3, 7}));
+    EXPECT_EQ(o.addressOffset, 18u);
+    EXPECT_EQ(simtcp::parseFleetOptions({}).addressOffset, 0u);
+    EXPECT_FALSE(simtcp::parseFleetOptions({"--address-offset", "-1"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--no-step-done", "x"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--groups", "7"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--port", "70000"}).error.empty());

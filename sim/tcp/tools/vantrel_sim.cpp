@@ -48,8 +48,10 @@ int main(int argc, char** argv) {
     knobs.stepDelay = options.stepDelay;
     knobs.recordFrames = false;  // a long run keeps counts only
     std::mutex printLock;
-    for (const auto& config :
+    std::size_t index = options.addressOffset;
+    for (auto config :
          simtcp::makeFleetConfigs(options.count, options.firstId, options.groups, options.mode)) {
+        config.sourceAddress = simtcp::loopbackAddress(index++);
         simtcp::Knobs deviceKnobs = knobs;
         deviceKnobs.reportStepDone = std::find(options.noStepDone.begin(), options.noStepDone.end(),
                                                config.id) == options.noStepDone.end();

@@ -109,6 +109,13 @@ constexpr std::size_t kTaskBodyDevices = 1000;
 // left out (false, true); at most kTaskBodyDevices devices, each id once. The editor's own
 // checks (name, date and time order) are made by the caller.
 std::optional<TaskBody> parseTaskBody(std::string_view body);
+// What an apply reaches: every device of the task, or only those named.
+struct ApplyBody {
+    std::optional<std::vector<std::uint16_t>> devices;  // none: all of the task's devices
+};
+// An empty body or {} (all devices), or {"devices":[1..65535,..]}: at least one id, at most
+// kTaskBodyDevices, each once.
+std::optional<ApplyBody> parseApplyBody(std::string_view body);
 // {"kind":"parallel"|"serial","on":true|false}.
 std::optional<RunBody> parseRunBody(std::string_view body);
 

@@ -4,9 +4,10 @@ simulated devices from vantrel-sim on loopback.
 
   web_console_test.py --vantrel PATH --sim PATH
 Exit status 77 (skipped) only when Chromium cannot start at all. With VANTREL_SCREENSHOTS=DIR
-the table, a run in progress and the log view are saved there as PNG files.
+the table, a run in progress, the log view and the task view are saved there as PNG files.
 """
 import argparse
+import datetime
 import json
 import os
 import shutil
@@ -18,6 +19,7 @@ import threading
 import time
 import unittest
 import urllib.error
+import urllib.parse
 import urllib.request
 
 from selenium import webdriver
@@ -30,6 +32,7 @@ from selenium.webdriver.support.ui import WebDriverWait
 SKIPPED = 77
 WAIT = 20  # upper bound of every wait on the page, in seconds
 ARGS = None
+DRIVER = None  # the one Chromium of the run, started by main()
 
 
 def free_port():
@@ -50,6 +53,78 @@ def free_port():
 def add_user(data, name, role, password):
     subprocess.run([ARGS.vantrel, f"--data-dir={data}", f"--add-user={name}", f"--role={role}"],
                    input=password + "\n", text=True, check=True, capture_output=True)
+
+
+def add_token(data, name, role):
+    made = subprocess.run([ARGS.vantrel, f"--data-dir={data}", f"--add-token={name}",
+                           f"--role={role}"], text=True, check=True, capture_output=True)
+    return made.stdout.strip().split()[-1]
+
+
+class Proxy:
+    """A TCP relay between the browser and the program that can cut every connection through
+    it and, until restored, close new ones at once or answer them 503 (as a reverse proxy
+    does while its program restarts): a stream that drops."""
+
+    def __init__(self, port):
+        self.target = port
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.lock = threading.Lock()
+        self.open = []
+        self.down = None  # None (relaying), "close" or "503"
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            with self.lock:
+                if self.down:
+                    if self.down == "503":
+                        client.recv(65536)
+                        client.sendall(b"HTTP/1.1 503 Service Unavailable\r\n"
+                                       b"Content-Length: 0\r\nConnection: close\r\n\r\n")
+                    client.close()
+                    continue
+                server = socket.create_connection(("127.0.0.1", self.target))
+                self.open += [client, server]
+            for a, b in ((client, server), (server, client)):
+                threading.Thread(target=self.pump, args=(a, b), daemon=True).start()
+
+    @staticmethod
+    def pump(source, sink):
+        try:
+            while data := source.recv(65536):
+                sink.sendall(data)
+        except OSError:
+            pass
+        for s in (source, sink):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+        source.close()
+
+    def cut(self, how="close"):
+        with self.lock:
+            self.down = how
+            for s in self.open:
+                try:
+                    s.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+            self.open = []
+
+    def restore(self):
+        with self.lock:
+            self.down = None
+
+    def close(self):
+        self.cut()
+        self.listener.close()
 
 
 class SimOutput:
@@ -73,9 +148,14 @@ class SimOutput:
                 lambda: any(text in line for line in self.lines[since:]), timeout)
         return found
 
-    def count(self):
+    def count(self, text=None):
         with self.cond:
-            return len(self.lines)
+            return len([l for l in self.lines if text is None or text in l])
+
+    def wait_count(self, text, at_least, timeout=WAIT):
+        with self.cond:
+            return self.cond.wait_for(
+                lambda: len([l for l in self.lines if text in l]) >= at_least, timeout)
 
 
 def chrome():
@@ -99,7 +179,9 @@ class WebConsole(unittest.TestCase):
         os.makedirs(data)
         add_user(data, "op", "operator", "op-pass")
         add_user(data, "eve", "viewer", "eve-pass")
+        cls.token = add_token(data, "script", "admin")
         link, web = free_port(), free_port()
+        cls.link = link
         cls.base = f"http://127.0.0.1:{web}"
         with open(os.path.join(cls.folder, "stderr"), "w") as errors:
             cls.console = subprocess.Popen(
@@ -116,16 +198,18 @@ class WebConsole(unittest.TestCase):
              "1", "--mode", "serial", "--step-delay", "40", "--verbose"],
             stdout=subprocess.PIPE, text=True)
         cls.frames = SimOutput(cls.sim)
-        cls.driver = chrome()
+        cls.kept = []
+        cls.driver = DRIVER
         cls.shots = os.environ.get("VANTREL_SCREENSHOTS")
 
     @classmethod
     def tearDownClass(cls):
         cls.driver.quit()
-        for process in (cls.sim, cls.console):
+        for process in (*cls.kept, cls.sim, cls.console):
             process.terminate()
             process.wait(10)
-        cls.sim.stdout.close()
+            if process.stdout:
+                process.stdout.close()
         shutil.rmtree(cls.folder, ignore_errors=True)
 
     @classmethod
@@ -141,9 +225,47 @@ class WebConsole(unittest.TestCase):
         with open(os.path.join(cls.folder, "stderr")) as f:
             return f.read()
 
+    @classmethod
+    def api(cls, method, path, body=None):
+        """A script's call with the admin token: the same calls the page makes."""
+        request = urllib.request.Request(
+            cls.base + path, method=method, headers={"Authorization": f"Bearer {cls.token}"},
+            data=None if body is None else json.dumps(body).encode())
+        with urllib.request.urlopen(request, timeout=WAIT) as reply:
+            return json.loads(reply.read() or b"null")
+
+    def start_sim(self, *args, keep=False):
+        """More simulated devices beside the fleet (own addresses via --address-offset); they
+        stop when the test ends, or with the fleet when `keep`."""
+        process = subprocess.Popen(
+            [ARGS.sim, "--port", str(self.link), "--step-delay", "40", "--verbose", *args],
+            stdout=subprocess.PIPE, text=True)
+        output = SimOutput(process)
+        if keep:
+            self.kept.append(process)
+        else:
+            self.addCleanup(process.stdout.close)
+            self.addCleanup(process.wait, 10)
+            self.addCleanup(process.terminate)
+        return process, output
+
+    def notices(self):
+        return [n.text for n in self.driver.find_elements(By.CSS_SELECTOR, "#notices .notice .text")]
+
+    def dismiss(self, text):
+        for notice in self.driver.find_elements(By.CSS_SELECTOR, "#notices .notice"):
+            if notice.find_element(By.CSS_SELECTOR, ".text").text.startswith(text):
+                notice.find_element(By.TAG_NAME, "button").click()
+                return
+        self.fail(f"no notice {text!r} in {self.notices()}")
+
     def wait(self, condition, message):
-        return WebDriverWait(self.driver, WAIT, poll_frequency=0.05).until(
-            lambda d: condition(d), message)
+        try:
+            return WebDriverWait(self.driver, WAIT, poll_frequency=0.05).until(
+                lambda d: condition(d), message)
+        except Exception:
+            print("page at failure:", self.js("return document.getElementById('app').innerText"))
+            raise
 
     def js(self, script, *args):
         return self.driver.execute_script(script, *args)
@@ -153,12 +275,12 @@ class WebConsole(unittest.TestCase):
             os.makedirs(self.shots, exist_ok=True)
             self.driver.save_screenshot(os.path.join(self.shots, name))
 
-    def login(self, user, password):
+    def login(self, user, password, base=None):
         d = self.driver
-        d.get(self.base + "/")
+        d.get((base or self.base) + "/")
         self.js("sessionStorage.clear()")
         d.delete_all_cookies()
-        d.get(self.base + "/")
+        d.get((base or self.base) + "/")
         self.wait(lambda d: d.find_element(By.ID, "loginUser").is_displayed(), "no login form")
         d.find_element(By.ID, "loginUser").send_keys(user)
         d.find_element(By.ID, "loginPassword").send_keys(password + Keys.ENTER)
@@ -167,10 +289,10 @@ class WebConsole(unittest.TestCase):
         return self.js("return [...document.querySelectorAll('#tableRows .row')]"
                        ".map(r => r.dataset.id)")
 
-    def login_operator_with_fleet(self):
-        self.login("op", "op-pass")
+    def login_operator_with_fleet(self, base=None):
+        self.login("op", "op-pass", base)
         self.wait(lambda d: d.find_element(By.ID, "app").is_displayed(), "no console after login")
-        self.wait(lambda d: sorted(self.rows()) == ["1001", "1002", "1003"], "three devices")
+        self.wait(lambda d: {"1001", "1002", "1003"} <= set(self.rows()), "three devices")
 
     def test_1_operator_sees_the_fleet_and_switches_an_outlet_once_the_device_reports(self):
         self.login_operator_with_fleet()
@@ -289,6 +411,11 @@ class WebConsole(unittest.TestCase):
         self.assertEqual(visible, [])
         self.assertEqual(self.js("return document.querySelectorAll('button.dot').length"), 0)
         self.assertEqual(self.js("return document.querySelectorAll('span.dot').length"), 48)
+        self.driver.find_element(By.CSS_SELECTOR, '.tab[data-view="tasksView"]').click()
+        self.wait(lambda d: d.find_element(By.ID, "tasksView").is_displayed(), "no task view")
+        self.assertEqual([b.text for b in self.driver.find_elements(By.CSS_SELECTOR, "#tasksView button")
+                          if b.is_displayed()], [])
+        self.assertEqual(self.js("return document.querySelectorAll('#tasksView input').length"), 0)
 
     def test_6_a_wrong_password_shows_the_message(self):
         self.login("op", "not-the-password")
@@ -307,15 +434,160 @@ class WebConsole(unittest.TestCase):
         self.assertEqual(self.driver.find_element(By.ID, "loginMessage").text,
                          "登录已过期,请重新登录")
 
+    TASK = "网页任务"
+    TASK_DEVICES = ["1006", "1007"]
+    TASK_OUTLETS = [n in (1, 3) for n in range(1, 17)]  # outlets 1 and 3 on
+
+    def test_8_a_task_in_its_window_is_listed_running_with_its_next_start(self):
+        # Its two devices get the task's pattern now (16 frames each, 1.1 s apart); the task
+        # view's test, the last, finds them done.
+        _, type(self).task_frames = self.start_sim(
+            "--count", "2", "--first-id", "1006", "--groups", "0", "--address-offset", "24",
+            keep=True)
+        body = {"kind": "week", "from": "2026-01-01", "to": "2026-01-01",
+                "weekdays": list(range(7)), "start": "00:00:00", "end": "23:59:59",
+                "devices": [{"id": int(i), "outlets": self.TASK_OUTLETS} for i in self.TASK_DEVICES]}
+        self.api("PUT", "/api/tasks/" + urllib.parse.quote(self.TASK), body)
+        self.login_operator_with_fleet()
+        self.driver.find_element(By.CSS_SELECTOR, '.tab[data-view="tasksView"]').click()
+        tomorrow = (datetime.date.today() + datetime.timedelta(days=1)).isoformat()
+        expected = [["1", self.TASK, "00:00:00", "23:59:59", "周模式", "", "", "日一二三四五六",
+                     "运行", "启用", f"{tomorrow} 00:00:00"]]
+        self.wait(lambda d: self.js("return [...document.querySelectorAll('#taskRows tr')]"
+                                    ".map(r => [...r.cells].map(c => c.textContent))") == expected,
+                  "the task is not listed running with tomorrow's start")
+
+    def test_9_an_id_conflict_and_a_lost_device_are_notices_the_operator_dismisses(self):
+        self.login_operator_with_fleet()
+        lost, _ = self.start_sim("--count", "1", "--first-id", "1004", "--groups", "0",
+                                 "--address-offset", "20")
+        self.wait(lambda d: "1004" in self.rows(), "device 1004 did not appear")
+        lost.terminate()  # no more heartbeat answers: the link reports it offline
+        # A second device registering 1001, online at 127.0.0.2, from 127.0.0.23.
+        twin, _ = self.start_sim("--count", "1", "--first-id", "1001", "--groups", "0",
+                                 "--address-offset", "21")
+        conflict = "设备ID冲突: 设备1001从127.0.0.23注册被拒绝, 该ID已在127.0.0.2在线"
+        self.wait(lambda d: conflict in self.notices(), "no id-conflict notice")
+        twin.terminate()
+        self.dismiss(conflict)
+        self.wait(lambda d: conflict not in self.notices(), "the conflict notice stayed")
+        offline = "设备离线: 设备1004(SIM1004) 127.0.0.22 "
+        self.wait(lambda d: any(n.startswith(offline) for n in self.notices()),
+                  "no notice for the lost device")
+        self.assertNotIn("1004", self.rows())
+        self.dismiss(offline)
+        self.wait(lambda d: not any(n.startswith(offline) for n in self.notices()),
+                  "the offline notice stayed")
+
+    def test_9b_a_serial_run_is_cancelled_from_the_page(self):
+        self.login_operator_with_fleet()
+        # First in Link1's order (numbered 1 like 1001, a lower id) and slow: its step takes
+        # 16 x 150 ms. A cancel lets the device being switched finish its step.
+        self.start_sim("--count", "1", "--first-id", "1000", "--groups", "1", "--mode", "serial",
+                       "--step-delay", "150", "--address-offset", "22")
+        self.wait(lambda d: "1000" in self.rows(), "device 1000 did not appear")
+        self.driver.find_element(By.ID, "groupSelect").send_keys("Link1")
+        self.driver.find_element(By.CSS_SELECTOR, '.groupRun[data-kind="serial"][data-on="1"]').click()
+        run = lambda: self.driver.find_element(By.CSS_SELECTOR, "#runPanel .run")
+        self.wait(lambda d: "正在切换设备1000" in run().text, "the run did not start with 1000")
+        run().find_element(By.CSS_SELECTOR, "button.cancel").click()
+        self.wait(lambda d: "cancelled" in run().get_attribute("class").split(),
+                  "the run was not cancelled")
+        self.assertRegex(run().find_element(By.CSS_SELECTOR, ".text").text,
+                         r"^串行开 Link1: 已取消 \d/4, 用时")
+        self.assertFalse(run().find_element(By.CSS_SELECTOR, "button.cancel").is_displayed())
+
+    def test_9c_the_log_pages_back_and_forth(self):
+        self.login_operator_with_fleet()
+        # More rows than one page: each holiday list written is a row of its own.
+        for _ in range(51 - len(self.api("GET", "/api/log?limit=51")["rows"])):
+            self.api("PUT", "/api/holidays", {"dates": []})
+        self.driver.find_element(By.CSS_SELECTOR, '.tab[data-view="logView"]').click()
+        seqs = lambda: self.js("return [...document.querySelectorAll('#logRows tr')]"
+                               ".map(r => Number(r.dataset.seq))")
+        info = lambda: self.driver.find_element(By.ID, "logInfo").text
+        self.wait(lambda d: info() == "第1页, 50条", "no first page of 50 rows")
+        first = seqs()
+        self.driver.find_element(By.ID, "logOlder").click()
+        self.wait(lambda d: info().startswith("第2页"), "no second page")
+        second = seqs()
+        # The rows right after the first page's last, newest first, numbered on from 51.
+        expected = [r["seq"] for r in self.api("GET", f"/api/log?limit=50&before={first[-1]}")["rows"]]
+        self.assertEqual(second, expected)
+        self.assertEqual(self.driver.find_element(By.CSS_SELECTOR, "#logRows td").text, "51")
+        self.driver.find_element(By.ID, "logNewer").click()
+        self.wait(lambda d: info().startswith("第1页"), "not back on the first page")
+        self.assertGreaterEqual(seqs()[-1], first[-1])
+        self.assertTrue(self.driver.find_element(By.ID, "logNewer").get_attribute("disabled"))
+
+    def test_9d_after_the_event_stream_comes_back_the_page_reads_the_devices_again(self):
+        proxy = Proxy(int(self.base.rsplit(":", 1)[1]))
+        self.addCleanup(proxy.close)
+        self.login_operator_with_fleet(f"http://127.0.0.1:{proxy.port}")
+        dot = '#tableRows .row[data-id="1003"] .dot[data-n="9"]'
+        lit = lambda: "on" in self.driver.find_element(By.CSS_SELECTOR, dot).get_attribute("class").split()
+        # Connections refused (the stream retries by itself), then answered 503 (it gives up and
+        # the page starts it again, reading the list once the program answers).
+        for how in ("close", "503"):
+            was = lit()
+            proxy.cut(how)
+            # Switched by a script while the page hears nothing: no event can tell the page.
+            self.api("PUT", "/api/devices/1003/outlets/9", {"on": not was})
+            deadline = time.monotonic() + WAIT
+            while self.api("GET", "/api/devices/1003")["outlets"][8] == was:
+                self.assertLess(time.monotonic(), deadline, "the device did not switch")
+                time.sleep(0.05)  # the device reports by itself; nothing to wait on but a read
+            if how == "503":  # the page has found the program gone before it comes back
+                self.wait(lambda d: any(n.startswith("设备列表") for n in self.notices()),
+                          "the page did not try the list")
+            self.assertEqual(lit(), was, how)
+            proxy.restore()
+            self.wait(lambda d: lit() != was, f"the page did not read the devices again ({how})")
+
+    def test_9z_the_task_view_applies_a_task_to_the_selected_device_only(self):
+        frames = self.task_frames
+        channel = lambda i: f"device {i} <- NET_CMD_CHANNEL"
+        for i in self.TASK_DEVICES:  # the task's own run, started in test 8, is over
+            self.assertTrue(frames.wait_count(channel(i), 16, timeout=60), f"{i}'s run")
+        self.login_operator_with_fleet()
+        # Outlet 2 of 1007 switched on: it no longer matches the task.
+        self.api("PUT", "/api/devices/1007/outlets/2", {"on": True})
+        self.driver.find_element(By.CSS_SELECTOR, '.tab[data-view="tasksView"]').click()
+        cells = lambda: self.js("return [...document.querySelectorAll('#taskStateRows tr')]"
+                                ".map(r => [r.className, ...[...r.cells].slice(1).map(c =>"
+                                " c.querySelectorAll('.dot').length ? [...c.querySelectorAll('.dot')]"
+                                ".map(d => d.classList.contains('on') ? 1 : 0).join('') : c.textContent)])")
+        should = "".join("1" if on else "0" for on in self.TASK_OUTLETS)
+        drifted = should[:1] + "1" + should[2:]
+        self.wait(lambda d: cells() == [
+            ["", "1006", "SIM1006", self.TASK, should, should, "一致"],
+            ["mismatch", "1007", "SIM1007", self.TASK, should, drifted, "不一致"]],
+            f"the view does not show 1007 drifted: {cells()}")
+        self.assertEqual(len(self.js("return [...document.querySelectorAll('#taskStateRows input')]")), 2)
+        since = {i: frames.count(channel(i)) for i in self.TASK_DEVICES}
+        self.driver.find_element(By.CSS_SELECTOR, '#taskStateRows input[data-id="1007"]').click()
+        self.driver.find_element(By.ID, "applySelected").click()
+        self.wait(lambda d: d.find_element(By.ID, "taskResult").text ==
+                  f"已发送到1台设备:1007({self.TASK})", "no result line")
+        self.shot("web-console-tasks.png")
+        # 1007 gets the pattern again, outlet by outlet; by its second frame 1006 would have
+        # had its first, had it been sent to.
+        self.assertTrue(frames.wait_count(channel("1007"), since["1007"] + 2), "1007 got no frames")
+        self.assertEqual(frames.count(channel("1006")), since["1006"])
+        self.wait(lambda d: cells()[1][-1] == "一致", "1007 does not match the task again")
+        self.driver.find_element(By.ID, "applyMismatched").click()
+        self.wait(lambda d: d.find_element(By.ID, "taskResult").text == "没有不一致的设备,未发送",
+                  "no result line for nothing to send")
+
 
 def main():
-    global ARGS
+    global ARGS, DRIVER
     parser = argparse.ArgumentParser()
     parser.add_argument("--vantrel", required=True)
     parser.add_argument("--sim", required=True)
     ARGS, rest = parser.parse_known_args()
     try:
-        chrome().quit()
+        DRIVER = chrome()
     except WebDriverException as error:
         print(f"SKIPPED: headless Chromium cannot start here: {error.msg}")
         return SKIPPED
