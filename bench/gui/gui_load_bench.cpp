@@ -1,8 +1,9 @@
 // The real program at scale: vantrel (Release, offscreen) in its own process, the simulated
 // fleet in this one. Measures, through the program's probe and /proc:
-//   - for each fleet size: time until every device has its row, idle CPU share, RSS, and the
+//   - for each fleet size: time until every device has its row, idle CPU share, RSS, the
 //     console's CPU per heartbeat round trip (idle CPU above the empty program's, divided by
-//     the heartbeats the devices answered);
+//     the heartbeats the devices answered) and its system calls per round trip (counted by
+//     perf where perf may count them);
 //   - under status load: the GUI thread's lag (a 5 ms timer's lateness) and the time from a
 //     status frame leaving a device to its row holding the new outlets.
 //   gui_load_bench VANTREL [--sizes 1000,5000] [--idle-seconds 20] [--load-devices 1000]
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -132,6 +134,26 @@ std::string threadShares(pid_t pid, int seconds) {
     return text.str();
 }
 
+// System calls the program makes over `seconds`, counted by perf on the raw_syscalls
+// tracepoint; -1 where perf cannot count them (not installed, or not allowed).
+long long syscallCount(pid_t pid, int seconds) {
+    const std::string command = "perf stat -x, -e raw_syscalls:sys_enter -p " +
+                                std::to_string(pid) + " -- sleep " + std::to_string(seconds) +
+                                " 2>&1 >/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    long long count = -1;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        if (std::strstr(line, "raw_syscalls:sys_enter") == nullptr) continue;
+        char* end = nullptr;
+        const long long value = std::strtoll(line, &end, 10);
+        if (end != line && *end == ',') count = value;
+    }
+    pclose(pipe);
+    return count;
+}
+
 double percentile(std::vector<double> values, double p) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
@@ -147,6 +169,7 @@ struct SizeResult {
     double idleCpu = 0;
     double rss = 0;
     double roundTripsPerSecond = 0;
+    double syscallsPerRoundTrip = -1;  // < 0: not counted
 };
 
 SizeResult measureSize(const Options& options, int devices) {
@@ -176,6 +199,12 @@ SizeResult measureSize(const Options& options, int devices) {
     result.roundTripsPerSecond = static_cast<double>(heartbeats(*fleet) - beats) / elapsed;
     result.rss = rssMb(program.pid);
     std::printf("%d devices: threads over 5 s:%s\n", devices, threadShares(program.pid, 5).c_str());
+    const std::uint64_t beatsBefore = heartbeats(*fleet);
+    const long long calls = syscallCount(program.pid, 5);
+    const std::uint64_t roundTrips = heartbeats(*fleet) - beatsBefore;
+    if (calls >= 0 && roundTrips > 0) {
+        result.syscallsPerRoundTrip = static_cast<double>(calls) / static_cast<double>(roundTrips);
+    }
     std::printf(
         "%d devices: registered in %lld ms; idle CPU %.2f %% of one core (empty program %.2f %%); "
         "RSS %.1f MB; %.0f heartbeat round trips/s\n",
@@ -353,6 +382,17 @@ int main(int argc, char** argv) {
             "of idle CPU)|-|-|measured\n",
             r.devices, perRoundTripUs, r.roundTripsPerSecond,
             r.idleCpu > 0 ? 100.0 * (r.idleCpu - r.emptyCpu) / r.idleCpu : 0);
+        if (r.syscallsPerRoundTrip >= 0) {
+            std::printf(
+                "vantrel: system calls per heartbeat round trip, %d devices|%.2f (all of the "
+                "program's, perf)|-|-|measured\n",
+                r.devices, r.syscallsPerRoundTrip);
+        } else {
+            std::printf(
+                "vantrel: system calls per heartbeat round trip, %d devices|not counted (perf "
+                "unavailable)|-|-|measured\n",
+                r.devices);
+        }
     }
     if (load.ran) {
         std::printf(

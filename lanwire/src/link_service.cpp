@@ -104,7 +104,9 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
     const bool started = m_server.start(
         port,
         [this](std::span<const std::uint8_t> frame, const sockaddr_in& peer,
-               std::uint64_t connection) { onFrame(frame, peer, connection); },
+               std::uint64_t connection, std::vector<std::uint8_t>& heartbeat) {
+            onFrame(frame, peer, connection, heartbeat);
+        },
         config);
     if (!started) {
         // Nothing can arrive without the server: end the threads so that a later start works.
@@ -302,30 +304,26 @@ void CLinkService::releaseHeld() {
 }
 
 void CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
-                           std::uint64_t connection) {
+                           std::uint64_t connection, std::vector<std::uint8_t>& heartbeat) {
     // The framer guarantees the length field matches the bytes; the header must still decode.
     const auto header = protocol::decodeHeader(frame);
     if (!header) return;
     const std::uint16_t id = header->deviceId;
     if (header->command == protocol::NET_CMD_HEARTBEAT_ACK) {
-        std::optional<protocol::ConsoleFrame> heartbeat;
-        sockaddr_in address{};
+        bool supervised = false;
         {
             std::lock_guard<std::mutex> guard(m_tickLock);
             auto it = m_tickTable.find(id);
             if (it == m_tickTable.end()) return;
-            // Only the supervised address speaks for the device.
+            // Only the supervised address speaks for the device; the answer came on the
+            // address's connection, which takes the next heartbeat.
             if (sameIp(it->second.address, peer)) {
                 it->second.counter = m_counterStart;
-                heartbeat = it->second.heartbeat;
-                address = it->second.address;
+                heartbeat.assign(it->second.heartbeat.begin(), it->second.heartbeat.end());
+                supervised = true;
             }
         }
-        if (heartbeat) {
-            m_server.queueSend(*heartbeat, address);
-        } else {
-            ++m_framesForged;
-        }
+        if (!supervised) ++m_framesForged;
         return;
     }
     m_recvDump.write(frame);

@@ -50,8 +50,10 @@ public:
 
 private:
     void openDump(FrameDump& dump, const std::string& path, std::uintmax_t limit);
+    // A heartbeat answered by its supervised address: the next heartbeat goes into
+    // `heartbeat`, for the connection the answer came on.
     void onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
-                 std::uint64_t connection);
+                 std::uint64_t connection, std::vector<std::uint8_t>& heartbeat);
     // The supervised address of `id` when it differs from `peer` and is still connected;
     // heartbeat-table lock held.
     std::optional<sockaddr_in> onlineElsewhereLocked(std::uint16_t id,

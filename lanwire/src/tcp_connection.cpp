@@ -1,8 +1,13 @@
 // Reading, paced writing and closing of one device connection.
 #include "tcp_connection.h"
 
-#include <algorithm>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+
+#include "socket_poller.h"
 #include "tcp_server.h"
 
 namespace lanwire {
@@ -20,11 +25,12 @@ std::chrono::nanoseconds heartbeatStep(std::chrono::milliseconds gap) {
 
 }  // namespace
 
-TcpConnection::TcpConnection(CTcpServer& server, asio::ip::tcp::socket socket,
-                             const sockaddr_in& peer, std::uint64_t serial)
+TcpConnection::TcpConnection(CTcpServer& server, asio::io_context& context, SocketPoller& poller,
+                             int fd, const sockaddr_in& peer, std::uint64_t serial)
     : m_server(server),
-      m_socket(std::move(socket)),
-      m_executor(m_socket.get_executor()),
+      m_poller(poller),
+      m_fd(fd),
+      m_executor(context.get_executor()),
       m_timer(m_executor),
       m_peer(peer),
       m_serial(serial),
@@ -35,12 +41,15 @@ TcpConnection::TcpConnection(CTcpServer& server, asio::ip::tcp::socket socket,
 TcpConnection::~TcpConnection() {
     // A connection dropped while the server stops may never have run its close.
     m_server.adjustPending(m_framer.pendingBytes(), 0);
+    if (m_fd >= 0) ::close(m_fd);
 }
 
 void TcpConnection::start() {
     asio::post(m_executor, [self = shared_from_this()] {
+        if (self->m_closed) return;
         self->armRegistrationCheck();
-        self->readNext();
+        // The first report comes at once (the socket is writable), and reads what is there.
+        if (!self->m_poller.add(self->m_fd, self->m_serial, self)) self->fail("rev1");
     });
 }
 
@@ -76,25 +85,32 @@ void TcpConnection::timeOut() {
     closeNow();
 }
 
-void TcpConnection::readNext() {
+void TcpConnection::onEvents(std::uint32_t events) {
     if (m_closed) return;
-    m_socket.async_read_some(
-        asio::buffer(m_readBuffer),
-        [self = shared_from_this()](const std::error_code& error, std::size_t count) {
-            self->onRead(error, count);
-        });
+    if ((events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0) readAll();
+    if (m_closed || !m_writeActive || (events & (EPOLLOUT | EPOLLHUP | EPOLLERR)) == 0) return;
+    if (writeSome()) {
+        finishWrite();
+        pump();
+    }
 }
 
-void TcpConnection::onRead(const std::error_code& error, std::size_t count) {
-    if (m_closed) return;
-    if (error) {
+void TcpConnection::readAll() {
+    for (;;) {
+        const ssize_t count = ::recv(m_fd, m_readBuffer.data(), m_readBuffer.size(), 0);
+        if (count > 0) {
+            consume(static_cast<std::size_t>(count));
+            // A short read emptied the socket: the next bytes raise a new edge.
+            if (m_closed || static_cast<std::size_t>(count) < m_readBuffer.size()) return;
+            continue;
+        }
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
         // A peer that closed its side is gone as much as one that reset: drop it now, so
         // that the device can connect again without being refused as a duplicate.
         fail("rev1");
         return;
     }
-    consume(count);
-    readNext();
 }
 
 void TcpConnection::consume(std::size_t count) {
@@ -107,10 +123,16 @@ void TcpConnection::consume(std::size_t count) {
     const std::uint64_t discardedBefore = m_framer.discardedBytes();
     const bool wasPartial = m_framer.pendingBytes() > 0;
     bool completedOne = false;
+    bool heartbeatQueued = false;
     m_framer.append(std::span<const std::uint8_t>(m_readBuffer.data(), count));
     while (auto frame = m_framer.next()) {
         completedOne = true;
-        m_server.deliverFrame(*frame, m_peer, m_serial);
+        std::vector<std::uint8_t> heartbeat;
+        m_server.deliverFrame(*frame, m_peer, m_serial, heartbeat);
+        if (!heartbeat.empty() && !m_closed) {
+            addHeartbeat(SendItem{std::move(heartbeat), m_peer});
+            heartbeatQueued = true;
+        }
     }
     m_server.addDiscarded(m_framer.discardedBytes() - discardedBefore);
     // The partial frame now buffered started with this read unless it was already waiting.
@@ -123,6 +145,7 @@ void TcpConnection::consume(std::size_t count) {
         }
     }
     m_server.adjustPending(pendingBefore, m_framer.pendingBytes());
+    if (heartbeatQueued) queued();
 }
 
 bool TcpConnection::enqueue(SendItem item) {
@@ -142,17 +165,20 @@ bool TcpConnection::enqueue(SendItem item) {
                    } else {
                        self->addCommand(std::move(item));
                    }
-                   // A timer armed for a later frame must not hold this one back: cut it short, and
-                   // its handler pumps again with the earliest due time.
-                   TimePoint due;
-                   bool nextIsHeartbeat = false;
-                   if (self->m_timerArmed && self->nextDue(due, nextIsHeartbeat) &&
-                       self->m_timer.expiry() > due) {
-                       self->m_timer.cancel();
-                   }
-                   self->pump();
+                   self->queued();
                });
     return true;
+}
+
+void TcpConnection::queued() {
+    // A timer armed for a later frame is cut short, and its handler pumps again with the
+    // earliest due time.
+    TimePoint due;
+    bool nextIsHeartbeat = false;
+    if (m_timerArmed && nextDue(due, nextIsHeartbeat) && m_timer.expiry() > due) {
+        m_timer.cancel();
+    }
+    pump();
 }
 
 TcpConnection::TimePoint TcpConnection::heartbeatSlot(TimePoint due) const {
@@ -199,70 +225,86 @@ bool TcpConnection::nextDue(TimePoint& due, bool& heartbeat) const {
 }
 
 void TcpConnection::pump() {
-    if (m_closed || m_writeActive || m_timerArmed) return;
-    TimePoint due;
-    bool heartbeat = false;
-    if (!nextDue(due, heartbeat)) return;
-    const TimePoint now = std::chrono::steady_clock::now();
-    // A command's turn that came late may find a heartbeat due by now: that goes first.
-    if (!heartbeat && !m_lastWasHeartbeat && !m_heartbeatsDue.empty() &&
-        m_heartbeatsDue.begin()->first <= now) {
-        heartbeat = true;
+    // Frames written whole at once are booked here and the next one is taken in the same
+    // pass; a frame that waits for the socket resumes from onEvents.
+    while (!m_closed && !m_writeActive && !m_timerArmed) {
+        TimePoint due;
+        bool heartbeat = false;
+        if (!nextDue(due, heartbeat)) return;
+        const TimePoint now = std::chrono::steady_clock::now();
+        // A command's turn that came late may find a heartbeat due by now: that goes first.
+        if (!heartbeat && !m_lastWasHeartbeat && !m_heartbeatsDue.empty() &&
+            m_heartbeatsDue.begin()->first <= now) {
+            heartbeat = true;
+        }
+        if (now < due) {
+            m_timerArmed = true;
+            m_timer.expires_at(due);
+            m_timer.async_wait([self = shared_from_this()](const std::error_code&) {
+                self->m_timerArmed = false;
+                self->pump();
+            });
+            return;
+        }
+        m_writingHeartbeat = heartbeat;
+        m_writingId = 0;
+        m_writingDue = TimePoint::min();
+        if (heartbeat) {
+            m_writingDue = m_heartbeatsDue.begin()->first;
+            m_writingId = m_heartbeatsDue.begin()->second;
+            m_heartbeatsDue.erase(m_heartbeatsDue.begin());
+            const auto waiting = m_heartbeats.find(m_writingId);
+            m_writing = std::move(waiting->second);
+            m_heartbeats.erase(waiting);
+        } else {
+            m_writing = std::move(m_outbox.front());
+            m_outbox.pop_front();
+            --m_commandsQueued;
+        }
+        m_written = 0;
+        m_writeActive = true;
+        m_writeStarted = now;
+        if (!writeSome()) {
+            // Waits for the socket to drain (or failed): the stall check watches the wait.
+            if (!m_closed && !m_stallArmed) {
+                armStallCheck(m_writeStarted + m_server.config().writeStallTimeout);
+            }
+            return;
+        }
+        finishWrite();
     }
-    if (now < due) {
-        m_timerArmed = true;
-        m_timer.expires_at(due);
-        m_timer.async_wait([self = shared_from_this()](const std::error_code&) {
-            self->m_timerArmed = false;
-            self->pump();
-        });
-        return;
-    }
-    std::uint16_t heartbeatId = 0;
-    TimePoint heartbeatDue = TimePoint::min();
-    if (heartbeat) {
-        heartbeatDue = m_heartbeatsDue.begin()->first;
-        heartbeatId = m_heartbeatsDue.begin()->second;
-        m_heartbeatsDue.erase(m_heartbeatsDue.begin());
-        const auto waiting = m_heartbeats.find(heartbeatId);
-        m_writing = std::move(waiting->second);
-        m_heartbeats.erase(waiting);
-    } else {
-        m_writing = std::move(m_outbox.front());
-        m_outbox.pop_front();
-        --m_commandsQueued;
-    }
-    m_writeActive = true;
-    m_writeStarted = now;
-    if (!m_stallArmed) armStallCheck(now + m_server.config().writeStallTimeout);
-    asio::async_write(m_socket, asio::buffer(m_writing.bytes),
-                      [self = shared_from_this(), heartbeat, heartbeatId, heartbeatDue](
-                          const std::error_code& error, std::size_t) {
-                          self->onWritten(error, heartbeat, heartbeatId, heartbeatDue);
-                      });
 }
 
-void TcpConnection::onWritten(const std::error_code& error, bool heartbeat,
-                              std::uint16_t heartbeatId, TimePoint heartbeatDue) {
-    m_writeActive = false;
-    if (m_closed) return;
-    if (error) {
+bool TcpConnection::writeSome() {
+    while (m_written < m_writing.bytes.size()) {
+        const ssize_t count = ::send(m_fd, m_writing.bytes.data() + m_written,
+                                     m_writing.bytes.size() - m_written, MSG_NOSIGNAL);
+        if (count > 0) {
+            m_written += static_cast<std::size_t>(count);
+            continue;
+        }
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
         fail("sd1");
-        return;
+        return false;
     }
+    return true;
+}
+
+void TcpConnection::finishWrite() {
+    m_writeActive = false;
     m_lastWrite = std::chrono::steady_clock::now();
-    m_lastWasHeartbeat = heartbeat;
-    if (heartbeat) {
+    m_lastWasHeartbeat = m_writingHeartbeat;
+    if (m_writingHeartbeat) {
         // Written in its slot (within half a step): the next one is due a whole period after
         // the slot, so the writes that share a busy slot do not slow their devices' rate down.
         const bool inSlot =
-            heartbeatDue != TimePoint::min() &&
-            m_lastWrite - heartbeatDue < heartbeatStep(m_server.config().heartbeatGap) / 2;
-        m_lastHeartbeat[heartbeatId] = inSlot ? heartbeatDue : m_lastWrite;
+            m_writingDue != TimePoint::min() &&
+            m_lastWrite - m_writingDue < heartbeatStep(m_server.config().heartbeatGap) / 2;
+        m_lastHeartbeat[m_writingId] = inSlot ? m_writingDue : m_lastWrite;
     }
     m_server.frameWritten(m_writing, m_peer, m_lastWrite);
     m_writing.bytes.clear();
-    pump();
 }
 
 void TcpConnection::armStallCheck(TimePoint at) {
@@ -299,9 +341,10 @@ void TcpConnection::closeNow() {
     m_closed = true;
     m_server.adjustPending(m_framer.pendingBytes(), 0);
     m_framer.reset();
-    std::error_code ignored;
-    m_socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-    m_socket.close(ignored);
+    m_poller.remove(m_fd, m_serial);
+    ::shutdown(m_fd, SHUT_RDWR);
+    ::close(m_fd);
+    m_fd = -1;
     m_timer.cancel();
     m_stallTimer.cancel();
     m_registrationTimer.cancel();

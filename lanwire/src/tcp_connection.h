@@ -1,6 +1,7 @@
-// One accepted device connection: its socket, one outstanding read feeding a stream framer,
-// and its own paced write queue. Everything that touches the socket runs on the connection's
-// I/O thread (its executor is that thread's event loop).
+// One accepted device connection: its socket, read whenever its I/O thread's poller reports
+// news, a stream framer, and its own paced write queue. Writes go straight to the socket and
+// resume on the writable edge when it is full. Everything that touches the socket runs on the
+// connection's I/O thread (its executor is that thread's event loop).
 #pragma once
 
 #include <netinet/in.h>
@@ -21,11 +22,13 @@
 namespace lanwire {
 
 class CTcpServer;
+class SocketPoller;
 
 class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
 public:
-    TcpConnection(CTcpServer& server, asio::ip::tcp::socket socket, const sockaddr_in& peer,
-                  std::uint64_t serial);
+    // Takes `fd` (a connected, non-blocking socket) over; `poller` belongs to `context`.
+    TcpConnection(CTcpServer& server, asio::io_context& context, SocketPoller& poller, int fd,
+                  const sockaddr_in& peer, std::uint64_t serial);
     ~TcpConnection();
 
     const sockaddr_in& peer() const { return m_peer; }
@@ -34,6 +37,8 @@ public:
 
     // Starts reading, and the registration time-out. Any thread.
     void start();
+    // The poller's news for this socket (epoll event bits). I/O thread only.
+    void onEvents(std::uint32_t events);
     // A registration on this connection was accepted: the registration time-out no longer
     // applies. Any thread.
     void markRegistered() { m_registered = true; }
@@ -50,8 +55,8 @@ public:
 private:
     using TimePoint = std::chrono::steady_clock::time_point;
 
-    void readNext();
-    void onRead(const std::error_code& error, std::size_t count);
+    // Reads until the socket is empty; closes on end of stream or an error.
+    void readAll();
     // Frames the `count` bytes just read into the read buffer and delivers the whole ones.
     void consume(std::size_t count);
     // `due` rounded up to the heartbeat grid, which every connection shares: the heartbeats
@@ -62,12 +67,17 @@ private:
     TimePoint heartbeatSlot(TimePoint due) const;
     void addHeartbeat(SendItem item);
     void addCommand(SendItem item);
+    // After a frame was queued: a timer armed for a later frame must not hold it back.
+    void queued();
     // The time the next frame may be written, and whether it is a heartbeat (a due heartbeat
     // comes before commands); false if none.
     bool nextDue(TimePoint& due, bool& heartbeat) const;
     void pump();
-    void onWritten(const std::error_code& error, bool heartbeat, std::uint16_t heartbeatId,
-                   TimePoint heartbeatDue);
+    // Writes what is left of the frame being written: true once all of it is out; false
+    // while the socket is full (the writable edge resumes it) or after a failure (closed).
+    bool writeSome();
+    // Books a frame written whole.
+    void finishWrite();
     void armStallCheck(TimePoint at);
     // Closes a connection that never registered, or that holds an incomplete frame, once its
     // time is up.
@@ -79,7 +89,8 @@ private:
     void fail(const char* tag);
 
     CTcpServer& m_server;
-    asio::ip::tcp::socket m_socket;
+    SocketPoller& m_poller;
+    int m_fd;
     asio::any_io_executor m_executor;
     asio::steady_timer m_timer;
     const sockaddr_in m_peer;
@@ -102,6 +113,10 @@ private:
     std::set<std::pair<TimePoint, std::uint16_t>> m_heartbeatsDue;  // waiting ids by due time
     std::unordered_map<std::uint16_t, TimePoint> m_lastHeartbeat;   // per id
     SendItem m_writing;                                             // the frame being written
+    std::size_t m_written = 0;  // bytes of m_writing already written
+    bool m_writingHeartbeat = false;
+    std::uint16_t m_writingId = 0;  // the heartbeat's device id
+    TimePoint m_writingDue{};       // the slot it was due in
     bool m_writeActive = false;
     bool m_timerArmed = false;
     TimePoint m_lastWrite = TimePoint::min();

@@ -14,6 +14,7 @@
 #include "platform/fd_limits.h"
 #include "platform/message_target.h"
 #include "platform/messages.h"
+#include "socket_poller.h"
 #include "tcp_connection.h"
 
 namespace lanwire {
@@ -68,14 +69,17 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
     if (threads == 0) threads = 2 * std::max(1u, std::thread::hardware_concurrency());
 
     std::vector<std::unique_ptr<asio::io_context>> contexts;
+    std::vector<std::unique_ptr<SocketPoller>> pollers;
     try {
         for (unsigned i = 0; i < threads; ++i) {
             contexts.push_back(std::make_unique<asio::io_context>(1));
             // A loop opens its reactor's descriptors on first use; open them now, so that a
             // connection accepted while descriptors run short cannot fail to open them.
             asio::steady_timer opensTheReactor(*contexts.back());
+            pollers.push_back(std::make_unique<SocketPoller>(*contexts.back()));
         }
     } catch (const std::system_error&) {
+        pollers.clear();
         m_running = false;
         return false;
     }
@@ -96,6 +100,7 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
     {
         std::scoped_lock guard(m_connectionLock, m_sendLock);
         m_contexts = std::move(contexts);
+        m_pollers = std::move(pollers);
         m_acceptor = std::move(acceptor);
         m_acceptRetry = std::make_unique<asio::steady_timer>(*m_contexts.front());
         for (auto& context : m_contexts) m_work.push_back(asio::make_work_guard(*context));
@@ -126,6 +131,7 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
         // Event loops without a thread get no connections.
         std::scoped_lock guard(m_connectionLock, m_sendLock);
         while (m_work.size() > m_threads.size()) m_work.pop_back();
+        m_pollers.resize(m_threads.size());
         m_contexts.resize(m_threads.size());
     }
     asio::post(*m_contexts.front(), [this] { acceptNext(); });
@@ -171,7 +177,8 @@ std::vector<sockaddr_in> CTcpServer::stop() {
     m_acceptor.reset();
     // Pending handlers hold connections. An accept handler on the first loop may hold a
     // socket of another loop, so the first loop goes first; every other handler only holds
-    // connections of its own loop.
+    // connections of its own loop. The pollers watch descriptors of the loops: they go first.
+    m_pollers.clear();
     for (auto& context : m_contexts) context.reset();
     m_contexts.clear();
     m_port = 0;
@@ -179,12 +186,12 @@ std::vector<sockaddr_in> CTcpServer::stop() {
 }
 
 void CTcpServer::acceptNext() {
-    asio::io_context& home = *m_contexts[m_nextContext];
+    const std::size_t home = m_nextContext;
     m_nextContext = (m_nextContext + 1) % m_contexts.size();
-    m_acceptor->async_accept(home,
-                             [this](const std::error_code& error, asio::ip::tcp::socket socket) {
-                                 onAccept(error, std::move(socket));
-                             });
+    m_acceptor->async_accept(*m_contexts[home], [this, home](const std::error_code& error,
+                                                             asio::ip::tcp::socket socket) {
+        onAccept(error, std::move(socket), home);
+    });
 }
 
 void CTcpServer::acceptLater() {
@@ -194,7 +201,8 @@ void CTcpServer::acceptLater() {
     });
 }
 
-void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket socket) {
+void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket socket,
+                          std::size_t home) {
     if (!m_running || error == asio::error::operation_aborted) return;
     if (error) {
         if (error == asio::error::connection_aborted) {
@@ -235,8 +243,18 @@ void CTcpServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
     socket.set_option(asio::socket_base::send_buffer_size(65535), ignored);
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
     enableKeepalive(socket);
-    auto connection =
-        std::make_shared<TcpConnection>(*this, std::move(socket), peer, m_nextSerial++);
+    // From here the connection reads and writes the descriptor itself, through its loop's
+    // poller; the event loop keeps only its timers.
+    socket.non_blocking(true, ignored);
+    std::error_code releaseError;
+    const int fd = ignored ? -1 : socket.release(releaseError);
+    if (ignored || releaseError || fd < 0) {
+        socket.close(ignored);
+        acceptNext();
+        return;
+    }
+    auto connection = std::make_shared<TcpConnection>(*this, *m_contexts[home], *m_pollers[home],
+                                                      fd, peer, m_nextSerial++);
     logEvent(logcode::kRun, logcode::kDeviceLink, "添加用户:" + ip);
     {
         std::scoped_lock guard(m_connectionLock, m_sendLock);
@@ -327,8 +345,8 @@ std::size_t CTcpServer::connectionCount() const {
 }
 
 void CTcpServer::deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
-                              std::uint64_t serial) {
-    if (m_dataHandler) m_dataHandler(frame, peer, serial);
+                              std::uint64_t serial, std::vector<std::uint8_t>& heartbeat) {
+    if (m_dataHandler) m_dataHandler(frame, peer, serial, heartbeat);
 }
 
 bool CTcpServer::unlist(const TcpConnection& connection) {

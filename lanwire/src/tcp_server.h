@@ -30,13 +30,16 @@ class MessageTarget;
 namespace lanwire {
 
 class FrameDump;
+class SocketPoller;
 class TcpConnection;
 
 class CTcpServer {
 public:
-    // A whole frame, its peer and the serial of the connection it came on.
-    using DataHandler =
-        std::function<void(std::span<const std::uint8_t>, const sockaddr_in&, std::uint64_t)>;
+    // A whole frame, its peer and the serial of the connection it came on. Bytes the handler
+    // leaves in the last argument are a heartbeat for that same connection: it is queued there
+    // directly, on the connection's thread, without the send routes.
+    using DataHandler = std::function<void(std::span<const std::uint8_t>, const sockaddr_in&,
+                                           std::uint64_t, std::vector<std::uint8_t>&)>;
     using AddressHandler = std::function<void(const sockaddr_in&)>;
     // A listed connection left the list (closed by its peer, failed, or dropped).
     using ClosedHandler = std::function<void(const sockaddr_in&, std::uint64_t serial)>;
@@ -94,7 +97,7 @@ public:
     const ServerConfig& config() const { return m_config; }
     std::chrono::steady_clock::time_point now() const { return m_config.clock(); }
     void deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
-                      std::uint64_t serial);
+                      std::uint64_t serial, std::vector<std::uint8_t>& heartbeat);
     void connectionFailed(const TcpConnection& connection, const char* tag);
     // The connection never registered or held a partial frame too long: unlisted and counted,
     // without a row of its own.
@@ -111,7 +114,8 @@ private:
     void acceptNext();
     void acceptLater();  // acceptNext after acceptBackoff
     void enableKeepalive(asio::ip::tcp::socket& socket) const;
-    void onAccept(const std::error_code& error, asio::ip::tcp::socket socket);
+    // `home`: the index of the event loop the new connection is to live on.
+    void onAccept(const std::error_code& error, asio::ip::tcp::socket socket, std::size_t home);
     // Takes the connection off the send routes; called with the connection-list lock held.
     void removeRoute(const TcpConnection& connection);
     // Closes a connection that would eat into the descriptor reserve and logs the refusals,
@@ -134,6 +138,7 @@ private:
     // One event loop per I/O thread, replaced on each start; reset only with both locks held,
     // so that a thread holding either lock may post to them. The first also runs the acceptor.
     std::vector<std::unique_ptr<asio::io_context>> m_contexts;
+    std::vector<std::unique_ptr<SocketPoller>> m_pollers;  // one per event loop
     std::vector<asio::executor_work_guard<asio::io_context::executor_type>> m_work;
     std::unique_ptr<asio::ip::tcp::acceptor> m_acceptor;
     std::unique_ptr<asio::steady_timer> m_acceptRetry;
