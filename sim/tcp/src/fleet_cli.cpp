@@ -50,6 +50,9 @@ options:
   --no-step-done ID      the device with this id carries out switching orders but never
                          reports its step done (repeatable)
   --threads N            network threads of the simulator (default 1)
+  --connections N        spread the devices over N connections: each connects as its first
+                         device and registers and answers heartbeats for the others behind it,
+                         ids going round-robin (default: one connection per device)
   --seconds N            stop after N seconds (default: run until interrupted)
   --verbose              print every frame received
   --help                 this text
@@ -93,6 +96,8 @@ FleetOptions parseFleetOptions(const std::vector<std::string>& args) {
             if (ok) options.noStepDone.push_back(id);
         } else if (arg == "--threads") {
             ok = value(text) && parseNumber<unsigned>(text, options.threads, 1, 64);
+        } else if (arg == "--connections") {
+            ok = value(text) && parseNumber<std::size_t>(text, options.connections, 1, 60000);
         } else if (arg == "--seconds") {
             ok = value(text) && parseNumber<unsigned>(text, options.seconds, 0, 86400 * 365);
         } else if (arg == "--step-delay") {
@@ -123,6 +128,10 @@ FleetOptions parseFleetOptions(const std::vector<std::string>& args) {
     in_addr parsed{};
     if (inet_pton(AF_INET, options.host.c_str(), &parsed) != 1) {
         options.error = "--host needs an IPv4 address: " + options.host;
+        return options;
+    }
+    if (options.connections > options.count) {
+        options.error = "--connections is more than --count";
         return options;
     }
     if (static_cast<std::size_t>(options.firstId) + options.count - 1 >

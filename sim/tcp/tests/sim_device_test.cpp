@@ -145,6 +145,30 @@ TEST_F(SimDeviceTest, HeartbeatsAreAnsweredOnlyWhileTheKnobSaysSo) {
     EXPECT_EQ(device.frames(NET_CMD_HEARTBEAT).size(), 2u);
 }
 
+TEST_F(SimDeviceTest, AGatewayRegistersTheIdsBehindItAndAnswersTheirHeartbeats) {
+    simtcp::Knobs knobs;
+    knobs.gatewayIds = {0x0300, 0x0301};
+    knobs.registerGatewayIds = true;
+    startOne(knobs);
+    ASSERT_TRUE(console.wait(hasCommand(NET_CMD_REGISTER, 3)));
+    std::vector<std::uint16_t> ids;
+    for (const auto& arrival : withCommand(console.arrivals(), NET_CMD_REGISTER)) {
+        const auto reg = decodeRegister(arrival.bytes);
+        ASSERT_TRUE(reg);
+        EXPECT_EQ(arrival.peer, "127.0.0.7");
+        if (reg->header.deviceId != 0x0203) {
+            EXPECT_EQ(reg->name, "SIM" + std::to_string(reg->header.deviceId));
+        }
+        ids.push_back(reg->header.deviceId);
+    }
+    EXPECT_EQ(ids, (std::vector<std::uint16_t>{0x0203, 0x0300, 0x0301}));
+    console.send(order(NET_CMD_HEARTBEAT, 0x0301, 2));
+    ASSERT_TRUE(console.wait(hasCommand(NET_CMD_HEARTBEAT_ACK)));
+    EXPECT_EQ(
+        decodeHeader(withCommand(console.arrivals(), NET_CMD_HEARTBEAT_ACK)[0].bytes)->deviceId,
+        0x0301);
+}
+
 TEST_F(SimDeviceTest, SplitGarbageAndCoalesceKnobsShapeTheStream) {
     simtcp::Knobs knobs;
     knobs.splitSize = 7;
@@ -219,6 +243,9 @@ TEST(FleetCommandLine, ParsesTheFleetModeAndRejectsBadValues) {
     EXPECT_EQ(o.mode, simtcp::GroupMode::Serial);
     EXPECT_TRUE(o.silent);
     EXPECT_EQ(o.noStepDone, (std::vector<std::uint16_t>{3, 7}));
+    EXPECT_EQ(o.connections, 0u);
+    EXPECT_EQ(simtcp::parseFleetOptions({"--count", "40", "--connections", "10"}).connections, 10u);
+    EXPECT_FALSE(simtcp::parseFleetOptions({"--count", "3", "--connections", "4"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--no-step-done", "x"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--groups", "7"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--port", "70000"}).error.empty());

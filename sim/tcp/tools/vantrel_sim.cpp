@@ -1,5 +1,6 @@
 // vantrel-sim: a fleet of simulated sequencers for demos and load tests.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,19 @@ void waitForEnd(const sigset_t& signals, unsigned seconds) {
     if (seconds > 0) alarm(seconds);
     int received = 0;
     sigwait(&signals, &received);
+}
+
+// A large fleet needs a descriptor per connection: the soft limit goes up to the hard one.
+// Returns the soft limit in force.
+rlim_t raiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return RLIM_INFINITY;
+    if (limit.rlim_cur != limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) return raised.rlim_cur;
+    }
+    return limit.rlim_cur;
 }
 
 }  // namespace
@@ -41,6 +55,16 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGALRM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    const std::size_t connections =
+        options.connections == 0 ? options.count : std::min(options.connections, options.count);
+    const rlim_t descriptors = raiseDescriptorLimit();
+    if (descriptors != RLIM_INFINITY && connections + 16 > descriptors) {
+        std::fprintf(stderr,
+                     "vantrel-sim: %zu connections need more descriptors than the limit %llu "
+                     "allows (ulimit -n)\n",
+                     connections, static_cast<unsigned long long>(descriptors));
+    }
+
     simtcp::SimFleet fleet(options.host, options.port, options.threads);
     simtcp::Knobs knobs;
     knobs.answerHeartbeats = !options.silent;
@@ -48,9 +72,17 @@ int main(int argc, char** argv) {
     knobs.stepDelay = options.stepDelay;
     knobs.recordFrames = false;  // a long run keeps counts only
     std::mutex printLock;
-    for (const auto& config :
-         simtcp::makeFleetConfigs(options.count, options.firstId, options.groups, options.mode)) {
+    const auto configs =
+        simtcp::makeFleetConfigs(options.count, options.firstId, options.groups, options.mode);
+    for (std::size_t index = 0; index < connections; ++index) {
+        const simtcp::DeviceConfig& config = configs[index];
         simtcp::Knobs deviceKnobs = knobs;
+        // The devices behind this connection: every connections-th one after it.
+        for (std::size_t behind = index + connections; behind < configs.size();
+             behind += connections) {
+            deviceKnobs.gatewayIds.push_back(configs[behind].id);
+        }
+        deviceKnobs.registerGatewayIds = !deviceKnobs.gatewayIds.empty();
         deviceKnobs.reportStepDone = std::find(options.noStepDone.begin(), options.noStepDone.end(),
                                                config.id) == options.noStepDone.end();
         simtcp::SimDevice& device = fleet.add(config, deviceKnobs);
@@ -70,9 +102,9 @@ int main(int argc, char** argv) {
         }
     }
     fleet.start();
-    std::printf("vantrel-sim: %zu devices (ids %u..%zu) connecting to %s:%u\n", options.count,
-                options.firstId, options.firstId + options.count - 1, options.host.c_str(),
-                options.port);
+    std::printf("vantrel-sim: %zu devices (ids %u..%zu) on %zu connections to %s:%u\n",
+                options.count, options.firstId, options.firstId + options.count - 1, connections,
+                options.host.c_str(), options.port);
     std::fflush(stdout);
     if (fleet.waitAll([](const simtcp::SimDevice& d) { return d.state().connects > 0; },
                       std::chrono::seconds(10))) {

@@ -18,6 +18,9 @@ struct FleetOptions {
     unsigned groups = 6;
     GroupMode mode = GroupMode::Mixed;
     unsigned threads = 1;
+    // Connections the devices share: 0 or `count`, one each; fewer, and the ids go round-robin
+    // over them, the first id of each connecting and the others registered behind it.
+    std::size_t connections = 0;
     std::chrono::milliseconds stepDelay{100};
     std::chrono::milliseconds heartbeatDelay{0};
     bool silent = false;   // never answer heartbeats (the console reports them offline)
