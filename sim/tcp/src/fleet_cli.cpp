@@ -53,6 +53,9 @@ options:
   --connections N        spread the devices over N connections: each connects as its first
                          device and registers and answers heartbeats for the others behind it,
                          ids going round-robin (default: one connection per device)
+  --idle                 devices only register and answer heartbeats, on a lighter engine
+                         for scale runs: switching orders are ignored (not with --silent,
+                         --heartbeat-delay, --no-step-done or --verbose)
   --seconds N            stop after N seconds (default: run until interrupted)
   --verbose              print every frame received
   --help                 this text
@@ -80,6 +83,8 @@ FleetOptions parseFleetOptions(const std::vector<std::string>& args) {
             options.silent = true;
         } else if (arg == "--verbose") {
             options.verbose = true;
+        } else if (arg == "--idle") {
+            options.idle = true;
         } else if (arg == "--host") {
             ok = value(options.host);
         } else if (arg == "--port") {
@@ -128,6 +133,11 @@ FleetOptions parseFleetOptions(const std::vector<std::string>& args) {
     in_addr parsed{};
     if (inet_pton(AF_INET, options.host.c_str(), &parsed) != 1) {
         options.error = "--host needs an IPv4 address: " + options.host;
+        return options;
+    }
+    if (options.idle && (options.silent || options.verbose || !options.noStepDone.empty() ||
+                         options.heartbeatDelay.count() != 0)) {
+        options.error = "--idle devices answer every heartbeat at once and print no frames";
         return options;
     }
     if (options.connections > options.count) {

@@ -6,6 +6,7 @@
 #include "protocol/console_frames.h"
 #include "protocol/device_frames.h"
 #include "simtcp/fleet_cli.h"
+#include "simtcp/idle_fleet.h"
 #include "simtcp/sim_fleet.h"
 #include "test_console.h"
 
@@ -207,6 +208,38 @@ TEST_F(SimDeviceTest, ReconnectsAndRegistersAgainWhenTheConsoleCloses) {
     ASSERT_TRUE(device.waitState([](const auto& s) { return !s.connected; }));
 }
 
+TEST(IdleFleetTest, RegistersItsIdsAnswersTheirHeartbeatsAndComesBackWhenClosed) {
+    simtest::TestConsole console;
+    simtcp::IdleFleet fleet("127.0.0.1", console.port());
+    fleet.add(simtcp::makeDeviceConfig(5, 0x0203), {0x0300});
+    fleet.start();
+    ASSERT_TRUE(console.wait(hasCommand(NET_CMD_REGISTER, 2)));
+    std::vector<std::uint16_t> ids;
+    for (const auto& arrival : withCommand(console.arrivals(), NET_CMD_REGISTER)) {
+        EXPECT_EQ(arrival.peer, "127.0.0.7");
+        ids.push_back(decodeRegister(arrival.bytes)->header.deviceId);
+    }
+    EXPECT_EQ(ids, (std::vector<std::uint16_t>{0x0203, 0x0300}));
+    console.send(order(NET_CMD_HEARTBEAT, 0x0300, 2));
+    console.send(order(NET_CMD_CHANNEL, 0x0203, 4, 1));  // ignored
+    console.send(order(NET_CMD_HEARTBEAT, 0x0203, 2));
+    ASSERT_TRUE(console.wait(hasCommand(NET_CMD_HEARTBEAT_ACK, 2)));
+    ids.clear();
+    for (const auto& arrival : withCommand(console.arrivals(), NET_CMD_HEARTBEAT_ACK)) {
+        ids.push_back(static_cast<std::uint16_t>(decodeHeader(arrival.bytes)->deviceId));
+    }
+    EXPECT_EQ(ids, (std::vector<std::uint16_t>{0x0300, 0x0203}));
+    EXPECT_TRUE(withCommand(console.arrivals(), NET_CMD_STATUS).empty());
+    EXPECT_EQ(fleet.counts(0).heartbeats, 2u);
+
+    console.closeAll();
+    ASSERT_TRUE(console.wait(hasCommand(NET_CMD_REGISTER, 4)));
+    EXPECT_EQ(console.connections(), 2u);
+    fleet.stop();
+    EXPECT_EQ(fleet.counts(0).connects, 2u);
+    EXPECT_EQ(fleet.counts(0).closedByPeer, 1u);
+}
+
 TEST(SimFleetLayout, LoopbackAddressesSkipNetworkAndBroadcastOctets) {
     EXPECT_EQ(simtcp::loopbackAddress(0), "127.0.0.2");
     EXPECT_EQ(simtcp::loopbackAddress(252), "127.0.0.254");
@@ -246,6 +279,8 @@ TEST(FleetCommandLine, ParsesTheFleetModeAndRejectsBadValues) {
     EXPECT_EQ(o.connections, 0u);
     EXPECT_EQ(simtcp::parseFleetOptions({"--count", "40", "--connections", "10"}).connections, 10u);
     EXPECT_FALSE(simtcp::parseFleetOptions({"--count", "3", "--connections", "4"}).error.empty());
+    EXPECT_TRUE(simtcp::parseFleetOptions({"--idle"}).idle);
+    EXPECT_FALSE(simtcp::parseFleetOptions({"--idle", "--silent"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--no-step-done", "x"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--groups", "7"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--port", "70000"}).error.empty());

@@ -11,6 +11,7 @@
 
 #include "protocol/frame_types.h"
 #include "simtcp/fleet_cli.h"
+#include "simtcp/idle_fleet.h"
 
 namespace {
 
@@ -33,6 +34,41 @@ rlim_t raiseDescriptorLimit() {
         if (setrlimit(RLIMIT_NOFILE, &raised) == 0) return raised.rlim_cur;
     }
     return limit.rlim_cur;
+}
+
+// The ids that connection `index` of `connections` registers behind its own: every
+// connections-th device after it.
+std::vector<std::uint16_t> idsBehind(const std::vector<simtcp::DeviceConfig>& configs,
+                                     std::size_t index, std::size_t connections) {
+    std::vector<std::uint16_t> ids;
+    for (std::size_t behind = index + connections; behind < configs.size(); behind += connections) {
+        ids.push_back(configs[behind].id);
+    }
+    return ids;
+}
+
+int runIdleFleet(const simtcp::FleetOptions& options, const sigset_t& signals,
+                 const std::vector<simtcp::DeviceConfig>& configs, std::size_t connections) {
+    simtcp::IdleFleet fleet(options.host, options.port, options.threads);
+    for (std::size_t index = 0; index < connections; ++index) {
+        fleet.add(configs[index], idsBehind(configs, index, connections));
+    }
+    fleet.start();
+    std::printf("vantrel-sim: %zu idle devices (ids %u..%zu) on %zu connections to %s:%u\n",
+                options.count, options.firstId, options.firstId + options.count - 1, connections,
+                options.host.c_str(), options.port);
+    std::fflush(stdout);
+    waitForEnd(signals, options.seconds);
+    fleet.stop();
+    for (std::size_t i = 0; i < fleet.size(); ++i) {
+        const simtcp::IdleDeviceCounts counts = fleet.counts(i);
+        std::printf(
+            "device %u from %s: %u connects, %u closed by the console, received "
+            "HEARTBEAT=%llu\n",
+            fleet.config(i).id, fleet.config(i).sourceAddress.c_str(), counts.connects,
+            counts.closedByPeer, static_cast<unsigned long long>(counts.heartbeats));
+    }
+    return 0;
 }
 
 }  // namespace
@@ -65,6 +101,10 @@ int main(int argc, char** argv) {
                      connections, static_cast<unsigned long long>(descriptors));
     }
 
+    const auto configs =
+        simtcp::makeFleetConfigs(options.count, options.firstId, options.groups, options.mode);
+    if (options.idle) return runIdleFleet(options, signals, configs, connections);
+
     simtcp::SimFleet fleet(options.host, options.port, options.threads);
     simtcp::Knobs knobs;
     knobs.answerHeartbeats = !options.silent;
@@ -72,16 +112,10 @@ int main(int argc, char** argv) {
     knobs.stepDelay = options.stepDelay;
     knobs.recordFrames = false;  // a long run keeps counts only
     std::mutex printLock;
-    const auto configs =
-        simtcp::makeFleetConfigs(options.count, options.firstId, options.groups, options.mode);
     for (std::size_t index = 0; index < connections; ++index) {
         const simtcp::DeviceConfig& config = configs[index];
         simtcp::Knobs deviceKnobs = knobs;
-        // The devices behind this connection: every connections-th one after it.
-        for (std::size_t behind = index + connections; behind < configs.size();
-             behind += connections) {
-            deviceKnobs.gatewayIds.push_back(configs[behind].id);
-        }
+        deviceKnobs.gatewayIds = idsBehind(configs, index, connections);
         deviceKnobs.registerGatewayIds = !deviceKnobs.gatewayIds.empty();
         deviceKnobs.reportStepDone = std::find(options.noStepDone.begin(), options.noStepDone.end(),
                                                config.id) == options.noStepDone.end();

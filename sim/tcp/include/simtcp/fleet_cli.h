@@ -25,6 +25,8 @@ struct FleetOptions {
     std::chrono::milliseconds heartbeatDelay{0};
     bool silent = false;   // never answer heartbeats (the console reports them offline)
     bool verbose = false;  // print every frame received
+    // Devices that only register and answer heartbeats, on the lighter engine (IdleFleet).
+    bool idle = false;
     unsigned seconds = 0;  // run time; 0 until interrupted
     bool help = false;
     // Devices that carry out switching orders but never report the step done.
