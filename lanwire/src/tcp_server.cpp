@@ -68,6 +68,7 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
     if (threads == 0) threads = 2 * std::max(1u, std::thread::hardware_concurrency());
 
     std::vector<std::unique_ptr<asio::io_context>> contexts;
+    std::unique_ptr<asio::io_context> acceptContext;
     try {
         for (unsigned i = 0; i < threads; ++i) {
             contexts.push_back(std::make_unique<asio::io_context>(1));
@@ -75,11 +76,13 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
             // connection accepted while descriptors run short cannot fail to open them.
             asio::steady_timer opensTheReactor(*contexts.back());
         }
+        acceptContext = std::make_unique<asio::io_context>(1);
+        asio::steady_timer opensTheReactor(*acceptContext);
     } catch (const std::system_error&) {
         m_running = false;
         return false;
     }
-    auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(*contexts.front());
+    auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(*acceptContext);
     std::error_code error;
     const asio::ip::tcp::endpoint endpoint(asio::ip::tcp::v4(), port);
     acceptor->open(endpoint.protocol(), error);
@@ -96,9 +99,11 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
     {
         std::scoped_lock guard(m_connectionLock, m_sendLock);
         m_contexts = std::move(contexts);
+        m_acceptContext = std::move(acceptContext);
         m_acceptor = std::move(acceptor);
-        m_acceptRetry = std::make_unique<asio::steady_timer>(*m_contexts.front());
+        m_acceptRetry = std::make_unique<asio::steady_timer>(*m_acceptContext);
         for (auto& context : m_contexts) m_work.push_back(asio::make_work_guard(*context));
+        m_acceptWork.emplace(asio::make_work_guard(*m_acceptContext));
         m_routes.clear();
         m_nextContext = 0;
         m_acceptingSends = true;
@@ -118,7 +123,14 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
             break;  // fewer workers than planned still serve; none is a failed start
         }
     }
-    if (m_threads.empty()) {
+    if (!m_threads.empty()) {
+        try {
+            m_acceptThread = std::thread([loop = m_acceptContext.get()] { loop->run(); });
+        } catch (const std::system_error&) {
+            // No accepting without its thread: a failed start like one without I/O threads.
+        }
+    }
+    if (m_threads.empty() || !m_acceptThread.joinable()) {
         stop();
         return false;
     }
@@ -128,7 +140,7 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
         while (m_work.size() > m_threads.size()) m_work.pop_back();
         m_contexts.resize(m_threads.size());
     }
-    asio::post(*m_contexts.front(), [this] { acceptNext(); });
+    asio::post(*m_acceptContext, [this] { acceptNext(); });
     return true;
 }
 
@@ -141,7 +153,10 @@ std::vector<sockaddr_in> CTcpServer::stop() {
     }
     // With the I/O threads gone, sockets can be closed from here without their loops.
     m_work.clear();
+    m_acceptWork.reset();
+    if (m_acceptContext) m_acceptContext->stop();
     for (auto& context : m_contexts) context->stop();
+    if (m_acceptThread.joinable()) m_acceptThread.join();
     for (auto& thread : m_threads) thread.join();
     m_threads.clear();
     if (m_refusalsUnlogged > 0) logRefusals();
@@ -169,9 +184,10 @@ std::vector<sockaddr_in> CTcpServer::stop() {
     m_routes.clear();
     m_acceptRetry.reset();
     m_acceptor.reset();
-    // Pending handlers hold connections. An accept handler on the first loop may hold a
-    // socket of another loop, so the first loop goes first; every other handler only holds
-    // connections of its own loop.
+    // Pending handlers hold connections. An accept handler may hold a socket of an I/O loop,
+    // so the accepting loop goes first; every other handler only holds connections of its own
+    // loop.
+    m_acceptContext.reset();
     for (auto& context : m_contexts) context.reset();
     m_contexts.clear();
     m_port = 0;

@@ -40,6 +40,9 @@ options:
   --port N               console port (default 6000)
   --count N              number of devices (default 1)
   --first-id N           device id of the first device; the others count up (default 1)
+  --first-address N      the first device connects from the N-th loopback address counted
+                         from 127.0.0.2 (default 0), so that fleets in several processes
+                         take distinct addresses
   --groups N             spread the devices round-robin over groups 1..N, numbered 1, 2, ...
                          within each group; 0 puts them in no group (default 6, at most 6)
   --mode MODE            parallel, serial or mixed: odd groups parallel, even groups serial
@@ -93,6 +96,8 @@ FleetOptions parseFleetOptions(const std::vector<std::string>& args) {
             ok = value(text) && parseNumber<std::size_t>(text, options.count, 1, 60000);
         } else if (arg == "--first-id") {
             ok = value(text) && parseNumber<std::uint16_t>(text, options.firstId, 0, 65535);
+        } else if (arg == "--first-address") {
+            ok = value(text) && parseNumber<std::size_t>(text, options.firstAddress, 0, 1000000);
         } else if (arg == "--groups") {
             ok = value(text) && parseNumber<unsigned>(text, options.groups, 0, 6);
         } else if (arg == "--no-step-done") {

@@ -244,6 +244,7 @@ TEST(SimFleetLayout, LoopbackAddressesSkipNetworkAndBroadcastOctets) {
     EXPECT_EQ(simtcp::loopbackAddress(0), "127.0.0.2");
     EXPECT_EQ(simtcp::loopbackAddress(252), "127.0.0.254");
     EXPECT_EQ(simtcp::loopbackAddress(253), "127.0.1.1");
+    EXPECT_EQ(simtcp::loopbackAddress(20000), "127.0.78.190");
     std::set<std::string> unique;
     for (std::size_t i = 0; i < 1000; ++i) unique.insert(simtcp::loopbackAddress(i));
     EXPECT_EQ(unique.size(), 1000u);
@@ -280,6 +281,7 @@ TEST(FleetCommandLine, ParsesTheFleetModeAndRejectsBadValues) {
     EXPECT_EQ(simtcp::parseFleetOptions({"--count", "40", "--connections", "10"}).connections, 10u);
     EXPECT_FALSE(simtcp::parseFleetOptions({"--count", "3", "--connections", "4"}).error.empty());
     EXPECT_TRUE(simtcp::parseFleetOptions({"--idle"}).idle);
+    EXPECT_EQ(simtcp::parseFleetOptions({"--first-address", "9000"}).firstAddress, 9000u);
     EXPECT_FALSE(simtcp::parseFleetOptions({"--idle", "--silent"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--no-step-done", "x"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--groups", "7"}).error.empty());

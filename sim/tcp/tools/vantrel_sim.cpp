@@ -101,8 +101,13 @@ int main(int argc, char** argv) {
                      connections, static_cast<unsigned long long>(descriptors));
     }
 
-    const auto configs =
+    auto configs =
         simtcp::makeFleetConfigs(options.count, options.firstId, options.groups, options.mode);
+    if (options.firstAddress > 0) {
+        for (std::size_t i = 0; i < configs.size(); ++i) {
+            configs[i].sourceAddress = simtcp::loopbackAddress(options.firstAddress + i);
+        }
+    }
     if (options.idle) return runIdleFleet(options, signals, configs, connections);
 
     simtcp::SimFleet fleet(options.host, options.port, options.threads);

@@ -15,6 +15,9 @@ struct FleetOptions {
     std::uint16_t port = 6000;
     std::size_t count = 1;
     std::uint16_t firstId = 1;
+    // The first device connects from loopbackAddress(firstAddress): fleets in several
+    // processes take distinct addresses.
+    std::size_t firstAddress = 0;
     unsigned groups = 6;
     GroupMode mode = GroupMode::Mixed;
     unsigned threads = 1;
