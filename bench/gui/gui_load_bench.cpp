@@ -1,5 +1,6 @@
 // The real program at scale: vantrel (Release, offscreen) in its own process, the simulated
-// fleet in this one. Measures, through the program's probe and /proc:
+// fleet in this one (idle devices on the light engine for the sizes, full simulated devices
+// under status load). Measures, through the program's probe and /proc:
 //   - for each fleet size: time until every device has its row, idle CPU share, RSS, and the
 //     console's CPU per heartbeat round trip (idle CPU above the empty program's, divided by
 //     the heartbeats the devices answered);
@@ -28,6 +29,7 @@
 #include "missing_devices.h"
 #include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
+#include "simtcp/idle_fleet.h"
 #include "simtcp/sim_fleet.h"
 
 using namespace guibench;
@@ -93,11 +95,19 @@ std::unique_ptr<simtcp::SimFleet> makeFleet(const Program& program, int count) {
     return fleet;
 }
 
-std::uint64_t heartbeats(simtcp::SimFleet& fleet) {
-    std::uint64_t total = 0;
-    for (std::size_t i = 0; i < fleet.size(); ++i) {
-        total += fleet.device(i).received(protocol::NET_CMD_HEARTBEAT);
+// An idle fleet for the size measurements: it costs the machine little beside the program.
+std::unique_ptr<simtcp::IdleFleet> makeIdleFleet(const Program& program, int count) {
+    auto fleet = std::make_unique<simtcp::IdleFleet>("127.0.0.1", program.port, 2);
+    for (int i = 0; i < count; ++i) {
+        fleet->add(simtcp::makeDeviceConfig(static_cast<std::size_t>(i),
+                                            static_cast<std::uint16_t>(1 + i)));
     }
+    return fleet;
+}
+
+std::uint64_t heartbeats(const simtcp::IdleFleet& fleet) {
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < fleet.size(); ++i) total += fleet.counts(i).heartbeats;
     return total;
 }
 
@@ -164,7 +174,7 @@ SizeResult measureSize(const Options& options, int devices) {
     }
     std::this_thread::sleep_for(2s);
     result.emptyCpu = cpuShare(program.pid, std::max(options.idleSeconds / 2, 5));
-    auto fleet = makeFleet(program, devices);
+    auto fleet = makeIdleFleet(program, devices);
     const long long startedMs = nowMs();
     fleet->start();
     result.registered = program.waitRows(devices, std::chrono::seconds(options.registerSeconds));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "protocol/frame_types.h"
+#include "simtcp/idle_fleet.h"
 #include "simtcp/sim_fleet.h"
 
 namespace guibench {
@@ -37,16 +38,21 @@ std::vector<std::string> logRowsAbout(sqlite3* db, unsigned id, const std::strin
     return rows;
 }
 
-}  // namespace
+// What the report needs of one device, whichever kind of fleet it belongs to.
+struct DeviceView {
+    unsigned id;
+    std::string address;
+    bool connected;
+    unsigned connects;
+    unsigned closedByPeer;
+    std::uint64_t heartbeats;
+};
 
-std::string describeMissingDevices(simtcp::SimFleet& fleet, const std::string& logDatabase,
-                                   std::size_t limit) {
-    std::vector<std::size_t> missing;
-    for (std::size_t i = 0; i < fleet.size(); ++i) {
-        const simtcp::SimDevice& device = fleet.device(i);
-        if (!device.state().connected || device.received(protocol::NET_CMD_HEARTBEAT) == 0) {
-            missing.push_back(i);
-        }
+std::string describe(const std::vector<DeviceView>& devices, const std::string& logDatabase,
+                     std::size_t limit) {
+    std::vector<const DeviceView*> missing;
+    for (const DeviceView& device : devices) {
+        if (!device.connected || device.heartbeats == 0) missing.push_back(&device);
     }
     if (missing.empty()) return {};
     sqlite3* db = nullptr;
@@ -56,25 +62,47 @@ std::string describeMissingDevices(simtcp::SimFleet& fleet, const std::string& l
     }
     std::ostringstream text;
     text << missing.size() << " devices not supervised:";
-    for (std::size_t i = 0; i < missing.size() && i < 200; ++i) {
-        text << ' ' << fleet.device(missing[i]).id();
-    }
+    for (std::size_t i = 0; i < missing.size() && i < 200; ++i) text << ' ' << missing[i]->id;
     if (missing.size() > 200) text << " ...";
     text << '\n';
     for (std::size_t i = 0; i < missing.size() && i < limit; ++i) {
-        const simtcp::SimDevice& device = fleet.device(missing[i]);
-        const simtcp::DeviceState state = device.state();
-        const std::string& address = device.config().sourceAddress;
-        text << "  device " << device.id() << " from " << address
-             << (state.connected ? ": connected" : ": not connected") << ", " << state.connects
-             << " connects, " << state.closedByPeer << " closed by the console, "
-             << device.received(protocol::NET_CMD_HEARTBEAT) << " heartbeats\n";
-        for (const std::string& row : logRowsAbout(db, device.id(), address)) {
+        const DeviceView& device = *missing[i];
+        text << "  device " << device.id << " from " << device.address
+             << (device.connected ? ": connected" : ": not connected") << ", " << device.connects
+             << " connects, " << device.closedByPeer << " closed by the console, "
+             << device.heartbeats << " heartbeats\n";
+        for (const std::string& row : logRowsAbout(db, device.id, device.address)) {
             text << "    log: " << row << '\n';
         }
     }
     sqlite3_close(db);
     return text.str();
+}
+
+}  // namespace
+
+std::string describeMissingDevices(simtcp::SimFleet& fleet, const std::string& logDatabase,
+                                   std::size_t limit) {
+    std::vector<DeviceView> devices;
+    for (std::size_t i = 0; i < fleet.size(); ++i) {
+        const simtcp::SimDevice& device = fleet.device(i);
+        const simtcp::DeviceState state = device.state();
+        devices.push_back({device.id(), device.config().sourceAddress, state.connected,
+                           state.connects, state.closedByPeer,
+                           device.received(protocol::NET_CMD_HEARTBEAT)});
+    }
+    return describe(devices, logDatabase, limit);
+}
+
+std::string describeMissingDevices(const simtcp::IdleFleet& fleet, const std::string& logDatabase,
+                                   std::size_t limit) {
+    std::vector<DeviceView> devices;
+    for (std::size_t i = 0; i < fleet.size(); ++i) {
+        const simtcp::IdleDeviceCounts counts = fleet.counts(i);
+        devices.push_back({fleet.config(i).id, fleet.config(i).sourceAddress, counts.connected,
+                           counts.connects, counts.closedByPeer, counts.heartbeats});
+    }
+    return describe(devices, logDatabase, limit);
 }
 
 }  // namespace guibench

@@ -7,8 +7,9 @@
 #include <string>
 
 namespace simtcp {
+class IdleFleet;
 class SimFleet;
-}
+}  // namespace simtcp
 
 namespace guibench {
 
@@ -17,6 +18,8 @@ namespace guibench {
 // console's log rows about its id and address from the database `logDatabase`. Empty when
 // every device is connected and supervised.
 std::string describeMissingDevices(simtcp::SimFleet& fleet, const std::string& logDatabase,
+                                   std::size_t limit = 20);
+std::string describeMissingDevices(const simtcp::IdleFleet& fleet, const std::string& logDatabase,
                                    std::size_t limit = 20);
 
 }  // namespace guibench

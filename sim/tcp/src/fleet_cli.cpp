@@ -59,7 +59,8 @@ options:
   --idle                 devices only register and answer heartbeats, on a lighter engine
                          for scale runs: switching orders are ignored (not with --silent,
                          --heartbeat-delay, --no-step-done or --verbose)
-  --seconds N            stop after N seconds (default: run until interrupted)
+  --seconds N            stop after N seconds (default: run until interrupted); SIGUSR1
+                         prints "heartbeats <n>", the heartbeats heard so far
   --verbose              print every frame received
   --help                 this text
 )";

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,12 +16,17 @@
 
 namespace {
 
-// Waits for SIGINT/SIGTERM, or for SIGALRM after `seconds`; the signals are blocked in every
-// thread, so only this wait sees them.
-void waitForEnd(const sigset_t& signals, unsigned seconds) {
+// Waits for SIGINT/SIGTERM, or for SIGALRM after `seconds`; each SIGUSR1 meanwhile prints
+// "heartbeats <n>", the heartbeats heard so far. The signals are blocked in every thread, so
+// only this wait sees them.
+void waitForEnd(const sigset_t& signals, unsigned seconds,
+                const std::function<std::uint64_t()>& heartbeats) {
     if (seconds > 0) alarm(seconds);
     int received = 0;
-    sigwait(&signals, &received);
+    while (sigwait(&signals, &received) == 0 && received == SIGUSR1) {
+        std::printf("heartbeats %llu\n", static_cast<unsigned long long>(heartbeats()));
+        std::fflush(stdout);
+    }
 }
 
 // A large fleet needs a descriptor per connection: the soft limit goes up to the hard one.
@@ -58,7 +64,11 @@ int runIdleFleet(const simtcp::FleetOptions& options, const sigset_t& signals,
                 options.count, options.firstId, options.firstId + options.count - 1, connections,
                 options.host.c_str(), options.port);
     std::fflush(stdout);
-    waitForEnd(signals, options.seconds);
+    waitForEnd(signals, options.seconds, [&fleet] {
+        std::uint64_t total = 0;
+        for (std::size_t i = 0; i < fleet.size(); ++i) total += fleet.counts(i).heartbeats;
+        return total;
+    });
     fleet.stop();
     for (std::size_t i = 0; i < fleet.size(); ++i) {
         const simtcp::IdleDeviceCounts counts = fleet.counts(i);
@@ -89,6 +99,7 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGALRM);
+    sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     const std::size_t connections =
@@ -154,7 +165,13 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
 
-    waitForEnd(signals, options.seconds);
+    waitForEnd(signals, options.seconds, [&fleet] {
+        std::uint64_t total = 0;
+        for (std::size_t i = 0; i < fleet.size(); ++i) {
+            total += fleet.device(i).received(protocol::NET_CMD_HEARTBEAT);
+        }
+        return total;
+    });
     fleet.stop();
 
     for (std::size_t i = 0; i < fleet.size(); ++i) {
