@@ -15,7 +15,8 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_SANITIZE= \
     -DVANTREL_BUILD_GUI=OFF -DVANTREL_BUILD_BENCH=ON >/dev/null
 cmake --build "$dir" -j "${VANTREL_JOBS:-$(nproc)}" \
     --target e2e_bench e2e_fleet vantrel-sim logbase_bench chronrun_scan_bench mqtt_bench \
-    gui_offline_bench gui_load_bench chronrun_task_view_bench web_bench web_status_fleet
+    gui_offline_bench gui_load_bench gui_fleet_bench chronrun_task_view_bench web_bench \
+    web_status_fleet
 bin=$dir/bin
 # The real program, with its window, in a build of its own (with the scale tools beside it).
 gui_dir=build-bench-gui
@@ -31,6 +32,8 @@ echo "== the real program (Release, offscreen): devices offline at once"
 "$bin/gui_offline_bench" "$gui_dir/bin/vantrel" "$bin/vantrel-sim" | tee "$out/gui.txt"
 echo "== the real program (Release, offscreen): 1000 and 5000 devices, 2000 status frames/s"
 "$bin/gui_load_bench" "$gui_dir/bin/vantrel" | tee "$out/load.txt"
+echo "== the real program (Release, offscreen): 20,000 devices from idle vantrel-sim processes"
+"$bin/gui_fleet_bench" "$gui_dir/bin/vantrel" "$bin/vantrel-sim" | tee "$out/fleet.txt"
 echo "== log store: InsertLogOb from 8 threads, one-day query over 1,000,000 rows"
 "$bin/logbase_bench" 50000 1000000 | tee "$out/log.txt"
 echo "== timed-task scan, 1000 tasks"
@@ -55,6 +58,7 @@ BENCH_BIN=$gui_dir/bin bench/link_scale.sh | tee "$out/scale.txt"
     sed -n '/^TABLE$/,$p' "$out/e2e.txt" | tail -n +2
     sed -n '/^TABLE$/,$p' "$out/gui.txt" | tail -n +2
     sed -n '/^TABLE$/,$p' "$out/load.txt" | tail -n +2
+    sed -n '/^TABLE$/,$p' "$out/fleet.txt" | tail -n +2
     awk '
         /calls:/ { rate = $2 }
         /time per call:/ { for (i = 1; i <= NF; i++) if ($i == "p99") p99 = $(i + 1) }

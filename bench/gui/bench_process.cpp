@@ -27,7 +27,8 @@ long long nowNs() {
         .count();
 }
 
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
+pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv,
+            const std::string& output) {
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -38,7 +39,8 @@ pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>
     envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = 0;
     const int failed =
         posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());

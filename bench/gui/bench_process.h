@@ -16,9 +16,10 @@ using Clock = std::chrono::steady_clock;
 long long nowMs();
 long long nowNs();
 
-// Starts a program with `extraEnv` added to this one's environment; its output is discarded.
-// Exits the benchmark when the program cannot start.
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv);
+// Starts a program with `extraEnv` added to this one's environment; its standard output goes
+// to `output` (discarded by default). Exits the benchmark when the program cannot start.
+pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv,
+            const std::string& output = "/dev/null");
 
 std::uint16_t freePort();
 

@@ -118,27 +118,26 @@ int numberEntryIndex(const DeviceRow& row) {
 }
 
 int DeviceTable::findRow(std::uint16_t id) const {
-    const auto it = m_rowOf.find(id);
-    return it == m_rowOf.end() ? -1 : it->second;
+    return m_rowOf[id];
 }
 
 bool DeviceTable::rowOnline(std::uint16_t id) const {
     const int index = findRow(id);
-    return index >= 0 && m_rows[index].online;
+    return index >= 0 && m_rows[index]->online;
 }
 
 bool DeviceTable::removeOfflineRow(std::uint16_t id) {
     const int index = findRow(id);
-    if (index < 0 || m_rows[index].online) return false;
+    if (index < 0 || m_rows[index]->online) return false;
     m_rows.erase(m_rows.begin() + index);
-    m_rowOf.erase(id);
+    m_rowOf[id] = -1;
     reindexFrom(index);
     if (m_observer) m_observer->rowsRemoved({index});
     return true;
 }
 
 void DeviceTable::reindexFrom(int index) {
-    for (int i = index; i < rowCount(); ++i) m_rowOf[m_rows[i].id] = i;
+    for (int i = index; i < rowCount(); ++i) m_rowOf[m_rows[i]->id] = i;
 }
 
 namespace {
@@ -196,7 +195,7 @@ void DeviceTable::setSortOrder(int column, bool ascending) {
     m_sortColumn = column;
     m_sortAscending = ascending;
     std::stable_sort(m_rows.begin(), m_rows.end(),
-                     [this](const DeviceRow& a, const DeviceRow& b) { return rowLess(a, b); });
+                     [this](const auto& a, const auto& b) { return rowLess(*a, *b); });
     reindexFrom(0);
     if (m_observer) m_observer->rowsReordered();
 }
@@ -248,7 +247,7 @@ void DeviceTable::fillRow(DeviceRow& row, const DeviceSnapshot& device) {
 
 void DeviceTable::addRow(std::uint16_t id) {
     const int existing = findRow(id);
-    if (existing >= 0 && m_rows[existing].online) {
+    if (existing >= 0 && m_rows[existing]->online) {
         logEvent(logcode::kFailure, logcode::kDeviceLink,
                  "注册;列表中已存在设备:" + std::to_string(int{id}));
         return;
@@ -258,17 +257,19 @@ void DeviceTable::addRow(std::uint16_t id) {
 
     if (existing >= 0) {
         // A row kept offline comes back to life where it stands, with its serial number.
-        fillRow(m_rows[existing], *device);
+        fillRow(*m_rows[existing], *device);
         if (m_observer) m_observer->rowChanged(existing);
     } else {
         DeviceRow row;
         row.serial = rowCount() + 1;
         fillRow(row, *device);
-        const auto place = std::upper_bound(
-            m_rows.begin(), m_rows.end(), row,
-            [this](const DeviceRow& a, const DeviceRow& b) { return rowLess(a, b); });
+        const auto place =
+            std::upper_bound(m_rows.begin(), m_rows.end(), row,
+                             [this](const DeviceRow& a, const std::unique_ptr<DeviceRow>& b) {
+                                 return rowLess(a, *b);
+                             });
         const int index = static_cast<int>(place - m_rows.begin());
-        m_rows.insert(place, std::move(row));
+        m_rows.insert(place, std::make_unique<DeviceRow>(std::move(row)));
         reindexFrom(index);
         if (m_observer) m_observer->rowInserted(index);
     }
@@ -279,8 +280,8 @@ void DeviceTable::refreshRow(std::uint16_t id) {
     const int index = findRow(id);
     if (index < 0) return;
     const auto device = snapshotDevice(id);
-    if (!device || device->record != m_rows[index].record) return;
-    takeReport(m_rows[index], *device);
+    if (!device || device->record != m_rows[index]->record) return;
+    takeReport(*m_rows[index], *device);
     if (m_observer) m_observer->rowChanged(index);
 }
 
@@ -299,17 +300,17 @@ void DeviceTable::removeStaleRows(std::uint16_t id) {
             const auto it = stored.find(row.id);
             return it != stored.end() && it->second == row.record.get();
         };
-        if (!m_rows[index].online || current(m_rows[index])) return;
+        if (!m_rows[index]->online || current(*m_rows[index])) return;
         for (int i = 0; i < rowCount(); ++i) {
             // Rows already kept offline were told about when they went.
-            if (m_rows[i].online && !current(m_rows[i])) removed.push_back(i);
+            if (m_rows[i]->online && !current(*m_rows[i])) removed.push_back(i);
         }
     }
     if (m_keepOffline) {
         const auto now = m_loss.clock ? m_loss.clock() : std::chrono::system_clock::now();
         std::vector<DeviceRow> lost;
         for (int i : removed) {
-            DeviceRow& row = m_rows[i];
+            DeviceRow& row = *m_rows[i];
             row.online = false;
             row.lostAt = now;
             if (m_observer) m_observer->rowChanged(i);
@@ -321,20 +322,20 @@ void DeviceTable::removeStaleRows(std::uint16_t id) {
     }
     std::vector<DeviceRow> gone;
     gone.reserve(removed.size());
-    std::vector<DeviceRow> kept;
+    std::vector<std::unique_ptr<DeviceRow>> kept;
     kept.reserve(m_rows.size() - removed.size());
     std::size_t next = 0;
     for (int i = 0; i < rowCount(); ++i) {
         if (next < removed.size() && removed[next] == i) {
-            gone.push_back(std::move(m_rows[i]));
+            m_rowOf[m_rows[i]->id] = -1;
+            gone.push_back(std::move(*m_rows[i]));
             ++next;
         } else {
             kept.push_back(std::move(m_rows[i]));
         }
     }
     m_rows = std::move(kept);
-    m_rowOf.clear();
-    for (int i = 0; i < rowCount(); ++i) m_rowOf[m_rows[i].id] = i;
+    reindexFrom(0);
     if (m_observer) m_observer->rowsRemoved(removed);
     logRemoved(gone);
     reportLost(gone);
@@ -370,8 +371,8 @@ std::optional<bool> DeviceTable::ledClickTarget(std::uint16_t id, int channelInd
 
 void DeviceTable::onButtonCellClicked(std::uint16_t id, int column) {
     const int row = findRow(id);
-    if (row < 0 || !m_rows[row].online) return;
-    const DeviceRow& device = m_rows[row];
+    if (row < 0 || !m_rows[row]->online) return;
+    const DeviceRow& device = *m_rows[row];
     if (column == ColMode) {
         m_channel.SendSetMode(device.id, device.mode == 0 ? 1 : 0);
     } else if (column == ColOnOff) {
@@ -380,8 +381,8 @@ void DeviceTable::onButtonCellClicked(std::uint16_t id, int column) {
 }
 
 void DeviceTable::onComboCellChanged(int row, int column, int comboIndex) {
-    if (row < 0 || row >= rowCount() || !m_rows[row].online) return;
-    DeviceRow& device = m_rows[row];
+    if (row < 0 || row >= rowCount() || !m_rows[row]->online) return;
+    DeviceRow& device = *m_rows[row];
     if (column == ColGroup) {
         if (comboIndex < 0 || comboIndex >= static_cast<int>(groupComboEntries().size())) return;
         device.shownGroup = static_cast<std::uint8_t>(comboIndex);

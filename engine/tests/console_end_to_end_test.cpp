@@ -112,6 +112,32 @@ TEST_F(ConsoleEndToEndTest, RowNumbersAfterRemovalAreNotRenumbered) {
     EXPECT_EQ(cell(2, ColDeviceId), "4");
 }
 
+TEST_F(ConsoleEndToEndTest, RowsOfAFleetRegisteringInNoIdOrderStandInIdOrderAndAreFoundById) {
+    constexpr int kDevices = 30;
+    for (int i = 0; i < kDevices; ++i)
+        addDevice(static_cast<std::uint16_t>(1 + i * 7 % kDevices), 0, 0, 0);
+    fleet->start();
+    ASSERT_TRUE(console->waitRows(kDevices));
+    const auto expectIndexed = [this](int rows) {
+        console->onGui([&] {
+            ASSERT_EQ(console->table.rowCount(), rows);
+            for (int i = 0; i < rows; ++i) {
+                const std::uint16_t id = console->table.row(i).id;
+                if (i > 0) {
+                    EXPECT_LT(console->table.row(i - 1).id, id);
+                }
+                EXPECT_EQ(console->table.findRow(id), i) << id;
+            }
+        });
+    };
+    expectIndexed(kDevices);
+    const auto notice = protocol::buildOfflineNotice(15);
+    CDeviceChannel::OnNetData(15, {}, notice.data(), static_cast<std::int32_t>(notice.size()));
+    ASSERT_TRUE(console->waitRows(kDevices - 1));
+    expectIndexed(kDevices - 1);
+    console->onGui([this] { EXPECT_EQ(console->table.findRow(15), -1); });
+}
+
 // A window busy in a long handler: the test releases it when it is done.
 class BusyWindow {
 public:

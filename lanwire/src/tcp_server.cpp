@@ -70,6 +70,7 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
 
     std::vector<std::unique_ptr<asio::io_context>> contexts;
     std::vector<std::unique_ptr<SocketPoller>> pollers;
+    std::unique_ptr<asio::io_context> acceptContext;
     try {
         for (unsigned i = 0; i < threads; ++i) {
             contexts.push_back(std::make_unique<asio::io_context>(1));
@@ -78,12 +79,14 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
             asio::steady_timer opensTheReactor(*contexts.back());
             pollers.push_back(std::make_unique<SocketPoller>(*contexts.back()));
         }
+        acceptContext = std::make_unique<asio::io_context>(1);
+        asio::steady_timer opensTheReactor(*acceptContext);
     } catch (const std::system_error&) {
         pollers.clear();
         m_running = false;
         return false;
     }
-    auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(*contexts.front());
+    auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(*acceptContext);
     std::error_code error;
     const asio::ip::tcp::endpoint endpoint(asio::ip::tcp::v4(), port);
     acceptor->open(endpoint.protocol(), error);
@@ -101,9 +104,11 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
         std::scoped_lock guard(m_connectionLock, m_sendLock);
         m_contexts = std::move(contexts);
         m_pollers = std::move(pollers);
+        m_acceptContext = std::move(acceptContext);
         m_acceptor = std::move(acceptor);
-        m_acceptRetry = std::make_unique<asio::steady_timer>(*m_contexts.front());
+        m_acceptRetry = std::make_unique<asio::steady_timer>(*m_acceptContext);
         for (auto& context : m_contexts) m_work.push_back(asio::make_work_guard(*context));
+        m_acceptWork.emplace(asio::make_work_guard(*m_acceptContext));
         m_routes.clear();
         m_nextContext = 0;
         m_acceptingSends = true;
@@ -123,7 +128,14 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
             break;  // fewer workers than planned still serve; none is a failed start
         }
     }
-    if (m_threads.empty()) {
+    if (!m_threads.empty()) {
+        try {
+            m_acceptThread = std::thread([loop = m_acceptContext.get()] { loop->run(); });
+        } catch (const std::system_error&) {
+            // No accepting without its thread: a failed start like one without I/O threads.
+        }
+    }
+    if (m_threads.empty() || !m_acceptThread.joinable()) {
         stop();
         return false;
     }
@@ -134,7 +146,7 @@ bool CTcpServer::start(std::uint16_t port, DataHandler handler, ServerConfig con
         m_pollers.resize(m_threads.size());
         m_contexts.resize(m_threads.size());
     }
-    asio::post(*m_contexts.front(), [this] { acceptNext(); });
+    asio::post(*m_acceptContext, [this] { acceptNext(); });
     return true;
 }
 
@@ -147,7 +159,10 @@ std::vector<sockaddr_in> CTcpServer::stop() {
     }
     // With the I/O threads gone, sockets can be closed from here without their loops.
     m_work.clear();
+    m_acceptWork.reset();
+    if (m_acceptContext) m_acceptContext->stop();
     for (auto& context : m_contexts) context->stop();
+    if (m_acceptThread.joinable()) m_acceptThread.join();
     for (auto& thread : m_threads) thread.join();
     m_threads.clear();
     if (m_refusalsUnlogged > 0) logRefusals();
@@ -175,10 +190,12 @@ std::vector<sockaddr_in> CTcpServer::stop() {
     m_routes.clear();
     m_acceptRetry.reset();
     m_acceptor.reset();
-    // Pending handlers hold connections. An accept handler on the first loop may hold a
-    // socket of another loop, so the first loop goes first; every other handler only holds
-    // connections of its own loop. The pollers watch descriptors of the loops: they go first.
+    // Pending handlers hold connections. An accept handler may hold a socket of an I/O loop,
+    // so the accepting loop goes before the I/O loops; every other handler only holds
+    // connections of its own loop. The pollers watch descriptors of the I/O loops: they go
+    // first.
     m_pollers.clear();
+    m_acceptContext.reset();
     for (auto& context : m_contexts) context.reset();
     m_contexts.clear();
     m_port = 0;

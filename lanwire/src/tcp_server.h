@@ -136,13 +136,19 @@ private:
     std::atomic<bool> m_running{false};
     std::atomic<std::uint16_t> m_port{0};
     // One event loop per I/O thread, replaced on each start; reset only with both locks held,
-    // so that a thread holding either lock may post to them. The first also runs the acceptor.
+    // so that a thread holding either lock may post to them.
     std::vector<std::unique_ptr<asio::io_context>> m_contexts;
     std::vector<std::unique_ptr<SocketPoller>> m_pollers;  // one per event loop
     std::vector<asio::executor_work_guard<asio::io_context::executor_type>> m_work;
+    std::vector<std::thread> m_threads;
+    // The acceptor runs on a loop and thread of its own: a fleet that connects at once is
+    // taken off the kernel's listen queue however busy the connections keep the I/O loops (a
+    // full queue drops connection attempts, and the devices retry only after 1, 3, 7, 15 s).
+    std::unique_ptr<asio::io_context> m_acceptContext;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_acceptWork;
+    std::thread m_acceptThread;
     std::unique_ptr<asio::ip::tcp::acceptor> m_acceptor;
     std::unique_ptr<asio::steady_timer> m_acceptRetry;
-    std::vector<std::thread> m_threads;
     std::size_t m_nextContext = 0;  // round robin of new connections; accept handler only
     // Refusals for the descriptor reserve not yet logged, and when they were last logged;
     // accept handler (and stop, once the loops have ended) only.

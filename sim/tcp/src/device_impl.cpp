@@ -124,6 +124,12 @@ void SimDevice::Impl::doConnect() {
                 ++s.connects;
             });
             self->emit(self->registrationFrame());
+            const Knobs knobs = self->currentKnobs();
+            if (knobs.registerGatewayIds) {
+                for (const std::uint16_t id : knobs.gatewayIds) {
+                    self->emit(self->registrationFrame(id));
+                }
+            }
             self->flush();
             self->readNext(generation);
         });
@@ -302,14 +308,30 @@ void SimDevice::Impl::step(unsigned stepGeneration, std::uint8_t command, bool o
 // ---- writing ----
 
 std::vector<std::uint8_t> SimDevice::Impl::registrationFrame() {
+    return registrationFrame(m_config.id);
+}
+
+std::vector<std::uint8_t> SimDevice::Impl::registrationFrame(std::uint16_t id) {
     const DeviceState s = state();
     protocol::RegisterPayload reg;
-    reg.header.deviceId = m_config.id;
-    reg.name = m_config.name;
-    reg.ipAddress = m_config.ipAddress;
+    reg.header.deviceId = id;
+    if (id == m_config.id) {
+        reg.name = m_config.name;
+        reg.ipAddress = m_config.ipAddress;
+        reg.mac = m_config.mac;
+    } else {
+        // A device behind the gateway: its own name, address word and MAC, as makeDeviceConfig.
+        reg.name = "SIM" + std::to_string(id);
+        reg.ipAddress = 0xC0A80000u | id;
+        reg.mac = {0x02,
+                   0x56,
+                   0x54,
+                   0x00,
+                   static_cast<std::uint8_t>(id >> 8),
+                   static_cast<std::uint8_t>(id & 0xFF)};
+    }
     reg.mask = m_config.mask;
     reg.gateway = m_config.gateway;
-    reg.mac = m_config.mac;
     reg.group = s.group;
     reg.mode = s.mode;
     reg.number = s.number;

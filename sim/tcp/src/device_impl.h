@@ -67,7 +67,9 @@ private:
     void enqueueShaped(std::vector<std::uint8_t> bytes);
     void pumpWrites();
 
+    // The registration of this device, or of gateway id `id` behind it.
     std::vector<std::uint8_t> registrationFrame();
+    std::vector<std::uint8_t> registrationFrame(std::uint16_t id);
     void updateState(const std::function<void(DeviceState&)>& change);
     Knobs currentKnobs() const;
 

@@ -40,8 +40,9 @@ options:
   --port N               console port (default 6000)
   --count N              number of devices (default 1)
   --first-id N           device id of the first device; the others count up (default 1)
-  --address-offset N     the first device connects from the address N places after
-                         127.0.0.2 (default 0), so a second fleet can run beside the first
+  --first-address N      the first device connects from the N-th loopback address counted
+                         from 127.0.0.2 (default 0), so that fleets in several processes
+                         take distinct addresses
   --groups N             spread the devices round-robin over groups 1..N, numbered 1, 2, ...
                          within each group; 0 puts them in no group (default 6, at most 6)
   --mode MODE            parallel, serial or mixed: odd groups parallel, even groups serial
@@ -52,7 +53,14 @@ options:
   --no-step-done ID      the device with this id carries out switching orders but never
                          reports its step done (repeatable)
   --threads N            network threads of the simulator (default 1)
-  --seconds N            stop after N seconds (default: run until interrupted)
+  --connections N        spread the devices over N connections: each connects as its first
+                         device and registers and answers heartbeats for the others behind it,
+                         ids going round-robin (default: one connection per device)
+  --idle                 devices only register and answer heartbeats, on a lighter engine
+                         for scale runs: switching orders are ignored (not with --silent,
+                         --heartbeat-delay, --no-step-done or --verbose)
+  --seconds N            stop after N seconds (default: run until interrupted); SIGUSR1
+                         prints "heartbeats <n>", the heartbeats heard so far
   --verbose              print every frame received
   --help                 this text
 )";
@@ -79,6 +87,8 @@ FleetOptions parseFleetOptions(const std::vector<std::string>& args) {
             options.silent = true;
         } else if (arg == "--verbose") {
             options.verbose = true;
+        } else if (arg == "--idle") {
+            options.idle = true;
         } else if (arg == "--host") {
             ok = value(options.host);
         } else if (arg == "--port") {
@@ -87,8 +97,8 @@ FleetOptions parseFleetOptions(const std::vector<std::string>& args) {
             ok = value(text) && parseNumber<std::size_t>(text, options.count, 1, 60000);
         } else if (arg == "--first-id") {
             ok = value(text) && parseNumber<std::uint16_t>(text, options.firstId, 0, 65535);
-        } else if (arg == "--address-offset") {
-            ok = value(text) && parseNumber<std::size_t>(text, options.addressOffset, 0, 60000);
+        } else if (arg == "--first-address") {
+            ok = value(text) && parseNumber<std::size_t>(text, options.firstAddress, 0, 1000000);
         } else if (arg == "--groups") {
             ok = value(text) && parseNumber<unsigned>(text, options.groups, 0, 6);
         } else if (arg == "--no-step-done") {
@@ -97,6 +107,8 @@ FleetOptions parseFleetOptions(const std::vector<std::string>& args) {
             if (ok) options.noStepDone.push_back(id);
         } else if (arg == "--threads") {
             ok = value(text) && parseNumber<unsigned>(text, options.threads, 1, 64);
+        } else if (arg == "--connections") {
+            ok = value(text) && parseNumber<std::size_t>(text, options.connections, 1, 60000);
         } else if (arg == "--seconds") {
             ok = value(text) && parseNumber<unsigned>(text, options.seconds, 0, 86400 * 365);
         } else if (arg == "--step-delay") {
@@ -127,6 +139,15 @@ FleetOptions parseFleetOptions(const std::vector<std::string>& args) {
     in_addr parsed{};
     if (inet_pton(AF_INET, options.host.c_str(), &parsed) != 1) {
         options.error = "--host needs an IPv4 address: " + options.host;
+        return options;
+    }
+    if (options.idle && (options.silent || options.verbose || !options.noStepDone.empty() ||
+                         options.heartbeatDelay.count() != 0)) {
+        options.error = "--idle devices answer every heartbeat at once and print no frames";
+        return options;
+    }
+    if (options.connections > options.count) {
+        options.error = "--connections is more than --count";
         return options;
     }
     if (static_cast<std::size_t>(options.firstId) + options.count - 1 >

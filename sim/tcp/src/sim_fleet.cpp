@@ -9,12 +9,9 @@
 namespace simtcp {
 
 std::string loopbackAddress(std::size_t index) {
-    // Host part counted from 127.0.0.2, skipping last octets 0 and 255.
-    std::uint32_t host = 2;
-    for (std::size_t i = 0; i < index; ++i) {
-        ++host;
-        while ((host & 0xFF) == 0 || (host & 0xFF) == 0xFF) ++host;
-    }
+    // Hosts with last octets 1..254 counted from 127.0.0.1; index 0 is the second of them.
+    const std::size_t position = index + 1;
+    const auto host = static_cast<std::uint32_t>(position / 254 * 256 + 1 + position % 254);
     return "127." + std::to_string((host >> 16) & 0xFF) + "." + std::to_string((host >> 8) & 0xFF) +
            "." + std::to_string(host & 0xFF);
 }

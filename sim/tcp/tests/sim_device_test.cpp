@@ -6,6 +6,7 @@
 #include "protocol/console_frames.h"
 #include "protocol/device_frames.h"
 #include "simtcp/fleet_cli.h"
+#include "simtcp/idle_fleet.h"
 #include "simtcp/sim_fleet.h"
 #include "test_console.h"
 
@@ -145,6 +146,30 @@ TEST_F(SimDeviceTest, HeartbeatsAreAnsweredOnlyWhileTheKnobSaysSo) {
     EXPECT_EQ(device.frames(NET_CMD_HEARTBEAT).size(), 2u);
 }
 
+TEST_F(SimDeviceTest, AGatewayRegistersTheIdsBehindItAndAnswersTheirHeartbeats) {
+    simtcp::Knobs knobs;
+    knobs.gatewayIds = {0x0300, 0x0301};
+    knobs.registerGatewayIds = true;
+    startOne(knobs);
+    ASSERT_TRUE(console.wait(hasCommand(NET_CMD_REGISTER, 3)));
+    std::vector<std::uint16_t> ids;
+    for (const auto& arrival : withCommand(console.arrivals(), NET_CMD_REGISTER)) {
+        const auto reg = decodeRegister(arrival.bytes);
+        ASSERT_TRUE(reg);
+        EXPECT_EQ(arrival.peer, "127.0.0.7");
+        if (reg->header.deviceId != 0x0203) {
+            EXPECT_EQ(reg->name, "SIM" + std::to_string(reg->header.deviceId));
+        }
+        ids.push_back(reg->header.deviceId);
+    }
+    EXPECT_EQ(ids, (std::vector<std::uint16_t>{0x0203, 0x0300, 0x0301}));
+    console.send(order(NET_CMD_HEARTBEAT, 0x0301, 2));
+    ASSERT_TRUE(console.wait(hasCommand(NET_CMD_HEARTBEAT_ACK)));
+    EXPECT_EQ(
+        decodeHeader(withCommand(console.arrivals(), NET_CMD_HEARTBEAT_ACK)[0].bytes)->deviceId,
+        0x0301);
+}
+
 TEST_F(SimDeviceTest, SplitGarbageAndCoalesceKnobsShapeTheStream) {
     simtcp::Knobs knobs;
     knobs.splitSize = 7;
@@ -183,10 +208,43 @@ TEST_F(SimDeviceTest, ReconnectsAndRegistersAgainWhenTheConsoleCloses) {
     ASSERT_TRUE(device.waitState([](const auto& s) { return !s.connected; }));
 }
 
+TEST(IdleFleetTest, RegistersItsIdsAnswersTheirHeartbeatsAndComesBackWhenClosed) {
+    simtest::TestConsole console;
+    simtcp::IdleFleet fleet("127.0.0.1", console.port());
+    fleet.add(simtcp::makeDeviceConfig(5, 0x0203), {0x0300});
+    fleet.start();
+    ASSERT_TRUE(console.wait(hasCommand(NET_CMD_REGISTER, 2)));
+    std::vector<std::uint16_t> ids;
+    for (const auto& arrival : withCommand(console.arrivals(), NET_CMD_REGISTER)) {
+        EXPECT_EQ(arrival.peer, "127.0.0.7");
+        ids.push_back(decodeRegister(arrival.bytes)->header.deviceId);
+    }
+    EXPECT_EQ(ids, (std::vector<std::uint16_t>{0x0203, 0x0300}));
+    console.send(order(NET_CMD_HEARTBEAT, 0x0300, 2));
+    console.send(order(NET_CMD_CHANNEL, 0x0203, 4, 1));  // ignored
+    console.send(order(NET_CMD_HEARTBEAT, 0x0203, 2));
+    ASSERT_TRUE(console.wait(hasCommand(NET_CMD_HEARTBEAT_ACK, 2)));
+    ids.clear();
+    for (const auto& arrival : withCommand(console.arrivals(), NET_CMD_HEARTBEAT_ACK)) {
+        ids.push_back(static_cast<std::uint16_t>(decodeHeader(arrival.bytes)->deviceId));
+    }
+    EXPECT_EQ(ids, (std::vector<std::uint16_t>{0x0300, 0x0203}));
+    EXPECT_TRUE(withCommand(console.arrivals(), NET_CMD_STATUS).empty());
+    EXPECT_EQ(fleet.counts(0).heartbeats, 2u);
+
+    console.closeAll();
+    ASSERT_TRUE(console.wait(hasCommand(NET_CMD_REGISTER, 4)));
+    EXPECT_EQ(console.connections(), 2u);
+    fleet.stop();
+    EXPECT_EQ(fleet.counts(0).connects, 2u);
+    EXPECT_EQ(fleet.counts(0).closedByPeer, 1u);
+}
+
 TEST(SimFleetLayout, LoopbackAddressesSkipNetworkAndBroadcastOctets) {
     EXPECT_EQ(simtcp::loopbackAddress(0), "127.0.0.2");
     EXPECT_EQ(simtcp::loopbackAddress(252), "127.0.0.254");
     EXPECT_EQ(simtcp::loopbackAddress(253), "127.0.1.1");
+    EXPECT_EQ(simtcp::loopbackAddress(20000), "127.0.78.190");
     std::set<std::string> unique;
     for (std::size_t i = 0; i < 1000; ++i) unique.insert(simtcp::loopbackAddress(i));
     EXPECT_EQ(unique.size(), 1000u);
@@ -211,7 +269,7 @@ TEST(SimFleetLayout, DevicesSpreadRoundRobinOverGroupsWithRunningNumbers) {
 TEST(FleetCommandLine, ParsesTheFleetModeAndRejectsBadValues) {
     auto o = simtcp::parseFleetOptions({"--port", "6000", "--count", "40", "--groups", "6",
                                         "--mode", "serial", "--silent", "--no-step-done", "3",
-                                        "--no-step-done", "7", "--address-offset", "18"});
+                                        "--no-step-done", "7", "--first-address", "18"});
     EXPECT_TRUE(o.error.empty()) << o.error;
     EXPECT_EQ(o.port, 6000);
     EXPECT_EQ(o.count, 40u);
@@ -219,9 +277,15 @@ TEST(FleetCommandLine, ParsesTheFleetModeAndRejectsBadValues) {
     EXPECT_EQ(o.mode, simtcp::GroupMode::Serial);
     EXPECT_TRUE(o.silent);
     EXPECT_EQ(o.noStepDone, (std::vector<std::uint16_t>{3, 7}));
-    EXPECT_EQ(o.addressOffset, 18u);
-    EXPECT_EQ(simtcp::parseFleetOptions({}).addressOffset, 0u);
-    EXPECT_FALSE(simtcp::parseFleetOptions({"--address-offset", "-1"}).error.empty());
+    EXPECT_EQ(o.connections, 0u);
+    EXPECT_EQ(simtcp::parseFleetOptions({"--count", "40", "--connections", "10"}).connections, 10u);
+    EXPECT_FALSE(simtcp::parseFleetOptions({"--count", "3", "--connections", "4"}).error.empty());
+    EXPECT_TRUE(simtcp::parseFleetOptions({"--idle"}).idle);
+    EXPECT_EQ(simtcp::parseFleetOptions({"--first-address", "9000"}).firstAddress, 9000u);
+    EXPECT_FALSE(simtcp::parseFleetOptions({"--idle", "--silent"}).error.empty());
+    EXPECT_EQ(o.firstAddress, 18u);
+    EXPECT_EQ(simtcp::parseFleetOptions({}).firstAddress, 0u);
+    EXPECT_FALSE(simtcp::parseFleetOptions({"--first-address", "-1"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--no-step-done", "x"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--groups", "7"}).error.empty());
     EXPECT_FALSE(simtcp::parseFleetOptions({"--port", "70000"}).error.empty());

@@ -1,24 +1,84 @@
 // vantrel-sim: a fleet of simulated sequencers for demos and load tests.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "protocol/frame_types.h"
 #include "simtcp/fleet_cli.h"
+#include "simtcp/idle_fleet.h"
 
 namespace {
 
-// Waits for SIGINT/SIGTERM, or for SIGALRM after `seconds`; the signals are blocked in every
-// thread, so only this wait sees them.
-void waitForEnd(const sigset_t& signals, unsigned seconds) {
+// Waits for SIGINT/SIGTERM, or for SIGALRM after `seconds`; each SIGUSR1 meanwhile prints
+// "heartbeats <n>", the heartbeats heard so far. The signals are blocked in every thread, so
+// only this wait sees them.
+void waitForEnd(const sigset_t& signals, unsigned seconds,
+                const std::function<std::uint64_t()>& heartbeats) {
     if (seconds > 0) alarm(seconds);
     int received = 0;
-    sigwait(&signals, &received);
+    while (sigwait(&signals, &received) == 0 && received == SIGUSR1) {
+        std::printf("heartbeats %llu\n", static_cast<unsigned long long>(heartbeats()));
+        std::fflush(stdout);
+    }
+}
+
+// A large fleet needs a descriptor per connection: the soft limit goes up to the hard one.
+// Returns the soft limit in force.
+rlim_t raiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return RLIM_INFINITY;
+    if (limit.rlim_cur != limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) return raised.rlim_cur;
+    }
+    return limit.rlim_cur;
+}
+
+// The ids that connection `index` of `connections` registers behind its own: every
+// connections-th device after it.
+std::vector<std::uint16_t> idsBehind(const std::vector<simtcp::DeviceConfig>& configs,
+                                     std::size_t index, std::size_t connections) {
+    std::vector<std::uint16_t> ids;
+    for (std::size_t behind = index + connections; behind < configs.size(); behind += connections) {
+        ids.push_back(configs[behind].id);
+    }
+    return ids;
+}
+
+int runIdleFleet(const simtcp::FleetOptions& options, const sigset_t& signals,
+                 const std::vector<simtcp::DeviceConfig>& configs, std::size_t connections) {
+    simtcp::IdleFleet fleet(options.host, options.port, options.threads);
+    for (std::size_t index = 0; index < connections; ++index) {
+        fleet.add(configs[index], idsBehind(configs, index, connections));
+    }
+    fleet.start();
+    std::printf("vantrel-sim: %zu idle devices (ids %u..%zu) on %zu connections to %s:%u\n",
+                options.count, options.firstId, options.firstId + options.count - 1, connections,
+                options.host.c_str(), options.port);
+    std::fflush(stdout);
+    waitForEnd(signals, options.seconds, [&fleet] {
+        std::uint64_t total = 0;
+        for (std::size_t i = 0; i < fleet.size(); ++i) total += fleet.counts(i).heartbeats;
+        return total;
+    });
+    fleet.stop();
+    for (std::size_t i = 0; i < fleet.size(); ++i) {
+        const simtcp::IdleDeviceCounts counts = fleet.counts(i);
+        std::printf(
+            "device %u from %s: %u connects, %u closed by the console, received "
+            "HEARTBEAT=%llu\n",
+            fleet.config(i).id, fleet.config(i).sourceAddress.c_str(), counts.connects,
+            counts.closedByPeer, static_cast<unsigned long long>(counts.heartbeats));
+    }
+    return 0;
 }
 
 }  // namespace
@@ -39,7 +99,27 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGALRM);
+    sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    const std::size_t connections =
+        options.connections == 0 ? options.count : std::min(options.connections, options.count);
+    const rlim_t descriptors = raiseDescriptorLimit();
+    if (descriptors != RLIM_INFINITY && connections + 16 > descriptors) {
+        std::fprintf(stderr,
+                     "vantrel-sim: %zu connections need more descriptors than the limit %llu "
+                     "allows (ulimit -n)\n",
+                     connections, static_cast<unsigned long long>(descriptors));
+    }
+
+    auto configs =
+        simtcp::makeFleetConfigs(options.count, options.firstId, options.groups, options.mode);
+    if (options.firstAddress > 0) {
+        for (std::size_t i = 0; i < configs.size(); ++i) {
+            configs[i].sourceAddress = simtcp::loopbackAddress(options.firstAddress + i);
+        }
+    }
+    if (options.idle) return runIdleFleet(options, signals, configs, connections);
 
     simtcp::SimFleet fleet(options.host, options.port, options.threads);
     simtcp::Knobs knobs;
@@ -48,11 +128,11 @@ int main(int argc, char** argv) {
     knobs.stepDelay = options.stepDelay;
     knobs.recordFrames = false;  // a long run keeps counts only
     std::mutex printLock;
-    std::size_t index = options.addressOffset;
-    for (auto config :
-         simtcp::makeFleetConfigs(options.count, options.firstId, options.groups, options.mode)) {
-        config.sourceAddress = simtcp::loopbackAddress(index++);
+    for (std::size_t index = 0; index < connections; ++index) {
+        const simtcp::DeviceConfig& config = configs[index];
         simtcp::Knobs deviceKnobs = knobs;
+        deviceKnobs.gatewayIds = idsBehind(configs, index, connections);
+        deviceKnobs.registerGatewayIds = !deviceKnobs.gatewayIds.empty();
         deviceKnobs.reportStepDone = std::find(options.noStepDone.begin(), options.noStepDone.end(),
                                                config.id) == options.noStepDone.end();
         simtcp::SimDevice& device = fleet.add(config, deviceKnobs);
@@ -72,9 +152,9 @@ int main(int argc, char** argv) {
         }
     }
     fleet.start();
-    std::printf("vantrel-sim: %zu devices (ids %u..%zu) connecting to %s:%u\n", options.count,
-                options.firstId, options.firstId + options.count - 1, options.host.c_str(),
-                options.port);
+    std::printf("vantrel-sim: %zu devices (ids %u..%zu) on %zu connections to %s:%u\n",
+                options.count, options.firstId, options.firstId + options.count - 1, connections,
+                options.host.c_str(), options.port);
     std::fflush(stdout);
     if (fleet.waitAll([](const simtcp::SimDevice& d) { return d.state().connects > 0; },
                       std::chrono::seconds(10))) {
@@ -85,7 +165,13 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
 
-    waitForEnd(signals, options.seconds);
+    waitForEnd(signals, options.seconds, [&fleet] {
+        std::uint64_t total = 0;
+        for (std::size_t i = 0; i < fleet.size(); ++i) {
+            total += fleet.device(i).received(protocol::NET_CMD_HEARTBEAT);
+        }
+        return total;
+    });
     fleet.stop();
 
     for (std::size_t i = 0; i < fleet.size(); ++i) {

@@ -235,7 +235,7 @@ class WebConsole(unittest.TestCase):
             return json.loads(reply.read() or b"null")
 
     def start_sim(self, *args, keep=False):
-        """More simulated devices beside the fleet (own addresses via --address-offset); they
+        """More simulated devices beside the fleet (own addresses via --first-address); they
         stop when the test ends, or with the fleet when `keep`."""
         process = subprocess.Popen(
             [ARGS.sim, "--port", str(self.link), "--step-delay", "40", "--verbose", *args],
@@ -442,7 +442,7 @@ class WebConsole(unittest.TestCase):
         # Its two devices get the task's pattern now (16 frames each, 1.1 s apart); the task
         # view's test, the last, finds them done.
         _, type(self).task_frames = self.start_sim(
-            "--count", "2", "--first-id", "1006", "--groups", "0", "--address-offset", "24",
+            "--count", "2", "--first-id", "1006", "--groups", "0", "--first-address", "24",
             keep=True)
         body = {"kind": "week", "from": "2026-01-01", "to": "2026-01-01",
                 "weekdays": list(range(7)), "start": "00:00:00", "end": "23:59:59",
@@ -460,12 +460,12 @@ class WebConsole(unittest.TestCase):
     def test_9_an_id_conflict_and_a_lost_device_are_notices_the_operator_dismisses(self):
         self.login_operator_with_fleet()
         lost, _ = self.start_sim("--count", "1", "--first-id", "1004", "--groups", "0",
-                                 "--address-offset", "20")
+                                 "--first-address", "20")
         self.wait(lambda d: "1004" in self.rows(), "device 1004 did not appear")
         lost.terminate()  # no more heartbeat answers: the link reports it offline
         # A second device registering 1001, online at 127.0.0.2, from 127.0.0.23.
         twin, _ = self.start_sim("--count", "1", "--first-id", "1001", "--groups", "0",
-                                 "--address-offset", "21")
+                                 "--first-address", "21")
         conflict = "设备ID冲突: 设备1001从127.0.0.23注册被拒绝, 该ID已在127.0.0.2在线"
         self.wait(lambda d: conflict in self.notices(), "no id-conflict notice")
         twin.terminate()
@@ -484,7 +484,7 @@ class WebConsole(unittest.TestCase):
         # First in Link1's order (numbered 1 like 1001, a lower id) and slow: its step takes
         # 16 x 150 ms. A cancel lets the device being switched finish its step.
         self.start_sim("--count", "1", "--first-id", "1000", "--groups", "1", "--mode", "serial",
-                       "--step-delay", "150", "--address-offset", "22")
+                       "--step-delay", "150", "--first-address", "22")
         self.wait(lambda d: "1000" in self.rows(), "device 1000 did not appear")
         self.driver.find_element(By.ID, "groupSelect").send_keys("Link1")
         self.driver.find_element(By.CSS_SELECTOR, '.groupRun[data-kind="serial"][data-on="1"]').click()

@@ -46,6 +46,9 @@ struct Knobs {
     bool reportStepDone = true;
     // Further ids this device answers heartbeats for, as a gateway would.
     std::vector<std::uint16_t> gatewayIds;
+    // Also registers each gateway id after its own registration on every connect (a gateway
+    // announcing the devices behind it), with its own id in the name and the addresses.
+    bool registerGatewayIds = false;
     bool readPaused = false;  // stop reading from the console (its writes then back up)
 };
 
