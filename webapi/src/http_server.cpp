@@ -501,13 +501,15 @@ void HttpServer::broadcast(std::string key, std::string text) {
 }
 
 void HttpServer::endStreams(std::string owner) {
-    if (owner.empty() || !hasStreams()) return;
+    if (owner.empty()) return;
     asio::post(*m_io, [state = m_state, owner = std::move(owner)] {
+        // Every connection, not only the streams: one whose header is still being written
+        // has its owner already.
         std::vector<SessionBase*> ending;
-        for (SessionBase* stream : state->streams) {
-            if (stream->streamOwner() == owner) ending.push_back(stream);
+        for (SessionBase* session : state->sessions) {
+            if (session->streamOwner() == owner) ending.push_back(session);
         }
-        for (SessionBase* stream : ending) stream->close();
+        for (SessionBase* session : ending) session->close();
     });
 }
 
