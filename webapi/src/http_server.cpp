@@ -2,6 +2,9 @@
 // one write at a time; other threads only post to it.
 #include "http_server.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -30,6 +33,10 @@ constexpr std::size_t kHeaderBytes = 16 * 1024;
 // kernel lets a stream whose client does not read hold megabytes before a write waits, so
 // the stream's backlog would never fill and its memory would stay taken.
 constexpr int kStreamSendBuffer = 64 * 1024;
+// Unsent bytes in a stream's socket from which its client counts as not keeping up.
+constexpr int kClientBehindBytes = 16 * 1024;
+// Events a stream may hold while the server's own thread is behind (a device's count once).
+constexpr std::size_t kMostPending = 16384;
 }  // namespace
 
 // What the server and the replies see of a connection, plain or TLS.
@@ -141,7 +148,13 @@ public:
                 return;
             }
         }
-        if (m_pending.size() >= m_state->limits.streamBacklog) return drop();
+        // Past the backlog the stream is dropped when its client is what holds it up. When
+        // the client takes all it is sent, the server's own thread is behind (a burst queued
+        // before the stream's last write completed); the stream waits, up to a larger bound.
+        const std::size_t backlog = m_state->limits.streamBacklog;
+        if (m_pending.size() >= backlog &&
+            (clientBehind() || m_pending.size() >= std::max(4 * backlog, kMostPending)))
+            return drop();
         m_pending.push_back(Pending{key, text});
         if (!key.empty()) m_pendingByKey[key] = &m_pending.back().text;
         if (!m_writing) writeNext();
@@ -151,6 +164,13 @@ public:
 
 private:
     beast::tcp_stream& lowest() { return beast::get_lowest_layer(m_stream); }
+
+    // The connection holds bytes its client has not taken.
+    bool clientBehind() {
+        int unsent = 0;
+        return ::ioctl(lowest().socket().native_handle(), SIOCOUTQ, &unsent) != 0 ||
+               unsent >= kClientBehindBytes;
+    }
 
     // A stream too far behind: what its client has not read is of no use any more, so the
     // connection is reset and the kernel lets go of the unsent bytes at once.
@@ -331,11 +351,12 @@ private:
             m_writing = false;
             return;
         }
+        // Everything waiting leaves in one write.
         m_writing = true;
-        Pending next = std::move(m_pending.front());
-        if (!next.key.empty()) m_pendingByKey.erase(next.key);
-        m_pending.pop_front();
-        m_current = std::move(next.text);
+        m_current.clear();
+        for (Pending& next : m_pending) m_current += next.text;
+        m_pending.clear();
+        m_pendingByKey.clear();
         lowest().expires_after(m_state->limits.idleTime);
         asio::async_write(m_stream, asio::buffer(m_current),
                           [self = this->shared_from_this()](ErrorCode ec, std::size_t) {
