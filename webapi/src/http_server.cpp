@@ -353,8 +353,9 @@ private:
         }
         // Everything waiting leaves in one write.
         m_writing = true;
-        m_current.clear();
-        for (Pending& next : m_pending) m_current += next.text;
+        m_current = std::move(m_pending.front().text);  // a large event is not copied
+        for (auto it = std::next(m_pending.begin()); it != m_pending.end(); ++it)
+            m_current += it->text;
         m_pending.clear();
         m_pendingByKey.clear();
         lowest().expires_after(m_state->limits.idleTime);
