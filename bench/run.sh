@@ -30,8 +30,8 @@ echo "== end to end: console process + fleet process"
 "$bin/e2e_bench" "$@" | tee "$out/e2e.txt"
 echo "== the real program (Release, offscreen): devices offline at once"
 "$bin/gui_offline_bench" "$gui_dir/bin/vantrel" "$bin/vantrel-sim" | tee "$out/gui.txt"
-echo "== the real program (Release, offscreen): 1000 and 5000 devices, 2000 status frames/s"
-"$bin/gui_load_bench" "$gui_dir/bin/vantrel" | tee "$out/load.txt"
+echo "== the real program (Release, offscreen): 1000 and 5000 devices, 2000 status frames/s; HTTP API off, then on with 20 event streams"
+"$bin/gui_load_bench" "$gui_dir/bin/vantrel" --web-clients 20 | tee "$out/load.txt"
 echo "== the real program (Release, offscreen): 20,000 devices from idle vantrel-sim processes"
 "$bin/gui_fleet_bench" "$gui_dir/bin/vantrel" "$bin/vantrel-sim" | tee "$out/fleet.txt"
 echo "== log store: InsertLogOb from 8 threads, one-day query over 1,000,000 rows"
@@ -47,7 +47,7 @@ echo "== timed tasks' should-be/is view, 1000 tasks x 10 devices"
 
 echo "== the web console in headless Chromium: 5000 devices, 2000 status frames/s, table scrolling"
 /usr/bin/python3 bench/web/web_frame_bench.py "$gui_dir/bin/vantrel" "$bin/web_status_fleet" |
-    tee "$out/web.txt"
+    tee "$out/webframe.txt"
 
 echo "== scale on the real console: vantrel (Release, offscreen) and the fleet in separate processes"
 BENCH_BIN=$gui_dir/bin bench/link_scale.sh | tee "$out/scale.txt"
@@ -76,6 +76,7 @@ BENCH_BIN=$gui_dir/bin bench/link_scale.sh | tee "$out/scale.txt"
     ' "$out/scan.txt"
     sed -n '/^TABLE$/,$p' "$out/mqtt.txt" | tail -n +2
     sed -n '/^TABLE$/,$p' "$out/web.txt" | tail -n +2
+    sed -n '/^TABLE$/,$p' "$out/webframe.txt" | tail -n +2
     awk '
         /task view/ { for (i = 1; i <= NF; i++) { if ($i == "median") med = $(i + 1); if ($i == "max") mx = $(i + 1) } }
         END { printf "timed-task view, 1000 tasks x 10 devices|median %s ms, max %s ms|-|-|measured\n", med, mx }

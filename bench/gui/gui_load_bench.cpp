@@ -7,8 +7,10 @@
 //     perf where perf may count them);
 //   - under status load: the GUI thread's lag (a 5 ms timer's lateness) and the time from a
 //     status frame leaving a device to its row holding the new outlets.
+//   - with --web-clients N: each of these twice, the HTTP API off and then on (its own token,
+//     N clients holding /api/events open and reading), one row each.
 //   gui_load_bench VANTREL [--sizes 1000,5000] [--idle-seconds 20] [--load-devices 1000]
-//                  [--rate 2000] [--load-seconds 10] [--register-seconds 180]
+//                  [--rate 2000] [--load-seconds 10] [--register-seconds 180] [--web-clients 0]
 //   (--load-devices 0: no load phase)
 // When a fleet does not register in full it names the devices missing and how far each got.
 #include <signal.h>
@@ -28,6 +30,7 @@
 #include <vector>
 
 #include "bench_process.h"
+#include "event_clients.h"
 #include "missing_devices.h"
 #include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
@@ -47,23 +50,62 @@ struct Options {
     int rate = 2000;
     int loadSeconds = 10;
     int registerSeconds = 180;  // how long a fleet may take to register in full
+    int webClients = 0;  // > 0: every measurement with the API off, then on with these streams
 };
 
-// One vantrel process with its probe, in a folder of its own; ended on destruction.
+// The one-minute load average: the machine may be shared.
+double loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    double load = 0;
+    in >> load;
+    return load;
+}
+
+// One vantrel process with its probe, in a folder of its own; ended on destruction. With
+// `webClients` > 0 its HTTP API listens and that many clients read its event stream (from
+// startClients()); otherwise the API is off.
 class Program {
 public:
-    Program(const std::string& vantrel, int lagTickMs) {
+    Program(const std::string& vantrel, int lagTickMs, int webClients = 0)
+        : m_webClients(webClients) {
         m_folder = std::filesystem::temp_directory_path() /
                    ("gui_load_bench." + std::to_string(getpid()) + "." + std::to_string(++s_count));
         std::filesystem::create_directories(m_folder / "data");
         m_probe = (m_folder / "probe.txt").string();
         port = freePort();
+        const std::string data = (m_folder / "data").string();
+        if (webClients > 0) {
+            m_token = addToken(vantrel, data);
+            if (m_token.empty()) {
+                std::fprintf(stderr, "vantrel --add-token failed\n");
+                std::exit(1);
+            }
+            m_webPort = freePort();
+        }
         pid = spawn({vantrel, "--port=" + std::to_string(port), "--lock-dir=" + m_folder.string(),
-                     "--data-dir=" + (m_folder / "data").string()},
+                     "--data-dir=" + data, "--web-port=" + std::to_string(m_webPort)},
                     {"QT_QPA_PLATFORM=offscreen", "VANTREL_GUI_PROBE=" + m_probe,
                      "VANTREL_GUI_PROBE_TICK_MS=" + std::to_string(lagTickMs)});
     }
+    // The event streams, once the program is up; false when not all of them started.
+    bool startClients() {
+        if (m_webClients == 0) return true;
+        clients = std::make_unique<EventClients>(m_webPort, m_token, m_webClients, 30s);
+        if (clients->started() == m_webClients) return true;
+        std::fprintf(stderr, "only %d of %d event streams started\n", clients->started(),
+                     m_webClients);
+        return false;
+    }
+    // "20/20 event streams open, 3.1 MB read" (empty with the API off).
+    std::string clientsText() const {
+        if (!clients) return {};
+        char text[96];
+        std::snprintf(text, sizeof text, "%d/%d event streams open, %.1f MB read", clients->open(),
+                      m_webClients, static_cast<double>(clients->bytesRead()) / 1e6);
+        return text;
+    }
     ~Program() {
+        clients.reset();
         kill(pid, SIGTERM);
         waitpid(pid, nullptr, 0);
         std::filesystem::remove_all(m_folder);
@@ -77,9 +119,13 @@ public:
 
     pid_t pid = 0;
     std::uint16_t port = 0;
+    std::unique_ptr<EventClients> clients;
 
 private:
     static inline int s_count = 0;
+    int m_webClients = 0;
+    std::uint16_t m_webPort = 0;  // 0: the API is off
+    std::string m_token;
     std::filesystem::path m_folder;
     std::string m_probe;
 };
@@ -113,13 +159,15 @@ std::uint64_t heartbeats(const simtcp::IdleFleet& fleet) {
     return total;
 }
 
-// CPU share of one core over `seconds`, in percent.
-double cpuShare(pid_t pid, int seconds) {
+// CPU share of one core over `seconds`, in percent; the CPU seconds used in `used`.
+double cpuShare(pid_t pid, int seconds, double* used = nullptr) {
     const double before = cpuSeconds(pid);
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    return 100.0 * (cpuSeconds(pid) - before) / elapsed;
+    const double spent = cpuSeconds(pid) - before;
+    if (used) *used = spent;
+    return 100.0 * spent / elapsed;
 }
 
 // The program's threads with the CPU each used over `seconds`, busiest first.
@@ -178,7 +226,11 @@ double percentile(std::vector<double> values, double p) {
 
 struct SizeResult {
     int devices = 0;
+    int webClients = 0;
     bool registered = false;
+    double idleCpuSeconds = 0;
+    double load = 0;  // the load average as the idle measurement began
+    std::string clients;
     long long registerMs = 0;
     double emptyCpu = 0;
     double idleCpu = 0;
@@ -187,14 +239,16 @@ struct SizeResult {
     double syscallsPerRoundTrip = -1;  // < 0: not counted
 };
 
-SizeResult measureSize(const Options& options, int devices) {
+SizeResult measureSize(const Options& options, int devices, int webClients) {
     SizeResult result;
     result.devices = devices;
-    Program program(options.vantrel, 0);
+    result.webClients = webClients;
+    Program program(options.vantrel, 0, webClients);
     if (!program.waitRows(0, 60s)) {
         std::fprintf(stderr, "the program did not come up\n");
         return result;
     }
+    if (!program.startClients()) return result;
     std::this_thread::sleep_for(2s);
     result.emptyCpu = cpuShare(program.pid, std::max(options.idleSeconds / 2, 5));
     auto fleet = makeIdleFleet(program, devices);
@@ -212,7 +266,8 @@ SizeResult measureSize(const Options& options, int devices) {
     std::this_thread::sleep_for(3s);  // past the registration burst
     const std::uint64_t beats = heartbeats(*fleet);
     const auto start = Clock::now();
-    result.idleCpu = cpuShare(program.pid, options.idleSeconds);
+    result.load = loadAverage();
+    result.idleCpu = cpuShare(program.pid, options.idleSeconds, &result.idleCpuSeconds);
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     result.roundTripsPerSecond = static_cast<double>(heartbeats(*fleet) - beats) / elapsed;
     result.rss = rssMb(program.pid);
@@ -223,11 +278,13 @@ SizeResult measureSize(const Options& options, int devices) {
     if (calls >= 0 && roundTrips > 0) {
         result.syscallsPerRoundTrip = static_cast<double>(calls) / static_cast<double>(roundTrips);
     }
+    result.clients = program.clientsText();
     std::printf(
-        "%d devices: registered in %lld ms; idle CPU %.2f %% of one core (empty program %.2f %%); "
-        "RSS %.1f MB; %.0f heartbeat round trips/s\n",
-        devices, result.registerMs, result.idleCpu, result.emptyCpu, result.rss,
-        result.roundTripsPerSecond);
+        "%d devices: registered in %lld ms; idle CPU %.2f %% of one core, %.2f s in %d s (empty "
+        "program %.2f %%); RSS %.1f MB; %.0f heartbeat round trips/s; load average %.2f%s%s\n",
+        devices, result.registerMs, result.idleCpu, result.idleCpuSeconds, options.idleSeconds,
+        result.emptyCpu, result.rss, result.roundTripsPerSecond, result.load,
+        result.clients.empty() ? "" : "; ", result.clients.c_str());
     std::fflush(stdout);
     fleet->stop();
     return result;
@@ -235,6 +292,10 @@ SizeResult measureSize(const Options& options, int devices) {
 
 struct LoadResult {
     bool ran = false;
+    int webClients = 0;
+    double cpuSeconds = 0;  // the program's, over the load
+    double load = 0;        // the load average as the load began
+    std::string clients;
     std::size_t sent = 0;
     double lagP50 = 0, lagP99 = 0, lagMax = 0;
     std::size_t lagSamples = 0;
@@ -249,10 +310,12 @@ unsigned rowMask(const protocol::OutletStates& outlets) {
     return mask;
 }
 
-LoadResult measureLoad(const Options& options) {
+LoadResult measureLoad(const Options& options, int webClients) {
     LoadResult result;
-    Program program(options.vantrel, 5);
+    result.webClients = webClients;
+    Program program(options.vantrel, 5, webClients);
     if (!program.waitRows(0, 60s)) return result;
+    if (!program.startClients()) return result;
     auto fleet = makeFleet(program, options.loadDevices);
     fleet->start();
     if (!program.waitRows(options.loadDevices, std::chrono::seconds(options.registerSeconds))) {
@@ -271,6 +334,8 @@ LoadResult measureLoad(const Options& options) {
     std::unordered_map<std::uint64_t, Sent> sent;
     std::vector<std::uint32_t> reports(fleet->size(), 0);
     const int perTick = std::max(options.rate / 200, 1);
+    result.load = loadAverage();
+    const double cpuBefore = cpuSeconds(program.pid);
     const long long loadStartMs = nowMs();
     const auto end = Clock::now() + std::chrono::seconds(options.loadSeconds);
     auto next = Clock::now();
@@ -296,7 +361,9 @@ LoadResult measureLoad(const Options& options) {
         std::this_thread::sleep_until(next);
     }
     const long long loadEndMs = nowMs();
+    result.cpuSeconds = cpuSeconds(program.pid) - cpuBefore;
     std::this_thread::sleep_for(2s);  // the last rows and probe lines
+    result.clients = program.clientsText();
     result.sent = sent.size();
 
     const ProbeFile probe = readProbe(program.probe(), true);
@@ -324,10 +391,11 @@ LoadResult measureLoad(const Options& options) {
     std::printf(
         "load: %zu status frames in %d s from %d devices; GUI lag over %zu ticks: p50 %.2f ms, "
         "p99 %.2f ms, max %.2f ms; frame to row: %zu matched, p50 %.2f ms, p99 %.2f ms, max "
-        "%.2f ms\n",
+        "%.2f ms; program CPU %.2f s; load average %.2f%s%s\n",
         result.sent, options.loadSeconds, options.loadDevices, result.lagSamples, result.lagP50,
         result.lagP99, result.lagMax, result.matched, result.showP50, result.showP99,
-        result.showMax);
+        result.showMax, result.cpuSeconds, result.load, result.clients.empty() ? "" : "; ",
+        result.clients.c_str());
     std::fflush(stdout);
     return result;
 }
@@ -336,13 +404,82 @@ const char* verdict(bool met) {
     return met ? "met" : "MISSED";
 }
 
+// What a row's name says of the API: nothing when the run has no variants.
+std::string apiText(const Options& options, int webClients) {
+    if (options.webClients == 0) return {};
+    if (webClients == 0) return ", API off";
+    return ", API on, " + std::to_string(webClients) + " event streams";
+}
+
+void printSizeRows(const Options& options, const SizeResult& r) {
+    const std::string api = apiText(options, r.webClients);
+    if (!r.registered) {
+        std::printf("vantrel: %d devices registered (rows)%s|not all registered|-|-|MISSED\n",
+                    r.devices, api.c_str());
+        return;
+    }
+    const bool big = r.devices >= 5000;
+    std::printf("vantrel: %d devices registered (rows)%s|%lld ms|%s|-|%s\n", r.devices, api.c_str(),
+                r.registerMs, big ? "< 3 s" : "-", big ? verdict(r.registerMs < 3000) : "measured");
+    const double idleGoal = r.devices <= 1000 ? 5 : 20;
+    std::printf(
+        "vantrel: idle CPU, %d devices%s|%.2f %% of one core, %.2f s CPU in %d s (empty: %.2f %%; "
+        "load average %.2f%s%s)|< %.0f %%|-|%s\n",
+        r.devices, api.c_str(), r.idleCpu, r.idleCpuSeconds, options.idleSeconds, r.emptyCpu,
+        r.load, r.clients.empty() ? "" : "; ", r.clients.c_str(), idleGoal,
+        verdict(r.idleCpu < idleGoal));
+    std::printf("vantrel: RSS, %d devices%s|%.1f MB|%s|-|%s\n", r.devices, api.c_str(), r.rss,
+                r.devices <= 1000 ? "< 100 MB" : "-",
+                r.devices <= 1000 ? verdict(r.rss < 100) : "measured");
+    const double perRoundTripUs =
+        r.roundTripsPerSecond > 0 ? (r.idleCpu - r.emptyCpu) / 100.0 / r.roundTripsPerSecond * 1e6
+                                  : 0;
+    std::printf(
+        "vantrel: CPU per heartbeat round trip, %d devices%s|%.1f us (%.0f/s; %.0f %% "
+        "of idle CPU)|-|-|measured\n",
+        r.devices, api.c_str(), perRoundTripUs, r.roundTripsPerSecond,
+        r.idleCpu > 0 ? 100.0 * (r.idleCpu - r.emptyCpu) / r.idleCpu : 0);
+    if (r.syscallsPerRoundTrip >= 0) {
+        std::printf(
+            "vantrel: system calls per heartbeat round trip, %d devices%s|%.2f (all of the "
+            "program's, perf)|-|-|measured\n",
+            r.devices, api.c_str(), r.syscallsPerRoundTrip);
+    } else {
+        std::printf(
+            "vantrel: system calls per heartbeat round trip, %d devices%s|not counted (perf "
+            "unavailable)|-|-|measured\n",
+            r.devices, api.c_str());
+    }
+}
+
+void printLoadRows(const Options& options, const LoadResult& load) {
+    const std::string api = apiText(options, load.webClients);
+    if (!load.ran) {
+        std::printf("vantrel: GUI lag under status load%s|did not run|p99 < 16 ms|-|MISSED\n",
+                    api.c_str());
+        return;
+    }
+    std::printf(
+        "vantrel: GUI lag at %d status/s, %d rows%s|p50 %.2f ms, p99 %.2f ms, max %.1f "
+        "ms (program CPU %.2f s in %d s; load average %.2f%s%s)|p99 < 16 ms, max < 100 ms|-|%s\n",
+        options.rate, options.loadDevices, api.c_str(), load.lagP50, load.lagP99, load.lagMax,
+        load.cpuSeconds, options.loadSeconds, load.load, load.clients.empty() ? "" : "; ",
+        load.clients.c_str(),
+        verdict(load.lagSamples > 0 && load.lagP99 < 16 && load.lagMax < 100));
+    std::printf(
+        "vantrel: status frame to row updated%s|p50 %.2f ms, p99 %.2f ms (%zu/%zu "
+        "shown)|p99 < 50 ms|-|%s\n",
+        api.c_str(), load.showP50, load.showP99, load.matched, load.sent,
+        verdict(load.matched > 0 && load.showP99 < 50 && load.matched * 100 >= load.sent * 99));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: %s VANTREL [--sizes 1000,5000] [--idle-seconds S] [--load-devices N] "
-                     "[--rate R] [--load-seconds S] [--register-seconds S]\n",
+                     "[--rate R] [--load-seconds S] [--register-seconds S] [--web-clients N]\n",
                      argv[0]);
         return 2;
     }
@@ -366,68 +503,28 @@ int main(int argc, char** argv) {
             options.registerSeconds = std::max(std::atoi(value.c_str()), 1);
         } else if (option == "--load-seconds") {
             options.loadSeconds = std::max(std::atoi(value.c_str()), 1);
+        } else if (option == "--web-clients") {
+            options.webClients = std::clamp(std::atoi(value.c_str()), 0, 200);
         } else {
             std::fprintf(stderr, "unknown option %s\n", option.c_str());
             return 2;
         }
     }
 
+    // With the API's variant, off and on follow each other so both see the same machine.
+    std::vector<int> variants{0};
+    if (options.webClients > 0) variants.push_back(options.webClients);
     std::vector<SizeResult> sizes;
-    for (const int devices : options.sizes) sizes.push_back(measureSize(options, devices));
-    const LoadResult load = options.loadDevices > 0 ? measureLoad(options) : LoadResult{};
+    for (const int devices : options.sizes) {
+        for (const int clients : variants) sizes.push_back(measureSize(options, devices, clients));
+    }
+    std::vector<LoadResult> loads;
+    if (options.loadDevices > 0) {
+        for (const int clients : variants) loads.push_back(measureLoad(options, clients));
+    }
 
     std::printf("\nTABLE\n");
-    for (const SizeResult& r : sizes) {
-        if (!r.registered) {
-            std::printf("vantrel: %d devices registered (rows)|not all registered|-|-|MISSED\n",
-                        r.devices);
-            continue;
-        }
-        const bool big = r.devices >= 5000;
-        std::printf("vantrel: %d devices registered (rows)|%lld ms|%s|-|%s\n", r.devices,
-                    r.registerMs, big ? "< 3 s" : "-",
-                    big ? verdict(r.registerMs < 3000) : "measured");
-        const double idleGoal = r.devices <= 1000 ? 5 : 20;
-        std::printf(
-            "vantrel: idle CPU, %d devices|%.2f %% of one core (empty: %.2f %%)|< %.0f "
-            "%%|-|%s\n",
-            r.devices, r.idleCpu, r.emptyCpu, idleGoal, verdict(r.idleCpu < idleGoal));
-        std::printf("vantrel: RSS, %d devices|%.1f MB|%s|-|%s\n", r.devices, r.rss,
-                    r.devices <= 1000 ? "< 100 MB" : "-",
-                    r.devices <= 1000 ? verdict(r.rss < 100) : "measured");
-        const double perRoundTripUs = r.roundTripsPerSecond > 0 ? (r.idleCpu - r.emptyCpu) / 100.0 /
-                                                                      r.roundTripsPerSecond * 1e6
-                                                                : 0;
-        std::printf(
-            "vantrel: CPU per heartbeat round trip, %d devices|%.1f us (%.0f/s; %.0f %% "
-            "of idle CPU)|-|-|measured\n",
-            r.devices, perRoundTripUs, r.roundTripsPerSecond,
-            r.idleCpu > 0 ? 100.0 * (r.idleCpu - r.emptyCpu) / r.idleCpu : 0);
-        if (r.syscallsPerRoundTrip >= 0) {
-            std::printf(
-                "vantrel: system calls per heartbeat round trip, %d devices|%.2f (all of the "
-                "program's, perf)|-|-|measured\n",
-                r.devices, r.syscallsPerRoundTrip);
-        } else {
-            std::printf(
-                "vantrel: system calls per heartbeat round trip, %d devices|not counted (perf "
-                "unavailable)|-|-|measured\n",
-                r.devices);
-        }
-    }
-    if (load.ran) {
-        std::printf(
-            "vantrel: GUI lag at %d status/s, %d rows|p50 %.2f ms, p99 %.2f ms, max %.1f "
-            "ms|p99 < 16 ms, max < 100 ms|-|%s\n",
-            options.rate, options.loadDevices, load.lagP50, load.lagP99, load.lagMax,
-            verdict(load.lagSamples > 0 && load.lagP99 < 16 && load.lagMax < 100));
-        std::printf(
-            "vantrel: status frame to row updated|p50 %.2f ms, p99 %.2f ms (%zu/%zu "
-            "shown)|p99 < 50 ms|-|%s\n",
-            load.showP50, load.showP99, load.matched, load.sent,
-            verdict(load.matched > 0 && load.showP99 < 50 && load.matched * 100 >= load.sent * 99));
-    } else if (options.loadDevices > 0) {
-        std::printf("vantrel: GUI lag under status load|did not run|p99 < 16 ms|-|MISSED\n");
-    }
+    for (const SizeResult& r : sizes) printSizeRows(options, r);
+    for (const LoadResult& load : loads) printLoadRows(options, load);
     return 0;
 }

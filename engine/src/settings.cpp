@@ -129,6 +129,7 @@ SettingsLoad readSettings(const std::string& path) {
     reader.readString(kWeb, "KeyFile", s.web.keyFile);
     reader.readInt(kWeb, "SessionMinutes", 1, 43200, s.web.sessionMinutes);
     reader.readBool(kWeb, "MetricsOpen", s.web.metricsOpen);
+    reader.readInt(kWeb, "StreamBacklog", 16, 65536, s.web.streamBacklog);
     return load;
 }
 

@@ -47,6 +47,7 @@ TEST(SettingsTest, EachKeySetsItsOwnFieldAndAMissingOneKeepsItsDefault) {
         {"Web", "KeyFile=/etc/k.pem", [](VantrelSettings& s) { s.web.keyFile = "/etc/k.pem"; }},
         {"Web", "SessionMinutes=30", [](VantrelSettings& s) { s.web.sessionMinutes = 30; }},
         {"Web", "MetricsOpen=1", [](VantrelSettings& s) { s.web.metricsOpen = true; }},
+        {"Web", "StreamBacklog=64", [](VantrelSettings& s) { s.web.streamBacklog = 64; }},
     };
     testkit::TempDir dir;
     const std::string path = dir.path().string() + "/Vantrel.ini";

@@ -109,8 +109,15 @@ void WebClient::handle(Request&& request, const std::string& peer, const Reply& 
         case Endpoint::Log:
         case Endpoint::LogCsv:
             return log(std::move(request), to, route.endpoint == Endpoint::LogCsv);
-        case Endpoint::Events:
-            return answer(to, Answer{jsonResponse(request, http::status::ok, {}), true});
+        case Endpoint::Events: {
+            Answer stream{jsonResponse(request, http::status::ok, {}), true};
+            if (!who->session.empty()) {
+                // A session's stream lasts as long as the session (or until its logout).
+                stream.streamOwner = who->session;
+                stream.streamLife = who->expires - m_clock();
+            }
+            return answer(to, std::move(stream));
+        }
         case Endpoint::Devices:
             return onEngine(std::move(request), to,
                             [this](const Request& r) { return devices(r); });

@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <vector>
+
 #include "logbase/log_codes.h"
 #include "logbase/logbase.h"
 
@@ -101,7 +103,8 @@ std::optional<Identity> Auth::identify(const Request& request) {
     dropExpired();
     const auto it = m_sessions.find(*id);
     if (it == m_sessions.end()) return std::nullopt;
-    return Identity{it->second.user, it->second.role, it->first, it->second.csrf};
+    return Identity{it->second.user, it->second.role, it->first, it->second.csrf,
+                    it->second.expires};
 }
 
 Identity Auth::open(const Account& account) {
@@ -112,24 +115,37 @@ Identity Auth::open(const Account& account) {
         for (auto it = m_sessions.begin(); it != m_sessions.end(); ++it) {
             if (it->second.expires < oldest->second.expires) oldest = it;
         }
+        const std::string id = oldest->first;
         m_sessions.erase(oldest);
+        ended(id);
     }
     Session session{account.name, account.role, randomHex(16), m_clock() + m_life};
     std::string id = randomHex(32);
-    Identity identity{account.name, account.role, id, session.csrf};
+    Identity identity{account.name, account.role, id, session.csrf, session.expires};
     m_sessions.emplace(std::move(id), std::move(session));
     return identity;
 }
 
 void Auth::close(const std::string& session) {
-    m_sessions.erase(session);
+    if (m_sessions.erase(session) > 0) ended(session);
 }
 
 void Auth::dropExpired() {
     const auto now = m_clock();
+    std::vector<std::string> gone;
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
-        it = it->second.expires <= now ? m_sessions.erase(it) : std::next(it);
+        if (it->second.expires > now) {
+            ++it;
+            continue;
+        }
+        gone.push_back(it->first);
+        it = m_sessions.erase(it);
     }
+    for (const std::string& session : gone) ended(session);
+}
+
+void Auth::ended(const std::string& session) {
+    if (m_ended) m_ended(session);
 }
 
 std::optional<std::string> cookieValue(std::string_view header, std::string_view name) {

@@ -39,6 +39,7 @@ struct Identity {
     Role role = Role::Viewer;
     std::string session;  // the session id when it came with the cookie; empty for a token
     std::string csrf;     // the session's CSRF token
+    std::chrono::steady_clock::time_point expires{};  // the session's end
 };
 
 // The cookie that carries a session.
@@ -55,6 +56,8 @@ public:
     // A new session for `account`.
     Identity open(const Account& account);
     void close(const std::string& session);
+    // Told the id of every session that ends: logged out, expired, or pushed out by newer ones.
+    void onSessionEnd(std::function<void(const std::string&)> ended) { m_ended = std::move(ended); }
 
     FailureLimiter& failures() { return m_failures; }
 
@@ -67,6 +70,7 @@ private:
     };
     void refreshUsers();
     void dropExpired();
+    void ended(const std::string& session);
 
     std::string m_path;
     UserStore m_store;
@@ -75,6 +79,7 @@ private:
     Clock m_clock;
     FailureLimiter m_failures;
     std::unordered_map<std::string, Session> m_sessions;
+    std::function<void(const std::string&)> m_ended;
 };
 
 // The value of cookie `name` in a Cookie header, if any.

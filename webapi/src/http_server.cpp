@@ -2,6 +2,9 @@
 // one write at a time; other threads only post to it.
 #include "http_server.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -26,6 +29,14 @@ using ErrorCode = boost::system::error_code;
 
 namespace {
 constexpr std::size_t kHeaderBytes = 16 * 1024;
+// An event stream's socket keeps this much unsent (the kernel doubles it). Left to itself the
+// kernel lets a stream whose client does not read hold megabytes before a write waits, so
+// the stream's backlog would never fill and its memory would stay taken.
+constexpr int kStreamSendBuffer = 64 * 1024;
+// Unsent bytes in a stream's socket from which its client counts as not keeping up.
+constexpr int kClientBehindBytes = 16 * 1024;
+// Events a stream may hold while the server's own thread is behind (a device's count once).
+constexpr std::size_t kMostPending = 16384;
 }  // namespace
 
 // What the server and the replies see of a connection, plain or TLS.
@@ -33,6 +44,8 @@ class SessionBase {
 public:
     virtual ~SessionBase() = default;
     virtual void close() = 0;
+    // The owner an event stream was started for (empty: none).
+    virtual const std::string& streamOwner() const = 0;
     virtual void answer(Answer answer) = 0;
     // Queues an event on this stream; a stream too far behind is dropped, the engine never
     // waits for it.
@@ -79,6 +92,7 @@ public:
     Session(std::shared_ptr<State> state, tcp::socket socket, Tls&... tls)
         : m_stream(std::move(socket), tls...),
           m_idle(m_stream.get_executor()),
+          m_streamEnd(m_stream.get_executor()),
           m_state(std::move(state)) {
         ErrorCode ec;
         const auto peer = lowest().socket().remote_endpoint(ec);
@@ -108,6 +122,7 @@ public:
     void close() override {
         ErrorCode ec;
         m_idle.cancel();
+        m_streamEnd.cancel();
         lowest().socket().shutdown(tcp::socket::shutdown_both, ec);
         lowest().socket().close(ec);
     }
@@ -115,7 +130,7 @@ public:
     void answer(Answer answer) override {
         m_state->awaiting.erase(this);  // the caller holds this session for the call
         if (answer.eventStream) {
-            startStream(std::move(answer.response));
+            startStream(std::move(answer));
         } else {
             write(std::move(answer.response));
         }
@@ -133,17 +148,37 @@ public:
                 return;
             }
         }
-        if (m_pending.size() >= m_state->limits.streamBacklog) {
-            close();
-            return;
-        }
+        // Past the backlog the stream is dropped when its client is what holds it up. When
+        // the client takes all it is sent, the server's own thread is behind (a burst queued
+        // before the stream's last write completed); the stream waits, up to a larger bound.
+        const std::size_t backlog = m_state->limits.streamBacklog;
+        if (m_pending.size() >= backlog &&
+            (clientBehind() || m_pending.size() >= std::max(4 * backlog, kMostPending)))
+            return drop();
         m_pending.push_back(Pending{key, text});
         if (!key.empty()) m_pendingByKey[key] = &m_pending.back().text;
         if (!m_writing) writeNext();
     }
 
+    const std::string& streamOwner() const override { return m_owner; }
+
 private:
     beast::tcp_stream& lowest() { return beast::get_lowest_layer(m_stream); }
+
+    // The connection holds bytes its client has not taken.
+    bool clientBehind() {
+        int unsent = 0;
+        return ::ioctl(lowest().socket().native_handle(), SIOCOUTQ, &unsent) != 0 ||
+               unsent >= kClientBehindBytes;
+    }
+
+    // A stream too far behind: what its client has not read is of no use any more, so the
+    // connection is reset and the kernel lets go of the unsent bytes at once.
+    void drop() {
+        ErrorCode ec;
+        lowest().socket().set_option(asio::socket_base::linger(true, 0), ec);
+        close();
+    }
 
     struct Pending {
         std::string key;
@@ -267,7 +302,12 @@ private:
                                      });
     }
 
-    void startStream(Response response) {
+    void startStream(Answer answer) {
+        const Response& response = answer.response;
+        m_owner = std::move(answer.streamOwner);
+        ErrorCode ignored;
+        lowest().socket().set_option(asio::socket_base::send_buffer_size(kStreamSendBuffer),
+                                     ignored);
         auto header = std::make_shared<http::response<http::empty_body>>(response.result(),
                                                                          response.version());
         for (const auto& field : response) header->set(field.name_string(), field.value());
@@ -279,9 +319,16 @@ private:
         lowest().expires_after(m_state->limits.headerTime);
         http::async_write_header(
             m_stream, *serializer,
-            [self = this->shared_from_this(), header, serializer](ErrorCode ec, std::size_t) {
+            [self = this->shared_from_this(), header, serializer, life = answer.streamLife](
+                ErrorCode ec, std::size_t) {
                 if (ec) return self->close();
                 self->lowest().expires_never();
+                if (life) {
+                    self->m_streamEnd.expires_after(*life);
+                    self->m_streamEnd.async_wait([self](ErrorCode e) {
+                        if (!e) self->close();
+                    });
+                }
                 self->m_state->streams.insert(static_cast<SessionBase*>(self.get()));
                 ++*self->m_state->streamCount;
                 self->watchForClose();
@@ -304,11 +351,13 @@ private:
             m_writing = false;
             return;
         }
+        // Everything waiting leaves in one write.
         m_writing = true;
-        Pending next = std::move(m_pending.front());
-        if (!next.key.empty()) m_pendingByKey.erase(next.key);
-        m_pending.pop_front();
-        m_current = std::move(next.text);
+        m_current = std::move(m_pending.front().text);  // a large event is not copied
+        for (auto it = std::next(m_pending.begin()); it != m_pending.end(); ++it)
+            m_current += it->text;
+        m_pending.clear();
+        m_pendingByKey.clear();
         lowest().expires_after(m_state->limits.idleTime);
         asio::async_write(m_stream, asio::buffer(m_current),
                           [self = this->shared_from_this()](ErrorCode ec, std::size_t) {
@@ -322,6 +371,7 @@ private:
 
     Stream m_stream;
     asio::steady_timer m_idle;
+    asio::steady_timer m_streamEnd;  // an event stream's end, when it has one
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::string_body>> m_parser;
     std::shared_ptr<Response> m_response;
@@ -333,6 +383,7 @@ private:
     std::unordered_map<std::string, std::string*> m_pendingByKey;
     std::string m_current;
     bool m_writing = false;
+    std::string m_owner;  // the event stream's owner
 };
 
 // Names the session a request came on; whatever thread answers posts the answer to the
@@ -468,6 +519,19 @@ void HttpServer::broadcast(std::string key, std::string text) {
     asio::post(*m_io, [state = m_state, key = std::move(key), text = std::move(text)] {
         const std::vector<SessionBase*> streams(state->streams.begin(), state->streams.end());
         for (SessionBase* stream : streams) stream->push(key, text);
+    });
+}
+
+void HttpServer::endStreams(std::string owner) {
+    if (owner.empty()) return;
+    asio::post(*m_io, [state = m_state, owner = std::move(owner)] {
+        // Every connection, not only the streams: one whose header is still being written
+        // has its owner already.
+        std::vector<SessionBase*> ending;
+        for (SessionBase* session : state->sessions) {
+            if (session->streamOwner() == owner) ending.push_back(session);
+        }
+        for (SessionBase* session : ending) session->close();
     });
 }
 

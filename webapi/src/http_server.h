@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -24,8 +25,14 @@ using Response = http::response<http::string_body>;
 
 // What becomes of a request: a response, or (eventStream) the start of an event stream.
 struct Answer {
+    Answer(Response response, bool eventStream = false)
+        : response(std::move(response)), eventStream(eventStream) {}
     Response response;
     bool eventStream = false;
+    // An event stream's owner, for endStreams() (empty: none), and how long it may last (none:
+    // until its client goes or it falls too far behind).
+    std::string streamOwner;
+    std::optional<std::chrono::steady_clock::duration> streamLife;
 };
 
 class ReplyHandle;
@@ -61,6 +68,8 @@ public:
     // stream has not written yet replaces it there (the newest state of a device wins).
     void broadcast(std::string key, std::string text);
     bool hasStreams() const { return m_streams->load() > 0; }
+    // Ends the event streams of `owner`; from any thread.
+    void endStreams(std::string owner);
     // Answers written so far by status; on the server's thread.
     std::map<int, std::uint64_t> answersByStatus() const;
     // Runs `task` on the server's thread.

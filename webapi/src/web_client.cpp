@@ -51,7 +51,10 @@ WebClient::WebClient(ConsoleEngine& engine, const WebSettings& settings, WebOpti
       m_metricsOpen(settings.metricsOpen),
       m_server(options.limits, [this](Request&& request, const std::string& peer, Reply reply) {
           handle(std::move(request), peer, reply);
-      }) {}
+      }) {
+    // A session's event streams end with it.
+    m_auth.onSessionEnd([this](const std::string& session) { m_server.endStreams(session); });
+}
 
 WebClient::~WebClient() {
     *m_alive = false;
@@ -243,7 +246,9 @@ ClientFactory webApiFactory(WebOptions options) {
                      "网页接口未启动:CertFile和KeyFile须同时设置");
             return nullptr;
         }
-        auto client = std::make_unique<WebClient>(engine, settings, options);
+        WebOptions withSettings = options;
+        withSettings.limits.streamBacklog = static_cast<std::size_t>(settings.streamBacklog);
+        auto client = std::make_unique<WebClient>(engine, settings, std::move(withSettings));
         std::string problem;
         if (!client->start(settings, port, problem)) {
             // A service nobody can reach must say so: its journal and the log.

@@ -6,6 +6,7 @@
 
 #include <boost/beast/ssl.hpp>
 #include <cstdlib>
+#include <future>
 #include <memory>
 
 #include "http_test_client.h"
@@ -107,9 +108,40 @@ TEST(HttpServer, AStreamBehindKeepsTheNewestOfAKeyAndIsDroppedPastItsBacklog) {
     EXPECT_EQ(text.find("v0;"), std::string::npos);
     EXPECT_NE(text.find("v99;"), std::string::npos);
 
+    // Once the huge event fills the connection, the next events beyond the backlog drop it.
     s.server.broadcast({}, std::string(32 << 20, '.') + "\n");
-    for (int i = 0; i < 9; ++i) s.server.broadcast({}, "u;");
-    EXPECT_TRUE(testkit::waitFor([&] { return !s.server.hasStreams(); }, kLong));
+    EXPECT_TRUE(testkit::waitFor(
+        [&] {
+            s.server.broadcast({}, "u;");
+            return !s.server.hasStreams();
+        },
+        kLong));
+}
+
+// A burst of more events than the backlog, queued while the server's thread is busy, to a
+// client that takes everything its connection brings: the server is behind, not the client,
+// and the stream gets every event.
+TEST(HttpServer, AStreamWhoseClientKeepsUpOutlastsABurstLargerThanItsBacklog) {
+    webapi::ServerLimits limits;
+    limits.streamBacklog = 8;
+    Server s(limits);
+    ASSERT_TRUE(s.started);
+    Client client(s.server.port());
+    ASSERT_EQ(client.openStream("/events").rfind("HTTP/1.1 200", 0), 0u);
+    ASSERT_TRUE(testkit::waitFor([&] { return s.server.hasStreams(); }, kLong));
+
+    std::promise<void> release;
+    s.server.post([busy = release.get_future().share()] { busy.wait(); });
+    for (int i = 0; i < 100; ++i)
+        s.server.broadcast("d" + std::to_string(i), std::to_string(i) + ";");
+    release.set_value();
+    bool closed = false;
+    const std::string text = client.readUntil(
+        [](const std::string& t) { return t.find("99;") != std::string::npos; }, kLong, &closed);
+    EXPECT_NE(text.find("0;1;2;3;4;5;6;7;8;9;10;"), std::string::npos) << text;
+    EXPECT_NE(text.find("99;"), std::string::npos) << text;
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(s.server.hasStreams());
 }
 
 // With a certificate the server speaks TLS only: a client that trusts that certificate is

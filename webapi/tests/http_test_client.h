@@ -31,9 +31,15 @@ struct Reply {
 
 class Client {
 public:
-    explicit Client(std::uint16_t port, const std::string& from = "127.0.0.1") : m_socket(m_io) {
+    // `receiveBuffer` > 0: the socket's receive buffer, set before connecting (the kernel
+    // rounds it up to its minimum).
+    explicit Client(std::uint16_t port, const std::string& from = "127.0.0.1",
+                    int receiveBuffer = 0)
+        : m_socket(m_io) {
         boost::system::error_code ec;
         m_socket.open(tcp::v4(), ec);
+        if (!ec && receiveBuffer > 0)
+            m_socket.set_option(asio::socket_base::receive_buffer_size(receiveBuffer), ec);
         if (!ec) m_socket.bind(tcp::endpoint(asio::ip::make_address(from), 0), ec);
         if (!ec) m_socket.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port), ec);
         m_connected = !ec;
@@ -105,6 +111,14 @@ public:
         bool closed = false;
         readUntil([](const std::string&) { return false; }, limit, &closed);
         return closed;
+    }
+
+    // Whether the peer ended the connection within `limit`, told without reading what it sent
+    // (its end, or a reset).
+    bool hungUpWithin(std::chrono::milliseconds limit) {
+        pollfd p{m_socket.native_handle(), POLLRDHUP, 0};
+        return ::poll(&p, 1, static_cast<int>(limit.count())) == 1 &&
+               (p.revents & (POLLHUP | POLLERR | POLLRDHUP)) != 0;
     }
 
 private:

@@ -469,4 +469,76 @@ TEST(WebApiStart, OverHttpsTheProgramLogsInWithASecureCookieAndRefusesClearText)
     EXPECT_EQ(Client(port).send(http::verb::get, "/healthz").status, 0);
 }
 
+// One client asks for the event stream and never reads it; another switches the outlets of a
+// fleet larger than a stream's backlog, reading its own stream and the device list. The second
+// keeps getting its answers and events within a bound; the first is dropped once its connection
+// holds no more and more devices changed than its backlog keeps.
+TEST(WebApiStreams, AStreamNeverReadIsDroppedWhileAnotherClientKeepsItsAnswers) {
+    testkit::TempDir folder;
+    std::ofstream(folder.path() / "Vantrel.ini") << "[Web]\nStreamBacklog=16\n";
+    const std::string data = "--data-dir=" + folder.path().string();
+    const fs::path printed = folder.path() / "token";
+    ASSERT_EQ(runProgram({data, "--add-token=op", "--role=operator"}, "", printed.c_str()), 0);
+    std::string token = slurp(printed);
+    while (!token.empty() && token.back() == '\n') token.pop_back();
+    const Headers bearer{{"Authorization", "Bearer " + token}};
+    const auto port = static_cast<std::uint16_t>(freePort());
+    const auto linkPort = static_cast<std::uint16_t>(freePort());
+    Console console(folder, folder.path().string(), linkPort,
+                    {"--headless", data, "--web-port=" + std::to_string(port)}, true);
+    ASSERT_TRUE(testkit::waitFor(
+        [&] { return Client(port).send(http::verb::get, "/healthz").status == 200; }, 30s))
+        << console.errors();
+    constexpr int kDevices = 24;
+    simtcp::SimFleet fleet("127.0.0.1", linkPort);
+    for (int i = 0; i < kDevices; ++i)
+        fleet.add(simtcp::makeDeviceConfig(i, static_cast<std::uint16_t>(2001 + i)));
+    fleet.start();
+    Client client(port);
+    const auto listed = [&] {
+        const auto reply = client.send(http::verb::get, "/api/devices", {}, bearer);
+        return reply.status == 200 ? json::parse(reply.body).size() : 0u;
+    };
+    ASSERT_TRUE(testkit::waitFor([&] { return listed() == kDevices; }, 30s));
+
+    Client slow(port, "127.0.0.1", 1);  // the smallest receive buffer, never read
+    ASSERT_EQ(slow.openStream("/api/events", bearer).rfind("HTTP/1.1 200", 0), 0u);
+    Client watcher(port);
+    ASSERT_EQ(watcher.openStream("/api/events", bearer).rfind("HTTP/1.1 200", 0), 0u);
+
+    std::vector<int> toggles(kDevices, 0);
+    auto slowest = 0ms;
+    bool dropped = false;
+    int switches = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!dropped && switches < 2000 && std::chrono::steady_clock::now() < deadline) {
+        // Each switch changes its device: outlets 1..16 on in turn, then off in turn.
+        const int d = switches++ % kDevices;
+        const int t = toggles[d]++;
+        const std::string id = std::to_string(2001 + d);
+        const auto began = std::chrono::steady_clock::now();
+        const auto reply = client.send(
+            http::verb::put, "/api/devices/" + id + "/outlets/" + std::to_string(t % 16 + 1),
+            json{{"on", t / 16 % 2 == 0}}.dump(), bearer);
+        ASSERT_EQ(reply.status, 200) << reply.body;
+        const std::string events = watcher.readUntil(
+            [&](const std::string& text) {
+                return text.find("\"id\":" + id + ",") != std::string::npos;
+            },
+            10s);
+        ASSERT_NE(events.find("\"id\":" + id + ","), std::string::npos) << "switch " << switches;
+        if (switches % 8 == 0) {
+            ASSERT_EQ(listed(), kDevices);
+        }
+        slowest = std::max(slowest, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - began));
+        dropped = slow.hungUpWithin(0ms);
+    }
+    if (!dropped) dropped = slow.hungUpWithin(5s);
+    EXPECT_TRUE(dropped) << "still open after " << switches << " switches";
+    EXPECT_LT(slowest, 5s);
+    std::printf("%d switches until the stream was dropped; slowest switch and its event: %lld ms\n",
+                switches, static_cast<long long>(slowest.count()));
+}
+
 }  // namespace

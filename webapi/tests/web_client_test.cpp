@@ -2,7 +2,9 @@
 // own): a token's calls reach the engine and a device, and the device's events reach a stream.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include <nlohmann/json.hpp>
@@ -259,3 +261,68 @@ TEST(WebClient, ATokensCallsReachTheEngineAndTheDeviceAndItsEventsReachAStream) 
 }
 
 }  // namespace
+
+// A stream opened with a session cookie ends with that session: when the session's time is up
+// (the clock moved to 300 ms before its end, then the stream opened), or when it logs out.
+TEST(WebClient, AnEventStreamEndsWhenItsSessionExpiresOrLogsOut) {
+    testkit::TempDir dir;
+    const std::string folder = dir.path().string() + "/";
+    SetDataPath(folder);
+    webapi::UserStore users(folder + "Users.ini");
+    ASSERT_TRUE(users.setUser("op", webapi::Role::Operator, "op-pass"));
+    std::string problem;
+    ASSERT_TRUE(users.save(problem)) << problem;
+
+    consolecore::beginApplication();
+    consolecore::SessionOptions options;
+    options.programFolder = folder;
+    options.port = 0;
+    options.taskFolder = dir.file("TimingTask");
+    webapi::WebOptions web;
+    web.port = freePort();
+    auto ahead = std::make_shared<std::atomic<std::chrono::steady_clock::duration>>(
+        std::chrono::steady_clock::duration::zero());
+    web.clock = [ahead] { return std::chrono::steady_clock::now() + ahead->load(); };
+    {
+        coretest::EngineThread console(options, webapi::webApiFactory(web));
+        const auto login = [&](Client& client) {
+            const auto reply = client.send(http::verb::post, "/api/login",
+                                           R"({"user":"op","password":"op-pass"})");
+            EXPECT_EQ(reply.status, 200) << reply.body;
+            return webtest::Headers{
+                {"Cookie", reply.cookie()},
+                {"X-CSRF-Token", nlohmann::json::parse(reply.body).value("csrf", "")}};
+        };
+        using Step = std::function<void(Client&, const webtest::Headers&)>;
+        const Step nothing = [](Client&, const webtest::Headers&) {};
+        const struct {
+            const char* name;
+            Step beforeOpening;
+            Step afterOpening;
+        } cases[] = {
+            // The stream's session ends a second after the stream starts.
+            {"expiry", [&](Client&, const webtest::Headers&) { ahead->store(480min - 1s); },
+             nothing},
+            {"logout", nothing,
+             [](Client& client, const webtest::Headers& who) {
+                 EXPECT_EQ(client.send(http::verb::post, "/api/logout", {}, who).status, 200);
+             }},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            ahead->store(std::chrono::steady_clock::duration::zero());
+            Client client(*web.port);
+            const webtest::Headers who = login(client);
+            c.beforeOpening(client, who);
+            Client stream(*web.port);
+            ASSERT_EQ(stream.openStream("/api/events", who).rfind("HTTP/1.1 200", 0), 0u);
+            EXPECT_FALSE(stream.closedWithin(200ms));
+            c.afterOpening(client, who);
+            EXPECT_TRUE(stream.closedWithin(10s));
+            // The cookie opens no stream any more.
+            EXPECT_EQ(Client(*web.port).send(http::verb::get, "/api/events", {}, who).status, 401);
+        }
+    }
+    consolecore::endApplication();
+    SetDataPath("");
+}

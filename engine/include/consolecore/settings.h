@@ -50,6 +50,9 @@ struct WebSettings {
     std::string keyFile;
     int sessionMinutes = 480;  // [Web] SessionMinutes, 1..43200: how long a login lasts
     bool metricsOpen = false;  // [Web] MetricsOpen: /metrics without a token
+    // [Web] StreamBacklog, 16..65536: events an event stream may hold unwritten (beyond what its
+    // connection takes) before it is dropped; a device's events count once.
+    int streamBacklog = 1024;
 
     bool enabled() const { return port != 0; }
     bool operator==(const WebSettings&) const = default;

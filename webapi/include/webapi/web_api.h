@@ -16,7 +16,8 @@ struct ServerLimits {
     std::chrono::milliseconds headerTime{10000};  // a request's header and body within this
     std::chrono::milliseconds idleTime{60000};    // a kept-alive connection without a request
     int connections = 256;                        // more are closed at once
-    std::size_t streamBacklog = 1024;  // events a stream has not written yet: more drops it
+    // Events a stream has not written yet: more drops it ([Web] StreamBacklog sets it).
+    std::size_t streamBacklog = 1024;
 };
 
 struct WebOptions {
