@@ -44,7 +44,7 @@ start_console() {
         # The soft limit first: a hard limit below the current soft one is refused.
         ulimit -Sn "$1" || exit 1
         ulimit -Hn "$2" || exit 1
-        QT_QPA_PLATFORM=offscreen exec "$bin/vantrel" --port="$port" --lock-dir="$work/lock"
+        QT_QPA_PLATFORM=offscreen exec "$bin/vantrel" --port="$port" --lock-dir="$work/lock" --web-port=0
     ) >"$work/console.txt" 2>&1 &
     console=$!
     for _ in $(seq 1 100); do

@@ -44,9 +44,9 @@ int main(int argc, char** argv) {
     const std::string probe = (folder / "probe.txt").string();
     const std::uint16_t port = freePort();
 
-    const pid_t console =
-        spawn({vantrel, "--port=" + std::to_string(port), "--lock-dir=" + folder.string()},
-              {"QT_QPA_PLATFORM=offscreen", "VANTREL_GUI_PROBE=" + probe});
+    const pid_t console = spawn({vantrel, "--port=" + std::to_string(port),
+                                 "--lock-dir=" + folder.string(), "--web-port=0"},
+                                {"QT_QPA_PLATFORM=offscreen", "VANTREL_GUI_PROBE=" + probe});
     if (!waitProbe(
             probe, [](const ProbeLine& l) { return l.rows == 0; }, 60s)) {
         std::fprintf(stderr, "the program did not come up\n");
