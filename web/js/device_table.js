@@ -32,6 +32,7 @@ export class DeviceTable {
     this.switchOutlet = switchOutlet;
     this.devices = new Map();
     this.sent = new Map(); // "id:n" -> {on, timer}
+    this.sentStamp = 0; // counts changes of `sent`: a row drawn at another stamp is drawn again
     this.sort = { key: "id", up: true };
     this.filter = "";
     this.view = [];
@@ -88,7 +89,7 @@ export class DeviceTable {
   update(device) {
     const before = this.devices.get(device.id);
     this.devices.set(device.id, device);
-    for (let n = 1; n <= OUTLETS; ++n) {
+    for (let n = 1; n <= OUTLETS && this.sent.size > 0; ++n) {
       const key = `${device.id}:${n}`;
       const pending = this.sent.get(key);
       if (pending && device.outlets[n - 1] === pending.on) this.clearSent(key);
@@ -122,6 +123,7 @@ export class DeviceTable {
     if (!pending) return;
     clearTimeout(pending.timer);
     this.sent.delete(key);
+    ++this.sentStamp;
     this.schedule(false);
   }
 
@@ -136,6 +138,7 @@ export class DeviceTable {
     const on = !device.outlets[n - 1];
     const timer = setTimeout(() => this.clearSent(key), SENT_LIMIT_MS);
     this.sent.set(key, { on, timer });
+    ++this.sentStamp;
     dot.classList.add("sent"); // at once, before any answer can come
     this.schedule(false);
     try {
@@ -237,7 +240,12 @@ export class DeviceTable {
     return row;
   }
 
+  // Each device state from the stream is a new object: a row that shows the same object at the
+  // same "sent" stamp is drawn already (at thousands of events a second most rows are).
   fillRow(row, device) {
+    if (row.shownDevice === device && row.shownStamp === this.sentStamp) return;
+    row.shownDevice = device;
+    row.shownStamp = this.sentStamp;
     row.dataset.id = String(device.id);
     row.classList.toggle("offline", !device.online);
     COLUMNS.forEach((column, i) => {
