@@ -207,8 +207,8 @@ void DeviceJobs::watch() {
         // Devices found together past their slots become due at the same moment, and the
         // pacer sends equal times in filing order: file them in slot order (the order they
         // came back in), not by id.
-        std::ranges::stable_sort(
-            ids, {}, [this](std::uint16_t id) { return m_waiting.at(id).notBefore; });
+        std::ranges::stable_sort(ids, {},
+                                 [this](std::uint16_t id) { return m_waiting.at(id).notBefore; });
         lock.unlock();
         std::chrono::milliseconds retry = kChronrunDeviceRetry;
         const auto online = lookUp(ids, retry);
