@@ -51,14 +51,19 @@ void SocketPoller::wait() {
 void SocketPoller::onReady(const std::error_code& error) {
     m_waiting = false;
     if (error) return;  // closed with the server
-    const int count = ::epoll_wait(m_epoll, m_events.data(), static_cast<int>(m_events.size()), 0);
-    for (int i = 0; i < count; ++i) {
-        const auto it = m_connections.find(m_events[i].data.u64);
-        if (it == m_connections.end()) continue;  // removed earlier in this batch
-        const std::shared_ptr<TcpConnection> connection = it->second;  // may remove itself
-        connection->onEvents(m_events[i].events);
-    }
-    // A full batch leaves more behind; the wait reports the set ready again at once.
+    // The loop's wait on the set is edge-triggered and never tries at once: sockets left in
+    // the set after a full batch would raise no new edge. So batches are taken until one
+    // comes back short and the set is empty.
+    int count = 0;
+    do {
+        count = ::epoll_wait(m_epoll, m_events.data(), static_cast<int>(m_events.size()), 0);
+        for (int i = 0; i < count; ++i) {
+            const auto it = m_connections.find(m_events[i].data.u64);
+            if (it == m_connections.end()) continue;  // removed earlier in this batch
+            const std::shared_ptr<TcpConnection> connection = it->second;  // may remove itself
+            connection->onEvents(m_events[i].events);
+        }
+    } while (count == static_cast<int>(m_events.size()));
     if (!m_connections.empty()) wait();
 }
 
