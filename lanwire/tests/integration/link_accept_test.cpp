@@ -3,7 +3,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 #include <cstdio>
-#include <future>
 
 #include <asio.hpp>
 
@@ -80,27 +79,7 @@ TEST_F(LinkTest, DevicesConnectingWhileTheIoLoopIsBusyAreAcceptedAtOnce) {
     // The only I/O loop is held inside the write of the first heartbeat. Connections left in
     // the kernel's listen queue meanwhile would be lost once it overflows, and their devices
     // would try again only seconds later.
-    options.ioThreads = 1;
-    std::promise<void> release;
-    const std::shared_future<void> released = release.get_future().share();
-    std::atomic<bool> holding{false};
-    options.onFrameWritten = [&](const sockaddr_in&, const std::uint8_t*, std::size_t,
-                                 std::chrono::steady_clock::time_point) {
-        if (!holding.exchange(true)) released.wait();
-    };
-    std::once_flag opened;
-    const auto open = [&] { std::call_once(opened, [&] { release.set_value(); }); };
-    const std::unique_ptr<void, std::function<void(void*)>> openAtEnd(&opened,
-                                                                      [&](void*) { open(); });
-    ASSERT_TRUE(startLink());
-    // Addresses no other test of the process uses: the log rows of a test stay its own.
-    auto& first = addDevice(300, 301);
-    expectRegistered(first);
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    inet_pton(AF_INET, first.config().sourceAddress.c_str(), &peer.sin_addr);
-    ASSERT_TRUE(DoNetReg(301, &peer));
-    ASSERT_TRUE(testkit::waitFor([&] { return holding.load(); }));
+    ASSERT_TRUE(startLinkHeldAtFirstHeartbeat(300, 301));
 
     constexpr std::size_t kLate = 20;
     for (std::size_t i = 1; i <= kLate; ++i) {
@@ -108,6 +87,6 @@ TEST_F(LinkTest, DevicesConnectingWhileTheIoLoopIsBusyAreAcceptedAtOnce) {
     }
     EXPECT_TRUE(testkit::waitFor([] { return GetLanwireStats().connections == kLate + 1; }))
         << GetLanwireStats().connections << " connections: accepting waited for the busy loop";
-    open();
+    releaseIoLoop();
     for (std::size_t i = 1; i <= kLate; ++i) expectRegistered(fleet().device(i));
 }

@@ -3,6 +3,7 @@
 
 #include <sys/resource.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -191,12 +192,35 @@ void LinkTest::SetUp() {
 }
 
 void LinkTest::TearDown() {
+    releaseIoLoop();
     m_fleet.reset();
     CancelLanwire();
     SetWindowHand(nullptr);
     SetLanwireOptions(LanwireOptions{});
     std::error_code ignored;
     std::filesystem::remove_all(m_folder, ignored);
+}
+
+bool LinkTest::startLinkHeldAtFirstHeartbeat(std::size_t index, std::uint16_t id) {
+    options.ioThreads = 1;
+    const std::shared_future<void> released = m_release.get_future().share();
+    const auto holding = std::make_shared<std::atomic<bool>>(false);
+    options.onFrameWritten = [released, holding](const sockaddr_in&, const std::uint8_t*,
+                                                 std::size_t,
+                                                 std::chrono::steady_clock::time_point) {
+        if (!holding->exchange(true)) released.wait();
+    };
+    if (!startLink()) return false;
+    const simtcp::SimDevice& first = addDevice(index, id);
+    if (!recorder.waitCount(id, protocol::NET_CMD_REGISTER, 1)) return false;
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    inet_pton(AF_INET, first.config().sourceAddress.c_str(), &peer.sin_addr);
+    return DoNetReg(id, &peer) && testkit::waitFor([holding] { return holding->load(); });
+}
+
+void LinkTest::releaseIoLoop() {
+    std::call_once(m_releaseOnce, [this] { m_release.set_value(); });
 }
 
 bool LinkTest::startLink(std::uint16_t port) {

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <arpa/inet.h>
+
 #include <gtest/gtest.h>
+#include <future>
+#include <mutex>
 
 #include <atomic>
 #include <chrono>
@@ -137,6 +140,12 @@ protected:
     // Waits until the callback has seen the device's registration.
     void expectRegistered(const simtcp::SimDevice& device);
 
+    // Starts the link with its only I/O loop, registers device `id` (connecting from `index`)
+    // and holds the loop inside the write of that device's first heartbeat until
+    // releaseIoLoop(), at the latest when the test ends. False if a step failed.
+    bool startLinkHeldAtFirstHeartbeat(std::size_t index, std::uint16_t id);
+    void releaseIoLoop();
+
     std::string folder() const { return m_folder; }
     std::string readFile(const std::string& name) const;
 
@@ -149,6 +158,8 @@ protected:
 private:
     std::string m_folder;
     std::unique_ptr<simtcp::SimFleet> m_fleet;
+    std::promise<void> m_release;
+    std::once_flag m_releaseOnce;
 };
 
 }  // namespace linktest

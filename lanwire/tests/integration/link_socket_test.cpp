@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <future>
 
 #include "link_fixture.h"
 #include "protocol/console_frames.h"
@@ -94,32 +93,13 @@ TEST_F(LinkTest, MoreDevicesReadyAtOnceThanOneBatchAllRegister) {
     // The only I/O loop is held inside the write of the first heartbeat while 300 devices
     // connect and send their registrations: when it is let go, more sockets are ready than one
     // batch takes (256), and nothing else arrives to wake the loop for the rest.
-    options.ioThreads = 1;
-    std::promise<void> release;
-    const std::shared_future<void> released = release.get_future().share();
-    std::atomic<bool> holding{false};
-    options.onFrameWritten = [&](const sockaddr_in&, const std::uint8_t*, std::size_t,
-                                 std::chrono::steady_clock::time_point) {
-        if (!holding.exchange(true)) released.wait();
-    };
-    std::once_flag opened;
-    const auto open = [&] { std::call_once(opened, [&] { release.set_value(); }); };
-    const std::unique_ptr<void, std::function<void(void*)>> openAtEnd(&opened,
-                                                                      [&](void*) { open(); });
-    ASSERT_TRUE(startLink());
-    auto& first = addDevice(1000, 5000);
-    expectRegistered(first);
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    inet_pton(AF_INET, first.config().sourceAddress.c_str(), &peer.sin_addr);
-    ASSERT_TRUE(DoNetReg(5000, &peer));
-    ASSERT_TRUE(testkit::waitFor([&] { return holding.load(); }));
+    ASSERT_TRUE(startLinkHeldAtFirstHeartbeat(1000, 5000));
 
     constexpr std::size_t kReady = 300;
     for (std::size_t i = 1; i <= kReady; ++i) {
         addDevice(1000 + i, static_cast<std::uint16_t>(5000 + i));
     }
     ASSERT_TRUE(testkit::waitFor([] { return GetLanwireStats().connections == kReady + 1; }));
-    open();
+    releaseIoLoop();
     for (std::size_t i = 1; i <= kReady; ++i) expectRegistered(fleet().device(i));
 }
