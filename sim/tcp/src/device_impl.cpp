@@ -3,6 +3,7 @@
 
 #include "protocol/console_frames.h"
 #include "protocol/device_frames.h"
+#include "simtcp/sim_fleet.h"
 
 namespace simtcp {
 
@@ -321,14 +322,10 @@ std::vector<std::uint8_t> SimDevice::Impl::registrationFrame(std::uint16_t id) {
         reg.mac = m_config.mac;
     } else {
         // A device behind the gateway: its own name, address word and MAC, as makeDeviceConfig.
-        reg.name = "SIM" + std::to_string(id);
-        reg.ipAddress = 0xC0A80000u | id;
-        reg.mac = {0x02,
-                   0x56,
-                   0x54,
-                   0x00,
-                   static_cast<std::uint8_t>(id >> 8),
-                   static_cast<std::uint8_t>(id & 0xFF)};
+        const DeviceConfig own = makeDeviceConfig(0, id);
+        reg.name = own.name;
+        reg.ipAddress = own.ipAddress;
+        reg.mac = own.mac;
     }
     reg.mask = m_config.mask;
     reg.gateway = m_config.gateway;

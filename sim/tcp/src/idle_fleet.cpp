@@ -19,6 +19,7 @@
 #include "protocol/console_frames.h"
 #include "protocol/device_frames.h"
 #include "protocol/stream_framer.h"
+#include "simtcp/sim_fleet.h"
 
 namespace simtcp {
 
@@ -31,19 +32,11 @@ constexpr int kEventsPerPass = 1024;
 std::vector<std::uint8_t> registrationOf(const DeviceConfig& config, std::uint16_t id) {
     protocol::RegisterPayload reg;
     reg.header.deviceId = id;
-    reg.name = "SIM" + std::to_string(id);
-    reg.ipAddress = 0xC0A80000u | id;
-    reg.mac = {0x02,
-               0x56,
-               0x54,
-               0x00,
-               static_cast<std::uint8_t>(id >> 8),
-               static_cast<std::uint8_t>(id & 0xFF)};
-    if (id == config.id) {
-        reg.name = config.name;
-        reg.ipAddress = config.ipAddress;
-        reg.mac = config.mac;
-    }
+    // The fleet's own device speaks as configured; one behind it as makeDeviceConfig makes it.
+    const DeviceConfig own = id == config.id ? config : makeDeviceConfig(0, id);
+    reg.name = own.name;
+    reg.ipAddress = own.ipAddress;
+    reg.mac = own.mac;
     reg.mask = config.mask;
     reg.gateway = config.gateway;
     reg.group = config.group;
