@@ -104,8 +104,8 @@ bool CLinkService::init(std::uint16_t port, LanwireRecvCallback callback) {
     const bool started = m_server.start(
         port,
         [this](std::span<const std::uint8_t> frame, const sockaddr_in& peer,
-               std::uint64_t connection, std::vector<std::uint8_t>& heartbeat) {
-            onFrame(frame, peer, connection, heartbeat);
+               std::uint64_t connection, protocol::ConsoleFrame& heartbeat) {
+            return onFrame(frame, peer, connection, heartbeat);
         },
         config);
     if (!started) {
@@ -303,28 +303,28 @@ void CLinkService::releaseHeld() {
     }
 }
 
-void CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
-                           std::uint64_t connection, std::vector<std::uint8_t>& heartbeat) {
+bool CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
+                           std::uint64_t connection, protocol::ConsoleFrame& heartbeat) {
     // The framer guarantees the length field matches the bytes; the header must still decode.
     const auto header = protocol::decodeHeader(frame);
-    if (!header) return;
+    if (!header) return false;
     const std::uint16_t id = header->deviceId;
     if (header->command == protocol::NET_CMD_HEARTBEAT_ACK) {
         bool supervised = false;
         {
             std::lock_guard<std::mutex> guard(m_tickLock);
-            auto it = m_tickTable.find(id);
-            if (it == m_tickTable.end()) return;
+            TickEntry* entry = m_tickTable.entry(id);
+            if (entry == nullptr) return false;
             // Only the supervised address speaks for the device; the answer came on the
             // address's connection, which takes the next heartbeat.
-            if (sameIp(it->second.address, peer)) {
-                it->second.counter = m_counterStart;
-                heartbeat.assign(it->second.heartbeat.begin(), it->second.heartbeat.end());
+            if (sameIp(entry->address, peer)) {
+                entry->counter = m_counterStart;
+                heartbeat = entry->heartbeat;
                 supervised = true;
             }
         }
         if (!supervised) ++m_framesForged;
-        return;
+        return supervised;
     }
     m_recvDump.write(frame);
     if (header->command == protocol::NET_CMD_OFFLINE) {
@@ -332,7 +332,7 @@ void CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_i
         ++m_framesForged;
         logEvent(logcode::kFailure, logcode::kDeviceLink,
                  "丢弃网络上收到的离线包:" + std::to_string(int{id}) + ";IP:" + ipText(peer));
-        return;
+        return false;
     }
     // Registrations and device frames are checked against the heartbeat table when they are
     // dispatched (admit), after every registration received before them has been handled.
@@ -344,6 +344,7 @@ void CLinkService::onFrame(std::span<const std::uint8_t> frame, const sockaddr_i
     record.connection = connection;
     // A full queue drops the frame silently, unless it is a registration.
     m_recvQueue.push(std::move(record), header->command == protocol::NET_CMD_REGISTER);
+    return false;
 }
 
 bool CLinkService::admit(RecvRecord& record, const LanwireOptions& options) {

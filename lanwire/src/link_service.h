@@ -50,10 +50,10 @@ public:
 
 private:
     void openDump(FrameDump& dump, const std::string& path, std::uintmax_t limit);
-    // A heartbeat answered by its supervised address: the next heartbeat goes into
+    // A heartbeat answered by its supervised address: true, and the next heartbeat is in
     // `heartbeat`, for the connection the answer came on.
-    void onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
-                 std::uint64_t connection, std::vector<std::uint8_t>& heartbeat);
+    bool onFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
+                 std::uint64_t connection, protocol::ConsoleFrame& heartbeat);
     // The supervised address of `id` when it differs from `peer` and is still connected;
     // heartbeat-table lock held.
     std::optional<sockaddr_in> onlineElsewhereLocked(std::uint16_t id,

@@ -23,6 +23,11 @@ std::chrono::nanoseconds heartbeatStep(std::chrono::milliseconds gap) {
     return std::chrono::nanoseconds(gap) / steps;
 }
 
+// Orders the heap of waiting heartbeats: earliest first, and by id within a time.
+constexpr auto laterHeartbeat = [](const auto& a, const auto& b) {
+    return a.due != b.due ? a.due > b.due : a.id > b.id;
+};
+
 }  // namespace
 
 TcpConnection::TcpConnection(CTcpServer& server, asio::io_context& context, SocketPoller& poller,
@@ -31,7 +36,6 @@ TcpConnection::TcpConnection(CTcpServer& server, asio::io_context& context, Sock
       m_poller(poller),
       m_fd(fd),
       m_executor(context.get_executor()),
-      m_timer(m_executor),
       m_peer(peer),
       m_serial(serial),
       m_registrationTimer(m_executor),
@@ -95,13 +99,20 @@ void TcpConnection::onEvents(std::uint32_t events) {
     }
 }
 
+void TcpConnection::onWake(TimePoint due) {
+    if (!m_wakeArmed || due != m_wakeAt) return;  // an earlier wake took its place
+    m_wakeArmed = false;
+    pump();
+}
+
 void TcpConnection::readAll() {
+    const std::span<std::uint8_t> buffer = m_poller.readBuffer();
     for (;;) {
-        const ssize_t count = ::recv(m_fd, m_readBuffer.data(), m_readBuffer.size(), 0);
+        const ssize_t count = ::recv(m_fd, buffer.data(), buffer.size(), 0);
         if (count > 0) {
-            consume(static_cast<std::size_t>(count));
+            consume(buffer.first(static_cast<std::size_t>(count)));
             // A short read emptied the socket: the next bytes raise a new edge.
-            if (m_closed || static_cast<std::size_t>(count) < m_readBuffer.size()) return;
+            if (m_closed || static_cast<std::size_t>(count) < buffer.size()) return;
             continue;
         }
         if (count < 0 && errno == EINTR) continue;
@@ -113,7 +124,7 @@ void TcpConnection::readAll() {
     }
 }
 
-void TcpConnection::consume(std::size_t count) {
+void TcpConnection::consume(std::span<const std::uint8_t> bytes) {
     const auto now = m_server.now();
     const std::size_t pendingBefore = m_framer.pendingBytes();
     if (pendingBefore > 0 && now - m_partialSince > m_server.config().partialFrameTimeout) {
@@ -124,17 +135,19 @@ void TcpConnection::consume(std::size_t count) {
     const bool wasPartial = m_framer.pendingBytes() > 0;
     bool completedOne = false;
     bool heartbeatQueued = false;
-    m_framer.append(std::span<const std::uint8_t>(m_readBuffer.data(), count));
+    m_framer.append(bytes);
     while (auto frame = m_framer.next()) {
         completedOne = true;
-        std::vector<std::uint8_t> heartbeat;
-        m_server.deliverFrame(*frame, m_peer, m_serial, heartbeat);
-        if (!heartbeat.empty() && !m_closed) {
-            addHeartbeat(SendItem{std::move(heartbeat), m_peer});
+        protocol::ConsoleFrame heartbeat{};
+        if (m_server.deliverFrame(*frame, m_peer, m_serial, heartbeat) && !m_closed) {
+            addHeartbeat(heartbeat);
             heartbeatQueued = true;
         }
     }
-    m_server.addDiscarded(m_framer.discardedBytes() - discardedBefore);
+    // The counters are shared by every I/O thread: touched only when they change.
+    if (m_framer.discardedBytes() != discardedBefore) {
+        m_server.addDiscarded(m_framer.discardedBytes() - discardedBefore);
+    }
     // The partial frame now buffered started with this read unless it was already waiting.
     if (m_framer.pendingBytes() > 0 && (completedOne || !wasPartial)) {
         m_partialSince = now;
@@ -144,8 +157,10 @@ void TcpConnection::consume(std::size_t count) {
             armPartialCheck(m_partialStarted + holdLimit);
         }
     }
-    m_server.adjustPending(pendingBefore, m_framer.pendingBytes());
-    if (heartbeatQueued) queued();
+    if (m_framer.pendingBytes() != pendingBefore) {
+        m_server.adjustPending(pendingBefore, m_framer.pendingBytes());
+    }
+    if (heartbeatQueued) pump();
 }
 
 bool TcpConnection::enqueue(SendItem item) {
@@ -161,24 +176,15 @@ bool TcpConnection::enqueue(SendItem item) {
                        return;
                    }
                    if (heartbeat) {
-                       self->addHeartbeat(std::move(item));
+                       protocol::ConsoleFrame frame{};
+                       std::copy(item.bytes.begin(), item.bytes.end(), frame.begin());
+                       self->addHeartbeat(frame);
                    } else {
                        self->addCommand(std::move(item));
                    }
-                   self->queued();
+                   self->pump();
                });
     return true;
-}
-
-void TcpConnection::queued() {
-    // A timer armed for a later frame is cut short, and its handler pumps again with the
-    // earliest due time.
-    TimePoint due;
-    bool nextIsHeartbeat = false;
-    if (m_timerArmed && nextDue(due, nextIsHeartbeat) && m_timer.expiry() > due) {
-        m_timer.cancel();
-    }
-    pump();
 }
 
 TcpConnection::TimePoint TcpConnection::heartbeatSlot(TimePoint due) const {
@@ -189,15 +195,24 @@ TcpConnection::TimePoint TcpConnection::heartbeatSlot(TimePoint due) const {
     return TimePoint(std::chrono::duration_cast<TimePoint::duration>(steps * step));
 }
 
-void TcpConnection::addHeartbeat(SendItem item) {
-    const std::uint16_t id = item.deviceId();
-    if (m_heartbeats.count(id) != 0) return;  // one waiting heartbeat per id is enough
-    const auto last = m_lastHeartbeat.find(id);
-    const TimePoint due = last == m_lastHeartbeat.end()
-                              ? TimePoint::min()
-                              : heartbeatSlot(last->second + m_server.config().heartbeatGap);
-    m_heartbeatsDue.emplace(due, id);
-    m_heartbeats.emplace(id, std::move(item));
+TcpConnection::IdState& TcpConnection::idState(std::uint16_t id) {
+    if (!m_hasFirstId) {
+        m_hasFirstId = true;
+        m_firstId = id;
+    }
+    return id == m_firstId ? m_firstIdState : m_otherIds[id];
+}
+
+void TcpConnection::addHeartbeat(const protocol::ConsoleFrame& frame) {
+    const std::uint16_t id = consoleFrameDeviceId(frame);
+    IdState& state = idState(id);
+    if (state.waiting) return;  // one waiting heartbeat per id is enough
+    state.waiting = true;
+    state.heartbeat = frame;
+    const TimePoint due = state.written ? heartbeatSlot(state.last + m_server.config().heartbeatGap)
+                                        : TimePoint::min();
+    m_heartbeatsDue.push_back(DueHeartbeat{due, id});
+    std::push_heap(m_heartbeatsDue.begin(), m_heartbeatsDue.end(), laterHeartbeat);
 }
 
 void TcpConnection::addCommand(SendItem item) {
@@ -211,7 +226,7 @@ bool TcpConnection::nextDue(TimePoint& due, bool& heartbeat) const {
     // frame, and after a heartbeat a waiting command has the next turn, so commands keep
     // moving however short the heartbeat gap.
     if (!m_heartbeatsDue.empty()) {
-        const TimePoint heartbeatDue = std::max(gapEnd, m_heartbeatsDue.begin()->first);
+        const TimePoint heartbeatDue = std::max(gapEnd, m_heartbeatsDue.front().due);
         if (m_outbox.empty() || (heartbeatDue <= gapEnd && !m_lastWasHeartbeat)) {
             due = heartbeatDue;
             heartbeat = true;
@@ -227,37 +242,40 @@ bool TcpConnection::nextDue(TimePoint& due, bool& heartbeat) const {
 void TcpConnection::pump() {
     // Frames written whole at once are booked here and the next one is taken in the same
     // pass; a frame that waits for the socket resumes from onEvents.
-    while (!m_closed && !m_writeActive && !m_timerArmed) {
+    while (!m_closed && !m_writeActive) {
         TimePoint due;
         bool heartbeat = false;
         if (!nextDue(due, heartbeat)) return;
         const TimePoint now = std::chrono::steady_clock::now();
         // A command's turn that came late may find a heartbeat due by now: that goes first.
         if (!heartbeat && !m_lastWasHeartbeat && !m_heartbeatsDue.empty() &&
-            m_heartbeatsDue.begin()->first <= now) {
+            m_heartbeatsDue.front().due <= now) {
             heartbeat = true;
         }
         if (now < due) {
-            m_timerArmed = true;
-            m_timer.expires_at(due);
-            m_timer.async_wait([self = shared_from_this()](const std::error_code&) {
-                self->m_timerArmed = false;
-                self->pump();
-            });
+            // A wake already asked for at or before `due` pumps again in time.
+            if (!m_wakeArmed || due < m_wakeAt) {
+                m_wakeArmed = true;
+                m_wakeAt = due;
+                m_poller.wakeAt(due, shared_from_this());
+            }
             return;
         }
         m_writingHeartbeat = heartbeat;
         m_writingId = 0;
         m_writingDue = TimePoint::min();
         if (heartbeat) {
-            m_writingDue = m_heartbeatsDue.begin()->first;
-            m_writingId = m_heartbeatsDue.begin()->second;
-            m_heartbeatsDue.erase(m_heartbeatsDue.begin());
-            const auto waiting = m_heartbeats.find(m_writingId);
-            m_writing = std::move(waiting->second);
-            m_heartbeats.erase(waiting);
+            std::pop_heap(m_heartbeatsDue.begin(), m_heartbeatsDue.end(), laterHeartbeat);
+            m_writingDue = m_heartbeatsDue.back().due;
+            m_writingId = m_heartbeatsDue.back().id;
+            m_heartbeatsDue.pop_back();
+            IdState& state = idState(m_writingId);
+            state.waiting = false;
+            m_writingHeartbeatFrame = state.heartbeat;
+            m_writing = m_writingHeartbeatFrame;
         } else {
-            m_writing = std::move(m_outbox.front());
+            m_writingCommand = std::move(m_outbox.front());
+            m_writing = m_writingCommand.bytes;
             m_outbox.pop_front();
             --m_commandsQueued;
         }
@@ -276,9 +294,9 @@ void TcpConnection::pump() {
 }
 
 bool TcpConnection::writeSome() {
-    while (m_written < m_writing.bytes.size()) {
-        const ssize_t count = ::send(m_fd, m_writing.bytes.data() + m_written,
-                                     m_writing.bytes.size() - m_written, MSG_NOSIGNAL);
+    while (m_written < m_writing.size()) {
+        const ssize_t count =
+            ::send(m_fd, m_writing.data() + m_written, m_writing.size() - m_written, MSG_NOSIGNAL);
         if (count > 0) {
             m_written += static_cast<std::size_t>(count);
             continue;
@@ -301,10 +319,13 @@ void TcpConnection::finishWrite() {
         const bool inSlot =
             m_writingDue != TimePoint::min() &&
             m_lastWrite - m_writingDue < heartbeatStep(m_server.config().heartbeatGap) / 2;
-        m_lastHeartbeat[m_writingId] = inSlot ? m_writingDue : m_lastWrite;
+        IdState& state = idState(m_writingId);
+        state.last = inSlot ? m_writingDue : m_lastWrite;
+        state.written = true;
     }
-    m_server.frameWritten(m_writing, m_peer, m_lastWrite);
-    m_writing.bytes.clear();
+    m_server.frameWritten(m_writing, m_writingHeartbeat, m_peer, m_lastWrite);
+    m_writing = {};
+    m_writingCommand.bytes.clear();
 }
 
 void TcpConnection::armStallCheck(TimePoint at) {
@@ -345,13 +366,15 @@ void TcpConnection::closeNow() {
     ::shutdown(m_fd, SHUT_RDWR);
     ::close(m_fd);
     m_fd = -1;
-    m_timer.cancel();
+    m_wakeArmed = false;
     m_stallTimer.cancel();
     m_registrationTimer.cancel();
     m_partialTimer.cancel();
     m_commandsQueued -= m_outbox.size();
     m_outbox.clear();
-    m_heartbeats.clear();
+    m_hasFirstId = false;
+    m_firstIdState = IdState{};
+    m_otherIds.clear();
     m_heartbeatsDue.clear();
 }
 

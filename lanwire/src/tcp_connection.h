@@ -1,21 +1,24 @@
 // One accepted device connection: its socket, read whenever its I/O thread's poller reports
 // news, a stream framer, and its own paced write queue. Writes go straight to the socket and
-// resume on the writable edge when it is full. Everything that touches the socket runs on the
-// connection's I/O thread (its executor is that thread's event loop).
+// resume on the writable edge when it is full; a frame due later is written when the poller's
+// timer wakes the connection. Everything that touches the socket runs on the connection's I/O
+// thread (its executor is that thread's event loop). In steady state a heartbeat round trip
+// allocates nothing: the frames of the ids on the connection are kept and copied into the
+// buffer of the frame being written.
 #pragma once
 
 #include <netinet/in.h>
 
-#include <array>
 #include <asio.hpp>
 #include <atomic>
 #include <chrono>
 #include <deque>
-#include <map>
 #include <memory>
-#include <set>
+#include <span>
 #include <unordered_map>
+#include <vector>
 
+#include "protocol/console_frames.h"
 #include "protocol/stream_framer.h"
 #include "send_item.h"
 
@@ -26,6 +29,8 @@ class SocketPoller;
 
 class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
 public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+
     // Takes `fd` (a connected, non-blocking socket) over; `poller` belongs to `context`.
     TcpConnection(CTcpServer& server, asio::io_context& context, SocketPoller& poller, int fd,
                   const sockaddr_in& peer, std::uint64_t serial);
@@ -39,6 +44,9 @@ public:
     void start();
     // The poller's news for this socket (epoll event bits). I/O thread only.
     void onEvents(std::uint32_t events);
+    // The poller's timer for a wake asked for `due`; a wake no longer wanted is ignored. I/O
+    // thread only.
+    void onWake(TimePoint due);
     // A registration on this connection was accepted: the registration time-out no longer
     // applies. Any thread.
     void markRegistered() { m_registered = true; }
@@ -53,22 +61,18 @@ public:
     void closeNow();
 
 private:
-    using TimePoint = std::chrono::steady_clock::time_point;
-
     // Reads until the socket is empty; closes on end of stream or an error.
     void readAll();
-    // Frames the `count` bytes just read into the read buffer and delivers the whole ones.
-    void consume(std::size_t count);
+    // Frames the bytes just read and delivers the whole ones.
+    void consume(std::span<const std::uint8_t> bytes);
     // `due` rounded up to the heartbeat grid, which every connection shares: the heartbeats
     // of many devices then go out in one wake of the I/O thread instead of one wake each. A
     // heartbeat written in its slot is next due the gap after the slot (the gap is a whole
     // number of steps), so the grid keeps the rate the gap sets; two writes to one id are at
     // least the gap less half a step (5 ms at most) apart.
     TimePoint heartbeatSlot(TimePoint due) const;
-    void addHeartbeat(SendItem item);
+    void addHeartbeat(const protocol::ConsoleFrame& frame);
     void addCommand(SendItem item);
-    // After a frame was queued: a timer armed for a later frame must not hold it back.
-    void queued();
     // The time the next frame may be written, and whether it is a heartbeat (a due heartbeat
     // comes before commands); false if none.
     bool nextDue(TimePoint& due, bool& heartbeat) const;
@@ -92,12 +96,10 @@ private:
     SocketPoller& m_poller;
     int m_fd;
     asio::any_io_executor m_executor;
-    asio::steady_timer m_timer;
     const sockaddr_in m_peer;
     const std::uint64_t m_serial;
 
-    // Reading.
-    std::array<std::uint8_t, 8192> m_readBuffer{};
+    // Reading (into the poller's buffer).
     protocol::StreamFramer m_framer;
     std::chrono::steady_clock::time_point m_partialSince{};  // by the server's clock
     // Time-outs of a silent or half-sent peer (steady clock, like every I/O timer).
@@ -109,16 +111,35 @@ private:
     // Writing.
     std::deque<SendItem> m_outbox;
     std::atomic<std::size_t> m_commandsQueued{0};  // commands handed in and not yet written
-    std::unordered_map<std::uint16_t, SendItem> m_heartbeats;       // at most one waits per id
-    std::set<std::pair<TimePoint, std::uint16_t>> m_heartbeatsDue;  // waiting ids by due time
-    std::unordered_map<std::uint16_t, TimePoint> m_lastHeartbeat;   // per id
-    SendItem m_writing;                                             // the frame being written
+    struct IdState {
+        protocol::ConsoleFrame heartbeat{};  // the id's heartbeat frame
+        TimePoint last{};                    // the slot (or time) of its last heartbeat
+        bool written = false;                // `last` holds a time
+        bool waiting = false;                // at most one heartbeat waits per id
+    };
+    struct DueHeartbeat {
+        TimePoint due;
+        std::uint16_t id;
+    };
+    // The state of every id heard on this connection. Nearly every connection carries one
+    // device, so the first id's state lives in the connection itself.
+    IdState& idState(std::uint16_t id);
+    bool m_hasFirstId = false;
+    std::uint16_t m_firstId = 0;
+    IdState m_firstIdState;
+    std::unordered_map<std::uint16_t, IdState> m_otherIds;
+    std::vector<DueHeartbeat> m_heartbeatsDue;  // heap: earliest, then lowest id first
+    // The frame being written: a command's bytes, or a heartbeat copied into the connection.
+    SendItem m_writingCommand;
+    protocol::ConsoleFrame m_writingHeartbeatFrame{};
+    std::span<const std::uint8_t> m_writing;
     std::size_t m_written = 0;  // bytes of m_writing already written
     bool m_writingHeartbeat = false;
     std::uint16_t m_writingId = 0;  // the heartbeat's device id
     TimePoint m_writingDue{};       // the slot it was due in
     bool m_writeActive = false;
-    bool m_timerArmed = false;
+    bool m_wakeArmed = false;  // the poller wakes this connection at m_wakeAt
+    TimePoint m_wakeAt{};
     TimePoint m_lastWrite = TimePoint::min();
     bool m_lastWasHeartbeat = false;  // then a waiting command goes before the next heartbeat
     // Write progress: a write pending since m_writeStarted for the stall time-out closes.

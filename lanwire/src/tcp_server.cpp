@@ -361,9 +361,9 @@ std::size_t CTcpServer::connectionCount() const {
     return m_connections.size();
 }
 
-void CTcpServer::deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
-                              std::uint64_t serial, std::vector<std::uint8_t>& heartbeat) {
-    if (m_dataHandler) m_dataHandler(frame, peer, serial, heartbeat);
+bool CTcpServer::deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
+                              std::uint64_t serial, protocol::ConsoleFrame& heartbeat) {
+    return m_dataHandler && m_dataHandler(frame, peer, serial, heartbeat);
 }
 
 bool CTcpServer::unlist(const TcpConnection& connection) {
@@ -411,13 +411,11 @@ void CTcpServer::logTimedOutCount(std::uint64_t count) {
              "未注册或半帧超时,关闭连接:" + std::to_string(static_cast<unsigned long long>(count)));
 }
 
-void CTcpServer::frameWritten(const SendItem& item, const sockaddr_in& peer,
-                              std::chrono::steady_clock::time_point when) {
-    ++m_framesSent;
-    if (m_config.onFrameWritten) {
-        m_config.onFrameWritten(peer, item.bytes.data(), item.bytes.size(), when);
-    }
-    if (!item.isHeartbeat()) m_sendDump.write(item.bytes);
+void CTcpServer::frameWritten(std::span<const std::uint8_t> bytes, bool heartbeat,
+                              const sockaddr_in& peer, std::chrono::steady_clock::time_point when) {
+    m_framesSent.fetch_add(1, std::memory_order_relaxed);
+    if (m_config.onFrameWritten) m_config.onFrameWritten(peer, bytes.data(), bytes.size(), when);
+    if (!heartbeat) m_sendDump.write(bytes);
 }
 
 void CTcpServer::postToWindow(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {

@@ -20,6 +20,7 @@
 
 #include "lanwire/lanwire.h"
 #include "platform/log_throttle.h"
+#include "protocol/console_frames.h"
 #include "send_item.h"
 #include "server_config.h"
 
@@ -35,11 +36,12 @@ class TcpConnection;
 
 class CTcpServer {
 public:
-    // A whole frame, its peer and the serial of the connection it came on. Bytes the handler
-    // leaves in the last argument are a heartbeat for that same connection: it is queued there
-    // directly, on the connection's thread, without the send routes.
-    using DataHandler = std::function<void(std::span<const std::uint8_t>, const sockaddr_in&,
-                                           std::uint64_t, std::vector<std::uint8_t>&)>;
+    // A whole frame, its peer and the serial of the connection it came on. When the handler
+    // returns true, the frame it left in the last argument is a heartbeat for that same
+    // connection: it is queued there directly, on the connection's thread, without the send
+    // routes.
+    using DataHandler = std::function<bool(std::span<const std::uint8_t>, const sockaddr_in&,
+                                           std::uint64_t, protocol::ConsoleFrame&)>;
     using AddressHandler = std::function<void(const sockaddr_in&)>;
     // A listed connection left the list (closed by its peer, failed, or dropped).
     using ClosedHandler = std::function<void(const sockaddr_in&, std::uint64_t serial)>;
@@ -96,13 +98,14 @@ public:
     // For connections, on their I/O thread.
     const ServerConfig& config() const { return m_config; }
     std::chrono::steady_clock::time_point now() const { return m_config.clock(); }
-    void deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
-                      std::uint64_t serial, std::vector<std::uint8_t>& heartbeat);
+    bool deliverFrame(std::span<const std::uint8_t> frame, const sockaddr_in& peer,
+                      std::uint64_t serial, protocol::ConsoleFrame& heartbeat);
     void connectionFailed(const TcpConnection& connection, const char* tag);
     // The connection never registered or held a partial frame too long: unlisted and counted,
     // without a row of its own.
     void connectionTimedOut(const TcpConnection& connection);
-    void frameWritten(const SendItem& item, const sockaddr_in& peer,
+    // Counts a frame written whole (and dumps it unless it is a heartbeat).
+    void frameWritten(std::span<const std::uint8_t> bytes, bool heartbeat, const sockaddr_in& peer,
                       std::chrono::steady_clock::time_point when);
     void addDiscarded(std::uint64_t bytes) { m_bytesDiscarded += bytes; }
     void adjustPending(std::size_t before, std::size_t after) {

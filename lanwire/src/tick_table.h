@@ -1,13 +1,15 @@
 // The heartbeat table: one entry per supervised device id, ordered by id, with two indexes
 // kept beside it so that a new connection and a dropped one cost a lookup, not a pass over
 // thousands of entries: the ids supervised at each address, and how many ids use each
-// connection. Not locked: its owner's heartbeat-table lock guards it.
+// connection. Not locked: its owner's heartbeat-table lock guards it. Each heartbeat answer
+// looks its id up, so entries are also indexed directly by id (map nodes never move).
 #pragma once
 
 #include <netinet/in.h>
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -35,9 +37,13 @@ public:
     std::size_t size() const { return m_entries.size(); }
     iterator find(std::uint16_t id) { return m_entries.find(id); }
     const_iterator find(std::uint16_t id) const { return m_entries.find(id); }
+    // The entry of `id`, or null; a lookup without a search.
+    TickEntry* entry(std::uint16_t id) { return m_byId ? m_byId[id] : nullptr; }
 
     iterator insert(std::uint16_t id, const TickEntry& entry) {
-        const auto it = m_entries.emplace(id, entry).first;
+        const auto [it, inserted] = m_entries.emplace(id, entry);
+        if (!m_byId) m_byId = std::make_unique<TickEntry*[]>(kIds);
+        m_byId[id] = &it->second;
         track(id, it->second);
         return it;
     }
@@ -50,10 +56,12 @@ public:
     }
     iterator erase(iterator it) {
         untrack(it->first, it->second);
+        m_byId[it->first] = nullptr;
         return m_entries.erase(it);
     }
     void clear() {
         m_entries.clear();
+        m_byId.reset();
         m_idsAt.clear();
         m_idsOnConnection.clear();
     }
@@ -82,7 +90,10 @@ private:
         if (on != m_idsOnConnection.end() && --on->second == 0) m_idsOnConnection.erase(on);
     }
 
+    static constexpr std::size_t kIds = 65536;
+
     Map m_entries;
+    std::unique_ptr<TickEntry*[]> m_byId;  // kIds slots once the first entry comes
     std::unordered_map<in_addr_t, std::vector<std::uint16_t>> m_idsAt;
     std::unordered_map<std::uint64_t, unsigned> m_idsOnConnection;
 };

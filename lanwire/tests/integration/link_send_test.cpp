@@ -104,6 +104,28 @@ TEST_F(LinkTest, SentFramesAreDumpedButHeartbeatsAreNot) {
     EXPECT_EQ(std::stoul(m2[1].str()), std::stoul(m1[1].str()) + 1);
 }
 
+TEST_F(LinkTest, ALongerFrameWithTheHeartbeatCommandGoesWholeAsACommand) {
+    // Heartbeats are kept as fixed-size console frames; a frame of another size that carries
+    // the heartbeat command must neither be cut to that size nor overrun it.
+    ASSERT_TRUE(startLink());
+    auto& device = addDevice(33, 604, silent());
+    expectRegistered(device);
+    const sockaddr_in peer = address(device.config().sourceAddress);
+    const ConsoleFrame heartbeat = buildHeartbeatFrame(604);
+    std::vector<std::uint8_t> longer(heartbeat.begin(), heartbeat.end());
+    longer.resize(40, 0x5A);
+    longer[4] = static_cast<std::uint8_t>(longer.size());
+    ASSERT_TRUE(TCPSend(longer.data(), static_cast<std::uint32_t>(longer.size()), peer));
+    ASSERT_TRUE(testkit::waitFor([&] {
+        for (const auto& frame : device.frames(NET_CMD_HEARTBEAT)) {
+            if (frame.bytes == longer) return true;
+        }
+        return false;
+    }));
+    EXPECT_TRUE(testkit::waitFor(
+        [&] { return readFile("sendNote.ini").find(".5A.5A.") != std::string::npos; }));
+}
+
 TEST_F(LinkTest, OrdersToManyDevicesLeaveTogetherNotTenMillisecondsApart) {
     ASSERT_TRUE(startLink());
     constexpr std::size_t kDevices = 40;
