@@ -8,7 +8,9 @@
 //   - under status load: the GUI thread's lag (a 5 ms timer's lateness) and the time from a
 //     status frame leaving a device to its row holding the new outlets.
 //   - with --web-clients N: each of these twice, the HTTP API off and then on (its own token,
-//     N clients holding /api/events open and reading), one row each.
+//     N clients holding /api/events open and reading), one row each;
+//   - for each fleet size, the same fleet against a minimal heartbeat server (this benchmark
+//     run again as --heartbeat-floor PORT): the floor of the CPU per round trip.
 //   gui_load_bench VANTREL [--sizes 1000,5000] [--idle-seconds 20] [--load-devices 1000]
 //                  [--rate 2000] [--load-seconds 10] [--register-seconds 180] [--web-clients 0]
 //   (--load-devices 0: no load phase)
@@ -31,6 +33,7 @@
 
 #include "bench_process.h"
 #include "event_clients.h"
+#include "heartbeat_floor.h"
 #include "missing_devices.h"
 #include "protocol/device_frames.h"
 #include "protocol/frame_types.h"
@@ -290,6 +293,55 @@ SizeResult measureSize(const Options& options, int devices, int webClients) {
     return result;
 }
 
+// The same idle fleet against the minimal heartbeat server: its CPU per round trip, in us (0
+// when the fleet did not get its heartbeats).
+struct FloorResult {
+    int devices = 0;
+    double perRoundTripUs = 0;
+    double roundTripsPerSecond = 0;
+    double load = 0;
+};
+
+FloorResult measureFloor(const Options& options, int devices) {
+    FloorResult result;
+    result.devices = devices;
+    const std::uint16_t port = freePort();
+    const pid_t pid = spawn({"/proc/self/exe", "--heartbeat-floor", std::to_string(port)}, {});
+    auto fleet = std::make_unique<simtcp::IdleFleet>("127.0.0.1", port, 2);
+    for (int i = 0; i < devices; ++i) {
+        fleet->add(simtcp::makeDeviceConfig(static_cast<std::size_t>(i),
+                                            static_cast<std::uint16_t>(1 + i)));
+    }
+    fleet->start();
+    const auto deadline = Clock::now() + std::chrono::seconds(options.registerSeconds);
+    const auto everyDeviceHeard = [&] {
+        for (std::size_t i = 0; i < fleet->size(); ++i) {
+            if (fleet->counts(i).heartbeats == 0) return false;
+        }
+        return true;
+    };
+    while (!everyDeviceHeard() && Clock::now() < deadline) std::this_thread::sleep_for(100ms);
+    if (everyDeviceHeard()) {
+        std::this_thread::sleep_for(3s);
+        const std::uint64_t beats = heartbeats(*fleet);
+        const auto start = Clock::now();
+        result.load = loadAverage();
+        const double share = cpuShare(pid, options.idleSeconds);
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        result.roundTripsPerSecond = static_cast<double>(heartbeats(*fleet) - beats) / elapsed;
+        if (result.roundTripsPerSecond > 0) {
+            result.perRoundTripUs = share / 100.0 / result.roundTripsPerSecond * 1e6;
+        }
+    }
+    fleet->stop();
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    std::printf("%d devices, minimal heartbeat server: %.1f us per round trip (%.0f/s)\n", devices,
+                result.perRoundTripUs, result.roundTripsPerSecond);
+    std::fflush(stdout);
+    return result;
+}
+
 struct LoadResult {
     bool ran = false;
     int webClients = 0;
@@ -436,9 +488,10 @@ void printSizeRows(const Options& options, const SizeResult& r) {
                                   : 0;
     std::printf(
         "vantrel: CPU per heartbeat round trip, %d devices%s|%.1f us (%.0f/s; %.0f %% "
-        "of idle CPU)|-|-|measured\n",
+        "of idle CPU)|< 8 us|-|%s\n",
         r.devices, api.c_str(), perRoundTripUs, r.roundTripsPerSecond,
-        r.idleCpu > 0 ? 100.0 * (r.idleCpu - r.emptyCpu) / r.idleCpu : 0);
+        r.idleCpu > 0 ? 100.0 * (r.idleCpu - r.emptyCpu) / r.idleCpu : 0,
+        verdict(perRoundTripUs > 0 && perRoundTripUs < 8));
     if (r.syscallsPerRoundTrip >= 0) {
         std::printf(
             "vantrel: system calls per heartbeat round trip, %d devices%s|%.2f (all of the "
@@ -475,7 +528,18 @@ void printLoadRows(const Options& options, const LoadResult& load) {
 
 }  // namespace
 
+void printFloorRow(const FloorResult& floor) {
+    std::printf(
+        "floor: CPU per heartbeat round trip of a minimal server, %d devices (one thread, one "
+        "send and one receive per round trip, nothing else; load %.2f)|%.1f us (%.0f/s)|-|-|"
+        "measured\n",
+        floor.devices, floor.load, floor.perRoundTripUs, floor.roundTripsPerSecond);
+}
+
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--heartbeat-floor") == 0) {
+        return runHeartbeatFloor(static_cast<std::uint16_t>(std::atoi(argv[2])));
+    }
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: %s VANTREL [--sizes 1000,5000] [--idle-seconds S] [--load-devices N] "
@@ -515,8 +579,10 @@ int main(int argc, char** argv) {
     std::vector<int> variants{0};
     if (options.webClients > 0) variants.push_back(options.webClients);
     std::vector<SizeResult> sizes;
+    std::vector<FloorResult> floors;
     for (const int devices : options.sizes) {
         for (const int clients : variants) sizes.push_back(measureSize(options, devices, clients));
+        floors.push_back(measureFloor(options, devices));
     }
     std::vector<LoadResult> loads;
     if (options.loadDevices > 0) {
@@ -525,6 +591,7 @@ int main(int argc, char** argv) {
 
     std::printf("\nTABLE\n");
     for (const SizeResult& r : sizes) printSizeRows(options, r);
+    for (const FloorResult& floor : floors) printFloorRow(floor);
     for (const LoadResult& load : loads) printLoadRows(options, load);
     return 0;
 }
