@@ -126,6 +126,29 @@ TEST_F(LinkTest, ALongerFrameWithTheHeartbeatCommandGoesWholeAsACommand) {
         [&] { return readFile("sendNote.ini").find(".5A.5A.") != std::string::npos; }));
 }
 
+TEST_F(LinkTest, ACommandWaitingItsSendGapIsNotHeldUntilTheNextHeartbeat) {
+    // The I/O thread's one timer is armed for the device's next heartbeat, some 250 ms out; a
+    // second command, due one send gap after the first, must bring it forward.
+    options.ioThreads = 1;
+    ASSERT_TRUE(startLink());
+    auto& device = addDevice(34, 605);
+    expectRegistered(device);
+    const sockaddr_in peer = address(device.config().sourceAddress);
+    ASSERT_TRUE(DoNetReg(605, &peer));
+    ASSERT_TRUE(device.waitCommand(NET_CMD_HEARTBEAT, 2));
+    // Room for the answer to come back: the next heartbeat is then about 230 ms away.
+    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(send(buildConsoleFrame(NET_CMD_CHANNEL, 605, 1, 1), peer));
+    ASSERT_TRUE(send(buildConsoleFrame(NET_CMD_CHANNEL, 605, 2, 1), peer));
+    std::vector<Written> written;
+    ASSERT_TRUE(testkit::waitFor([&] {
+        written = writes.to(device.config().sourceAddress, NET_CMD_CHANNEL);
+        return written.size() == 2;
+    }));
+    EXPECT_GE(written[1].at - written[0].at, 10ms);
+    EXPECT_LT(written[1].at - written[0].at, 150ms);
+}
+
 TEST_F(LinkTest, OrdersToManyDevicesLeaveTogetherNotTenMillisecondsApart) {
     ASSERT_TRUE(startLink());
     constexpr std::size_t kDevices = 40;
