@@ -59,7 +59,7 @@ struct LanwireOptions {
     std::string programFolder;
     // A dump file that would grow beyond this is moved to "<name>.1" and started afresh.
     std::uintmax_t dumpFileLimit = 8u * 1024u * 1024u;
-    // Threads running the network I/O; 0: twice the number of processors.
+    // Threads running the network I/O; 0: one per processor.
     unsigned ioThreads = 0;
     // Called on a network thread each time a frame has been written to a device, with the
     // time the write completed (for measurements and tests; keep it short).
