@@ -32,12 +32,12 @@ constexpr auto laterHeartbeat = [](const auto& a, const auto& b) {
 
 TcpConnection::TcpConnection(CTcpServer& server, asio::io_context& context, SocketPoller& poller,
                              int fd, const sockaddr_in& peer, std::uint64_t serial)
-    : m_server(server),
+    : m_fd(fd),
+      m_server(server),
       m_poller(poller),
-      m_fd(fd),
-      m_executor(context.get_executor()),
       m_peer(peer),
       m_serial(serial),
+      m_executor(context.get_executor()),
       m_registrationTimer(m_executor),
       m_partialTimer(m_executor),
       m_stallTimer(m_executor) {}
@@ -211,8 +211,25 @@ void TcpConnection::addHeartbeat(const protocol::ConsoleFrame& frame) {
     state.heartbeat = frame;
     const TimePoint due = state.written ? heartbeatSlot(state.last + m_server.config().heartbeatGap)
                                         : TimePoint::min();
+    if (&state == &m_firstIdState) {
+        state.due = due;
+        return;
+    }
     m_heartbeatsDue.push_back(DueHeartbeat{due, id});
     std::push_heap(m_heartbeatsDue.begin(), m_heartbeatsDue.end(), laterHeartbeat);
+}
+
+bool TcpConnection::earliestHeartbeat(DueHeartbeat& next) const {
+    bool found = false;
+    if (m_hasFirstId && m_firstIdState.waiting) {
+        next = DueHeartbeat{m_firstIdState.due, m_firstId};
+        found = true;
+    }
+    if (!m_heartbeatsDue.empty() && (!found || laterHeartbeat(next, m_heartbeatsDue.front()))) {
+        next = m_heartbeatsDue.front();
+        found = true;
+    }
+    return found;
 }
 
 void TcpConnection::addCommand(SendItem item) {
@@ -225,8 +242,9 @@ bool TcpConnection::nextDue(TimePoint& due, bool& heartbeat) const {
     // with commands must still hear from its supervision. It takes one send gap like any
     // frame, and after a heartbeat a waiting command has the next turn, so commands keep
     // moving however short the heartbeat gap.
-    if (!m_heartbeatsDue.empty()) {
-        const TimePoint heartbeatDue = std::max(gapEnd, m_heartbeatsDue.front().due);
+    DueHeartbeat next{};
+    if (earliestHeartbeat(next)) {
+        const TimePoint heartbeatDue = std::max(gapEnd, next.due);
         if (m_outbox.empty() || (heartbeatDue <= gapEnd && !m_lastWasHeartbeat)) {
             due = heartbeatDue;
             heartbeat = true;
@@ -248,8 +266,8 @@ void TcpConnection::pump() {
         if (!nextDue(due, heartbeat)) return;
         const TimePoint now = std::chrono::steady_clock::now();
         // A command's turn that came late may find a heartbeat due by now: that goes first.
-        if (!heartbeat && !m_lastWasHeartbeat && !m_heartbeatsDue.empty() &&
-            m_heartbeatsDue.front().due <= now) {
+        DueHeartbeat next{};
+        if (!heartbeat && !m_lastWasHeartbeat && earliestHeartbeat(next) && next.due <= now) {
             heartbeat = true;
         }
         if (now < due) {
@@ -265,10 +283,13 @@ void TcpConnection::pump() {
         m_writingId = 0;
         m_writingDue = TimePoint::min();
         if (heartbeat) {
-            std::pop_heap(m_heartbeatsDue.begin(), m_heartbeatsDue.end(), laterHeartbeat);
-            m_writingDue = m_heartbeatsDue.back().due;
-            m_writingId = m_heartbeatsDue.back().id;
-            m_heartbeatsDue.pop_back();
+            earliestHeartbeat(next);
+            m_writingDue = next.due;
+            m_writingId = next.id;
+            if (!m_hasFirstId || next.id != m_firstId) {  // the first id's waits inline
+                std::pop_heap(m_heartbeatsDue.begin(), m_heartbeatsDue.end(), laterHeartbeat);
+                m_heartbeatsDue.pop_back();
+            }
             IdState& state = idState(m_writingId);
             state.waiting = false;
             m_writingHeartbeatFrame = state.heartbeat;

@@ -92,28 +92,10 @@ private:
     void checkStall();
     void fail(const char* tag);
 
-    CTcpServer& m_server;
-    SocketPoller& m_poller;
-    int m_fd;
-    asio::any_io_executor m_executor;
-    const sockaddr_in m_peer;
-    const std::uint64_t m_serial;
-
-    // Reading (into the poller's buffer).
-    protocol::StreamFramer m_framer;
-    std::chrono::steady_clock::time_point m_partialSince{};  // by the server's clock
-    // Time-outs of a silent or half-sent peer (steady clock, like every I/O timer).
-    std::atomic<bool> m_registered{false};
-    asio::steady_timer m_registrationTimer;
-    asio::steady_timer m_partialTimer;
-    TimePoint m_partialStarted{};
-
-    // Writing.
-    std::deque<SendItem> m_outbox;
-    std::atomic<std::size_t> m_commandsQueued{0};  // commands handed in and not yet written
     struct IdState {
         protocol::ConsoleFrame heartbeat{};  // the id's heartbeat frame
         TimePoint last{};                    // the slot (or time) of its last heartbeat
+        TimePoint due{};                     // the first id's waiting heartbeat (see below)
         bool written = false;                // `last` holds a time
         bool waiting = false;                // at most one heartbeat waits per id
     };
@@ -122,32 +104,55 @@ private:
         std::uint16_t id;
     };
     // The state of every id heard on this connection. Nearly every connection carries one
-    // device, so the first id's state lives in the connection itself.
+    // device, so the first id's state, and its waiting heartbeat, live in the connection
+    // itself; the waiting heartbeats of other ids are in m_heartbeatsDue.
     IdState& idState(std::uint16_t id);
+    // The waiting heartbeat due first (then the lowest id); false if none waits.
+    bool earliestHeartbeat(DueHeartbeat& next) const;
+
+    // What every heartbeat touches comes first and together: a wake or an answer then costs
+    // few cache lines of a connection among thousands.
+    bool m_closed = false;
+    bool m_writeActive = false;
+    bool m_wakeArmed = false;         // the poller wakes this connection at m_wakeAt
+    bool m_lastWasHeartbeat = false;  // then a waiting command goes before the next heartbeat
+    bool m_writingHeartbeat = false;
     bool m_hasFirstId = false;
     std::uint16_t m_firstId = 0;
-    IdState m_firstIdState;
-    std::unordered_map<std::uint16_t, IdState> m_otherIds;
-    std::vector<DueHeartbeat> m_heartbeatsDue;  // heap: earliest, then lowest id first
-    // The frame being written: a command's bytes, or a heartbeat copied into the connection.
-    SendItem m_writingCommand;
-    protocol::ConsoleFrame m_writingHeartbeatFrame{};
-    std::span<const std::uint8_t> m_writing;
-    std::size_t m_written = 0;  // bytes of m_writing already written
-    bool m_writingHeartbeat = false;
     std::uint16_t m_writingId = 0;  // the heartbeat's device id
-    TimePoint m_writingDue{};       // the slot it was due in
-    bool m_writeActive = false;
-    bool m_wakeArmed = false;  // the poller wakes this connection at m_wakeAt
+    int m_fd;
     TimePoint m_wakeAt{};
     TimePoint m_lastWrite = TimePoint::min();
-    bool m_lastWasHeartbeat = false;  // then a waiting command goes before the next heartbeat
+    TimePoint m_writingDue{};  // the slot the heartbeat being written was due in
     // Write progress: a write pending since m_writeStarted for the stall time-out closes.
+    TimePoint m_writeStarted{};
+    // The frame being written: a command's bytes, or a heartbeat copied into the connection.
+    std::span<const std::uint8_t> m_writing;
+    std::size_t m_written = 0;  // bytes of m_writing already written
+    IdState m_firstIdState;
+    protocol::ConsoleFrame m_writingHeartbeatFrame{};
+    std::vector<DueHeartbeat> m_heartbeatsDue;  // heap: earliest, then lowest id first
+    CTcpServer& m_server;
+    SocketPoller& m_poller;
+    const sockaddr_in m_peer;
+    const std::uint64_t m_serial;
+    // Reading (into the poller's buffer).
+    protocol::StreamFramer m_framer;
+    std::chrono::steady_clock::time_point m_partialSince{};  // by the server's clock
+    std::deque<SendItem> m_outbox;
+
+    // Seldom touched.
+    asio::any_io_executor m_executor;
+    std::atomic<std::size_t> m_commandsQueued{0};  // commands handed in and not yet written
+    std::unordered_map<std::uint16_t, IdState> m_otherIds;
+    SendItem m_writingCommand;
+    // Time-outs of a silent or half-sent peer (steady clock, like every I/O timer).
+    std::atomic<bool> m_registered{false};
+    asio::steady_timer m_registrationTimer;
+    asio::steady_timer m_partialTimer;
+    TimePoint m_partialStarted{};
     asio::steady_timer m_stallTimer;
     bool m_stallArmed = false;
-    TimePoint m_writeStarted{};
-
-    bool m_closed = false;
 };
 
 }  // namespace lanwire
