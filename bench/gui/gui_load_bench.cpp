@@ -147,8 +147,8 @@ std::unique_ptr<simtcp::SimFleet> makeFleet(const Program& program, int count) {
 }
 
 // An idle fleet for the size measurements: it costs the machine little beside the program.
-std::unique_ptr<simtcp::IdleFleet> makeIdleFleet(const Program& program, int count) {
-    auto fleet = std::make_unique<simtcp::IdleFleet>("127.0.0.1", program.port, 2);
+std::unique_ptr<simtcp::IdleFleet> makeIdleFleet(std::uint16_t port, int count) {
+    auto fleet = std::make_unique<simtcp::IdleFleet>("127.0.0.1", port, 2);
     for (int i = 0; i < count; ++i) {
         fleet->add(simtcp::makeDeviceConfig(static_cast<std::size_t>(i),
                                             static_cast<std::uint16_t>(1 + i)));
@@ -254,7 +254,7 @@ SizeResult measureSize(const Options& options, int devices, int webClients) {
     if (!program.startClients()) return result;
     std::this_thread::sleep_for(2s);
     result.emptyCpu = cpuShare(program.pid, std::max(options.idleSeconds / 2, 5));
-    auto fleet = makeIdleFleet(program, devices);
+    auto fleet = makeIdleFleet(program.port, devices);
     const long long startedMs = nowMs();
     fleet->start();
     result.registered = program.waitRows(devices, std::chrono::seconds(options.registerSeconds));
@@ -307,11 +307,7 @@ FloorResult measureFloor(const Options& options, int devices) {
     result.devices = devices;
     const std::uint16_t port = freePort();
     const pid_t pid = spawn({"/proc/self/exe", "--heartbeat-floor", std::to_string(port)}, {});
-    auto fleet = std::make_unique<simtcp::IdleFleet>("127.0.0.1", port, 2);
-    for (int i = 0; i < devices; ++i) {
-        fleet->add(simtcp::makeDeviceConfig(static_cast<std::size_t>(i),
-                                            static_cast<std::uint16_t>(1 + i)));
-    }
+    auto fleet = makeIdleFleet(port, devices);
     fleet->start();
     const auto deadline = Clock::now() + std::chrono::seconds(options.registerSeconds);
     const auto everyDeviceHeard = [&] {

@@ -346,7 +346,7 @@ void TcpConnection::finishWrite() {
     }
     m_server.frameWritten(m_writing, m_writingHeartbeat, m_peer, m_lastWrite);
     m_writing = {};
-    m_writingCommand.bytes.clear();
+    m_writingCommand = SendItem{};  // a large command's bytes are not kept
 }
 
 void TcpConnection::armStallCheck(TimePoint at) {
