@@ -93,11 +93,12 @@ TEST_F(LinkTest, AFullOutboxRefusesSendsAndAStalledConnectionIsClosedWithoutHold
     auto& other = addDevice(2, 1232);
     expectRegistered(stuck);
     expectRegistered(other);
+    // Counted before the pause: from the pause on, a heartbeat may complete the device's
+    // pending read at any moment. One more frame lets that read complete; after it the device
+    // reads no more.
+    const std::size_t before = stuck.frames().size();
     knobs.readPaused = true;
     stuck.setKnobs(knobs);
-    // One more frame to let the device's pending read complete (a heartbeat may complete it
-    // first); after any frame read from now on, it reads no more.
-    const std::size_t before = stuck.frames().size();
     ASSERT_TRUE(
         send(buildConsoleFrame(NET_CMD_SET_GROUP, 1231, 1), address(stuck.config().sourceAddress)));
     ASSERT_TRUE(testkit::waitFor([&] { return stuck.frames().size() > before; }));
